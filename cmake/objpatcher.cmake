@@ -1,0 +1,50 @@
+# Helpers shared by every folder's CMakeLists.txt.
+#
+# objpatcher_library(NAME SOURCES ... DEPS ...)
+#   One static library per folder. Headers are included by their path from the
+#   repository root ("core/common/error.h").
+#
+# objpatcher_tests(NAME SOURCES ... DEPS ...)
+#   One GoogleTest binary per folder, registered as two CTest tests: NAME runs
+#   every suite except those named "*Threads", NAME_threads runs those and
+#   carries the label "threads" (the ThreadSanitizer build runs only that label).
+#
+# objpatcher_fuzz(NAME SOURCE ... DEPS ... CORPUS dir)
+#   A fuzz target: SOURCE defines LLVMFuzzerTestOneInput. With g++ it is linked
+#   with the replay driver and CTest replays the seed corpus through it; with
+#   clang and OBJPATCHER_LIBFUZZER it is a libFuzzer binary as well.
+
+function(objpatcher_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+function(objpatcher_tests name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  add_test(NAME ${name} COMMAND ${name} --gtest_filter=-*Threads.*:*Threads/*)
+  add_test(NAME ${name}_threads COMMAND ${name} --gtest_filter=*Threads.*:*Threads/*)
+  set_tests_properties(${name}_threads PROPERTIES LABELS threads)
+  set_tests_properties(${name} ${name}_threads PROPERTIES
+    ENVIRONMENT "OBJPATCHER_SOURCE_DIR=${PROJECT_SOURCE_DIR};OBJPATCHER_BINARY_DIR=${PROJECT_BINARY_DIR}"
+    TIMEOUT 300)
+endfunction()
+
+option(OBJPATCHER_LIBFUZZER "Also build libFuzzer binaries (clang only)" OFF)
+
+function(objpatcher_fuzz name)
+  cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name}_replay ${ARG_SOURCES})
+  target_link_libraries(${name}_replay PRIVATE ${ARG_DEPS} fuzz_replay_main)
+  add_test(NAME ${name}_replay COMMAND ${name}_replay ${ARG_CORPUS})
+  set_tests_properties(${name}_replay PROPERTIES TIMEOUT 300)
+  if(OBJPATCHER_LIBFUZZER AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    add_executable(${name} ${ARG_SOURCES})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  endif()
+endfunction()

@@ -1,0 +1,219 @@
+#include "core/common/message_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+#include <unistd.h>
+
+#include "core/common/catalogue_block.h"
+#include "core/common/error.h"
+#include "platform/resource/resource_api.h"
+
+namespace {
+
+constexpr Common::SourceFile kSource("core/common/message_catalogue_test");
+
+// The catalogue state is process-wide and read once, so each scenario runs in a
+// fresh child process (a re-executed test binary) and reports what failed.
+#define EXPECT_IN_CHILD(scenario)                                                                  \
+    do {                                                                                           \
+        GTEST_FLAG_SET(death_test_style, "threadsafe");                                            \
+        EXPECT_EXIT(RunScenario(scenario), ::testing::ExitedWithCode(0), "");                     \
+    } while (0)
+
+#define CHECK_THAT(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition))                                                                          \
+            failures += std::string(#condition) + " (line " + std::to_string(__LINE__) + ")\n";     \
+    } while (0)
+
+[[noreturn]] void RunScenario(std::string (*scenario)())
+{
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        unsetenv(variable);
+    setenv("RESOURCEAPI_ROOT", OBJPATCHER_TEST_CATALOGUES, 1);
+    const std::string failures = scenario();
+    std::fputs(failures.c_str(), stderr);
+    std::exit(failures.empty() ? 0 : 1); // runs the exit actions too
+}
+
+uint32_t Word(const unsigned char* block, size_t offset)
+{
+    uint32_t word;
+    std::memcpy(&word, block + offset, 4);
+    return word;
+}
+
+bool InBuiltIn(const void* text)
+{
+    const auto* at = static_cast<const unsigned char*>(text);
+    return at >= Common::Detail::kBuiltInCatalogueBlock &&
+           at < Common::Detail::kBuiltInCatalogueBlock + Common::Detail::kBuiltInCatalogueSize;
+}
+
+std::string BuiltInBeforeAnyLanguageEvent()
+{
+    std::string failures;
+    const unsigned char* block = Common::Detail::kBuiltInCatalogueBlock;
+    errno = 1234;
+    const char16_t* success = Common::GetMessageText(26);
+    CHECK_THAT(errno == 1234);
+    CHECK_THAT(std::u16string(success) == u"Success");
+    CHECK_THAT(InBuiltIn(success));
+    CHECK_THAT(reinterpret_cast<uintptr_t>(block) % 4 == 0);
+    CHECK_THAT(Word(block, 0) == Common::Detail::kBuiltInCatalogueSize);
+    CHECK_THAT(Word(block, 4) == 681);
+    CHECK_THAT(Common::IsValidCatalogueBlock(block, Common::Detail::kBuiltInCatalogueSize));
+    for (unsigned key = 0; key < 676; ++key)
+        CHECK_THAT(InBuiltIn(Common::GetMessageText(key)));
+    CHECK_THAT(std::u16string(Common::GetMessageText(22)) == u"Error");
+    CHECK_THAT(std::u16string(Common::GetMessageText(0)).empty());
+    CHECK_THAT(std::u16string(Common::GetMessageText(676)).empty());
+    CHECK_THAT(std::u16string(Common::GetMessageText(0xFFFFFFFF)).empty());
+    return failures;
+}
+
+std::string SubscribesUntilTheHandlerHasRun()
+{
+    std::string failures;
+    const unsigned start = ResourceApi::SubscribeCallsForTesting();
+    Common::GetMessageText(22);
+    Common::GetMessageText(23);
+    CHECK_THAT(ResourceApi::SubscribeCallsForTesting() == start + 2);
+    ResourceApi::SetLanguageForTesting("");
+    const unsigned after = ResourceApi::SubscribeCallsForTesting();
+    errno = 77;
+    Common::GetMessageText(22);
+    CHECK_THAT(errno == 77);
+    CHECK_THAT(ResourceApi::SubscribeCallsForTesting() == after);
+    return failures;
+}
+
+std::string TranslationFollowsLanguageAndRecordsKeepTheirText()
+{
+    std::string failures;
+    Common::Error before(0x10, Common::GetMessageText(22), kSource.At("F", 1));
+    ResourceApi::SetLanguageForTesting("de");
+    CHECK_THAT(std::u16string(Common::GetMessageText(22)) == u"Fehler");
+    CHECK_THAT(std::u16string(Common::GetMessageText(26)) == u"Success");
+    CHECK_THAT(!InBuiltIn(Common::GetMessageText(22)));
+    CHECK_THAT(before.GetText() == u"Error");
+    Common::Error during(0x10, Common::GetMessageText(22), kSource.At("F", 2));
+    CHECK_THAT(reinterpret_cast<const Common::TextErrorRecord*>(during.GetRecord())->text ==
+               reinterpret_cast<uintptr_t>(Common::GetMessageText(22)));
+    ResourceApi::SetLanguageForTesting("en"); // no such folder: the root's empty file
+    CHECK_THAT(std::u16string(Common::GetMessageText(22)) == u"Error");
+    CHECK_THAT(InBuiltIn(Common::GetMessageText(22)));
+    CHECK_THAT(during.GetText() == u"Fehler");
+    CHECK_THAT(before.GetText() == u"Error");
+    return failures;
+}
+
+std::vector<unsigned char> GermanBlock()
+{
+    std::ifstream in(std::string(OBJPATCHER_TEST_CATALOGUES) + "/de/objpatcher.msg", std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void PutWord(std::vector<unsigned char>& block, size_t offset, uint32_t word)
+{
+    std::memcpy(block.data() + offset, &word, 4);
+}
+
+std::string MalformedBlocksLeaveEnglishActive()
+{
+    std::string failures;
+    const std::vector<unsigned char> good = GermanBlock();
+    CHECK_THAT(good.size() > 2712);
+    std::vector<std::vector<unsigned char>> bad;
+    bad.push_back({});                                                  // empty file: null block
+    bad.push_back(std::vector<unsigned char>(good.begin(), good.begin() + 7));
+    bad.push_back(good);
+    PutWord(bad.back(), 0, static_cast<uint32_t>(good.size() + 2));     // size word differs
+    bad.push_back(good);
+    PutWord(bad.back(), 4, 680);                                        // foreign stamp
+    bad.push_back(std::vector<unsigned char>(good.begin(), good.begin() + 100));
+    PutWord(bad.back(), 0, 100);                                        // shorter than its slots
+    bad.push_back(good);
+    PutWord(bad.back(), 8 + 4 * 22, 0x7FFFFFF0);                        // slot outside
+    bad.push_back(good);
+    PutWord(bad.back(), 8 + 4 * 22, Word(good.data(), 8 + 4 * 22) + 1); // odd text start
+    bad.push_back(std::vector<unsigned char>(good.begin(), good.end() - 2));
+    PutWord(bad.back(), 0, static_cast<uint32_t>(good.size() - 2));     // last text unterminated
+
+    const std::string root = ::testing::TempDir() + "catalogues_" + std::to_string(getpid());
+    setenv("RESOURCEAPI_ROOT", root.c_str(), 1);
+    std::filesystem::create_directories(root + "/de");
+    std::ofstream(root + "/de/objpatcher.msg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(good.data()), static_cast<std::streamsize>(good.size()));
+    for (size_t i = 0; i < bad.size(); ++i) {
+        ResourceApi::SetLanguageForTesting("de");
+        CHECK_THAT(std::u16string(Common::GetMessageText(22)) == u"Fehler");
+        const std::string language = "bad" + std::to_string(i);
+        std::filesystem::create_directories(root + "/" + language);
+        std::ofstream(root + "/" + language + "/objpatcher.msg", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bad[i].data()), static_cast<std::streamsize>(bad[i].size()));
+        CHECK_THAT(!Common::IsValidCatalogueBlock(bad[i].data(), static_cast<unsigned>(bad[i].size())) ||
+                   Word(bad[i].data(), 0) != bad[i].size());
+        ResourceApi::SetLanguageForTesting(language);
+        if (std::u16string(Common::GetMessageText(22)) != u"Error")
+            failures += "block " + std::to_string(i) + " was accepted\n";
+        CHECK_THAT(InBuiltIn(Common::GetMessageText(22)));
+    }
+    std::filesystem::remove_all(root);
+    return failures;
+}
+
+TEST(MessageCatalogue, BuiltInBeforeAnyLanguageEvent)
+{
+    EXPECT_IN_CHILD(&BuiltInBeforeAnyLanguageEvent);
+}
+
+TEST(MessageCatalogue, SubscribesUntilTheHandlerHasRunAndKeepsErrno)
+{
+    EXPECT_IN_CHILD(&SubscribesUntilTheHandlerHasRun);
+}
+
+TEST(MessageCatalogue, TranslationFollowsLanguageAndRecordsKeepTheirText)
+{
+    EXPECT_IN_CHILD(&TranslationFollowsLanguageAndRecordsKeepTheirText);
+}
+
+TEST(MessageCatalogue, MalformedBlocksLeaveEnglishActive)
+{
+    EXPECT_IN_CHILD(&MalformedBlocksLeaveEnglishActive);
+}
+
+std::string ConcurrentLanguageEvents()
+{
+    std::string failures;
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &wrong] {
+            for (int i = 0; i < 50; ++i) {
+                ResourceApi::SetLanguageForTesting((i + t) % 2 ? "de" : "en");
+                const std::u16string text = Common::GetMessageText(22);
+                if (text != u"Error" && text != u"Fehler")
+                    ++wrong;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    CHECK_THAT(wrong == 0);
+    return failures;
+}
+
+TEST(MessageCatalogueThreads, LanguageEventsOnSeveralThreadsLoadOneAtATime)
+{
+    EXPECT_IN_CHILD(&ConcurrentLanguageEvents);
+}
+
+} // namespace
