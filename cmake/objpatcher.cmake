@@ -48,3 +48,23 @@ function(objpatcher_fuzz name)
     target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   endif()
 endfunction()
+
+# objpatcher_folder(NAME DEPS ... [TEST_DEPS ...] [EXTRA_SOURCES ...])
+#   The usual folder: every *.cpp beside the CMakeLists.txt except *_test.cpp
+#   and *_fuzz.cpp builds the static library NAME; the *_test.cpp files build
+#   NAME_test; each X_fuzz.cpp is a fuzz target replayed over corpus/X/.
+function(objpatcher_folder name)
+  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS;EXTRA_SOURCES" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "(_test|_fuzz)\\.cpp$")
+  objpatcher_library(${name} SOURCES ${sources} ${ARG_EXTRA_SOURCES} DEPS ${ARG_DEPS})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(tests)
+    objpatcher_tests(${name}_test SOURCES ${tests} DEPS ${name} ${ARG_TEST_DEPS})
+  endif()
+  file(GLOB fuzzers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_fuzz.cpp)
+  foreach(fuzzer ${fuzzers})
+    get_filename_component(target ${fuzzer} NAME_WE)
+    objpatcher_fuzz(${target} SOURCES ${fuzzer} DEPS ${name} CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${target})
+  endforeach()
+endfunction()
