@@ -1,0 +1,55 @@
+// Throughput of the UTF-8 <-> UTF-16 converters on ASCII and on mixed text
+// (Latin-1 accents, three-byte units and surrogate pairs), in bytes of UTF-8
+// per second.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "core/common/text_conversion.h"
+
+namespace {
+
+constexpr size_t kTextUnits = 64 * 1024;
+
+std::u16string MakeText(bool mixed)
+{
+    const std::u16string piece = mixed ? u"Caf\u00E9 \u20AC10 \U0001F600 na\u00EFve \u4E2D\u6587 text, "
+                                       : u"Plain ASCII text of a message, 0123456789. ";
+    std::u16string text;
+    while (text.size() < kTextUnits)
+        text += piece;
+    return text;
+}
+
+void Utf16ToUtf8(benchmark::State& state, bool mixed)
+{
+    const std::u16string text = MakeText(mixed);
+    std::string out;
+    for (auto _ : state) {
+        Common::ConvertUtf16ToUtf8(out, text.data(), text.size());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * out.size()));
+}
+
+void Utf8ToUtf16(benchmark::State& state, bool mixed)
+{
+    const std::u16string text = MakeText(mixed);
+    std::string utf8;
+    Common::ConvertUtf16ToUtf8(utf8, text.data(), text.size());
+    std::u16string out;
+    for (auto _ : state) {
+        Common::ConvertUtf8ToUtf16(out, utf8.data(), utf8.size());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * utf8.size()));
+}
+
+BENCHMARK_CAPTURE(Utf16ToUtf8, ascii, false);
+BENCHMARK_CAPTURE(Utf16ToUtf8, mixed, true);
+BENCHMARK_CAPTURE(Utf8ToUtf16, ascii, false);
+BENCHMARK_CAPTURE(Utf8ToUtf16, mixed, true);
+
+} // namespace
+
+BENCHMARK_MAIN();
