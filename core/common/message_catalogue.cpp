@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/common/assertion.h"
 #include "core/common/catalogue_block.h"
 #include "core/common/module_path.h"
 #include "platform/resource/resource_api.h"
@@ -84,7 +85,7 @@ const char16_t* GetMessageText(unsigned key)
         errno = savedErrno;
     }
     if (key >= kCatalogueSlots)
-        return u"";
+        return ReportAssertion("key < kCatalogueSlots", __FILE__, __LINE__), u"";
     const unsigned char* block = g_activeBlock.load(std::memory_order_acquire);
     const size_t slot = 8 + 4 * static_cast<size_t>(key);
     return reinterpret_cast<const char16_t*>(block + slot + ReadWord(block, slot));

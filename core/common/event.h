@@ -1,0 +1,63 @@
+// Common::Event: an event with manual or automatic reset, waitable with a time
+// limit.
+//
+// A manual-reset event wakes every waiter and stays signalled until Reset. An
+// auto-reset event hands its signal to exactly one waiter (the oldest that is
+// still waiting), or keeps it for the next wait.
+//
+// Threading: all operations from any thread. The event's mutex guards its
+// state and waiter list; each waiter has its own mutex (lock order: event, then
+// waiter). The event must not be destroyed while a thread waits on it.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <pthread.h>
+
+#include "core/common/mutex.h"
+
+namespace Common {
+
+class Event
+{
+public:
+    // TimedWait without a limit.
+    static constexpr uint32_t INFINITE_WAIT = 0xFFFFFFFFu;
+
+    Event(bool manualReset, bool initiallySignalled);
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+
+    void Set();
+    void Reset();
+    // True when the event was signalled for this caller within `milliseconds`
+    // (INFINITE_WAIT: no limit; 0: only test).
+    bool TimedWait(uint32_t milliseconds);
+    bool Wait();
+
+private:
+    friend struct EventTestAccess;
+
+    // Lives on the waiting thread's stack for one wait. `result` is guarded by
+    // `mutex`: null while waiting, the event that woke it, or all ones after a
+    // timeout (a later Set skips it then).
+    struct Waiter
+    {
+        pthread_cond_t condition;
+        pthread_mutex_t mutex;
+        Event* result;
+
+        Waiter();
+        ~Waiter();
+        Waiter(const Waiter&) = delete;
+        Waiter& operator=(const Waiter&) = delete;
+    };
+
+    Mutex m_mutex;
+    std::list<Waiter*>* m_waiters;
+    bool m_manualReset;
+    bool m_signalled;
+};
+
+} // namespace Common

@@ -1,0 +1,60 @@
+#include "core/common/mutex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+TEST(Mutex, IsRecursive)
+{
+    Common::Mutex mutex;
+    EXPECT_EQ(mutex.Lock(), 0);
+    EXPECT_EQ(mutex.Lock(), 0);
+    mutex.Unlock();
+    mutex.Unlock();
+}
+
+TEST(MutexThreads, ExcludesOtherThreads)
+{
+    Common::Mutex mutex;
+    long counter = 0;
+    std::thread threads[4];
+    for (std::thread& thread : threads)
+        thread = std::thread([&] {
+            for (int i = 0; i < 10000; ++i) {
+                mutex.Lock();
+                mutex.Lock();
+                ++counter;
+                mutex.Unlock();
+                mutex.Unlock();
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(counter, 40000);
+}
+
+TEST(MutexThreads, UnlockFromNonOwnerIsReported)
+{
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the race detector stops on this misuse itself";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    setenv("QUORVAN_SAFE_ASSERT", "log", 1);
+    EXPECT_EXIT(
+        {
+            Common::Mutex mutex;
+            mutex.Lock();
+            std::thread([&] { mutex.Unlock(); }).join();
+            std::fflush(stderr);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "^Assertion failed: ret == 0 && \"Probably unlock from non-owner thread!\", file [^\n]*mutex.cpp, line "
+        "[0-9]+\n$");
+    unsetenv("QUORVAN_SAFE_ASSERT");
+}
+
+} // namespace
