@@ -1,0 +1,329 @@
+#include "core/file/unix/posix_file.h"
+
+#include <fcntl.h>
+#include <linux/falloc.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "core/common/assertion.h"
+#include "core/file/file_errors.h"
+#include "core/file/unix/file_error.h"
+#include "core/file/unix/posixsp_source.h"
+#include "core/file/unix/sector_map.h"
+#include "core/file/unix/time_conversion.h"
+#include "platform/linuxex/linuxex.h"
+
+namespace {
+
+// One system call moves at most this much; the loops go on for the rest.
+constexpr uint64_t kMaxTransfer = 0x7ffff000;
+
+Common::Location At(const char* function, uint32_t line)
+{
+    return kPosixSpSource.At(function, line);
+}
+
+Common::Error WriteFailure(uint32_t line)
+{
+    return MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr, At("IOCTL", line));
+}
+
+Common::Error NotSupportedFailure(uint32_t line)
+{
+    return MakeFileError(FileErrors::kNotSupported, FileErrors::kNotSupportedText, nullptr, nullptr,
+                         At("IOCTL", line));
+}
+
+} // namespace
+
+Common::Error DoLockFileHandle(bool lock, int descriptor, bool exclusive, bool wait, uint64_t offset,
+                               uint64_t length) noexcept
+{
+    struct flock64 range;
+    std::memset(&range, 0, sizeof range);
+    range.l_type = static_cast<short>(lock ? (exclusive ? F_WRLCK : F_RDLCK) : F_UNLCK);
+    range.l_whence = SEEK_SET;
+    range.l_start = static_cast<off64_t>(offset);
+    range.l_len = static_cast<off64_t>(length);
+    range.l_pid = 0;
+    if (LinuxExRangeLock(descriptor, wait ? F_SETLKW : F_SETLK, &range) != 0)
+        return MakeFileError(FileErrors::kLockFailed, FileErrors::kLockFailedText, nullptr, nullptr,
+                             At("DoLockFileHandle", 189));
+    return Common::Success;
+}
+
+posix_file::posix_file(int descriptor, bool rangeLocks) noexcept
+    : m_descriptor(descriptor), m_rangeLocks(rangeLocks)
+{
+}
+
+posix_file::~posix_file()
+{
+    if (m_descriptor >= 0)
+        LinuxExClose(m_descriptor);
+}
+
+void posix_file::Read(void* buffer, uint64_t size, uint64_t* bytesRead)
+{
+    uint64_t count = 0;
+    if (bytesRead)
+        *bytesRead = 0;
+    if (IsFailed() || size == 0)
+        return;
+    auto* cursor = static_cast<unsigned char*>(buffer);
+    for (;;) {
+        const uint64_t remaining = size - count;
+        const ssize_t rr = ::read(m_descriptor, cursor, remaining < kMaxTransfer ? remaining : kMaxTransfer);
+        if (rr < 0) {
+            SetError(MakeFileError(FileErrors::kReadFailed, FileErrors::kReadFailedText, nullptr, nullptr,
+                                   At("Read", 330)));
+            break;
+        }
+        if (rr == 0)
+            break;
+        const uint64_t Size = remaining;
+        if (static_cast<uint64_t>(rr) > Size) {
+            Common::ReportAssertion("rr <= Size", kPosixSpSource.path, __LINE__);
+            count = size;  // never report more than the buffer holds
+            break;
+        }
+        count += static_cast<uint64_t>(rr);
+        if (count == size)
+            break;
+        cursor += rr;
+    }
+    if (bytesRead)
+        *bytesRead = count;
+}
+
+void posix_file::Write(const void* data, uint64_t size, uint64_t* bytesWritten)
+{
+    uint64_t count = 0;
+    if (bytesWritten)
+        *bytesWritten = 0;
+    if (IsFailed() || size == 0)
+        return;
+    auto* cursor = static_cast<const unsigned char*>(data);
+    for (;;) {
+        const uint64_t remaining = size - count;
+        const ssize_t rr = ::write(m_descriptor, cursor, remaining < kMaxTransfer ? remaining : kMaxTransfer);
+        if (rr < 0) {
+            // A full disk or a file too large ends short; write-all reports it.
+            if (errno != EFBIG && errno != ENOSPC)
+                SetError(MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr,
+                                       At("Write", 361)));
+            break;
+        }
+        if (rr == 0)
+            break;
+        const uint64_t Size = remaining;
+        if (static_cast<uint64_t>(rr) > Size) {
+            Common::ReportAssertion("rr <= Size", kPosixSpSource.path, __LINE__);
+            count = size;
+            break;
+        }
+        count += static_cast<uint64_t>(rr);
+        if (count == size)
+            break;
+        cursor += rr;
+    }
+    if (bytesWritten)
+        *bytesWritten = count;
+}
+
+void posix_file::Flush()
+{
+    if (IsFailed())
+        return;
+    if (::fsync(m_descriptor) != 0)
+        SetError(MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr,
+                               At("Flush", 380)));
+}
+
+void posix_file::Truncate(uint64_t length)
+{
+    if (IsFailed())
+        return;
+    if (length > static_cast<uint64_t>(INT64_MAX)) {
+        errno = EFBIG;
+    } else if (::ftruncate(m_descriptor, static_cast<off_t>(length)) == 0) {
+        return;
+    }
+    SetError(MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr,
+                           At("Truncate", 429)));
+}
+
+namespace {
+
+// One lseek(2) with the outcome in `file`'s slot.
+uint64_t Position(posix_file& file, int64_t offset, int whence)
+{
+    const off_t result = ::lseek(file.GetDescriptor(), static_cast<off_t>(offset), whence);
+    if (result < 0) {
+        file.SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
+                                    At("Seek", 388)));
+        return 0;
+    }
+    file.SetSuccess();
+    return static_cast<uint64_t>(result);
+}
+
+} // namespace
+
+uint64_t posix_file::Seek(uint64_t position)
+{
+    if (position > static_cast<uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
+                               At("Seek", 388)));
+        return 0;
+    }
+    return Position(*this, static_cast<int64_t>(position), SEEK_SET);
+}
+
+uint64_t posix_file::Move(int64_t delta)
+{
+    return Position(*this, delta, SEEK_CUR);
+}
+
+uint64_t posix_file::SeekEnd(int64_t delta)
+{
+    const off_t result = ::lseek(m_descriptor, static_cast<off_t>(delta), SEEK_END);
+    if (result >= 0) {
+        SetSuccess();
+        return static_cast<uint64_t>(result);
+    }
+    if (errno != EBADF) {
+        SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
+                               At("Seek", 388)));
+        return 0;
+    }
+    struct stat status;
+    if (::fstat(m_descriptor, &status) != 0) {
+        SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
+                               At("SeekEnd", 420)));
+        return 0;
+    }
+    SetSuccess();
+    return Seek(static_cast<uint64_t>(delta) + static_cast<uint64_t>(status.st_size));
+}
+
+void posix_file::LockShared(uint64_t offset, uint64_t length, bool wait)
+{
+    if (IsClear() && m_rangeLocks)
+        SetError(DoLockFileHandle(true, m_descriptor, false, wait, offset, length));
+}
+
+void posix_file::LockExclusive(uint64_t offset, uint64_t length, bool wait)
+{
+    if (IsClear() && m_rangeLocks)
+        SetError(DoLockFileHandle(true, m_descriptor, true, wait, offset, length));
+}
+
+void posix_file::Unlock(uint64_t offset, uint64_t length)
+{
+    if (IsClear() && m_rangeLocks)
+        SetError(DoLockFileHandle(false, m_descriptor, false, false, offset, length));
+}
+
+void posix_file::IOCTL(void* request)
+{
+    if (IsFailed())
+        return;
+    const uint64_t code = GetControlCode(request);
+    if (code == MakeControlCode("GSEC")) {
+        auto* fields = static_cast<gsec_request*>(request);
+        int blockSize = 0;
+        if (::ioctl(m_descriptor, FIGETBSZ, &blockSize) != 0) {
+            SetError(NotSupportedFailure(526));
+            return;
+        }
+        const uint64_t sectorsPerBlock = static_cast<uint64_t>(static_cast<unsigned>(blockSize)) >> 9;
+        if (sectorsPerBlock == 0) {
+            // A block smaller than a sector cannot be mapped to sectors.
+            errno = EOPNOTSUPP;
+            SetError(NotSupportedFailure(526));
+            return;
+        }
+        const off_t position = ::lseek(m_descriptor, 0, SEEK_CUR);
+        if (position < 0) {
+            SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
+                                   At("IOCTL", 526)));
+            return;
+        }
+        const uint64_t sector = static_cast<uint64_t>(position) / 512;
+        const uint64_t blockIndex = sector / sectorsPerBlock;
+        const uint64_t offsetInBlock = sector % sectorsPerBlock;
+        if (blockIndex > static_cast<uint64_t>(INT_MAX)) {
+            // The block map takes a 32-bit block number.
+            errno = EOPNOTSUPP;
+            SetError(NotSupportedFailure(546));
+            return;
+        }
+        int block = static_cast<int>(blockIndex);
+        if (::ioctl(m_descriptor, FIBMAP, &block) != 0) {
+            SetError(NotSupportedFailure(546));
+            return;
+        }
+        fields->sector = SectorMap::PhysicalSector(static_cast<uint32_t>(block), sectorsPerBlock, offsetInBlock);
+        fields->sectorsLeft = sectorsPerBlock - offsetInBlock;
+        fields->flag = 0;
+    } else if (code == MakeControlCode("UIOC")) {
+        auto* fields = static_cast<uioc_request*>(request);
+        const int result =
+            ::ioctl(m_descriptor, static_cast<unsigned long>(static_cast<uint32_t>(fields->request)), fields->argument);
+        fields->result = result;
+        if (result != 0)
+            fields->error = errno;
+    } else if (code == MakeControlCode("SAMI")) {
+        const int flags = ::fcntl(m_descriptor, F_GETFL);
+        if (flags == -1 || ::fcntl(m_descriptor, F_SETFL, flags | O_APPEND) == -1) {
+            const int error = errno;
+            Common::Error failure(FileErrors::kWriteFailed, At("IOCTL", 454));
+            failure.AddPosixError(error);
+            SetError(failure);
+        }
+    } else if (code == MakeControlCode("GUFL")) {
+        auto* fields = static_cast<ufl_request*>(request);
+        unsigned int flags = 0;
+        if (::ioctl(m_descriptor, FS_IOC_GETFLAGS, &flags) != 0) {
+            SetError(WriteFailure(472));
+            return;
+        }
+        fields->flags = flags;
+    } else if (code == MakeControlCode("SUFL")) {
+        auto* fields = static_cast<ufl_request*>(request);
+        unsigned int flags = static_cast<unsigned int>(fields->flags);
+        if (::ioctl(m_descriptor, FS_IOC_SETFLAGS, &flags) != 0)
+            SetError(WriteFailure(482));
+    } else if (code == MakeControlCode("SFTM")) {
+        auto* fields = static_cast<sftm_request*>(request);
+        const timeval times[2] = {FileTime::MillisecondsToTimeval(fields->accessTime),
+                                  FileTime::MillisecondsToTimeval(fields->modificationTime)};
+        if (::futimes(m_descriptor, times) != 0)
+            SetError(WriteFailure(447));
+    } else if (code == MakeControlCode("SDAT")) {
+        auto* fields = static_cast<sdat_request*>(request);
+        int result = 0;
+        if (fields->offset > static_cast<uint64_t>(INT64_MAX) || fields->length > static_cast<uint64_t>(INT64_MAX)) {
+            errno = EINVAL;
+            result = -1;
+        } else {
+            do {
+                result = ::fallocate(m_descriptor, FALLOC_FL_KEEP_SIZE | FALLOC_FL_PUNCH_HOLE,
+                                     static_cast<off_t>(fields->offset), static_cast<off_t>(fields->length));
+            } while (result != 0 && errno == EINTR);
+        }
+        if (result != 0)
+            SetError(WriteFailure(491));
+    } else {
+        file_object::IOCTL(request);
+    }
+}
