@@ -1,0 +1,304 @@
+#include "enterprise/serialize/xml_packet_serializer.h"
+
+#include <charconv>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include "core/common/base64.h"
+#include "core/common/error.h"
+#include "core/common/error_blob.h"
+#include "core/common/location.h"
+#include "core/common/message_catalogue.h"
+#include "enterprise/serialize/xml_text.h"
+
+namespace Serialization {
+
+namespace {
+
+constexpr Common::SourceFile kSource("enterprise/serialize/xml_packet_serializer");
+
+constexpr char kPacketHead[] = "\xEF\xBB\xBF<XML_SERIALIZER>";
+constexpr char kPacketEnd[] = "</XML_SERIALIZER>";
+
+// A Base64 value counts its bytes in 32 bits.
+constexpr uint64_t kMaxBase64Bytes = 0xFFFFFFFFull;
+constexpr unsigned kValueTooLargeCode = 0x9C0005;
+constexpr unsigned kValueTooLargeMessage = 660;
+
+void Append(std::string& buffer, const char* text, size_t length)
+{
+    buffer.append(text, length);
+}
+
+void Append(std::string& buffer, const char* text)
+{
+    buffer.append(text);
+}
+
+void AppendUnsigned(std::string& buffer, unsigned long long value)
+{
+    char text[30];
+    auto result = std::to_chars(text, text + sizeof(text), value);
+    buffer.append(text, result.ptr);
+}
+
+void AppendSigned(std::string& buffer, long long value)
+{
+    char text[30];
+    auto result = std::to_chars(text, text + sizeof(text), value);
+    buffer.append(text, result.ptr);
+}
+
+// "%.16g", independent of the process locale.
+void AppendDouble(std::string& buffer, double value)
+{
+    char text[64];
+    auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 16);
+    buffer.append(text, result.ptr);
+}
+
+void CheckBase64Size(uint64_t size, uint32_t line)
+{
+    if (size > kMaxBase64Bytes)
+        Common::ThrowError(Common::Error(kValueTooLargeCode, Common::GetMessageText(kValueTooLargeMessage),
+                                         kSource.At("Write", line)));
+}
+
+} // namespace
+
+XMLPacketSerializer::XMLPacketSerializer(int32_t formatVersion, int32_t targetVersion)
+    : m_buffer(kPacketHead, sizeof(kPacketHead) - 1), m_formatVersion(formatVersion), m_targetVersion(targetVersion)
+{}
+
+XMLPacketSerializer::~XMLPacketSerializer() = default;
+
+bool XMLPacketSerializer::IsForTarget(const MetaInfo& meta) const
+{
+    return m_targetVersion == 0 || meta.targetVersion == 0 || m_targetVersion == meta.targetVersion;
+}
+
+void XMLPacketSerializer::StartWriteMetaInfo(const MetaInfo& meta)
+{
+    if (meta.name.empty())
+        return;
+    // Everything inside a refused element is refused with it, so that the
+    // packet stays well-formed whatever the element holds.
+    if (m_skipDepth != 0 || !IsForTarget(meta))
+    {
+        ++m_skipDepth;
+        return;
+    }
+    uint64_t version = m_targetVersion != 0 && meta.targetVersion != 0 ? meta.versionForTarget : meta.version;
+
+    m_names.push_back(meta.name);
+    m_buffer.push_back('<');
+    m_buffer.append(meta.name);
+    if (meta.version != 0)
+    {
+        Append(m_buffer, " version=\"");
+        AppendUnsigned(m_buffer, version);
+        m_buffer.push_back('"');
+    }
+    m_buffer.push_back('>');
+}
+
+void XMLPacketSerializer::FinishWriteMetaInfo(const MetaInfo& meta)
+{
+    if (meta.name.empty())
+        return;
+    if (m_skipDepth != 0)
+    {
+        --m_skipDepth;
+        return;
+    }
+    if (meta.primaryTraits || meta.secondaryTraits)
+    {
+        WriteScope traits(*this, MetaInfo("traits"));
+        if (meta.primaryTraits)
+            AppendTraits(*meta.primaryTraits);
+        if (meta.secondaryTraits)
+            AppendTraits(*meta.secondaryTraits);
+    }
+    Append(m_buffer, "</");
+    m_buffer.append(meta.name);
+    m_buffer.push_back('>');
+    // A close without an open element is the caller's fault; the stack is
+    // left alone rather than popped while empty.
+    if (!m_names.empty())
+        m_names.pop_back();
+}
+
+void XMLPacketSerializer::AppendTraits(const MetaInfoTraitList& traits)
+{
+    for (const MetaInfoTrait& trait : traits)
+    {
+        Append(m_buffer, "<trait  name=\"");
+        Append(m_buffer, trait.name);
+        Append(m_buffer, "\" type=\"");
+        Append(m_buffer, trait.type);
+        Append(m_buffer, "\">");
+        Detail::AppendXmlText(m_buffer, trait.value, std::strlen(trait.value));
+        Append(m_buffer, "</trait>");
+    }
+}
+
+template <typename AppendValue>
+void XMLPacketSerializer::WriteElement(const MetaInfo& meta, AppendValue appendValue)
+{
+    if (!IsForTarget(meta))
+        return;
+    if (m_skipDepth != 0)
+        return;
+    WriteScope scope(*this, meta);
+    appendValue();
+}
+
+void XMLPacketSerializer::AppendBase64(const unsigned char* data, uint64_t size)
+{
+    if (size == 0)
+        return;
+    uint64_t length = (size + 2) / 3 * 4;
+    size_t start = m_buffer.size();
+    if (length > m_buffer.max_size() - start)
+        throw std::length_error("basic_string::append");
+    m_buffer.resize(start + length);
+    Common::EncodeBase64(m_buffer.data() + start, data, data + size, Common::kStandardBase64Alphabet, true);
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, bool value)
+{
+    WriteElement(meta, [&] { m_buffer.push_back(value ? '1' : '0'); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, char value)
+{
+    WriteElement(meta, [&] { AppendSigned(m_buffer, static_cast<unsigned char>(value)); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const Common::Guid& value)
+{
+    WriteElement(meta, [&] {
+        char text[Common::kGuidTextLength + 1];
+        Common::FormatGuid(text, value);
+        Append(m_buffer, text, Common::kGuidTextLength);
+    });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const Common::Error& value)
+{
+    WriteElement(meta, [&] {
+        uint32_t size = 0;
+        std::unique_ptr<unsigned char[]> blob(Common::SerializeError(value, size));
+        if (size != 0)
+            AppendBase64(blob.get(), size);
+    });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const std::u16string& value)
+{
+    WriteElement(meta, [&] { Detail::AppendXmlText(m_buffer, value.data(), value.size()); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const uint32_t& value)
+{
+    WriteElement(meta, [&] { AppendUnsigned(m_buffer, value); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const double& value)
+{
+    WriteElement(meta, [&] { AppendDouble(m_buffer, value); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const uint64_t& value)
+{
+    WriteElement(meta, [&] { AppendUnsigned(m_buffer, value); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const int32_t& value)
+{
+    WriteElement(meta, [&] { AppendSigned(m_buffer, value); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const int64_t& value)
+{
+    WriteElement(meta, [&] { AppendSigned(m_buffer, value); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const std::string& value)
+{
+    WriteElement(meta, [&] { Detail::AppendXmlText(m_buffer, value.data(), value.size()); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const int16_t& value)
+{
+    WriteElement(meta, [&] { AppendSigned(m_buffer, value); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const uint16_t& value)
+{
+    WriteElement(meta, [&] { AppendUnsigned(m_buffer, value); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const std::vector<unsigned char>& value)
+{
+    CheckBase64Size(value.size(), __LINE__);
+    WriteElement(meta, [&] { AppendBase64(value.data(), value.size()); });
+}
+
+void XMLPacketSerializer::Write(const MetaInfo& meta, const SharedData& value)
+{
+    CheckBase64Size(value.size, __LINE__);
+    WriteElement(meta, [&] { AppendBase64(value.data.get(), value.size); });
+}
+
+void XMLPacketSerializer::FinishPacket()
+{
+    Append(m_buffer, kPacketEnd, sizeof(kPacketEnd) - 1);
+}
+
+void XMLPacketSerializer::GetData(std::vector<unsigned char>& out)
+{
+    FinishPacket();
+    out.assign(m_buffer.begin(), m_buffer.end());
+    std::string().swap(m_buffer);
+}
+
+SharedData XMLPacketSerializer::GetSharedData()
+{
+    FinishPacket();
+    SharedData result;
+    result.data.reset(new unsigned char[m_buffer.size()]);
+    std::memcpy(result.data.get(), m_buffer.data(), m_buffer.size());
+    result.size = m_buffer.size();
+    std::string().swap(m_buffer);
+    return result;
+}
+
+MetaInfo XMLPacketSerializer::GetCurrentMetaInfo() const
+{
+    return m_names.empty() ? MetaInfo() : MetaInfo(m_names.back());
+}
+
+void XMLPacketSerializer::SetContext(void* context)
+{
+    m_context = context;
+}
+
+void* XMLPacketSerializer::GetContext() const
+{
+    return m_context;
+}
+
+void CreateXMLPacketSerializer(std::unique_ptr<Serializer>& serializer, int32_t formatVersion,
+                               int32_t targetVersion)
+{
+    serializer = std::make_unique<XMLPacketSerializer>(formatVersion, targetVersion);
+}
+
+std::unique_ptr<Serializer> CreateXMLPacketSerializer(int32_t formatVersion, int32_t targetVersion)
+{
+    return std::make_unique<XMLPacketSerializer>(formatVersion, targetVersion);
+}
+
+} // namespace Serialization

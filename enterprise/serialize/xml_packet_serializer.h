@@ -1,0 +1,86 @@
+// The XML packet serializer, the Serializer behind every serialized value:
+// requests to peers are written with it and read back by the packet
+// deserializer. The packet is UTF-8 XML without white space between tags:
+//
+//   EF BB BF "<XML_SERIALIZER>" content "</XML_SERIALIZER>"
+//
+// An element is "<name>" (or "<name version=\"N\">" for a versioned
+// descriptor), its content, a "traits" element when the descriptor carries
+// trait lists, and "</name>". Value texts are written as one CDATA section or
+// with character references so that they survive the white-space
+// normalisation of the reader; byte values and error blobs as Base64.
+//
+// Threading: one thread at a time per serializer; no shared state.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "enterprise/serialize/serializer.h"
+
+namespace Serialization {
+
+class XMLPacketSerializer final : public Serializer
+{
+public:
+    // `formatVersion` is kept only; `targetVersion` 0 writes for no peer
+    // version in particular.
+    XMLPacketSerializer(int32_t formatVersion, int32_t targetVersion);
+    ~XMLPacketSerializer() override;
+
+    using Serializer::Write;
+    void Write(const MetaInfo& meta, bool value) override;
+    void Write(const MetaInfo& meta, char value) override;
+    void Write(const MetaInfo& meta, const Common::Guid& value) override;
+    void Write(const MetaInfo& meta, const Common::Error& value) override;
+    void Write(const MetaInfo& meta, const std::u16string& value) override;
+    void Write(const MetaInfo& meta, const uint32_t& value) override;
+    void Write(const MetaInfo& meta, const double& value) override;
+    void Write(const MetaInfo& meta, const uint64_t& value) override;
+    void Write(const MetaInfo& meta, const int32_t& value) override;
+    void Write(const MetaInfo& meta, const int64_t& value) override;
+    void Write(const MetaInfo& meta, const std::string& value) override;
+    void Write(const MetaInfo& meta, const int16_t& value) override;
+    void Write(const MetaInfo& meta, const uint16_t& value) override;
+    void Write(const MetaInfo& meta, const std::vector<unsigned char>& value) override;
+    void Write(const MetaInfo& meta, const SharedData& value) override;
+
+    void GetData(std::vector<unsigned char>& out) override;
+    SharedData GetSharedData() override;
+
+    MetaInfo GetCurrentMetaInfo() const override;
+    void StartWriteMetaInfo(const MetaInfo& meta) override;
+    void FinishWriteMetaInfo(const MetaInfo& meta) override;
+
+    void SetContext(void* context) override;
+    void* GetContext() const override;
+
+private:
+    // False when the descriptor is bound to a peer version other than ours.
+    bool IsForTarget(const MetaInfo& meta) const;
+    // Opens the element, appends the text `appendValue` writes, closes it.
+    template <typename AppendValue>
+    void WriteElement(const MetaInfo& meta, AppendValue appendValue);
+    void AppendTraits(const MetaInfoTraitList& traits);
+    void AppendBase64(const unsigned char* data, uint64_t size);
+    void FinishPacket();
+
+    std::string m_buffer;
+    std::deque<std::string> m_names;
+    int32_t m_formatVersion;
+    int32_t m_targetVersion;
+    void* m_context = nullptr;
+    // Depth of open elements refused for their target version; while it is
+    // not 0 nothing is written.
+    uint64_t m_skipDepth = 0;
+};
+
+// A new serializer, stored in `serializer`.
+void CreateXMLPacketSerializer(std::unique_ptr<Serializer>& serializer, int32_t formatVersion,
+                               int32_t targetVersion);
+std::unique_ptr<Serializer> CreateXMLPacketSerializer(int32_t formatVersion, int32_t targetVersion);
+
+} // namespace Serialization

@@ -1,0 +1,443 @@
+#include "enterprise/serialize/xml_packet_serializer.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <random>
+
+#include "core/common/error.h"
+
+namespace Serialization {
+namespace {
+
+const std::string kHead = "\xEF\xBB\xBF<XML_SERIALIZER>";
+const std::string kEnd = "</XML_SERIALIZER>";
+
+std::string Take(Serializer& serializer)
+{
+    std::vector<unsigned char> bytes;
+    serializer.GetData(bytes);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The packet content between head and end of a serializer filled by `fill`.
+std::string Content(const std::function<void(Serializer&)>& fill, int32_t targetVersion = 0)
+{
+    XMLPacketSerializer serializer(2, targetVersion);
+    fill(serializer);
+    std::string packet = Take(serializer);
+    EXPECT_EQ(packet.substr(0, kHead.size()), kHead);
+    EXPECT_EQ(packet.substr(packet.size() - kEnd.size()), kEnd);
+    return packet.substr(kHead.size(), packet.size() - kHead.size() - kEnd.size());
+}
+
+template <typename T>
+std::string Value(const T& value)
+{
+    return Content([&](Serializer& s) { s.Write(MetaInfo("v"), value); });
+}
+
+std::string Element(const std::string& text)
+{
+    return "<v>" + text + "</v>";
+}
+
+TEST(XmlPacket, EmptyPacketIsHeadAndEnd)
+{
+    XMLPacketSerializer serializer(2, 0);
+    std::vector<unsigned char> bytes{9, 9, 9};
+    serializer.GetData(bytes);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "\xEF\xBB\xBF<XML_SERIALIZER></XML_SERIALIZER>");
+}
+
+TEST(XmlPacket, FactoryOverloadsMakePacketSerializers)
+{
+    std::unique_ptr<Serializer> out;
+    CreateXMLPacketSerializer(out, 2, 0);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(Take(*out), kHead + kEnd);
+    std::unique_ptr<Serializer> returned = CreateXMLPacketSerializer(2, 5);
+    ASSERT_NE(returned, nullptr);
+    returned->Write(MetaInfo("x"), true);
+    EXPECT_EQ(Take(*returned), kHead + "<x>1</x>" + kEnd);
+}
+
+TEST(XmlPacketValues, ScalarTexts)
+{
+    Common::Guid guid{0x01020304, 0x0506, 0x0708, {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10}};
+    struct Case
+    {
+        const char* what;
+        std::string content;
+        std::string expected;
+    } cases[] = {
+        {"true", Value(true), "1"},
+        {"false", Value(false), "0"},
+        {"char A", Value('A'), "65"},
+        {"char FF", Value('\xFF'), "255"},
+        {"char 0", Value('\0'), "0"},
+        {"guid", Value(guid), "01020304-0506-0708-090A-0B0C0D0E0F10"},
+        {"success error", Value(Common::Error()), "AQ=="},
+        {"uint32 max", Value(uint32_t{0xFFFFFFFF}), "4294967295"},
+        {"uint32 0", Value(uint32_t{0}), "0"},
+        {"double 0.1", Value(0.1), "0.1"},
+        {"double third", Value(1.0 / 3), "0.3333333333333333"},
+        {"double big", Value(123456789012345678.0), "1.234567890123457e+17"},
+        {"double 1e16", Value(1e16), "1e+16"},
+        {"double small", Value(1e-300), "1e-300"},
+        {"double minus zero", Value(-0.0), "-0"},
+        {"double inf", Value(std::numeric_limits<double>::infinity()), "inf"},
+        {"double nan", Value(std::numeric_limits<double>::quiet_NaN()), "nan"},
+        {"uint64 max", Value(std::numeric_limits<uint64_t>::max()), "18446744073709551615"},
+        {"int32 min", Value(std::numeric_limits<int32_t>::min()), "-2147483648"},
+        {"int64 min", Value(std::numeric_limits<int64_t>::min()), "-9223372036854775808"},
+        {"int64 max", Value(std::numeric_limits<int64_t>::max()), "9223372036854775807"},
+        {"int16 -2", Value(int16_t{-2}), "-2"},
+        {"int16 min", Value(std::numeric_limits<int16_t>::min()), "-32768"},
+        {"uint16 max", Value(uint16_t{65535}), "65535"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.content, Element(c.expected)) << c.what;
+}
+
+TEST(XmlPacketValues, BytesAsBase64WithFill)
+{
+    auto block = [](std::vector<unsigned char> bytes) {
+        SharedData data;
+        data.size = bytes.size();
+        if (!bytes.empty())
+        {
+            data.data.reset(new unsigned char[bytes.size()]);
+            std::memcpy(data.data.get(), bytes.data(), bytes.size());
+        }
+        return data;
+    };
+    struct Case
+    {
+        std::vector<unsigned char> bytes;
+        std::string expected;
+    } cases[] = {
+        {{}, ""},
+        {{0xFF}, "/w=="},
+        {{0xFB, 0xFF}, "+/8="},
+        {{1, 2, 3}, "AQID"},
+        {{'a', 'b', 'c', 'd'}, "YWJjZA=="},
+        {{0, 0, 0, 0, 0}, "AAAAAAA="},
+    };
+    for (const Case& c : cases)
+    {
+        EXPECT_EQ(Value(c.bytes), Element(c.expected));
+        EXPECT_EQ(Value(block(c.bytes)), Element(c.expected));
+    }
+    // A block of count 0 is not read, whatever it points at.
+    SharedData empty;
+    EXPECT_EQ(Value(empty), "<v></v>");
+}
+
+TEST(XmlPacketValues, ByteBlockOfFourGigabytesIsRefused)
+{
+    XMLPacketSerializer serializer(2, 0);
+    serializer.StartWriteMetaInfo(MetaInfo("outer"));
+    SharedData huge;
+    huge.size = uint64_t{1} << 32;  // never read: refused before any byte is touched
+    try
+    {
+        serializer.Write(MetaInfo("v"), huge);
+        FAIL() << "no error";
+    }
+    catch (const Common::Error& error)
+    {
+        EXPECT_EQ(error.GetCode(), 0x9C0005u);
+        EXPECT_EQ(error.GetText(), u"The value is too large to be written into a packet.");
+    }
+    serializer.FinishWriteMetaInfo(MetaInfo("outer"));
+    EXPECT_EQ(Take(serializer), kHead + "<outer></outer>" + kEnd);
+}
+
+TEST(XmlPacketValues, DoubleTextMatchesPrintfG16)
+{
+    std::mt19937_64 random(42);
+    char expected[64];
+    for (int i = 0; i < 20000; ++i)
+    {
+        uint64_t bits = random();
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        if (std::isnan(value))
+            continue;
+        if (i % 2)
+            value = static_cast<double>(static_cast<int64_t>(bits) >> (bits & 63)) / (1 + (bits & 0xFFF));
+        std::snprintf(expected, sizeof expected, "%.16g", value);
+        ASSERT_EQ(Value(value), Element(expected)) << bits;
+    }
+}
+
+TEST(XmlPacketValues, DoubleTextIgnoresTheProcessLocale)
+{
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    std::string saved = previous ? previous : "C";
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+        GTEST_SKIP() << "no locale with a decimal comma installed";
+    std::string content = Value(0.5);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(content, Element("0.5"));
+}
+
+struct TextCase
+{
+    std::string text;     // 8-bit text (also used widened, byte for byte)
+    std::string expected; // packet bytes
+};
+
+const TextCase kTextCases[] = {
+    {"", ""},
+    {"abc", "abc"},
+    {" a", "&#32;a"},
+    {"a ", "a&#32;"},
+    {"a b", "a b"},
+    {"a  b", "a &#32;b"},
+    {"a   b", "a &#32; b"},
+    {" ", "&#32;"},
+    {"  ", "&#32;&#32;"},
+    {"a\tb", "a&#9;b"},
+    {"<&>", "&lt;&amp;>"},
+    {"\"'\x7F", "\"'\x7F"},
+    {std::string("a\0b", 3), "a&#0;b"},
+    {"x\ny", "<![CDATA[x\r\ny]]>"},
+    {"\n", "<![CDATA[\r\n]]>"},
+    {" a\n b <&\t", "<![CDATA[ a\r\n b <&\t]]>"},
+    {"x\ny]]>", "x&#10;y]]>"},
+    {"x\ny]]", "<![CDATA[x\r\ny]]]]>"},
+    {"x\ny] ]>", "<![CDATA[x\r\ny] ]>]]>"},
+    {"x\r\ny", "x&#13;&#10;y"},
+    {"x\n\x01", "x&#10;&#1;"},
+    {"x \n y", "<![CDATA[x \r\n y]]>"},
+    {"a \x01 b", "a &#1; b"},
+};
+
+TEST(XmlPacketText, ReferenceAndCdataForms)
+{
+    for (const TextCase& c : kTextCases)
+    {
+        EXPECT_EQ(Value(c.text), Element(c.expected)) << "8-bit: " << c.text;
+        std::u16string wide(c.text.begin(), c.text.end());
+        EXPECT_EQ(Value(wide), Element(c.expected)) << "UTF-16: " << c.text;
+    }
+}
+
+TEST(XmlPacketText, EncodesUtf8)
+{
+    struct Case
+    {
+        std::u16string wide;
+        std::string expected;
+    } cases[] = {
+        {u"\u00E9", "\xC3\xA9"},
+        {u"\u07FF\u0800", "\xDF\xBF\xE0\xA0\x80"},
+        {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
+        {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF"},
+        {u"\xD83D", "&#55357;"},
+        {u"\xDE00", "&#56832;"},
+        {u"a\xD83D" u"b", "a&#55357;b"},
+        {u"\xDE00\xD83D", "&#56832;&#55357;"},
+        {u"\xFFFF", "&#65535;"},
+        {u"\xFFFE", "&#65534;"},
+        {u"\xFFFD", "\xEF\xBF\xBD"},
+        // A pair in a CDATA text is one character; a lone surrogate forces references.
+        {u"\xD83D\xDE00\n", "<![CDATA[\xF0\x9F\x98\x80\r\n]]>"},
+        {u"\xD83D\n", "&#55357;&#10;"},
+        {u"\xFFFF\n", "&#65535;&#10;"},
+        // A pair at the end is the last character: a blank before it is plain.
+        {u"a \xD83D\xDE00", "a \xF0\x9F\x98\x80"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Value(c.wide), Element(c.expected));
+
+    EXPECT_EQ(Value(std::string("\xE9")), Element("\xC3\xA9"));
+    EXPECT_EQ(Value(std::string("\x80\xFF")), Element("\xC2\x80\xC3\xBF"));
+    EXPECT_EQ(Value(std::string("\xFF\n")), Element("<![CDATA[\xC3\xBF\r\n]]>"));
+}
+
+TEST(XmlPacketElements, VersionAttribute)
+{
+    MetaInfo versioned("x");
+    versioned.version = 3;
+    EXPECT_EQ(Content([&](Serializer& s) { s.Write(versioned, true); }), "<x version=\"3\">1</x>");
+    MetaInfo unversioned("x");
+    EXPECT_EQ(Content([&](Serializer& s) { s.Write(unversioned, true); }), "<x>1</x>");
+    versioned.version = std::numeric_limits<uint64_t>::max();
+    EXPECT_EQ(Content([&](Serializer& s) {
+                  s.StartWriteMetaInfo(versioned);
+                  s.FinishWriteMetaInfo(versioned);
+              }),
+              "<x version=\"18446744073709551615\"></x>");
+}
+
+TEST(XmlPacketElements, EmptyNameWritesIntoTheEnclosingElement)
+{
+    EXPECT_EQ(Content([](Serializer& s) { s.Write(MetaInfo(""), true); }), "1");
+    EXPECT_EQ(Content([](Serializer& s) {
+                  s.StartWriteMetaInfo(MetaInfo("x"));
+                  s.StartWriteMetaInfo(MetaInfo(""));
+                  s.Write(MetaInfo(""), std::string("a b"));
+                  s.Write(MetaInfo(""), int32_t{7});
+                  s.FinishWriteMetaInfo(MetaInfo(""));
+                  s.Write(MetaInfo("y"), int32_t{8});
+                  s.FinishWriteMetaInfo(MetaInfo("x"));
+              }),
+              "<x>a b7<y>8</y></x>");
+}
+
+TEST(XmlPacketElements, TargetVersions)
+{
+    auto meta = [](int32_t target, uint64_t version, uint64_t versionForTarget) {
+        MetaInfo m("x");
+        m.targetVersion = target;
+        m.version = version;
+        m.versionForTarget = versionForTarget;
+        return m;
+    };
+    auto open = [](const MetaInfo& m) {
+        return [m](Serializer& s) {
+            s.StartWriteMetaInfo(m);
+            s.FinishWriteMetaInfo(m);
+        };
+    };
+    struct Case
+    {
+        int32_t serializerTarget;
+        MetaInfo meta;
+        std::string expected;
+    } cases[] = {
+        {5, meta(5, 1, 7), "<x version=\"7\"></x>"},
+        {5, meta(5, 0, 7), "<x></x>"},
+        {5, meta(5, 3, 0), "<x version=\"0\"></x>"},
+        {5, meta(0, 3, 7), "<x version=\"3\"></x>"},
+        {0, meta(6, 3, 7), "<x version=\"3\"></x>"},
+        {5, meta(6, 3, 7), ""},
+        {-1, meta(1, 3, 7), ""},
+    };
+    for (const Case& c : cases)
+    {
+        EXPECT_EQ(Content(open(c.meta), c.serializerTarget), c.expected);
+        std::string written = c.expected.empty() ? "" : c.expected.substr(0, c.expected.size() - 4);
+        if (!written.empty())
+            written += "1</x>";
+        EXPECT_EQ(Content([&](Serializer& s) { s.Write(c.meta, true); }, c.serializerTarget), written);
+    }
+}
+
+TEST(XmlPacketElements, RefusedElementIsSkippedWholeAndPacketStaysWellFormed)
+{
+    MetaInfo refused("a");
+    refused.targetVersion = 6;
+    MetaInfo refusedInner("r");
+    refusedInner.targetVersion = 6;
+    std::string current;
+    std::string content = Content(
+        [&](Serializer& s) {
+            s.StartWriteMetaInfo(MetaInfo("top"));
+            s.StartWriteMetaInfo(refused);
+            s.StartWriteMetaInfo(MetaInfo("b"));
+            s.Write(MetaInfo("c"), true);
+            s.Write(MetaInfo(""), true);
+            s.StartWriteMetaInfo(refusedInner);
+            s.FinishWriteMetaInfo(refusedInner);
+            current = s.GetCurrentMetaInfo().name;
+            s.FinishWriteMetaInfo(MetaInfo("b"));
+            s.Write(MetaInfo("d"), true);
+            s.FinishWriteMetaInfo(refused);
+            s.Write(MetaInfo("e"), true);
+            s.FinishWriteMetaInfo(MetaInfo("top"));
+        },
+        5);
+    EXPECT_EQ(content, "<top><e>1</e></top>");
+    EXPECT_EQ(current, "top");
+}
+
+TEST(XmlPacketElements, Traits)
+{
+    auto viewSpec = std::make_shared<MetaInfoTraitList>(MetaInfoTraitList{{"Is", "StringValue", "Dml::ViewSpec"}});
+    MetaInfo meta("x");
+    meta.primaryTraits = viewSpec;
+    EXPECT_EQ(Content([&](Serializer& s) { s.Write(meta, int32_t{1}); }),
+              "<x>1<traits><trait  name=\"Is\" type=\"StringValue\">Dml::ViewSpec</trait></traits></x>");
+
+    MetaInfo empty("x");
+    empty.primaryTraits = std::make_shared<MetaInfoTraitList>();
+    EXPECT_EQ(Content([&](Serializer& s) {
+                  s.StartWriteMetaInfo(empty);
+                  s.FinishWriteMetaInfo(empty);
+              }),
+              "<x><traits></traits></x>");
+
+    MetaInfo both("x");
+    both.secondaryTraits = std::make_shared<MetaInfoTraitList>(MetaInfoTraitList{{"s", "t", " a  b<\xE9"}});
+    both.primaryTraits = std::make_shared<MetaInfoTraitList>(MetaInfoTraitList{{"p", "q", "1"}, {"p2", "q2", ""}});
+    EXPECT_EQ(Content([&](Serializer& s) { s.Write(both, true); }),
+              "<x>1<traits><trait  name=\"p\" type=\"q\">1</trait><trait  name=\"p2\" type=\"q2\"></trait>"
+              "<trait  name=\"s\" type=\"t\">&#32;a &#32;b&lt;\xC3\xA9</trait></traits></x>");
+}
+
+TEST(XmlPacketElements, ClosingNameIsTheDescriptorsAndUnbalancedCloseIsHarmless)
+{
+    EXPECT_EQ(Content([](Serializer& s) {
+                  s.StartWriteMetaInfo(MetaInfo("a"));
+                  s.FinishWriteMetaInfo(MetaInfo("b"));
+                  s.FinishWriteMetaInfo(MetaInfo("c"));
+                  EXPECT_EQ(s.GetCurrentMetaInfo().name, "");
+              }),
+              "<a></b></c>");
+}
+
+TEST(XmlPacketState, CurrentMetaInfoNamesInnermostOpenElement)
+{
+    XMLPacketSerializer serializer(2, 0);
+    EXPECT_EQ(serializer.GetCurrentMetaInfo().name, "");
+    MetaInfo outer("outer");
+    outer.version = 4;
+    serializer.StartWriteMetaInfo(outer);
+    serializer.StartWriteMetaInfo(MetaInfo("inner"));
+    MetaInfo current = serializer.GetCurrentMetaInfo();
+    EXPECT_EQ(current.name, "inner");
+    EXPECT_EQ(current.version, 0u);
+    EXPECT_EQ(current.primaryTraits, nullptr);
+    serializer.FinishWriteMetaInfo(MetaInfo("inner"));
+    EXPECT_EQ(serializer.GetCurrentMetaInfo().name, "outer");
+}
+
+TEST(XmlPacketState, SharedDataTakesThePacketOnce)
+{
+    XMLPacketSerializer serializer(2, 0);
+    serializer.StartWriteMetaInfo(MetaInfo("open"));
+    SharedData first = serializer.GetSharedData();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(first.data.get()), first.size), kHead + "<open>" + kEnd);
+    EXPECT_EQ(serializer.GetCurrentMetaInfo().name, "open");
+    SharedData second = serializer.GetSharedData();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(second.data.get()), second.size), kEnd);
+    serializer.FinishWriteMetaInfo(MetaInfo("open"));
+    EXPECT_EQ(Take(serializer), "</open>" + kEnd);
+}
+
+TEST(XmlPacketState, ContextAndLookup)
+{
+    XMLPacketSerializer serializer(2, 0);
+    EXPECT_EQ(serializer.GetContext(), nullptr);
+    int marker = 0;
+    serializer.SetContext(&marker);
+    EXPECT_EQ(serializer.GetContext(), &marker);
+    EXPECT_EQ(Take(serializer), kHead + kEnd);  // the context writes nothing
+
+    EXPECT_EQ(serializer.Cast(nullptr), nullptr);
+    for (const char* key : {"PN13Serialization24ContainerAwareSerializerE", "PN3Por13Serialization18PorAwareSerializerE",
+                            "PN3Por13Serialization20PorAwareDeserializerE", "PN13Serialization10SerializerE"})
+        EXPECT_EQ(serializer.Cast(key), nullptr) << key;
+}
+
+} // namespace
+} // namespace Serialization

@@ -1,0 +1,249 @@
+#include "enterprise/serialize/xml_text.h"
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+
+#include "core/common/assertion.h"
+
+namespace Serialization::Detail {
+
+namespace {
+
+// One character of the text. `unit` marks a UTF-16 unit that is no character
+// on its own (a lone surrogate, U+FFFE, U+FFFF): it is always a reference.
+struct Character
+{
+    uint32_t value;
+    bool unit;
+};
+
+inline Character NextCharacter(const char*& position, const char*)
+{
+    return Character{static_cast<unsigned char>(*position++), false};
+}
+
+inline Character NextCharacter(const char16_t*& position, const char16_t* end)
+{
+    uint32_t first = *position++;
+    if (first >= 0xD800 && first <= 0xDBFF && position != end && *position >= 0xDC00 && *position <= 0xDFFF)
+    {
+        uint32_t second = *position++;
+        return Character{0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00), false};
+    }
+    bool unit = (first >= 0xD800 && first <= 0xDFFF) || first == 0xFFFE || first == 0xFFFF;
+    return Character{first, unit};
+}
+
+inline size_t Utf8Length(uint32_t value)
+{
+    return value < 0x80 ? 1 : value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
+}
+
+inline size_t DecimalLength(uint32_t value)
+{
+    size_t digits = 1;
+    while (value >= 10)
+    {
+        value /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+inline char* PutUtf8(char* out, uint32_t value)
+{
+    if (value < 0x80)
+    {
+        *out++ = static_cast<char>(value);
+    }
+    else if (value < 0x800)
+    {
+        *out++ = static_cast<char>(0xC0 | (value >> 6));
+        *out++ = static_cast<char>(0x80 | (value & 0x3F));
+    }
+    else if (value < 0x10000)
+    {
+        *out++ = static_cast<char>(0xE0 | (value >> 12));
+        *out++ = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (value & 0x3F));
+    }
+    else
+    {
+        *out++ = static_cast<char>(0xF0 | (value >> 18));
+        *out++ = static_cast<char>(0x80 | ((value >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (value & 0x3F));
+    }
+    return out;
+}
+
+inline char* PutReference(char* out, uint32_t value)
+{
+    char digits[10];
+    size_t count = 0;
+    do
+    {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    *out++ = '&';
+    *out++ = '#';
+    while (count != 0)
+        *out++ = digits[--count];
+    *out++ = ';';
+    return out;
+}
+
+inline char* PutLiteral(char* out, const char* literal, size_t length)
+{
+    std::memcpy(out, literal, length);
+    return out + length;
+}
+
+constexpr char kCdataOpen[] = "<![CDATA[";
+constexpr char kCdataClose[] = "]]>";
+constexpr size_t kCdataOpenLength = sizeof(kCdataOpen) - 1;
+constexpr size_t kCdataCloseLength = sizeof(kCdataClose) - 1;
+
+// What one scan of the text finds: the form to use and its exact length.
+struct Plan
+{
+    bool cdata;
+    size_t length;
+};
+
+template <typename Unit>
+Plan PlanText(const Unit* text, const Unit* end)
+{
+    bool hasLineFeed = false;
+    bool cdataAllowed = true;
+    size_t cdataLength = kCdataOpenLength + kCdataCloseLength;
+    size_t referencedLength = 0;
+    bool afterPlainBlank = true;
+    uint32_t previous = 0;
+    uint32_t beforePrevious = 0;
+
+    for (const Unit* position = text; position != end;)
+    {
+        Character c = NextCharacter(position, end);
+        bool last = position == end;
+
+        if (c.unit)
+            cdataAllowed = false;
+        else if (c.value == '\n')
+            hasLineFeed = true, cdataLength += 2;
+        else if (c.value < 0x20 && c.value != '\t')
+            cdataAllowed = false;
+        else
+            cdataLength += Utf8Length(c.value);
+        if (c.value == '>' && previous == ']' && beforePrevious == ']')
+            cdataAllowed = false;
+        beforePrevious = previous;
+        previous = c.value;
+
+        if (c.value == ' ')
+        {
+            if (!afterPlainBlank && !last)
+            {
+                referencedLength += 1;
+                afterPlainBlank = true;
+                continue;
+            }
+            referencedLength += 5;
+        }
+        else if (c.unit || c.value < 0x20)
+            referencedLength += 3 + DecimalLength(c.value);
+        else if (c.value == '<')
+            referencedLength += 4;
+        else if (c.value == '&')
+            referencedLength += 5;
+        else
+            referencedLength += Utf8Length(c.value);
+        afterPlainBlank = false;
+    }
+
+    if (hasLineFeed && cdataAllowed)
+        return Plan{true, cdataLength};
+    return Plan{false, referencedLength};
+}
+
+template <typename Unit>
+char* PutCdata(char* out, const Unit* text, const Unit* end)
+{
+    out = PutLiteral(out, kCdataOpen, kCdataOpenLength);
+    for (const Unit* position = text; position != end;)
+    {
+        Character c = NextCharacter(position, end);
+        if (c.value == '\n')
+        {
+            *out++ = '\r';
+            *out++ = '\n';
+        }
+        else
+        {
+            out = PutUtf8(out, c.value);
+        }
+    }
+    return PutLiteral(out, kCdataClose, kCdataCloseLength);
+}
+
+template <typename Unit>
+char* PutReferenced(char* out, const Unit* text, const Unit* end)
+{
+    bool afterPlainBlank = true;
+    for (const Unit* position = text; position != end;)
+    {
+        Character c = NextCharacter(position, end);
+        if (c.value == ' ')
+        {
+            if (!afterPlainBlank && position != end)
+            {
+                *out++ = ' ';
+                afterPlainBlank = true;
+                continue;
+            }
+            out = PutReference(out, c.value);
+        }
+        else if (c.unit || c.value < 0x20)
+            out = PutReference(out, c.value);
+        else if (c.value == '<')
+            out = PutLiteral(out, "&lt;", 4);
+        else if (c.value == '&')
+            out = PutLiteral(out, "&amp;", 5);
+        else
+            out = PutUtf8(out, c.value);
+        afterPlainBlank = false;
+    }
+    return out;
+}
+
+template <typename Unit>
+void AppendText(std::string& out, const Unit* text, size_t length)
+{
+    if (length == 0)
+        return;
+    const Unit* end = text + length;
+    Plan plan = PlanText(text, end);
+    size_t start = out.size();
+    if (plan.length > out.max_size() - start)
+        throw std::length_error("basic_string::append");
+    out.resize(start + plan.length);
+    char* first = out.data() + start;
+    char* last = plan.cdata ? PutCdata(first, text, end) : PutReferenced(first, text, end);
+    COMMON_ASSERT(last == first + plan.length);
+}
+
+} // namespace
+
+void AppendXmlText(std::string& out, const char* text, size_t length)
+{
+    AppendText(out, text, length);
+}
+
+void AppendXmlText(std::string& out, const char16_t* text, size_t length)
+{
+    AppendText(out, text, length);
+}
+
+} // namespace Serialization::Detail
