@@ -1,0 +1,71 @@
+// Test helpers of the XML reader tests: loading a byte string and describing
+// a tree in one line.
+//
+// Threading: plain functions; each call works on its own data.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/file/buf_ifile.h"
+#include "core/xml/xml_document.h"
+
+namespace XmlTest {
+
+// One load over an in-memory source; owns the tree.
+struct Loaded
+{
+    bool ok = false;
+    xml_tag* root = nullptr;
+    int32_t line = 0;
+    int32_t column = 0;
+
+    Loaded() = default;
+    Loaded(const Loaded&) = delete;
+    Loaded& operator=(const Loaded&) = delete;
+    ~Loaded()
+    {
+        free_xml_tag(root);
+        delete root;
+    }
+};
+
+inline void Load(Loaded& result, const std::string& bytes)
+{
+    buf_ifile<char> source(bytes.data(), bytes.size());
+    result.ok = load_xml_document(result.root, source, result.line, result.column);
+}
+
+// UTF-16 text as printable ASCII: characters from 0x20 to 0x7E stand as they
+// are, except '"' and '\', and every other unit as \uXXXX.
+inline std::string Printable(const std::u16string& text)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char16_t unit : text) {
+        if (unit >= 0x20 && unit < 0x7F && unit != u'"' && unit != u'\\') {
+            out.push_back(static_cast<char>(unit));
+        } else {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out.push_back(kHex[(unit >> shift) & 0xF]);
+        }
+    }
+    return out;
+}
+
+// name(@attr="value" ... "piece0" child "piece1" ...)
+inline std::string Describe(const xml_tag& tag)
+{
+    std::string out = tag.name + "(";
+    for (const auto& [name, value] : tag.attributes)
+        out += "@" + name + "=\"" + Printable(value) + "\" ";
+    for (size_t i = 0; i < tag.Text.size(); ++i) {
+        if (i > 0 && i - 1 < tag.children.size())
+            out += " " + Describe(*tag.children[i - 1]) + " ";
+        out += "\"" + Printable(tag.Text[i]) + "\"";
+    }
+    return out + ")";
+}
+
+} // namespace XmlTest

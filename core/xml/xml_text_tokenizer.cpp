@@ -1,0 +1,666 @@
+#include "core/xml/xml_text_tokenizer.h"
+
+#include <array>
+#include <cstring>
+
+#include "core/file/file.h"
+
+namespace {
+
+constexpr size_t kFirstReadSize = 4;
+constexpr size_t kChunkSize = 0x8000;
+
+// Byte classes.
+constexpr uint8_t kWhite = 0x01;       // 09 0A 0D 20
+constexpr uint8_t kNameStart = 0x02;   // : A-Z _ a-z
+constexpr uint8_t kNameChar = 0x04;    // name start, - . 0-9
+constexpr uint8_t kContentRun = 0x08;  // 21-25 27-3B 3D-FF
+constexpr uint8_t kMarkupSkip = 0x10;  // 09 0A 0D 20-FF: comment, PI and DOCTYPE bodies
+constexpr uint8_t kCdataRun = 0x20;    // 20-FF
+
+constexpr std::array<uint8_t, 256> MakeByteClasses()
+{
+    std::array<uint8_t, 256> table{};
+    for (unsigned b = 0; b < 256; ++b) {
+        uint8_t flags = 0;
+        const bool white = b == 0x09 || b == 0x0A || b == 0x0D || b == 0x20;
+        const bool nameStart = b == ':' || b == '_' || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+        if (white)
+            flags |= kWhite;
+        if (nameStart)
+            flags |= kNameStart | kNameChar;
+        if (b == '-' || b == '.' || (b >= '0' && b <= '9'))
+            flags |= kNameChar;
+        if (b > 0x20 && b != '&' && b != '<')
+            flags |= kContentRun;
+        if (white || b >= 0x20)
+            flags |= kMarkupSkip;
+        if (b >= 0x20)
+            flags |= kCdataRun;
+        table[b] = flags;
+    }
+    return table;
+}
+
+constexpr std::array<uint8_t, 256> kByteClass = MakeByteClasses();
+
+inline bool Is(unsigned char byte, uint8_t mask)
+{
+    return (kByteClass[byte] & mask) != 0;
+}
+
+inline bool IsContinuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+// Digit value of `byte` in base 10 or 16, or -1.
+inline int DigitValue(unsigned char byte, unsigned base)
+{
+    if (byte >= '0' && byte <= '9')
+        return byte - '0';
+    if (base == 16) {
+        if (byte >= 'a' && byte <= 'f')
+            return byte - 'a' + 10;
+        if (byte >= 'A' && byte <= 'F')
+            return byte - 'A' + 10;
+    }
+    return -1;
+}
+
+} // namespace
+
+void xml_text_tokenizer::start(i_file* source)
+{
+    m_condition = cond_start;
+    m_blank = blank_suppressed;
+    m_source = source;
+    m_end = false;
+    m_line = 1;
+    m_column = 0;
+    m_preserve = false;
+    m_buffer.clear();
+    m_lexeme = 0;
+    m_cursor = 0;
+    m_token = token_error;
+    scan();
+}
+
+void xml_text_tokenizer::advance()
+{
+    if (m_token == token_end || m_token == token_binary_magic)
+        return;
+    scan();
+}
+
+void xml_text_tokenizer::refill()
+{
+    if (m_end)
+        return;
+    if (m_lexeme > 0) {
+        m_buffer.erase(0, m_lexeme);
+        m_cursor -= m_lexeme;
+        m_lexeme = 0;
+    }
+    const size_t want = m_condition == cond_start ? kFirstReadSize : kChunkSize;
+    const size_t kept = m_buffer.size();
+    uint64_t count = 0;
+    if (m_source != nullptr) {
+        m_buffer.resize(kept + want);
+        m_source->Read(m_buffer.data() + kept, want, &count);
+        if (count > want)
+            count = want;
+    }
+    if (count == 0) {
+        m_buffer.resize(kept);
+        m_buffer.push_back('\0');
+        m_end = true;
+    } else {
+        m_buffer.resize(kept + static_cast<size_t>(count));
+    }
+}
+
+unsigned char xml_text_tokenizer::peek(size_t offset)
+{
+    while (m_cursor + offset >= m_buffer.size()) {
+        if (m_end)
+            return 0;
+        refill();
+    }
+    return static_cast<unsigned char>(m_buffer[m_cursor + offset]);
+}
+
+void xml_text_tokenizer::begin_lexeme()
+{
+    // Everything before the lexeme start is counted exactly once: the last
+    // counted position is always the previous lexeme start.
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_lexeme;
+    const unsigned char* end = reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_cursor;
+    uint32_t line = m_line;
+    uint32_t column = m_column;
+    for (; p < end; ++p) {
+        if (*p == '\t') {
+            column = (column | 7) + 1;
+        } else if (*p == '\n') {
+            ++line;
+            column = 0;
+        } else {
+            ++column;
+        }
+    }
+    m_line = line;
+    m_column = column;
+    m_lexeme = m_cursor;
+}
+
+bool xml_text_tokenizer::error()
+{
+    // The sentinel NUL behind the last byte of input ends the document; any
+    // other byte that matches no rule is an error.
+    m_token = m_end && m_lexeme + 1 >= m_buffer.size() ? token_end : token_error;
+    return true;
+}
+
+void xml_text_tokenizer::scan()
+{
+    m_name.clear();
+    m_text.clear();
+    for (;;) {
+        begin_lexeme();
+        bool produced = false;
+        switch (m_condition) {
+        case cond_start:
+            produced = scan_start();
+            break;
+        case cond_content:
+            produced = scan_content();
+            break;
+        case cond_cdata:
+            produced = scan_cdata();
+            break;
+        case cond_tag:
+            produced = scan_tag();
+            break;
+        case cond_value_dq:
+            produced = scan_value('"');
+            break;
+        case cond_value_sq:
+            produced = scan_value('\'');
+            break;
+        case cond_comment:
+            produced = scan_comment();
+            break;
+        case cond_pi:
+            produced = scan_pi();
+            break;
+        case cond_doctype:
+            produced = scan_doctype();
+            break;
+        default:
+            produced = error();
+            break;
+        }
+        if (produced)
+            return;
+    }
+}
+
+void xml_text_tokenizer::skip_run(uint8_t mask)
+{
+    for (;;) {
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+        const unsigned char* p = data + m_cursor;
+        const unsigned char* end = data + m_buffer.size();
+        while (p < end && Is(*p, mask))
+            ++p;
+        m_cursor = static_cast<size_t>(p - data);
+        if (p < end || m_end)
+            return;
+        refill();
+    }
+}
+
+void xml_text_tokenizer::scan_name(size_t offset)
+{
+    // The byte at `offset` is a name start; the name runs to the first byte
+    // that is no name character.
+    m_cursor += offset;
+    const size_t begin = m_cursor - m_lexeme;
+    skip_run(kNameChar);
+    m_name.assign(m_buffer, m_lexeme + begin, m_cursor - m_lexeme - begin);
+}
+
+bool xml_text_tokenizer::scan_start()
+{
+    const unsigned char b0 = peek(0), b1 = peek(1), b2 = peek(2), b3 = peek(3);
+    if (b0 == 'B' && b1 == 'X' && b2 == 'M' && b3 == 'L') {
+        m_cursor += 4;
+        m_token = token_binary_magic;
+        return true;
+    }
+    if (b0 == 0xEF && b1 == 0xBB && b2 == 0xBF)
+        m_cursor += 3;
+    m_condition = cond_content;
+    return false;
+}
+
+bool xml_text_tokenizer::scan_content()
+{
+    const unsigned char c = peek(0);
+    if (Is(c, kWhite)) {
+        skip_run(kWhite);
+        if (m_preserve)
+            return text_token(convert_text(m_lexeme, m_cursor));
+        if (m_blank == blank_none)
+            m_blank = blank_pending;
+        return false;
+    }
+    if (c == '<') {
+        const unsigned char c1 = peek(1);
+        if (c1 == '!') {
+            if (peek(2) == '-' && peek(3) == '-') {
+                m_cursor += 4;
+                m_condition = cond_comment;
+                return false;
+            }
+            static const char kDoctype[] = "DOCTYPE";
+            static const char kCdata[] = "[CDATA[";
+            bool doctype = true;
+            bool cdata = true;
+            for (size_t i = 0; i < 7; ++i) {
+                const unsigned char b = peek(2 + i);
+                doctype = doctype && b == static_cast<unsigned char>(kDoctype[i]);
+                cdata = cdata && b == static_cast<unsigned char>(kCdata[i]);
+            }
+            if (doctype && Is(peek(9), kWhite)) {
+                m_cursor += 10;
+                m_condition = cond_doctype;
+                return false;
+            }
+            if (cdata) {
+                if (m_blank == blank_pending)
+                    return blank_token();
+                m_cursor += 9;
+                m_condition = cond_cdata;
+                m_blank = blank_none;
+                return false;
+            }
+            return error();
+        }
+        if (c1 == '/') {
+            if (!Is(peek(2), kNameStart))
+                return error();
+            scan_name(2);
+            m_token = token_end_tag;
+            m_condition = cond_tag;
+            m_blank = blank_none;
+            return true;
+        }
+        if (c1 == '?') {
+            m_cursor += 2;
+            m_condition = cond_pi;
+            return false;
+        }
+        if (Is(c1, kNameStart)) {
+            if (m_blank == blank_pending)
+                return blank_token();
+            scan_name(1);
+            m_token = token_start_tag;
+            m_condition = cond_tag;
+            m_blank = blank_suppressed;
+            return true;
+        }
+        return error();
+    }
+    if (c == '&')
+        return scan_reference();
+    if (Is(c, kContentRun)) {
+        skip_run(kContentRun);
+        return text_token(convert_text(m_lexeme, m_cursor));
+    }
+    return error();
+}
+
+bool xml_text_tokenizer::scan_tag()
+{
+    const unsigned char c = peek(0);
+    if (Is(c, kWhite)) {
+        skip_run(kWhite);
+        return false;
+    }
+    if (c == '/') {
+        if (peek(1) != '>')
+            return error();
+        m_cursor += 2;
+        m_token = token_empty_close;
+        m_condition = cond_content;
+        m_blank = blank_none;
+        return true;
+    }
+    if (Is(c, kNameStart)) {
+        scan_name(0);
+        m_token = token_attribute_name;
+        return true;
+    }
+    if (c == '=') {
+        size_t offset = 1;
+        while (Is(peek(offset), kWhite))
+            ++offset;
+        const unsigned char quote = peek(offset);
+        if (quote != '"' && quote != '\'')
+            return error();
+        m_cursor += offset + 1;
+        m_token = token_value_open;
+        m_condition = quote == '"' ? cond_value_dq : cond_value_sq;
+        m_blank = blank_suppressed;
+        return true;
+    }
+    if (c == '>') {
+        m_cursor += 1;
+        m_token = token_tag_close;
+        m_condition = cond_content;
+        return true;
+    }
+    return error();
+}
+
+bool xml_text_tokenizer::scan_value(unsigned char quote)
+{
+    const unsigned char c = peek(0);
+    if (Is(c, kWhite)) {
+        m_cursor += 1;
+        if (m_blank == blank_none)
+            m_blank = blank_pending;
+        return false;
+    }
+    if (c == quote) {
+        m_cursor += 1;
+        m_condition = cond_tag;
+        m_blank = blank_suppressed;
+        return false;
+    }
+    if (c == '&')
+        return scan_reference();
+    if (!Is(c, kContentRun))
+        return error();
+    for (;;) {
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+        const unsigned char* p = data + m_cursor;
+        const unsigned char* end = data + m_buffer.size();
+        while (p < end && Is(*p, kContentRun) && *p != quote)
+            ++p;
+        m_cursor = static_cast<size_t>(p - data);
+        if (p < end || m_end)
+            break;
+        refill();
+    }
+    return text_token(convert_text(m_lexeme, m_cursor));
+}
+
+bool xml_text_tokenizer::scan_cdata()
+{
+    const unsigned char c = peek(0);
+    if (c == '\t' || c == '\n') {
+        m_cursor += 1;
+        open_text();
+        m_text.push_back(c);
+        return text_token(true);
+    }
+    if (c == '\r') {
+        m_cursor += 1;
+        return false;
+    }
+    if (c == ']') {
+        if (peek(1) == ']' && peek(2) == '>') {
+            m_cursor += 3;
+            m_condition = cond_content;
+            open_text();
+            return text_token(true);
+        }
+        m_cursor += 1;
+        open_text();
+        m_text.push_back(u']');
+        return text_token(true);
+    }
+    if (!Is(c, kCdataRun))
+        return error();
+    for (;;) {
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+        const unsigned char* p = data + m_cursor;
+        const unsigned char* end = data + m_buffer.size();
+        while (p < end && Is(*p, kCdataRun) && *p != ']')
+            ++p;
+        m_cursor = static_cast<size_t>(p - data);
+        if (p < end || m_end)
+            break;
+        refill();
+    }
+    return text_token(convert_text(m_lexeme, m_cursor));
+}
+
+bool xml_text_tokenizer::scan_comment()
+{
+    const unsigned char c = peek(0);
+    if (c == '-') {
+        if (peek(1) == '-' && peek(2) == '>') {
+            m_cursor += 3;
+            m_condition = cond_content;
+        } else {
+            m_cursor += 1;
+        }
+        return false;
+    }
+    if (!Is(c, kMarkupSkip))
+        return error();
+    for (;;) {
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+        const unsigned char* p = data + m_cursor;
+        const unsigned char* end = data + m_buffer.size();
+        while (p < end && Is(*p, kMarkupSkip) && *p != '-')
+            ++p;
+        m_cursor = static_cast<size_t>(p - data);
+        if (p < end || m_end)
+            return false;
+        refill();
+    }
+}
+
+bool xml_text_tokenizer::scan_pi()
+{
+    const unsigned char c = peek(0);
+    if (c == '?') {
+        if (peek(1) == '>') {
+            m_cursor += 2;
+            m_condition = cond_content;
+        } else {
+            m_cursor += 1;
+        }
+        return false;
+    }
+    if (!Is(c, kMarkupSkip))
+        return error();
+    for (;;) {
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+        const unsigned char* p = data + m_cursor;
+        const unsigned char* end = data + m_buffer.size();
+        while (p < end && Is(*p, kMarkupSkip) && *p != '?')
+            ++p;
+        m_cursor = static_cast<size_t>(p - data);
+        if (p < end || m_end)
+            return false;
+        refill();
+    }
+}
+
+bool xml_text_tokenizer::scan_doctype()
+{
+    const unsigned char c = peek(0);
+    if (c == '>') {
+        m_cursor += 1;
+        m_condition = cond_content;
+        return false;
+    }
+    if (c == '[' || !Is(c, kMarkupSkip))
+        return error();
+    for (;;) {
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+        const unsigned char* p = data + m_cursor;
+        const unsigned char* end = data + m_buffer.size();
+        while (p < end && Is(*p, kMarkupSkip) && *p != '>' && *p != '[')
+            ++p;
+        m_cursor = static_cast<size_t>(p - data);
+        if (p < end || m_end)
+            return false;
+        refill();
+    }
+}
+
+bool xml_text_tokenizer::scan_reference()
+{
+    // The cursor stands on '&'.
+    if (peek(1) == '#') {
+        unsigned base = 10;
+        size_t offset = 2;
+        if (peek(2) == 'x') {
+            base = 16;
+            offset = 3;
+        }
+        // Values beyond the last code point stay beyond it, without overflow.
+        uint32_t value = 0;
+        size_t digits = 0;
+        for (;; ++offset, ++digits) {
+            const int digit = DigitValue(peek(offset), base);
+            if (digit < 0)
+                break;
+            if (value <= 0x10FFFF)
+                value = value * base + static_cast<uint32_t>(digit);
+        }
+        if (digits == 0 || peek(offset) != ';' || value > 0x10FFFF)
+            return error();
+        m_cursor += offset + 1;
+        open_text();
+        append_code_point(value);
+        return text_token(true);
+    }
+    struct Entity
+    {
+        const char* name;  // without '&', with ';'
+        char16_t value;
+    };
+    static const Entity kEntities[] = {
+        {"amp;", u'&'}, {"apos;", u'\''}, {"gt;", u'>'}, {"lt;", u'<'}, {"quot;", u'"'},
+    };
+    for (const Entity& entity : kEntities) {
+        const size_t length = std::strlen(entity.name);
+        size_t i = 0;
+        while (i < length && peek(1 + i) == static_cast<unsigned char>(entity.name[i]))
+            ++i;
+        if (i == length) {
+            m_cursor += 1 + length;
+            open_text();
+            m_text.push_back(entity.value);
+            return text_token(true);
+        }
+    }
+    return error();
+}
+
+void xml_text_tokenizer::append_code_point(uint32_t value)
+{
+    if (value > 0xFFFF) {
+        m_text.push_back(static_cast<char16_t>(0xD800 | ((value - 0x10000) >> 10)));
+        m_text.push_back(static_cast<char16_t>(0xDC00 | (value & 0x3FF)));
+    } else {
+        m_text.push_back(static_cast<char16_t>(value));
+    }
+}
+
+void xml_text_tokenizer::open_text()
+{
+    // Every text token carries a pending blank in front of its text.
+    if (m_blank == blank_pending)
+        m_text.push_back(u' ');
+}
+
+bool xml_text_tokenizer::blank_token()
+{
+    // A pending blank comes out on its own; the markup behind it is scanned
+    // again on the next call.
+    m_cursor = m_lexeme;
+    m_text.assign(1, u' ');
+    m_blank = blank_none;
+    m_token = token_text;
+    return true;
+}
+
+bool xml_text_tokenizer::text_token(bool converted)
+{
+    if (!converted) {
+        m_token = token_error;
+        return true;
+    }
+    m_blank = blank_none;
+    m_token = token_text;
+    return true;
+}
+
+bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
+{
+    // Strict UTF-8: no overlong forms, no surrogates, no U+FFFE/U+FFFF, no
+    // control characters but TAB, LF and CR. The text goes in one pass into
+    // the token text, behind the pending blank if there is one.
+    open_text();
+    const size_t out = m_text.size();
+    m_text.resize(out + (end - begin));  // never more units than bytes
+    char16_t* target = m_text.data() + out;
+    const unsigned char* const first = reinterpret_cast<const unsigned char*>(m_buffer.data()) + begin;
+    const unsigned char* p = first;
+    const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_buffer.data()) + end;
+    while (p < last) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                break;
+            *target++ = c;
+            ++p;
+            continue;
+        }
+        const size_t available = static_cast<size_t>(last - p);
+        if (c >= 0xC2 && c <= 0xDF) {
+            if (available < 2 || !IsContinuation(p[1]))
+                break;
+            *target++ = static_cast<char16_t>(((c & 0x1F) << 6) | (p[1] & 0x3F));
+            p += 2;
+            continue;
+        }
+        if (c >= 0xE0 && c <= 0xEF) {
+            const unsigned char low = c == 0xE0 ? 0xA0 : 0x80;
+            const unsigned char high = c == 0xED ? 0x9F : 0xBF;
+            if (available < 3 || p[1] < low || p[1] > high || !IsContinuation(p[2]))
+                break;
+            if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE)
+                break;
+            *target++ = static_cast<char16_t>(((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+            p += 3;
+            continue;
+        }
+        if (c >= 0xF0 && c <= 0xF4) {
+            const unsigned char low = c == 0xF0 ? 0x90 : 0x80;
+            const unsigned char high = c == 0xF4 ? 0x8F : 0xBF;
+            if (available < 4 || p[1] < low || p[1] > high || !IsContinuation(p[2]) || !IsContinuation(p[3]))
+                break;
+            const uint32_t value = (static_cast<uint32_t>(c & 0x07) << 18) | ((p[1] & 0x3F) << 12) |
+                                   ((p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+            *target++ = static_cast<char16_t>(0xD800 | ((value - 0x10000) >> 10));
+            *target++ = static_cast<char16_t>(0xDC00 | (value & 0x3FF));
+            p += 4;
+            continue;
+        }
+        break;
+    }
+    m_text.resize(static_cast<size_t>(target - m_text.data()));
+    if (p == last)
+        return true;
+    m_column += static_cast<uint32_t>(p - first);
+    return false;
+}

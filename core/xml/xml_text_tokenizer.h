@@ -1,0 +1,127 @@
+// Streaming tokenizer of text XML in UTF-8 (with or without a byte-order
+// mark). It pulls bytes from an i_file in chunks, keeps only the unconsumed
+// tail, and hands out one token at a time: tag names, attribute names and
+// values, character data (validated UTF-8, converted to UTF-16, white space
+// normalised unless the preserve flag is set), and the "BXML" signature of
+// binary XML at the very start. Comments, processing instructions, CDATA
+// markup and a DOCTYPE without internal subset are consumed here.
+//
+// Line and column always point at the start of the lexeme being scanned
+// (column 0-based; TAB moves to the next multiple of 8); a UTF-8 failure
+// advances the column to the offending byte.
+//
+// The first read asks the source for exactly 4 bytes, so that after the
+// binary signature the source stands right behind it. Later reads ask for
+// 32768 bytes. A read that delivers fewer bytes than asked, but more than
+// none, is taken as a partial delivery, and a read of none as the end.
+//
+// Threading: one tokenizer serves one load on one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class i_file;
+
+class xml_text_tokenizer
+{
+public:
+    enum token_kind : int32_t
+    {
+        token_end = 0,
+        token_error = 1,
+        token_start_tag = 2,
+        token_tag_close = 3,
+        token_empty_close = 4,
+        token_end_tag = 5,
+        token_attribute_name = 6,
+        token_value_open = 7,
+        token_text = 8,
+        token_binary_magic = 9,
+    };
+
+    enum condition : uint32_t
+    {
+        cond_start = 0,
+        cond_content = 1,
+        cond_cdata = 2,
+        cond_tag = 3,
+        cond_value_dq = 4,
+        cond_value_sq = 5,
+        cond_comment = 6,
+        cond_pi = 7,
+        cond_doctype = 8,
+    };
+
+    enum blank_state : uint32_t
+    {
+        blank_none = 0,
+        blank_pending = 1,
+        blank_suppressed = 2,
+    };
+
+    xml_text_tokenizer() = default;
+    xml_text_tokenizer(const xml_text_tokenizer&) = delete;
+    xml_text_tokenizer& operator=(const xml_text_tokenizer&) = delete;
+
+    // Resets the state over `source` (not owned; must outlive the scan) and
+    // scans the first token.
+    void start(i_file* source);
+    // Scans the next token. token_end stays once reached, and so does
+    // token_binary_magic: the rest of the input then belongs to the binary reader.
+    void advance();
+
+    int32_t token() const noexcept { return m_token; }
+    // Name of token_start_tag, token_end_tag and token_attribute_name.
+    const std::string& name() const noexcept { return m_name; }
+    // Text of token_text.
+    const std::u16string& text() const noexcept { return m_text; }
+
+    // White space in content becomes text while set.
+    bool preserve() const noexcept { return m_preserve; }
+    void set_preserve(bool preserve) noexcept { m_preserve = preserve; }
+
+    // 1-based line and 0-based column of the current lexeme.
+    int32_t line() const noexcept { return static_cast<int32_t>(m_line); }
+    uint32_t column() const noexcept { return m_column; }
+
+private:
+    void scan();
+    void refill();
+    void begin_lexeme();
+    unsigned char peek(size_t offset);
+    bool error();
+
+    bool scan_start();
+    bool scan_content();
+    bool scan_tag();
+    bool scan_value(unsigned char quote);
+    bool scan_cdata();
+    bool scan_comment();
+    bool scan_pi();
+    bool scan_doctype();
+
+    bool scan_reference();
+    void scan_name(size_t offset);
+    void skip_run(uint8_t mask);
+    void open_text();
+    bool text_token(bool converted);
+    bool blank_token();
+    bool convert_text(size_t begin, size_t end);
+    void append_code_point(uint32_t value);
+
+    uint32_t m_condition = cond_start;
+    uint32_t m_blank = blank_suppressed;
+    i_file* m_source = nullptr;
+    bool m_end = false;
+    uint32_t m_line = 1;
+    uint32_t m_column = 0;
+    bool m_preserve = false;
+    std::string m_buffer;
+    size_t m_lexeme = 0;
+    size_t m_cursor = 0;
+    int32_t m_token = token_error;
+    std::string m_name;
+    std::u16string m_text;
+};

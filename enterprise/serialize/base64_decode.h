@@ -1,0 +1,56 @@
+// Base64 decoding of element texts (UTF-16) through a 128-entry class table
+// that maps each character code to its 6-bit value (0-63) or to one of the
+// classes below. White space may stand anywhere, the fill "=" ends the data.
+//
+// Threading: free function and constant data; safe from any thread.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace Serialization {
+
+inline constexpr uint8_t kBase64Invalid = 64;  // not part of a Base64 text
+inline constexpr uint8_t kBase64Skip = 65;     // TAB, LF, CR and blank: skipped anywhere
+inline constexpr uint8_t kBase64Fill = 66;     // "="
+
+namespace Detail {
+constexpr std::array<uint8_t, 128> MakeBase64ClassTable()
+{
+    std::array<uint8_t, 128> table{};
+    for (auto& entry : table)
+        entry = kBase64Invalid;
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (uint8_t value = 0; value < 64; ++value)
+        table[static_cast<unsigned char>(alphabet[value])] = value;
+    table['\t'] = kBase64Skip;
+    table['\n'] = kBase64Skip;
+    table['\r'] = kBase64Skip;
+    table[' '] = kBase64Skip;
+    table['='] = kBase64Fill;
+    return table;
+}
+} // namespace Detail
+
+// The standard alphabet "A"-"Z", "a"-"z", "0"-"9", "+", "/" with the classes
+// above; pass kBase64ClassTable.data() to DecodeBase64.
+inline constexpr std::array<uint8_t, 128> kBase64ClassTable = Detail::MakeBase64ClassTable();
+
+// Largest number of bytes that a text of `length` units can decode to, and
+// that DecodeBase64 may write for it.
+inline constexpr size_t Base64DecodedCapacity(size_t length)
+{
+    return (3 * length + 6) / 4;
+}
+
+// Decodes [begin, end) into `out`, which has room for
+// Base64DecodedCapacity(end - begin) bytes. Returns the pointer just past the
+// last byte written, or null for a text that is not valid Base64 (a character
+// above U+007F or outside the table's classes, a fill after fewer than two
+// characters of a group, a single fill after two, anything but white space
+// after the fill, or a group cut short without fill). An empty text decodes to
+// no bytes.
+uint8_t* DecodeBase64(uint8_t* out, const char16_t* begin, const char16_t* end, const uint8_t* table);
+
+} // namespace Serialization
