@@ -26,7 +26,7 @@ const char* const g_moduleName = LoaderName();
 void AppendNormalizedPath(std::string& base, const char* path)
 {
     if (*path == '/') {
-        base = "/";
+        base.assign(1, '/');
         ++path;
     }
     while (*path) {
