@@ -1,0 +1,104 @@
+// The XML packet deserializer, the Deserializer behind every packet read: it
+// parses a whole packet (text XML, or the binary form that starts with
+// "BXML") into an element tree when it is built, then walks the tree as the
+// caller asks for elements by descriptor.
+//
+// Lookup: entering an element takes the next child of the current element
+// when its name matches; otherwise, unless the descriptor asks for strict
+// order, the first child of that name in document order. Either way the
+// cursor of the current element has moved past one child. Each entered
+// element carries a version: its "version" attribute when that reads as a
+// number other than 0, else the version of its parent (the initial version at
+// the top level).
+//
+// A packet that does not load does not fail the construction: the failure is
+// reported as an assertion and every later call that needs an element raises.
+// Failures are raised as Common::Error (codes 0x9C0002, 0x9C0003, 0x9C0004).
+//
+// Threading: one thread at a time per deserializer; no shared state.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/file/file.h"
+#include "core/xml/xml_tag.h"
+#include "enterprise/serialize/deserializer.h"
+
+namespace Serialization {
+
+class XMLPacketDeserializer final : public Deserializer
+{
+public:
+    // Parses `size` bytes at `bytes`; the bytes are not kept.
+    XMLPacketDeserializer(const void* bytes, uint64_t size, uint64_t initialVersion);
+    ~XMLPacketDeserializer() override;
+
+    XMLPacketDeserializer(const XMLPacketDeserializer&) = delete;
+    XMLPacketDeserializer& operator=(const XMLPacketDeserializer&) = delete;
+
+    void Read(const MetaInfo& meta, bool& value) override;
+    void Read(const MetaInfo& meta, char& value) override;
+    void Read(const MetaInfo& meta, Common::Guid& value) override;
+    void Read(const MetaInfo& meta, Common::Error& value) override;
+    void Read(const MetaInfo& meta, std::u16string& value) override;
+    void Read(const MetaInfo& meta, uint32_t& value) override;
+    void Read(const MetaInfo& meta, double& value) override;
+    void Read(const MetaInfo& meta, uint64_t& value) override;
+    void Read(const MetaInfo& meta, int32_t& value) override;
+    void Read(const MetaInfo& meta, int64_t& value) override;
+    void Read(const MetaInfo& meta, std::string& value) override;
+    void Read(const MetaInfo& meta, int16_t& value) override;
+    void Read(const MetaInfo& meta, uint16_t& value) override;
+    void Read(const MetaInfo& meta, std::vector<unsigned char>& value) override;
+    void Read(const MetaInfo& meta, SharedData& value) override;
+
+    MetaInfo GetCurrentMetaInfo() const override;
+    void StartReadMetaInfo(const MetaInfo& meta) override;
+    void FinishReadMetaInfo(const MetaInfo& meta) override;
+    uint64_t GetSubjectVersion() const override;
+
+private:
+    // Walks the children of one element.
+    struct Cursor
+    {
+        xml_tag* const* first;
+        xml_tag* const* next;
+        xml_tag* const* end;
+    };
+
+    // Owns the parsed tree.
+    struct Document
+    {
+        xml_tag* root = nullptr;
+        ~Document();
+    };
+
+    static Cursor CursorOver(const xml_tag& element);
+    xml_tag* Child(const MetaInfo& meta);
+    void UpdateMetainfoVersion();
+    void ReleaseMetainfoVersion();
+
+    // Opens the element for a value read, hands the current element to
+    // `convert` and leaves it again.
+    template <typename Convert>
+    void ReadValue(const MetaInfo& meta, uint32_t line, Convert convert);
+    // A file over the bytes that the Base64 text of the current element
+    // decodes to; `line` locates the error for a text that is not Base64.
+    std::unique_ptr<ri_file> OpenBytes(uint32_t line) const;
+
+    Document m_document;
+    xml_tag* m_root = nullptr;
+    xml_tag* m_current = nullptr;
+    std::deque<uint64_t> m_versions;
+    std::vector<Cursor> m_cursors;
+};
+
+// A new deserializer over the packet, stored in `deserializer`.
+void CreateXMLPacketDeserializer(std::unique_ptr<Deserializer>& deserializer, const void* bytes, uint64_t size,
+                                 uint64_t initialVersion);
+
+} // namespace Serialization

@@ -1,0 +1,309 @@
+#include <cstring>
+#include <utility>
+
+#include "core/common/assertion.h"
+#include "core/common/error.h"
+#include "core/common/error_blob.h"
+#include "core/common/location.h"
+#include "core/common/message_catalogue.h"
+#include "core/file/buf_ifile.h"
+#include "core/xml/xml_document.h"
+#include "enterprise/serialize/memory_file.h"
+#include "enterprise/serialize/xml_packet_deserializer.h"
+#include "enterprise/serialize/xml_value_parse.h"
+
+namespace Serialization {
+
+namespace {
+
+constexpr Common::SourceFile kSource("enterprise/serialize/xml_serializer", 0x7e90832cff0290f3);
+
+constexpr unsigned kInconsistentMetaCode = 0x9C0002;
+constexpr unsigned kNoMetaCode = 0x9C0003;
+constexpr unsigned kNoDataCode = 0x9C0004;
+constexpr unsigned kInconsistentMetaMessage = 642;
+constexpr unsigned kNoMetaMessage = 624;
+constexpr const char* kNoDataText = "SERIALIZER_ERROR_NO_DATA";
+
+[[noreturn]] void ThrowInconsistentMeta(const char* function, uint32_t line)
+{
+    Common::ThrowError(Common::Error(kInconsistentMetaCode, Common::GetMessageText(kInconsistentMetaMessage),
+                                     kSource.At(function, line)));
+}
+
+[[noreturn]] void ThrowNoMeta(const char* function, uint32_t line)
+{
+    Common::ThrowError(
+        Common::Error(kNoMetaCode, Common::GetMessageText(kNoMetaMessage), kSource.At(function, line)));
+}
+
+[[noreturn]] void ThrowNoData(uint32_t line)
+{
+    Common::ThrowError(Common::Error(kNoDataCode, kNoDataText, kSource.At("Read", line)));
+}
+
+void Assert(const char* expression, uint32_t line)
+{
+    Common::ReportAssertion(expression, kSource.path, line);
+}
+
+// The value text of an element: the character data before its first child.
+const std::u16string& ValueText(const xml_tag& element)
+{
+    static const std::u16string kEmpty;
+    return element.Text.empty() ? kEmpty : element.Text.front();
+}
+
+} // namespace
+
+XMLPacketDeserializer::Document::~Document()
+{
+    free_xml_tag(root);
+    delete root;
+}
+
+XMLPacketDeserializer::XMLPacketDeserializer(const void* bytes, uint64_t size, uint64_t initialVersion)
+{
+    buf_ifile<char> source(static_cast<const char*>(bytes), size);
+    int32_t line = 0;
+    int32_t column = 0;
+    const bool result = load_xml_document(m_document.root, source, line, column);
+    if (!result) {
+        Assert("result && \"Cannot read xml document from string.\"", 826);
+        return;
+    }
+    if (m_document.root == nullptr) {
+        Assert("RootTag", 832);
+        return;
+    }
+    m_root = m_document.root;
+    m_current = m_root;
+    m_cursors.push_back(CursorOver(*m_root));
+    m_versions.push_back(initialVersion);
+}
+
+XMLPacketDeserializer::~XMLPacketDeserializer() = default;
+
+XMLPacketDeserializer::Cursor XMLPacketDeserializer::CursorOver(const xml_tag& element)
+{
+    xml_tag* const* first = element.children.data();
+    return Cursor{first, first, first + element.children.size()};
+}
+
+xml_tag* XMLPacketDeserializer::Child(const MetaInfo& meta)
+{
+    if (m_cursors.empty()) {
+        Assert("!\"XMLPacketDeserializer: No meta.\"", 716);
+        ThrowNoMeta("Child", 717);
+    }
+    Cursor& cursor = m_cursors.back();
+    if (cursor.next == cursor.end)
+        ThrowInconsistentMeta("Child", 724);
+    xml_tag* candidate = *cursor.next;
+    ++cursor.next;
+    if (candidate->name == meta.name)
+        return candidate;
+    if (meta.strictOrder)
+        ThrowInconsistentMeta("Child", 742);
+    for (xml_tag* const* child = cursor.first; child != cursor.end; ++child) {
+        if ((*child)->name == meta.name)
+            return *child;
+    }
+    ThrowInconsistentMeta("Child", 742);
+}
+
+void XMLPacketDeserializer::StartReadMetaInfo(const MetaInfo& meta)
+{
+    if (meta.name.empty())
+        return;
+    m_current = Child(meta);
+    UpdateMetainfoVersion();
+    m_cursors.push_back(CursorOver(*m_current));
+}
+
+void XMLPacketDeserializer::UpdateMetainfoVersion()
+{
+    if (m_versions.empty())
+        ThrowInconsistentMeta("UpdateMetainfoVersion", 686);
+    uint64_t version = 0;
+    auto attribute = m_current->attributes.find("version");
+    if (attribute != m_current->attributes.end())
+        ParseUInt64(attribute->second, version);
+    m_versions.push_back(version != 0 ? version : m_versions.back());
+}
+
+void XMLPacketDeserializer::ReleaseMetainfoVersion()
+{
+    if (m_versions.empty())
+        ThrowInconsistentMeta("ReleaseMetainfoVersion", 764);
+    m_versions.pop_back();
+}
+
+void XMLPacketDeserializer::FinishReadMetaInfo(const MetaInfo& meta)
+{
+    if (meta.name.empty())
+        return;
+    if (m_current == nullptr) {
+        Assert("!\"XMLPacketDeserializer: No tags.\"", 777);
+        ThrowNoMeta("FinishReadMetaInfo", 778);
+    }
+    if (meta.name != m_current->name || meta.primaryTraits || meta.secondaryTraits) {
+        Assert("!\"XMLPacketDeserializer: Inconsistent meta.\"", 782);
+        ThrowInconsistentMeta("FinishReadMetaInfo", 783);
+    }
+    m_current = m_current->parent;
+    if (m_cursors.empty()) {
+        Assert("!\"XMLPacketDeserializer: Stack is empty somehow.\"", 788);
+        ThrowInconsistentMeta("FinishReadMetaInfo", 789);
+    }
+    m_cursors.pop_back();
+    if (m_current == nullptr) {
+        Assert("CurrentTag", 793);
+        ThrowInconsistentMeta("FinishReadMetaInfo", 795);
+    }
+    ReleaseMetainfoVersion();
+}
+
+uint64_t XMLPacketDeserializer::GetSubjectVersion() const
+{
+    if (m_versions.empty())
+        ThrowInconsistentMeta("GetSubjectVersion", 845);
+    return m_versions.back();
+}
+
+MetaInfo XMLPacketDeserializer::GetCurrentMetaInfo() const
+{
+    if (m_cursors.empty() || m_cursors.back().next == m_cursors.back().end)
+        return MetaInfo();
+    return MetaInfo((*m_cursors.back().next)->name);
+}
+
+template <typename Convert>
+void XMLPacketDeserializer::ReadValue(const MetaInfo& meta, uint32_t line, Convert convert)
+{
+    if (m_current == nullptr)
+        ThrowNoData(line);
+    ReadScope scope(*this, meta);
+    convert(*m_current);
+}
+
+std::unique_ptr<ri_file> XMLPacketDeserializer::OpenBytes(uint32_t line) const
+{
+    std::unique_ptr<ri_file> file = CreateMemoryFile(*m_current);
+    if (!file)
+        ThrowNoData(line);
+    return file;
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, bool& value)
+{
+    ReadValue(meta, 499, [&](const xml_tag& element) { ParseBool(ValueText(element), value); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, char& value)
+{
+    ReadValue(meta, 509, [&](const xml_tag& element) { ParseChar(ValueText(element), value); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, Common::Guid& value)
+{
+    ReadValue(meta, 519, [&](const xml_tag& element) {
+        const std::string narrow = NarrowText(ValueText(element));
+        Common::ParseGuid(value, narrow.c_str());
+    });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, Common::Error& value)
+{
+    ReadValue(meta, 529, [&](const xml_tag&) {
+        std::unique_ptr<ri_file> file = OpenBytes(534);
+        const uint64_t size = file->GetSize();
+        // An error blob counts its bytes in 32 bits; a longer text cannot
+        // hold one, and only its first 4 GiB could be read.
+        const uint32_t count = size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
+        std::unique_ptr<unsigned char[]> block(new unsigned char[count != 0 ? count : 1]);
+        const uint64_t read = count != 0 ? file->Read(block.get(), count) : 0;
+        value = Common::DeserializeError(block.get(), static_cast<uint32_t>(read));
+    });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, std::u16string& value)
+{
+    ReadValue(meta, 547, [&](const xml_tag& element) { value = ValueText(element); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, uint32_t& value)
+{
+    ReadValue(meta, 557, [&](const xml_tag& element) { ParseUInt32(ValueText(element), value); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, double& value)
+{
+    ReadValue(meta, 567, [&](const xml_tag& element) { ParseDouble(ValueText(element), value); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, uint64_t& value)
+{
+    ReadValue(meta, 577, [&](const xml_tag& element) { ParseUInt64(ValueText(element), value); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, int32_t& value)
+{
+    ReadValue(meta, 587, [&](const xml_tag& element) { ParseInt32(ValueText(element), value); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, int64_t& value)
+{
+    ReadValue(meta, 597, [&](const xml_tag& element) { ParseInt64(ValueText(element), value); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, std::string& value)
+{
+    ReadValue(meta, 607, [&](const xml_tag& element) { value = NarrowText(ValueText(element)); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, int16_t& value)
+{
+    ReadValue(meta, 617, [&](const xml_tag& element) { ParseInt16(ValueText(element), value); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, uint16_t& value)
+{
+    ReadValue(meta, 627, [&](const xml_tag& element) { ParseUInt16(ValueText(element), value); });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, std::vector<unsigned char>& value)
+{
+    ReadValue(meta, 637, [&](const xml_tag&) {
+        std::unique_ptr<ri_file> file = OpenBytes(642);
+        const uint64_t count = file->GetSize();
+        value.resize(static_cast<size_t>(count));
+        if (count != 0)
+            value.resize(static_cast<size_t>(file->Read(value.data(), count)));
+    });
+}
+
+void XMLPacketDeserializer::Read(const MetaInfo& meta, SharedData& value)
+{
+    ReadValue(meta, 661, [&](const xml_tag&) {
+        std::unique_ptr<ri_file> file = OpenBytes(666);
+        const uint64_t count = file->GetSize();
+        if (count == 0) {
+            value.data.reset();
+            value.size = 0;
+            return;
+        }
+        boost::shared_array<unsigned char> block(new unsigned char[static_cast<size_t>(count)]);
+        const uint64_t read = file->Read(block.get(), count);
+        value.data = std::move(block);
+        value.size = read;
+    });
+}
+
+void CreateXMLPacketDeserializer(std::unique_ptr<Deserializer>& deserializer, const void* bytes, uint64_t size,
+                                 uint64_t initialVersion)
+{
+    deserializer = std::make_unique<XMLPacketDeserializer>(bytes, size, initialVersion);
+}
+
+} // namespace Serialization

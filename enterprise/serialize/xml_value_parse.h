@@ -1,0 +1,34 @@
+// Number texts of XML packet values, read the lenient way the packet reader
+// reads them: leading white space is skipped, an optional sign is taken,
+// decimal digits are read up to the first other character. No digit gives 0,
+// a value out of range gives the largest (smallest) value of the type, a
+// negative text read as unsigned wraps modulo 2^64. The narrow types keep
+// the low bits of the 64-bit result, so every value the packet writer prints
+// comes back unchanged.
+//
+// The text is narrowed first: cut at its first U+0000 unit, each unit to its
+// low 8 bits. Doubles are read in the "C" locale whatever the process locale
+// is; a text without a number leaves the value as it was.
+//
+// Threading: free functions without state; safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Serialization {
+
+void ParseUInt64(const std::u16string& text, uint64_t& value);
+void ParseInt64(const std::u16string& text, int64_t& value);
+void ParseDouble(const std::u16string& text, double& value);
+void ParseBool(const std::u16string& text, bool& value);
+void ParseChar(const std::u16string& text, char& value);
+void ParseUInt32(const std::u16string& text, uint32_t& value);
+void ParseUInt16(const std::u16string& text, uint16_t& value);
+void ParseInt32(const std::u16string& text, int32_t& value);
+void ParseInt16(const std::u16string& text, int16_t& value);
+
+// The text cut at its first U+0000 unit, each unit reduced to its low 8 bits.
+std::string NarrowText(const std::u16string& text);
+
+} // namespace Serialization
