@@ -4,16 +4,11 @@
 
 #include <string>
 
+#include "core/file/file_test_support.h"
+
 namespace {
 
-std::string ReadOnce(buf_ifile<char>& file, uint64_t length)
-{
-    std::string buffer(static_cast<size_t>(length), '\0');
-    uint64_t count = 99;
-    file.Read(buffer.data(), length, &count);
-    buffer.resize(static_cast<size_t>(count));
-    return buffer;
-}
+using FileTest::ReadOnce;
 
 TEST(BufIfile, ReadSeekAndSize)
 {

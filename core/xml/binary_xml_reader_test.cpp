@@ -8,6 +8,7 @@
 
 #include "core/file/buf_ifile.h"
 #include "core/xml/binary.h"
+#include "core/xml/binary_xml_test_support.h"
 #include "core/xml/xml_document.h"
 #include "core/xml/xml_test_support.h"
 
@@ -17,46 +18,14 @@ using XmlTest::Describe;
 
 constexpr unsigned kEndOfFileCode = 0x40002;
 
-// Byte builders for binary documents.
-std::string Varint(uint32_t value)
-{
-    std::string out;
-    do {
-        uint8_t byte = value & 0x7F;
-        value >>= 7;
-        if (value != 0)
-            byte |= 0x80;
-        out.push_back(static_cast<char>(byte));
-    } while (value != 0);
-    return out;
-}
-
-// A new name: id, length, bytes.
-std::string Define(uint32_t id, const std::string& name)
-{
-    return Varint(id) + Varint(static_cast<uint32_t>(name.size())) + name;
-}
-
-// Version 1 string, version 2 attribute value, version 2 text items.
-std::string String1(const std::string& utf8)
-{
-    return Varint(static_cast<uint32_t>(utf8.size())) + utf8;
-}
-std::string Value2(const std::string& utf8)
-{
-    return Varint(static_cast<uint32_t>(utf8.size()) << 1) + utf8;
-}
-std::string Narrow2(const std::string& bytes)
-{
-    return Varint((static_cast<uint32_t>(bytes.size()) << 1) | 1) + bytes;
-}
+using BinaryXmlTest::Define;
+using BinaryXmlTest::Header;
+using BinaryXmlTest::Narrow2;
+using BinaryXmlTest::String1;
+using BinaryXmlTest::Value2;
+using BinaryXmlTest::Varint;
 
 const std::string kEnd(1, '\0');
-
-std::string Header(uint8_t version)
-{
-    return std::string("BXML") + static_cast<char>(version) + '\0';
-}
 
 struct Result
 {

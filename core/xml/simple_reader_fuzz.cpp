@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "core/file/buf_ifile.h"
 #include "core/xml/binary.h"
 #include "core/xml/simple_reader.h"
 #include "core/xml/xml_document.h"
+#include "core/xml/xml_test_support.h"
 
 namespace {
 
@@ -64,22 +64,6 @@ private:
     size_t m_open = 0;
 };
 
-void CheckShape(const xml_tag* root)
-{
-    std::vector<const xml_tag*> pending{root};
-    while (!pending.empty()) {
-        const xml_tag* tag = pending.back();
-        pending.pop_back();
-        if (tag->Text.size() != tag->children.size() + 1)
-            std::abort();
-        for (const xml_tag* child : tag->children) {
-            if (child->parent != tag)
-                std::abort();
-            pending.push_back(child);
-        }
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -91,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (ok && !source.IsClear())
         std::abort();
     if (root != nullptr) {
-        CheckShape(root);
+        if (XmlTest::FindShapeFault(*root) != nullptr)
+            std::abort();
         free_xml_tag(root);
         delete root;
     }

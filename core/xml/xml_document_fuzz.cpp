@@ -4,30 +4,10 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 #include "core/file/buf_ifile.h"
 #include "core/xml/xml_document.h"
-
-namespace {
-
-void CheckShape(const xml_tag* root)
-{
-    std::vector<const xml_tag*> pending{root};
-    while (!pending.empty()) {
-        const xml_tag* tag = pending.back();
-        pending.pop_back();
-        if (tag->Text.size() != tag->children.size() + 1)
-            std::abort();
-        for (const xml_tag* child : tag->children) {
-            if (child->parent != tag)
-                std::abort();
-            pending.push_back(child);
-        }
-    }
-}
-
-} // namespace
+#include "core/xml/xml_test_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -39,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (line < 1 || column < 1)
         std::abort();
     if (root != nullptr) {
-        CheckShape(root);
+        if (XmlTest::FindShapeFault(*root) != nullptr)
+            std::abort();
         free_xml_tag(root);
         delete root;
     }

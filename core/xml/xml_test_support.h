@@ -1,11 +1,12 @@
-// Test helpers of the XML reader tests: loading a byte string and describing
-// a tree in one line.
+// Test helpers of the XML reader tests and fuzz targets: loading a byte
+// string, checking the tree invariants and describing a tree in one line.
 //
 // Threading: plain functions; each call works on its own data.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/file/buf_ifile.h"
 #include "core/xml/xml_document.h"
@@ -34,6 +35,27 @@ inline void Load(Loaded& result, const std::string& bytes)
 {
     buf_ifile<char> source(bytes.data(), bytes.size());
     result.ok = load_xml_document(result.root, source, result.line, result.column);
+}
+
+// The tree invariants: every tag holds one text piece more than it has
+// children, and every child links back to its parent. Returns the first tag
+// that breaks them, or nullptr. Walks without recursion, so a deep tree cannot
+// exhaust the stack.
+inline const xml_tag* FindShapeFault(const xml_tag& root)
+{
+    std::vector<const xml_tag*> pending{&root};
+    while (!pending.empty()) {
+        const xml_tag* tag = pending.back();
+        pending.pop_back();
+        if (tag->Text.size() != tag->children.size() + 1)
+            return tag;
+        for (const xml_tag* child : tag->children) {
+            if (child->parent != tag)
+                return child;
+            pending.push_back(child);
+        }
+    }
+    return nullptr;
 }
 
 // UTF-16 text as printable ASCII: characters from 0x20 to 0x7E stand as they

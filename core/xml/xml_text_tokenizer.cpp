@@ -188,13 +188,13 @@ void xml_text_tokenizer::scan()
             produced = scan_value('\'');
             break;
         case cond_comment:
-            produced = scan_comment();
+            produced = scan_markup("-->");
             break;
         case cond_pi:
-            produced = scan_pi();
+            produced = scan_markup("?>");
             break;
         case cond_doctype:
-            produced = scan_doctype();
+            produced = scan_markup(">", '[');
             break;
         default:
             produced = error();
@@ -205,19 +205,30 @@ void xml_text_tokenizer::scan()
     }
 }
 
-void xml_text_tokenizer::skip_run(uint8_t mask)
+template <typename Accept>
+void xml_text_tokenizer::skip_while(Accept accept)
 {
     for (;;) {
         const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
         const unsigned char* p = data + m_cursor;
         const unsigned char* end = data + m_buffer.size();
-        while (p < end && Is(*p, mask))
+        while (p < end && accept(*p))
             ++p;
         m_cursor = static_cast<size_t>(p - data);
         if (p < end || m_end)
             return;
         refill();
     }
+}
+
+void xml_text_tokenizer::skip_run(uint8_t mask)
+{
+    skip_while([mask](unsigned char byte) { return Is(byte, mask); });
+}
+
+void xml_text_tokenizer::skip_run(uint8_t mask, unsigned char stop, unsigned char stop2)
+{
+    skip_while([=](unsigned char byte) { return Is(byte, mask) && byte != stop && byte != stop2; });
 }
 
 void xml_text_tokenizer::scan_name(size_t offset)
@@ -383,17 +394,7 @@ bool xml_text_tokenizer::scan_value(unsigned char quote)
         return scan_reference();
     if (!Is(c, kContentRun))
         return error();
-    for (;;) {
-        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
-        const unsigned char* p = data + m_cursor;
-        const unsigned char* end = data + m_buffer.size();
-        while (p < end && Is(*p, kContentRun) && *p != quote)
-            ++p;
-        m_cursor = static_cast<size_t>(p - data);
-        if (p < end || m_end)
-            break;
-        refill();
-    }
+    skip_run(kContentRun, quote);
     return text_token(convert_text(m_lexeme, m_cursor));
 }
 
@@ -424,95 +425,31 @@ bool xml_text_tokenizer::scan_cdata()
     }
     if (!Is(c, kCdataRun))
         return error();
-    for (;;) {
-        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
-        const unsigned char* p = data + m_cursor;
-        const unsigned char* end = data + m_buffer.size();
-        while (p < end && Is(*p, kCdataRun) && *p != ']')
-            ++p;
-        m_cursor = static_cast<size_t>(p - data);
-        if (p < end || m_end)
-            break;
-        refill();
-    }
+    skip_run(kCdataRun, ']');
     return text_token(convert_text(m_lexeme, m_cursor));
 }
 
-bool xml_text_tokenizer::scan_comment()
+bool xml_text_tokenizer::scan_markup(const char* terminator, unsigned char forbidden)
 {
+    // Comment, PI and DOCTYPE bodies are skipped up to their terminator; a
+    // lone first byte of the terminator is part of the body.
     const unsigned char c = peek(0);
-    if (c == '-') {
-        if (peek(1) == '-' && peek(2) == '>') {
-            m_cursor += 3;
+    if (c == static_cast<unsigned char>(terminator[0])) {
+        size_t length = 1;
+        while (terminator[length] != '\0' && peek(length) == static_cast<unsigned char>(terminator[length]))
+            ++length;
+        if (terminator[length] == '\0') {
+            m_cursor += length;
             m_condition = cond_content;
         } else {
             m_cursor += 1;
         }
         return false;
     }
-    if (!Is(c, kMarkupSkip))
+    if (c == forbidden || !Is(c, kMarkupSkip))
         return error();
-    for (;;) {
-        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
-        const unsigned char* p = data + m_cursor;
-        const unsigned char* end = data + m_buffer.size();
-        while (p < end && Is(*p, kMarkupSkip) && *p != '-')
-            ++p;
-        m_cursor = static_cast<size_t>(p - data);
-        if (p < end || m_end)
-            return false;
-        refill();
-    }
-}
-
-bool xml_text_tokenizer::scan_pi()
-{
-    const unsigned char c = peek(0);
-    if (c == '?') {
-        if (peek(1) == '>') {
-            m_cursor += 2;
-            m_condition = cond_content;
-        } else {
-            m_cursor += 1;
-        }
-        return false;
-    }
-    if (!Is(c, kMarkupSkip))
-        return error();
-    for (;;) {
-        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
-        const unsigned char* p = data + m_cursor;
-        const unsigned char* end = data + m_buffer.size();
-        while (p < end && Is(*p, kMarkupSkip) && *p != '?')
-            ++p;
-        m_cursor = static_cast<size_t>(p - data);
-        if (p < end || m_end)
-            return false;
-        refill();
-    }
-}
-
-bool xml_text_tokenizer::scan_doctype()
-{
-    const unsigned char c = peek(0);
-    if (c == '>') {
-        m_cursor += 1;
-        m_condition = cond_content;
-        return false;
-    }
-    if (c == '[' || !Is(c, kMarkupSkip))
-        return error();
-    for (;;) {
-        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
-        const unsigned char* p = data + m_cursor;
-        const unsigned char* end = data + m_buffer.size();
-        while (p < end && Is(*p, kMarkupSkip) && *p != '>' && *p != '[')
-            ++p;
-        m_cursor = static_cast<size_t>(p - data);
-        if (p < end || m_end)
-            return false;
-        refill();
-    }
+    skip_run(kMarkupSkip, static_cast<unsigned char>(terminator[0]), forbidden);
+    return false;
 }
 
 bool xml_text_tokenizer::scan_reference()

@@ -98,13 +98,19 @@ private:
     bool scan_tag();
     bool scan_value(unsigned char quote);
     bool scan_cdata();
-    bool scan_comment();
-    bool scan_pi();
-    bool scan_doctype();
+    // Skips a comment, PI or DOCTYPE body; `forbidden` (if not 0) is an error there.
+    bool scan_markup(const char* terminator, unsigned char forbidden = 0);
 
     bool scan_reference();
     void scan_name(size_t offset);
+    // Moves the cursor over the bytes that `accept` takes, refilling the
+    // buffer as needed, up to the first other byte or the end of the input.
+    template <typename Accept>
+    void skip_while(Accept accept);
+    // Moves the cursor over bytes of class `mask`, or over such bytes up to
+    // the first `stop` or `stop2` (0 is in no class and stops nothing more).
     void skip_run(uint8_t mask);
+    void skip_run(uint8_t mask, unsigned char stop, unsigned char stop2 = 0);
     void open_text();
     bool text_token(bool converted);
     bool blank_token();

@@ -1,9 +1,9 @@
 #include "enterprise/serialize/memory_file.h"
 
 #include <cstdint>
-#include <cstring>
 #include <utility>
 
+#include "core/file/byte_range_cursor.h"
 #include "enterprise/serialize/base64_decode.h"
 
 namespace Serialization {
@@ -14,46 +14,29 @@ namespace {
 class MemoryFile : public ri_file
 {
 public:
-    MemoryFile(std::unique_ptr<uint8_t[]> buffer, int64_t size) : m_buffer(std::move(buffer)), m_size(size) {}
+    MemoryFile(std::unique_ptr<uint8_t[]> buffer, int64_t size)
+        : m_buffer(std::move(buffer)), m_cursor{m_buffer.get(), static_cast<uint64_t>(size)}
+    {
+    }
 
     using i_file::Read;
 
     void Read(void* buffer, uint64_t length, uint64_t* bytesRead) override
     {
         *bytesRead = 0;
-        if (IsFailed() || length == 0 || m_position < 0 || m_position >= m_size)
+        if (IsFailed())
             return;
-        const uint64_t available = static_cast<uint64_t>(m_size - m_position);
-        const uint64_t count = length < available ? length : available;
-        std::memcpy(buffer, m_buffer.get() + m_position, static_cast<size_t>(count));
-        m_position += static_cast<int64_t>(count);
-        *bytesRead = count;
+        *bytesRead = m_cursor.Read(buffer, length);
     }
 
-    uint64_t Seek(uint64_t position) override
-    {
-        m_position = static_cast<int64_t>(position);
-        return position;
-    }
-
-    uint64_t Move(int64_t delta) override
-    {
-        m_position = static_cast<int64_t>(static_cast<uint64_t>(m_position) + static_cast<uint64_t>(delta));
-        return static_cast<uint64_t>(m_position);
-    }
-
-    uint64_t SeekEnd(int64_t delta) override
-    {
-        m_position = static_cast<int64_t>(static_cast<uint64_t>(m_size) + static_cast<uint64_t>(delta));
-        return static_cast<uint64_t>(m_position);
-    }
-
-    uint64_t GetSize() override { return static_cast<uint64_t>(m_size); }
+    uint64_t Seek(uint64_t position) override { return m_cursor.Seek(position); }
+    uint64_t Move(int64_t delta) override { return m_cursor.Move(delta); }
+    uint64_t SeekEnd(int64_t delta) override { return m_cursor.SeekEnd(delta); }
+    uint64_t GetSize() override { return m_cursor.size; }
 
 private:
     std::unique_ptr<uint8_t[]> m_buffer;
-    int64_t m_size;
-    int64_t m_position = 0;
+    byte_range_cursor m_cursor;
 };
 
 } // namespace

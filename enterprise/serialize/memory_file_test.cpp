@@ -5,8 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "core/file/buf_ifile.h"
+#include "core/file/file_test_support.h"
 #include "core/xml/xml_document.h"
+#include "core/xml/xml_test_support.h"
 
 namespace {
 
@@ -19,14 +20,7 @@ std::unique_ptr<ri_file> FileFor(const std::u16string& text)
     return CreateMemoryFile(element);
 }
 
-std::string ReadOnce(ri_file& file, uint64_t length)
-{
-    std::string buffer(static_cast<size_t>(length), '\0');
-    uint64_t count = 99;
-    file.Read(buffer.data(), length, &count);
-    buffer.resize(static_cast<size_t>(count));
-    return buffer;
-}
+using FileTest::ReadOnce;
 
 TEST(MemoryFile, ReadsTheDecodedBytes)
 {
@@ -86,18 +80,13 @@ TEST(MemoryFile, InvalidTextGivesNoFile)
 
 TEST(MemoryFile, UsesTheTextBeforeTheFirstChild)
 {
-    const std::string packet = "<v>aGVs<x/>bG8=</v>";
-    buf_ifile<char> source(packet.data(), packet.size());
-    xml_tag* root = nullptr;
-    int32_t line = 0;
-    int32_t column = 0;
-    ASSERT_TRUE(load_xml_document(root, source, line, column));
-    auto file = CreateMemoryFile(*root);
+    XmlTest::Loaded packet;
+    XmlTest::Load(packet, "<v>aGVs<x/>bG8=</v>");
+    ASSERT_TRUE(packet.ok);
+    auto file = CreateMemoryFile(*packet.root);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->GetSize(), 3u);
     EXPECT_EQ(ReadOnce(*file, 3), "hel");
-    free_xml_tag(root);
-    delete root;
 
     xml_tag released("v");
     free_xml_tag(&released);  // no pieces at all

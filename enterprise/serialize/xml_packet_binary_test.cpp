@@ -12,6 +12,7 @@
 #include "core/common/error.h"
 #include "core/common/error_blob.h"
 #include "core/common/location.h"
+#include "core/xml/binary_xml_test_support.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
 
@@ -20,18 +21,7 @@ namespace {
 
 constexpr Common::SourceFile kTestSource("enterprise/serialize/xml_packet_binary_test");
 
-std::string Varint(uint32_t value)
-{
-    std::string out;
-    do {
-        uint8_t byte = value & 0x7F;
-        value >>= 7;
-        if (value != 0)
-            byte |= 0x80;
-        out.push_back(static_cast<char>(byte));
-    } while (value != 0);
-    return out;
-}
+using BinaryXmlTest::Varint;
 
 // Writes binary documents; a name gets its id on first use.
 class BinaryWriter
@@ -39,7 +29,7 @@ class BinaryWriter
 public:
     explicit BinaryWriter(int version) : m_version(version)
     {
-        m_out = std::string("BXML") + static_cast<char>(version) + '\0';
+        m_out = BinaryXmlTest::Header(static_cast<uint8_t>(version));
     }
 
     void Name(const std::string& name)
@@ -51,14 +41,12 @@ public:
             }
         }
         m_names.push_back(name);
-        m_out += Varint(static_cast<uint32_t>(Id(m_names.size() - 1))) +
-                 Varint(static_cast<uint32_t>(name.size())) + name;
+        m_out += BinaryXmlTest::Define(static_cast<uint32_t>(Id(m_names.size() - 1)), name);
     }
     // Version 1 string; version 2 value or UTF-8 text item.
     void Text(const std::string& utf8)
     {
-        const uint32_t length = static_cast<uint32_t>(utf8.size());
-        m_out += Varint(m_version == 1 ? length : length << 1) + utf8;
+        m_out += m_version == 1 ? BinaryXmlTest::String1(utf8) : BinaryXmlTest::Value2(utf8);
     }
     void Raw(const std::string& bytes) { m_out += bytes; }
     const std::string& Bytes() const { return m_out; }

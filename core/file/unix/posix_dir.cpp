@@ -26,15 +26,8 @@ namespace {
 
 using namespace FileErrors;
 
-Common::Location At(const char* function, uint32_t line)
-{
-    return kPosixSpSource.At(function, line);
-}
-
-Common::Error MessageError(unsigned code, unsigned key, const char* function, uint32_t line)
-{
-    return MakeFileMessageError(code, key, At(function, line));
-}
+using PosixSp::At;
+using PosixSp::MessageError;
 
 } // namespace
 

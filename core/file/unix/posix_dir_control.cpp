@@ -22,15 +22,8 @@ namespace {
 
 using namespace FileErrors;
 
-Common::Location At(const char* function, uint32_t line)
-{
-    return kPosixSpSource.At(function, line);
-}
-
-Common::Error MessageError(unsigned code, unsigned key, const char* function, uint32_t line)
-{
-    return MakeFileMessageError(code, key, At(function, line));
-}
+using PosixSp::At;
+using PosixSp::MessageError;
 
 constexpr uint64_t kSetTimesCode = MakeControlCode("STME");
 constexpr uint64_t kDeviceCode = MakeControlCode("GSYP");

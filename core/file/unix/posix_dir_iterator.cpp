@@ -21,10 +21,8 @@ namespace {
 
 using namespace FileErrors;
 
-Common::Location At(const char* function, uint32_t line)
-{
-    return kPosixSpSource.At(function, line);
-}
+using PosixSp::At;
+using PosixSp::MessageError;
 
 uint32_t TypeOfMode(mode_t mode)
 {
@@ -266,7 +264,7 @@ void posix_dir::iterator::StatFile()
         return;
     if (!m_entry)
     {
-        SetError(MakeFileMessageError(kReadFailed, kReadFailedText, At("StatFile", 1925)));
+        SetError(MessageError(kReadFailed, kReadFailedText, "StatFile", 1925));
         return;
     }
     DoStat(m_directoryPath + m_entry->d_name);
@@ -278,7 +276,7 @@ void posix_dir::iterator::AcquireAllocatedSize()
         return;
     if (!m_entry)
     {
-        SetError(MakeFileMessageError(kReadFailed, kReadFailedText, At("AcquireAllocatedSize", 1937)));
+        SetError(MessageError(kReadFailed, kReadFailedText, "AcquireAllocatedSize", 1937));
         return;
     }
     stat_iterator::AcquireAllocatedSize();
@@ -319,7 +317,7 @@ posix_dir::self_iterator::self_iterator(const char* path) : m_path(path)
 void posix_dir::self_iterator::Next()
 {
     if (IsClear())
-        SetError(MakeFileMessageError(kNotSupported, kNotSupportedText, At("Next", 2008)));
+        SetError(MessageError(kNotSupported, kNotSupportedText, "Next", 2008));
 }
 
 const char* posix_dir::self_iterator::GetNativeName() const
@@ -331,5 +329,5 @@ void posix_dir::self_iterator::StatFile()
 {
     if (m_statusValid || IsFailed())
         return;
-    SetError(MakeFileMessageError(kNotSupported, kNotSupportedText, At("StatFile", 2019)));
+    SetError(MessageError(kNotSupported, kNotSupportedText, "StatFile", 2019));
 }

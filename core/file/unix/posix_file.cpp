@@ -25,9 +25,44 @@ namespace {
 // One system call moves at most this much; the loops go on for the rest.
 constexpr uint64_t kMaxTransfer = 0x7ffff000;
 
-Common::Location At(const char* function, uint32_t line)
+using PosixSp::At;
+
+struct Transferred
 {
-    return kPosixSpSource.At(function, line);
+    uint64_t count = 0;
+    bool failed = false;
+    int error = 0;  // errno of the failed call
+};
+
+// Moves `size` bytes from or to `cursor` with `transfer(cursor, length)`, a
+// ::read or ::write on the descriptor, at most kMaxTransfer bytes a call,
+// until all are moved, a call moves nothing or a call fails.
+template <typename Pointer, typename Transfer>
+Transferred TransferAll(Pointer cursor, uint64_t size, Transfer transfer)
+{
+    Transferred result;
+    for (;;) {
+        const uint64_t remaining = size - result.count;
+        const ssize_t rr = transfer(cursor, remaining < kMaxTransfer ? remaining : kMaxTransfer);
+        if (rr < 0) {
+            result.failed = true;
+            result.error = errno;
+            break;
+        }
+        if (rr == 0)
+            break;
+        const uint64_t Size = remaining;
+        if (static_cast<uint64_t>(rr) > Size) {
+            Common::ReportAssertion("rr <= Size", kPosixSpSource.path, __LINE__);
+            result.count = size;  // never report more than the buffer holds
+            break;
+        }
+        result.count += static_cast<uint64_t>(rr);
+        if (result.count == size)
+            break;
+        cursor += rr;
+    }
+    return result;
 }
 
 Common::Error WriteFailure(uint32_t line)
@@ -72,70 +107,35 @@ posix_file::~posix_file()
 
 void posix_file::Read(void* buffer, uint64_t size, uint64_t* bytesRead)
 {
-    uint64_t count = 0;
     if (bytesRead)
         *bytesRead = 0;
     if (IsFailed() || size == 0)
         return;
-    auto* cursor = static_cast<unsigned char*>(buffer);
-    for (;;) {
-        const uint64_t remaining = size - count;
-        const ssize_t rr = ::read(m_descriptor, cursor, remaining < kMaxTransfer ? remaining : kMaxTransfer);
-        if (rr < 0) {
-            SetError(MakeFileError(FileErrors::kReadFailed, FileErrors::kReadFailedText, nullptr, nullptr,
-                                   At("Read", 330)));
-            break;
-        }
-        if (rr == 0)
-            break;
-        const uint64_t Size = remaining;
-        if (static_cast<uint64_t>(rr) > Size) {
-            Common::ReportAssertion("rr <= Size", kPosixSpSource.path, __LINE__);
-            count = size;  // never report more than the buffer holds
-            break;
-        }
-        count += static_cast<uint64_t>(rr);
-        if (count == size)
-            break;
-        cursor += rr;
-    }
+    const Transferred moved = TransferAll(
+        static_cast<unsigned char*>(buffer), size,
+        [this](unsigned char* cursor, uint64_t length) { return ::read(m_descriptor, cursor, length); });
+    if (moved.failed)
+        SetError(MakeFileError(FileErrors::kReadFailed, FileErrors::kReadFailedText, nullptr, nullptr,
+                               At("Read", 330)));
     if (bytesRead)
-        *bytesRead = count;
+        *bytesRead = moved.count;
 }
 
 void posix_file::Write(const void* data, uint64_t size, uint64_t* bytesWritten)
 {
-    uint64_t count = 0;
     if (bytesWritten)
         *bytesWritten = 0;
     if (IsFailed() || size == 0)
         return;
-    auto* cursor = static_cast<const unsigned char*>(data);
-    for (;;) {
-        const uint64_t remaining = size - count;
-        const ssize_t rr = ::write(m_descriptor, cursor, remaining < kMaxTransfer ? remaining : kMaxTransfer);
-        if (rr < 0) {
-            // A full disk or a file too large ends short; write-all reports it.
-            if (errno != EFBIG && errno != ENOSPC)
-                SetError(MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr,
-                                       At("Write", 361)));
-            break;
-        }
-        if (rr == 0)
-            break;
-        const uint64_t Size = remaining;
-        if (static_cast<uint64_t>(rr) > Size) {
-            Common::ReportAssertion("rr <= Size", kPosixSpSource.path, __LINE__);
-            count = size;
-            break;
-        }
-        count += static_cast<uint64_t>(rr);
-        if (count == size)
-            break;
-        cursor += rr;
-    }
+    const Transferred moved = TransferAll(
+        static_cast<const unsigned char*>(data), size,
+        [this](const unsigned char* cursor, uint64_t length) { return ::write(m_descriptor, cursor, length); });
+    // A full disk or a file too large ends short; write-all reports it.
+    if (moved.failed && moved.error != EFBIG && moved.error != ENOSPC)
+        SetError(MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr,
+                               At("Write", 361)));
     if (bytesWritten)
-        *bytesWritten = count;
+        *bytesWritten = moved.count;
 }
 
 void posix_file::Flush()

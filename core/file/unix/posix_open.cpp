@@ -17,10 +17,7 @@ namespace {
 
 std::atomic<bool> g_fileSizeSignalIgnored{false};
 
-Common::Location At(const char* function, uint32_t line)
-{
-    return kPosixSpSource.At(function, line);
-}
+using PosixSp::At;
 
 bool AsksForWriting(int flags)
 {
