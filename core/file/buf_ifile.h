@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "core/file/byte_range_cursor.h"
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 
 template <typename CharT>
 class buf_ifile : public ri_file

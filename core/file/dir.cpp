@@ -1,8 +1,8 @@
-#include "core/file/dir.h"
+#include "core/include/file/dir.h"
 
 #include <new>
 
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 
 namespace {
 constexpr Common::SourceFile kInterfaceSource("core/include/file/dir");

@@ -1,6 +1,6 @@
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 
 namespace {
 // Locations of these operations carry a tag known outside this program.

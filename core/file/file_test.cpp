@@ -1,4 +1,4 @@
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 
 #include "core/common/message_catalogue.h"
-#include "core/file/dir.h"
-#include "core/file/file_errors.h"
+#include "core/include/file/dir.h"
+#include "core/common/file_errors.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 
 namespace FileTest {
 

@@ -4,7 +4,7 @@
 
 #include "core/common/assertion.h"
 #include "core/common/text_conversion.h"
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 #include "core/xml/xml_document.h"
 
 namespace {

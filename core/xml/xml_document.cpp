@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 #include "core/xml/binary_xml_load.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 
 namespace {
 

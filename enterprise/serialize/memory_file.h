@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 #include "core/xml/xml_tag.h"
 
 namespace Serialization {

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 #include "core/xml/xml_tag.h"
 #include "enterprise/serialize/deserializer.h"
 

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "core/common/message_catalogue.h"
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 
 namespace {
 

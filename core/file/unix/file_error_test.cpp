@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/common/message_catalogue.h"
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 
 namespace {
 

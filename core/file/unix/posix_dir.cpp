@@ -15,11 +15,11 @@
 
 #include "core/common/assertion.h"
 #include "core/common/module_path.h"
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 #include "core/file/unix/file_error.h"
 #include "core/file/unix/file_name_conversion.h"
 #include "core/file/unix/posix_open.h"
-#include "core/file/unix/posixsp_source.h"
+#include "core/file/unix/posixsp.h"
 #include "core/file/unix/the_identifier.h"
 
 namespace {

@@ -28,7 +28,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/file/dir.h"
+#include "core/include/file/dir.h"
 #include "core/file/unix/posix_file.h"
 
 class posix_dir : public rio_dir

@@ -11,11 +11,11 @@
 #include <cstdlib>
 #include <new>
 
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 #include "core/file/unix/file_error.h"
 #include "core/file/unix/file_system_name.h"
 #include "core/file/unix/posix_dir.h"
-#include "core/file/unix/posixsp_source.h"
+#include "core/file/unix/posixsp.h"
 #include "core/file/unix/time_conversion.h"
 
 namespace {

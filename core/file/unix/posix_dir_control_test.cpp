@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 #include "core/file/unix/file_system_name.h"
 #include "core/file/unix/posix_dir_test_support.h"
 

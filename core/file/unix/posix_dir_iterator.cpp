@@ -9,11 +9,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 #include "core/file/unix/file_error.h"
 #include "core/file/unix/file_name_conversion.h"
 #include "core/file/unix/posix_dir.h"
-#include "core/file/unix/posixsp_source.h"
+#include "core/file/unix/posixsp.h"
 #include "core/file/unix/the_identifier.h"
 #include "core/file/unix/time_conversion.h"
 

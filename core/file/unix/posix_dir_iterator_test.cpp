@@ -14,7 +14,7 @@
 #include <set>
 #include <string>
 
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 #include "core/file/unix/file_name_conversion.h"
 #include "core/file/unix/posix_dir_test_support.h"
 #include "core/file/unix/the_identifier.h"

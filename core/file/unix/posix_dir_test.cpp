@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 #include "core/file/unix/posix_dir_test_support.h"
 
 namespace {

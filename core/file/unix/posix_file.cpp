@@ -13,9 +13,9 @@
 #include <cstring>
 
 #include "core/common/assertion.h"
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 #include "core/file/unix/file_error.h"
-#include "core/file/unix/posixsp_source.h"
+#include "core/file/unix/posixsp.h"
 #include "core/file/unix/sector_map.h"
 #include "core/file/unix/time_conversion.h"
 #include "platform/linuxex/linuxex.h"

@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "core/common/error.h"
-#include "core/file/file.h"
+#include "core/include/file/file.h"
 
 class posix_base_file : public rio_file
 {

@@ -18,7 +18,7 @@
 #include <sstream>
 #include <string>
 
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 #include "core/file/unix/posix_open.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include "core/common/message_catalogue.h"
 #include "core/common/safe_close.h"
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 #include "core/file/unix/file_error.h"
-#include "core/file/unix/posixsp_source.h"
+#include "core/file/unix/posixsp.h"
 #include "platform/linuxex/linuxex.h"
 
 namespace {

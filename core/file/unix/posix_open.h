@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "core/file/file_object.h"
+#include "core/common/file_object.h"
 #include "core/file/unix/posix_file.h"
 
 // Opens `path` with open(2) `flags` and creation `mode`. On success returns

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "core/file/dir.h"
+#include "core/include/file/dir.h"
 
 class the_identifier : public file_identifier
 {

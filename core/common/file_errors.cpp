@@ -1,4 +1,4 @@
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 
 #include "core/common/message_catalogue.h"
 

@@ -1,8 +1,8 @@
-#include "core/file/file_object.h"
+#include "core/common/file_object.h"
 
 #include <cstring>
 
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 
 namespace {
 constexpr Common::SourceFile kSource("core/common/file_object");

@@ -29,8 +29,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "core/file/file.h"
-#include "core/file/file_object.h"
+#include "core/include/file/file.h"
+#include "core/common/file_object.h"
 
 // Item type codes (GetType, CreateDeviceNode, backup chunks).
 enum file_item_type : uint32_t

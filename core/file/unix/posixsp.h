@@ -1,4 +1,5 @@
-// Source identity shared by the POSIX files and directories: their errors
+// POSIX support: the source identity shared by the POSIX files, directories
+// and iterators (posix_file, posix_open, posix_dir and its parts): their errors
 // are located in "core/file/unix/posixsp" with the function and line given
 // at each raising site.
 //
@@ -8,7 +9,7 @@
 #include <cstdint>
 
 #include "core/common/location.h"
-#include "core/file/file_errors.h"
+#include "core/common/file_errors.h"
 
 inline constexpr Common::SourceFile kPosixSpSource("core/file/unix/posixsp");
 

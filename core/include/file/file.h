@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "core/file/file_object.h"
+#include "core/common/file_object.h"
 
 class i_file : public virtual file_object
 {
