@@ -143,12 +143,15 @@ void XMLPacketSerializer::AppendTraits(const MetaInfoTraitList& traits)
     }
 }
 
+bool XMLPacketSerializer::Writes(const MetaInfo& meta) const
+{
+    return m_skipDepth == 0 && IsForTarget(meta);
+}
+
 template <typename AppendValue>
 void XMLPacketSerializer::WriteElement(const MetaInfo& meta, AppendValue appendValue)
 {
-    if (!IsForTarget(meta))
-        return;
-    if (m_skipDepth != 0)
+    if (!Writes(meta))
         return;
     WriteScope scope(*this, meta);
     appendValue();
@@ -242,12 +245,16 @@ void XMLPacketSerializer::Write(const MetaInfo& meta, const uint16_t& value)
 
 void XMLPacketSerializer::Write(const MetaInfo& meta, const std::vector<unsigned char>& value)
 {
+    if (!Writes(meta))
+        return;
     CheckBase64Size(value.size(), __LINE__);
     WriteElement(meta, [&] { AppendBase64(value.data(), value.size()); });
 }
 
 void XMLPacketSerializer::Write(const MetaInfo& meta, const SharedData& value)
 {
+    if (!Writes(meta))
+        return;
     CheckBase64Size(value.size, __LINE__);
     WriteElement(meta, [&] { AppendBase64(value.data.get(), value.size); });
 }

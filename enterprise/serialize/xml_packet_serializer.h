@@ -61,6 +61,9 @@ public:
 private:
     // False when the descriptor is bound to a peer version other than ours.
     bool IsForTarget(const MetaInfo& meta) const;
+    // False when a value written with the descriptor is dropped: refused for
+    // its target version or inside a refused element.
+    bool Writes(const MetaInfo& meta) const;
     // Opens the element, appends the text `appendValue` writes, closes it.
     template <typename AppendValue>
     void WriteElement(const MetaInfo& meta, AppendValue appendValue);

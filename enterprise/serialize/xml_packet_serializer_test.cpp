@@ -159,6 +159,27 @@ TEST(XmlPacketValues, ByteBlockOfFourGigabytesIsRefused)
     EXPECT_EQ(Take(serializer), kHead + "<outer></outer>" + kEnd);
 }
 
+TEST(XmlPacketValues, OversizedByteBlockUnderARefusedDescriptorIsDroppedSilently)
+{
+    // A value that is not written at all is not measured either.
+    SharedData huge;
+    huge.size = uint64_t{1} << 32;
+    MetaInfo otherTarget("v");
+    otherTarget.targetVersion = 6;
+    MetaInfo refusedParent("p");
+    refusedParent.targetVersion = 6;
+    EXPECT_EQ(Content([&](Serializer& s) { s.Write(otherTarget, huge); }, 5), "");
+    EXPECT_EQ(Content(
+                  [&](Serializer& s) {
+                      s.StartWriteMetaInfo(refusedParent);
+                      s.Write(MetaInfo("v"), huge);
+                      s.Write(MetaInfo(""), huge);
+                      s.FinishWriteMetaInfo(refusedParent);
+                  },
+                  5),
+              "");
+}
+
 TEST(XmlPacketValues, DoubleTextMatchesPrintfG16)
 {
     std::mt19937_64 random(42);
