@@ -210,10 +210,15 @@ void FreeRecordBlock(ErrorRecord* record) noexcept
 
 ErrorRecord* CloneRecordBytes(const ErrorRecord* record, size_t size) noexcept
 {
+    if (size < sizeof(ErrorRecord))
+        return nullptr;
     unsigned char* block = AllocateRecordBlock(size);
     if (!block)
         return nullptr;
-    std::memcpy(block, record, size);
+    // The count is not copied: other holders change it atomically meanwhile.
+    constexpr size_t kAfterCount = offsetof(ErrorRecord, code);
+    std::memcpy(block + kAfterCount, reinterpret_cast<const unsigned char*>(record) + kAfterCount,
+                size - kAfterCount);
     auto* clone = reinterpret_cast<ErrorRecord*>(block);
     clone->count = 1;
     clone->next = nullptr;

@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <typeinfo>
+#include <vector>
 
 #include "core/common/message_catalogue.h"
 
@@ -251,6 +253,37 @@ TEST(ErrorThrow, IsCaughtAsCommonErrorSharingTheRecords)
         EXPECT_EQ(typeid(caught), typeid(Common::Error));
     }
     EXPECT_EQ(CountOf(error), 1);
+}
+
+TEST(ErrorThreads, SharedChainIsCopiedExtendedAndReleasedOnManyThreads)
+{
+    Common::Error original(0x4000E, u"shared top", kSource.At("F", 1));
+    original.AddCause(Common::Error(0x20, u"shared cause", kSource.At("F", 2)));
+    const Common::ErrorRecord* top = original.GetRecord();
+    const Common::ErrorRecord* cause = top->next;
+
+    constexpr int kThreads = 8;
+    std::vector<int> wrong(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&original, &wrong, t] {
+            for (int i = 0; i < 500; ++i) {
+                Common::Error copy = original;
+                Common::Error chained = copy.GetCause();
+                copy.AddPosixError(t + 1); // shared first record: cloned, never changed
+                if (copy.GetText() != u"shared top" || copy.GetCause().GetIntegerParameter("code") != uint64_t(t + 1) ||
+                    chained.GetText() != u"shared cause")
+                    ++wrong[t];
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(wrong[t], 0) << t;
+    EXPECT_EQ(original.GetRecord(), top);
+    EXPECT_EQ(top->next, cause);
+    EXPECT_EQ(top->count, 1);
+    EXPECT_EQ(cause->count, 1);
 }
 
 TEST(ErrorLocation, BaseIsFixedPerFileAndDiffersBetweenFiles)

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -214,6 +215,36 @@ std::string ConcurrentLanguageEvents()
 TEST(MessageCatalogueThreads, LanguageEventsOnSeveralThreadsLoadOneAtATime)
 {
     EXPECT_IN_CHILD(&ConcurrentLanguageEvents);
+}
+
+std::string ResourceModuleFromManyThreads()
+{
+    std::string failures;
+    constexpr int kThreads = 8;
+    std::vector<ResourceApi::ModuleHandle*> seen(kThreads, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &seen] { seen[t] = Common::GetResourceModule(); });
+    for (auto& thread : threads)
+        thread.join();
+    ResourceApi::ModuleHandle* published = seen[0];
+    CHECK_THAT(published != nullptr);
+    for (ResourceApi::ModuleHandle* handle : seen)
+        CHECK_THAT(handle == published);
+    // The module opened without a name only prompts the library; it is not kept.
+    CHECK_THAT(published != ResourceApi::OpenModule(nullptr));
+    CHECK_THAT(Common::GetResourceModule() == published);
+    unsigned size = 0;
+    std::unique_ptr<unsigned char[]> english(Common::LoadResourceFile("objpatcher.msg", &size));
+    CHECK_THAT(english == nullptr); // the root's English file is empty
+    Common::CloseResourceModule();
+    CHECK_THAT(Common::GetResourceModule() != nullptr);
+    return failures;
+}
+
+TEST(MessageCatalogueThreads, ResourceModuleIsPublishedOnce)
+{
+    EXPECT_IN_CHILD(&ResourceModuleFromManyThreads);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "core/common/module_path.h"
 
+#include <algorithm>
 #include <cstring>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -70,6 +71,15 @@ std::string ModulePathFromLoaderName(const char* name)
     return std::string(target, static_cast<size_t>(length));
 }
 
+std::u16string ModulePathText(const std::string& path)
+{
+    std::u16string text;
+    text.reserve(path.size());
+    for (unsigned char byte : path)
+        text.push_back(byte < 0x80 ? char16_t(byte) : char16_t(0xF800 + byte));
+    return text;
+}
+
 } // namespace Detail
 
 std::string GetModulePath()
@@ -86,12 +96,7 @@ std::string GetModuleFileName()
 
 std::u16string GetModulePathText()
 {
-    const std::string path = GetModulePath();
-    std::u16string text;
-    text.reserve(path.size());
-    for (unsigned char byte : path)
-        text.push_back(byte < 0x80 ? char16_t(byte) : char16_t(0xF800 + byte));
-    return text;
+    return Detail::ModulePathText(GetModulePath());
 }
 
 } // namespace Common

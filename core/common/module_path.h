@@ -22,6 +22,8 @@ namespace Detail {
 // The module path for a loader-reported name (the algorithm behind
 // GetModulePath, with the name given).
 std::string ModulePathFromLoaderName(const char* name);
+// The UTF-16 form of a module path (the mapping behind GetModulePathText).
+std::u16string ModulePathText(const std::string& path);
 } // namespace Detail
 
 } // namespace Common

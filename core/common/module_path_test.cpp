@@ -64,8 +64,19 @@ TEST(ModulePath, TextMapsHighBytesToPrivateUseUnits)
     const std::string path = Common::GetModulePath();
     const std::u16string text = Common::GetModulePathText();
     ASSERT_EQ(text.size(), path.size());
-    for (size_t i = 0; i < path.size(); ++i)
-        EXPECT_EQ(text[i], static_cast<char16_t>(static_cast<unsigned char>(path[i])));
+    EXPECT_EQ(text, Common::Detail::ModulePathText(path));
+
+    struct Case
+    {
+        std::string path;
+        std::u16string text;
+    } cases[] = {
+        {"/opt/caf\xC3\xA9/tool", u"/opt/caf\uF8C3\uF8A9/tool"},
+        {"\x7F\x80\xFF", u"\u007F\uF880\uF8FF"},
+        {"", u""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Common::Detail::ModulePathText(c.path), c.text) << c.path;
 }
 
 } // namespace
