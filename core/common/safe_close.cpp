@@ -19,7 +19,15 @@ using FcloseFunction = int (*)(std::FILE*);
 std::atomic<CloseFunction> g_close{nullptr};
 std::atomic<FcloseFunction> g_fclose{nullptr};
 
-const SafeCloseMode g_mode = Detail::SafeCloseModeFor(std::getenv("QUORVAN_SAFE_CLOSE"));
+// Read once: before main, or at the first close if another file's start-up
+// code closes something earlier.
+SafeCloseMode Mode()
+{
+    static const SafeCloseMode mode = Detail::SafeCloseModeFor(std::getenv("QUORVAN_SAFE_CLOSE"));
+    return mode;
+}
+
+[[maybe_unused]] const SafeCloseMode g_startupMode = Mode();
 
 template <typename Function>
 void Resolve(std::atomic<Function>& slot, const char* name)
@@ -36,16 +44,17 @@ void Resolve(std::atomic<Function>& slot, const char* name)
 // A misuse under the current mode: trap, abort or just return `result`.
 int ApplyMode(int result)
 {
-    if (g_mode == SAFE_CLOSE_BREAK)
+    const SafeCloseMode mode = Mode();
+    if (mode == SAFE_CLOSE_BREAK)
         TrapToDebugger();
-    else if (g_mode == SAFE_CLOSE_ABORT)
+    else if (mode == SAFE_CLOSE_ABORT)
         std::abort();
     return result;
 }
 
 [[noreturn]] void Unresolved()
 {
-    if (g_mode == SAFE_CLOSE_BREAK)
+    if (Mode() == SAFE_CLOSE_BREAK)
         TrapToDebugger();
     std::abort();
 }
