@@ -13,6 +13,7 @@
 
 #include "core/common/module_path.h"
 #include "core/common/safe_close.h"
+#include "core/common/trace.h"
 
 namespace Common {
 
@@ -41,7 +42,9 @@ constexpr WordFlag kWords[] = {
 std::once_flag g_policyOnce;
 int64_t g_flags = ASSERTION_DEFAULT; // written once under g_policyOnce
 std::atomic<int> g_destination{ASSERTION_LOG_STDERR};
-std::atomic<AssertionEventHook> g_hook{nullptr};
+// Failed assertions reach the trace dispatcher in every program that reports
+// one: the hook is set by constant initialization, before any code runs.
+std::atomic<AssertionEventHook> g_hook{&TraceAssertionEvent};
 
 // The opened log file; writes to it and its closing are serialized so that a
 // closed stream is never written.
@@ -148,7 +151,7 @@ int64_t AssertionFlagsFor(const char* value, bool* wantsLogFile)
         sawLog = sawLog || flag == ASSERTION_LOG;
         flags |= flag;
     }
-    *wantsLogFile = sawLog && flags != ASSERTION_DISABLED;
+    *wantsLogFile = sawLog; // also when another word disables the policy
     return flags;
 }
 
@@ -289,9 +292,10 @@ void WriteAssertionLog(std::FILE* logFile, const char* text)
 void CloseAssertionLog()
 {
     std::lock_guard<std::mutex> guard(g_logFileLock);
-    g_destination.store(ASSERTION_LOG_STDERR);
-    if (std::FILE* file = g_logFile.exchange(nullptr))
+    if (std::FILE* file = g_logFile.exchange(nullptr)) {
+        g_destination.store(ASSERTION_LOG_STDERR);
         SafeFclose(file);
+    }
 }
 
 void KeepAssertionTextForDebugger(const char* text)

@@ -10,7 +10,8 @@
 //
 // Threading: any thread may report at any time. Reading the policy is guarded
 // by a once-guard; the actions take no lock, so concurrent log lines may
-// interleave. The event hook is installed before main.
+// interleave. The event hook is the trace dispatcher's TraceAssertionEvent from
+// the start (constant initialization), so it is in place before any report.
 #pragma once
 
 #include <cstdint>
@@ -58,7 +59,7 @@ void ReportUnexpectedError(int errorNumber, const char* file, unsigned line, con
 // Applies the policy to a report. `expression` and `text` may be null.
 int HandleAssertion(const char* expression, const char* file, unsigned line, const char* text);
 
-// Installs the event hook (null removes it).
+// Replaces the event hook (null removes it).
 void SetAssertionEventHook(AssertionEventHook hook);
 
 // True when "/proc/self/status" names a tracer.
@@ -68,8 +69,8 @@ bool IsDebuggerAttached();
 // the destination is the log file.
 void WriteAssertionLog(std::FILE* logFile, const char* text);
 
-// The at-exit action: closes the log file, if one was opened. Later reports go
-// to standard error.
+// The at-exit action: closes the log file, if one was opened; later reports
+// meant for it go to standard error. Standard output stays standard output.
 void CloseAssertionLog();
 
 // The assertion handler's line callback; `userData` is the handler's

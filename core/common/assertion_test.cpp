@@ -44,8 +44,8 @@ TEST(AssertionPolicy, FlagsForEnvironmentValues)
         {"stack", 0x40, false},
         {"event  stack", 0x48, false}, // an empty word between two blanks is skipped
         {" event ", 0x08, false},
-        {"log bogus", -1, false},
-        {"bogus log", -1, false},
+        {"log bogus", -1, true},   // "log" reads the log file variable even so
+        {"bogus log", -1, true},
         {"Log", -1, false},     // words are exact
         {"logs", -1, false},
     };
@@ -189,6 +189,14 @@ TEST_F(AssertionReports, LogToStandardOutput)
     setenv("QUORVAN_SAFE_ASSERT", "log", 1);
     setenv("QUORVAN_SAFE_ASSERT_LOGFILE", "stdout", 1);
     EXPECT_EXIT(ExitWith(Common::ReportAssertion("x", "f", 7)), ::testing::ExitedWithCode(1), "^$");
+    // Closing the log at exit only concerns a log file: standard output stays.
+    EXPECT_EXIT(
+        {
+            Common::ReportAssertion("early", "f", 8);
+            Common::CloseAssertionLog();
+            ExitWith(Common::ReportAssertion("after", "f", 10));
+        },
+        ::testing::ExitedWithCode(1), "^$");
 }
 
 TEST_F(AssertionReports, LogFileIsAppended)

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "core/common/assertion.h"
@@ -92,6 +93,62 @@ TEST(RandomBytesMissingDevice, NormalFallsBackStrongFailsAndEachCallReports)
     unsetenv("QUORVAN_SAFE_ASSERT");
     EXPECT_EXIT(std::exit(MissingDeviceScenario() ? 0 : 1), ::testing::ExitedWithCode(0),
                 "Can't open random device");
+}
+
+// A device that ends early or cannot be read: the part not yet filled comes
+// from the fallback for a normal request; a strong one answers false. Each
+// call reports the failed read once.
+int g_readReports = 0;
+
+void CountReadReports(int, unsigned, unsigned, const char* text)
+{
+    if (std::strstr(text, "Assertion failed: !\"Can't read from random device\""))
+        ++g_readReports;
+}
+
+bool FailedReadScenario()
+{
+    char path[] = "/tmp/random_bytes_test_XXXXXX";
+    const int file = mkstemp(path);
+    if (file == -1 || write(file, "ABCDE", 5) != 5)
+        return false;
+    close(file);
+    Common::SetAssertionEventHook(CountReadReports);
+    struct Case
+    {
+        const char* path;
+        bool strong;
+        bool answer;
+        const char* prefix; // the bytes the device gave
+    } cases[] = {
+        {path, false, true, "ABCDE"}, // five bytes, then the end
+        {path, true, false, "ABCDE"},
+        {"/", false, true, ""}, // a folder opens but cannot be read
+        {"/", true, false, ""},
+    };
+    bool ok = true;
+    for (const Case& c : cases) {
+        Common::RandomDevice device{-1, c.path, false, {}};
+        unsigned char bytes[64] = {};
+        const int reportsBefore = g_readReports;
+        ok = ok && Common::Detail::ReadRandomDevice(device, bytes, sizeof bytes, c.strong) == c.answer;
+        ok = ok && g_readReports == reportsBefore + 1;
+        const size_t given = std::strlen(c.prefix);
+        ok = ok && std::memcmp(bytes, c.prefix, given) == 0;
+        // The fallback fills the rest of a normal request; a strong one leaves it.
+        ok = ok && (c.strong ? AllZero(bytes + given, sizeof bytes - given) : !AllZero(bytes + given, sizeof bytes - given));
+        Common::CloseRandomDevice(device);
+    }
+    unlink(path);
+    return ok;
+}
+
+TEST(RandomBytesFailedRead, NormalFillsTheRestStrongFailsAndEachCallReports)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    unsetenv("QUORVAN_SAFE_ASSERT");
+    EXPECT_EXIT(std::exit(FailedReadScenario() ? 0 : 1), ::testing::ExitedWithCode(0),
+                "Can't read from random device");
 }
 
 TEST(RandomBytesThreads, FirstUseFromManyThreadsOpensOneDescriptor)

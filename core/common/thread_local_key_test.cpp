@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -44,6 +45,30 @@ TEST(TlsThreads, ValuesArePerThreadAndDestroyedAtThreadExit)
     EXPECT_EQ(g_destroyed, 10);
     EXPECT_EQ(Tls::GetValue(key), &mine);
     EXPECT_TRUE(Tls::Release(key));
+}
+
+// Allocates keys until none is left: the failure answers OUT_OF_INDEXES itself.
+bool ExhaustionScenario()
+{
+    std::vector<Tls::Key> keys;
+    Tls::Key key = Tls::OUT_OF_INDEXES;
+    for (int i = 0; i < 100000; ++i) {
+        key = Tls::Allocate(nullptr);
+        if (key < 0)
+            break;
+        keys.push_back(key);
+    }
+    bool released = true;
+    for (Tls::Key allocated : keys)
+        released = Tls::Release(allocated) && released;
+    return key == Tls::OUT_OF_INDEXES && !keys.empty() && released;
+}
+
+TEST(Tls, ExhaustedKeysAnswerOutOfIndexes)
+{
+    // Run in a child: no key is left while it runs.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(ExhaustionScenario() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Tls, FailedKeyIsReportedByEachOperation)

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <string>
 
-#include "core/common/assertion.h"
 #include "core/common/text_conversion.h"
 
 namespace Common {
@@ -96,12 +95,5 @@ TraceRegistry* SetTraceRegistryForTesting(TraceRegistry* registry) noexcept
 }
 
 } // namespace Detail
-
-namespace {
-
-// Failed assertions reach the dispatcher from before main on.
-[[maybe_unused]] const bool g_hookInstalled = (SetAssertionEventHook(TraceAssertionEvent), true);
-
-} // namespace
 
 } // namespace Common

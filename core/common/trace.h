@@ -3,7 +3,8 @@
 // registered sinks and callbacks when the level reaches the threshold 2.
 // The program registers none, so tracing writes nothing; tests install a
 // registry of their own. Failed assertions arrive through
-// TraceAssertionEvent, installed as the assertion event hook at start-up.
+// TraceAssertionEvent, the assertion event hook from the start (see
+// assertion.h).
 //
 // Threading: any thread. The registry is read without a lock and is not
 // changed while traces run.
