@@ -409,6 +409,50 @@ TEST(BinaryXmlFailures, NestingIsBoundedLikeTheTextReader)
     }
 }
 
+// A version 2 root "r" with `count` empty children that all repeat the name
+// `name` by its id.
+std::string RepeatedChildren(const std::string& name, size_t count)
+{
+    const std::string rest = kEnd + Value2("") + kEnd + Value2("");
+    const std::string child = Varint(2) + rest;
+    std::string out = Header(2) + Define(1, "r") + kEnd + Value2("") + Define(2, name) + rest;
+    for (size_t i = 1; i < count; ++i)
+        out += child;
+    return out + kEnd;
+}
+
+TEST(BinaryXmlFailures, NamesRepeatedByIdStayLinearInTheInput)
+{
+    {
+        // Short names repeated many times are ordinary documents.
+        Result result;
+        LoadBinary(result, RepeatedChildren("item-name", 100000));
+        EXPECT_TRUE(result.ok);
+        ASSERT_NE(result.root, nullptr);
+        EXPECT_EQ(result.root->children.size(), 100000u);
+    }
+    {
+        // A long name sent once and repeated by id would make a tree far
+        // larger than the input: the reader refuses it and keeps what it read.
+        const std::string name(0x10000, 'n');
+        const size_t count = 1000;
+        const std::string input = RepeatedChildren(name, count);
+        Result result;
+        LoadBinary(result, input);
+        EXPECT_FALSE(result.ok);
+        EXPECT_TRUE(result.sourceError.IsSuccess());
+        ASSERT_NE(result.root, nullptr);
+        uint64_t treeNameBytes = 0;
+        for (const xml_tag* child : result.root->children) {
+            EXPECT_EQ(child->name, name);
+            treeNameBytes += child->name.size();
+        }
+        EXPECT_LT(result.root->children.size(), count);
+        EXPECT_LE(treeNameBytes, kMaxNameRepeatFactor * input.size() + kNameRepeatAllowance + name.size());
+        EXPECT_EQ(XmlTest::FindShapeFault(*result.root), nullptr);
+    }
+}
+
 TEST(BinaryXmlLoad, LoadingReplacesATreeTheSlotHolds)
 {
     const std::string input = Header(2) + Define(1, "a") + kEnd + Value2("") + kEnd;

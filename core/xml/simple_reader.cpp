@@ -47,7 +47,7 @@ uint8_t xml_reader_core::ReadByte()
 {
     uint8_t value = 0;
     if (!Failed())
-        m_source->Read(&value, 1);
+        m_consumed += m_source->Read(&value, 1);
     return value;
 }
 
@@ -60,6 +60,7 @@ uint32_t xml_reader_core::ReadVarint()
         uint8_t byte = 0;
         if (m_source->Read(&byte, 1) != 1)
             break;
+        ++m_consumed;
         if (index == kMaxVarintBytes - 1 && byte > kLastVarintByteLimit) {
             // More than 32 bits, or a sixth byte announced.
             Refuse();
@@ -81,6 +82,7 @@ std::string xml_reader_core::ReadNarrow(uint32_t length)
         const size_t start = bytes.size();
         bytes.resize(start + static_cast<size_t>(chunk));
         const uint64_t got = m_source->Read(bytes.data() + start, chunk);
+        m_consumed += got;
         bytes.resize(start + static_cast<size_t>(got));
         if (got != chunk)
             break;
@@ -121,6 +123,12 @@ bool xml_reader_core::ReadName(bool allowEnd, std::string& name)
         return false;
     auto known = m_names.find(id);
     if (known != m_names.end()) {
+        m_repeated += known->second.size();
+        if (m_repeated > kMaxNameRepeatFactor * m_consumed + kNameRepeatAllowance) {
+            Refuse();
+            name.clear();
+            return !allowEnd;
+        }
         name = known->second;
         return true;
     }

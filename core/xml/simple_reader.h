@@ -37,6 +37,9 @@
 
 class i_file;
 
+inline constexpr uint64_t kMaxNameRepeatFactor = 64;
+inline constexpr uint64_t kNameRepeatAllowance = 0x100000;
+
 class xml_reader_core
 {
 public:
@@ -79,6 +82,9 @@ private:
     i_file* m_source;
     xml_reader_interface* m_sink;
     std::map<uint32_t, std::string> m_names;
+    // Bytes taken from the source, and bytes of names repeated by id.
+    uint64_t m_consumed = 0;
+    uint64_t m_repeated = 0;
     bool m_refused = false;
     bool m_stopped = false;
 };

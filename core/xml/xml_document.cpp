@@ -1,5 +1,6 @@
 #include "core/xml/xml_document.h"
 
+#include <memory>
 #include <vector>
 
 #include "core/include/file/file.h"
@@ -19,14 +20,16 @@ enum class OpenResult
 OpenResult ReadStartTag(xml_tag* element, xml_text_tokenizer& tokenizer, bool& preserve)
 {
     while (tokenizer.token() == xml_text_tokenizer::token_attribute_name) {
-        std::string name = tokenizer.name();
-        if (element->attributes.count(name) != 0)
+        auto slot = element->attributes.lower_bound(tokenizer.name());
+        if (slot != element->attributes.end() && slot->first == tokenizer.name())
             return OpenResult::Failed;
+        std::string name = tokenizer.name();
         tokenizer.advance();
         if (tokenizer.token() != xml_text_tokenizer::token_value_open)
             return OpenResult::Failed;
         tokenizer.advance();
-        std::u16string& value = element->attributes[name];
+        // The element is not touched between the look-up and here.
+        std::u16string& value = element->attributes.emplace_hint(slot, name, std::u16string())->second;
         while (tokenizer.token() == xml_text_tokenizer::token_text) {
             value += tokenizer.text();
             tokenizer.advance();
@@ -78,8 +81,10 @@ bool build_xml_tree(xml_tag* element, xml_text_tokenizer& tokenizer, bool preser
         case xml_text_tokenizer::token_start_tag: {
             if (open.size() >= kMaxXmlDepth)
                 return false;
-            xml_tag* child = new xml_tag(tokenizer.name());
+            auto owned = std::make_unique<xml_tag>(tokenizer.name());
+            xml_tag* child = owned.get();
             current->InsertChild(current->Text.size(), child);
+            owned.release();
             tokenizer.advance();
             bool childPreserve = open.back().preserve;
             switch (ReadStartTag(child, tokenizer, childPreserve)) {

@@ -120,6 +120,8 @@ TEST(XmlTreeShape, CommentsInstructionsAndDoctypeAreSkipped)
         {"byte-order mark in content", "<a>\xEF\xBB\xBF</a>", "a(\"\\uFEFF\")"},
         {"UTF-8 text", "<a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\x7F</a>",
          "a(\"\\u00E9\\u20AC\\uD83D\\uDE00\\u007F\")"},
+        {"long runs around UTF-8", "<a>abcdefghijklmnop\xC3\xA9qrstuvw~\x7F!</a>",
+         "a(\"abcdefghijklmnop\\u00E9qrstuvw~\\u007F!\")"},
     });
 }
 
@@ -200,6 +202,8 @@ TEST(XmlRejection, InvalidUtf8PointsAtTheOffendingByte)
         {"in an attribute value", "<a k='xyz\xFF'/>", 1, 10},
         {"in CDATA", "<a><![CDATA[ab\xC3]]></a>", 1, 15},
         {"after a pending blank", "<a>x \xC3</a>", 1, 6},
+        {"behind a long ASCII run", "<a>abcdefghijklmnop\xC3(</a>", 1, 20},
+        {"behind a long run in a value", "<a k='abcdefghij\xFF'/>", 1, 17},
     };
     for (const RejectCase& c : cases) {
         Loaded loaded;
@@ -390,6 +394,32 @@ TEST(XmlLoad, LexemesAcrossChunkBoundaries)
             Loaded loaded;
             Load(loaded, input);
             EXPECT_TRUE(loaded.ok) << piece << " shift " << shift;
+        }
+    }
+}
+
+TEST(XmlLoad, PositionsCountEveryChunkAndEveryDelivery)
+{
+    // 20000 lines of 'x', TAB, LF take the failure beyond two chunk
+    // boundaries; the last line puts it behind a TAB at column 8.
+    std::string lines = "<a>";
+    for (int i = 0; i < 20000; ++i)
+        lines += "x\t\n";
+    const RejectCase cases[] = {
+        {"mismatched end tag", lines + "yy\t</b></a>", 20001, 9},
+        {"invalid UTF-8", lines + "yy\tab\xC3(</a>", 20001, 11},
+    };
+    for (const RejectCase& c : cases) {
+        for (size_t step : {size_t{1}, size_t{7}, size_t{0x8000}}) {
+            TrickleSource source(c.input, step);
+            xml_tag* root = nullptr;
+            int32_t line = 0;
+            int32_t column = 0;
+            EXPECT_FALSE(load_xml_document(root, source, line, column)) << c.what << " " << step;
+            EXPECT_EQ(line, c.line) << c.what << " " << step;
+            EXPECT_EQ(column, c.column) << c.what << " " << step;
+            free_xml_tag(root);
+            delete root;
         }
     }
 }

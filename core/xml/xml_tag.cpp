@@ -25,7 +25,10 @@ void xml_tag::InsertChild(size_t position, xml_tag* child)
     // Room for the new piece first (growing geometrically), so that nothing
     // can fail once the child has been inserted.
     if (Text.size() == Text.capacity())
-        Text.reserve(Text.size() * 2 + 1);
+        Text.reserve(Text.size() * 2 + 3);
+    // An element that gets one child usually gets several.
+    if (children.capacity() == 0)
+        children.reserve(Text.capacity() - 1);
     children.insert(children.begin() + static_cast<std::ptrdiff_t>(index), child);
     Text.insert(Text.begin() + static_cast<std::ptrdiff_t>(position), std::u16string());
     child->parent = this;

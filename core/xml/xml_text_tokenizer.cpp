@@ -82,6 +82,7 @@ void xml_text_tokenizer::start(i_file* source)
     m_buffer.clear();
     m_lexeme = 0;
     m_cursor = 0;
+    m_counted = 0;
     m_token = token_error;
     scan();
 }
@@ -98,8 +99,10 @@ void xml_text_tokenizer::refill()
     if (m_end)
         return;
     if (m_lexeme > 0) {
+        count_to(m_lexeme);
         m_buffer.erase(0, m_lexeme);
         m_cursor -= m_lexeme;
+        m_counted = 0;
         m_lexeme = 0;
     }
     const size_t want = m_condition == cond_start ? kFirstReadSize : kChunkSize;
@@ -130,27 +133,33 @@ unsigned char xml_text_tokenizer::peek(size_t offset)
     return static_cast<unsigned char>(m_buffer[m_cursor + offset]);
 }
 
-void xml_text_tokenizer::begin_lexeme()
+void xml_text_tokenizer::count_to(size_t position) noexcept
 {
-    // Everything before the lexeme start is counted exactly once: the last
-    // counted position is always the previous lexeme start.
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_lexeme;
-    const unsigned char* end = reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_cursor;
+    // TAB moves the column to the next multiple of 8, LF starts a new line,
+    // every other byte is one column.
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_counted;
+    const unsigned char* const end = reinterpret_cast<const unsigned char*>(m_buffer.data()) + position;
+    m_counted = position;
     uint32_t line = m_line;
     uint32_t column = m_column;
-    for (; p < end; ++p) {
-        if (*p == '\t') {
+    while (p < end) {
+        const void* newline = std::memchr(p, '\n', static_cast<size_t>(end - p));
+        const unsigned char* const lineEnd = newline != nullptr ? static_cast<const unsigned char*>(newline) : end;
+        while (const void* tab = std::memchr(p, '\t', static_cast<size_t>(lineEnd - p))) {
+            column += static_cast<uint32_t>(static_cast<const unsigned char*>(tab) - p);
             column = (column | 7) + 1;
-        } else if (*p == '\n') {
+            p = static_cast<const unsigned char*>(tab) + 1;
+        }
+        column += static_cast<uint32_t>(lineEnd - p);
+        p = lineEnd;
+        if (p < end) {
             ++line;
             column = 0;
-        } else {
-            ++column;
+            ++p;
         }
     }
     m_line = line;
     m_column = column;
-    m_lexeme = m_cursor;
 }
 
 bool xml_text_tokenizer::error()
@@ -166,7 +175,8 @@ void xml_text_tokenizer::scan()
     m_name.clear();
     m_text.clear();
     for (;;) {
-        begin_lexeme();
+        // Line and column of this lexeme are those of its first byte.
+        m_lexeme = m_cursor;
         bool produced = false;
         switch (m_condition) {
         case cond_start:
@@ -554,6 +564,20 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
     const unsigned char* p = first;
     const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_buffer.data()) + end;
     while (p < last) {
+        // Eight printable ASCII bytes (20-7F) at a time: they widen unchanged.
+        while (last - p >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            constexpr uint64_t kHigh = 0x8080808080808080u;
+            if (((word | (word - 0x2020202020202020u)) & kHigh) != 0)
+                break;
+            for (int i = 0; i < 8; ++i)
+                target[i] = p[i];
+            target += 8;
+            p += 8;
+        }
+        if (p == last)
+            break;
         const unsigned char c = *p;
         if (c < 0x80) {
             if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
@@ -598,6 +622,7 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
     m_text.resize(static_cast<size_t>(target - m_text.data()));
     if (p == last)
         return true;
+    count_to(m_lexeme);
     m_column += static_cast<uint32_t>(p - first);
     return false;
 }

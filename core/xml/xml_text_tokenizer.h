@@ -83,13 +83,24 @@ public:
     void set_preserve(bool preserve) noexcept { m_preserve = preserve; }
 
     // 1-based line and 0-based column of the current lexeme.
-    int32_t line() const noexcept { return static_cast<int32_t>(m_line); }
-    uint32_t column() const noexcept { return m_column; }
+    int32_t line() noexcept
+    {
+        count_to(m_lexeme);
+        return static_cast<int32_t>(m_line);
+    }
+    uint32_t column() noexcept
+    {
+        count_to(m_lexeme);
+        return m_column;
+    }
 
 private:
     void scan();
     void refill();
-    void begin_lexeme();
+    // Counts the bytes from the last counted position up to `position` into
+    // line and column. Counting is deferred to refills and to the position
+    // queries, where it runs over whole stretches of the buffer.
+    void count_to(size_t position) noexcept;
     unsigned char peek(size_t offset);
     bool error();
 
@@ -127,6 +138,9 @@ private:
     std::string m_buffer;
     size_t m_lexeme = 0;
     size_t m_cursor = 0;
+    // Buffer position up to which line and column have been counted; never
+    // beyond the lexeme start.
+    size_t m_counted = 0;
     int32_t m_token = token_error;
     std::string m_name;
     std::u16string m_text;
