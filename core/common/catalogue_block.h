@@ -1,6 +1,6 @@
 // The built-in English message catalogue block, generated at build time from
 // core/common/messages.tsv (core/common/gen_catalogue.py). Constant data,
-// valid before main.
+// valid before main; threads may read it freely.
 #pragma once
 
 namespace Common::Detail {
