@@ -84,8 +84,10 @@ const char16_t* GetMessageText(unsigned key)
             std::atexit(&StopLanguageEvents);
         errno = savedErrno;
     }
-    if (key >= kCatalogueSlots)
-        return ReportAssertion("key < kCatalogueSlots", __FILE__, __LINE__), u"";
+    if (key >= kCatalogueSlots) {
+        ReportAssertion("key < kCatalogueSlots", __FILE__, __LINE__);
+        return u"";
+    }
     const unsigned char* block = g_activeBlock.load(std::memory_order_acquire);
     const size_t slot = 8 + 4 * static_cast<size_t>(key);
     return reinterpret_cast<const char16_t*>(block + slot + ReadWord(block, slot));
