@@ -28,8 +28,7 @@ std::vector<SampleRecord> MakeSampleRecords(size_t count)
 {
     std::vector<SampleRecord> records(count);
     uint64_t state = 1;
-    for (size_t i = 0; i < count; ++i)
-    {
+    for (size_t i = 0; i < count; ++i) {
         SampleRecord& r = records[i];
         uint64_t a = Mix(state);
         uint64_t b = Mix(state);
@@ -40,7 +39,7 @@ std::vector<SampleRecord> MakeSampleRecords(size_t count)
             r.id.last[k] = static_cast<uint8_t>(b >> (8 * k));
         r.name = "record-" + std::to_string(i) + " of the sample set";
         r.title = u"Sample title \u00E9\u4E2D " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) +
-                  (i % 7 == 0 ? u"\nsecond line" : u" <tag> & more");
+            (i % 7 == 0 ? u"\nsecond line" : u" <tag> & more");
         r.count = static_cast<uint32_t>(Mix(state));
         r.size = Mix(state);
         r.offset = static_cast<int64_t>(Mix(state));

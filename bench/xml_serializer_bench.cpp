@@ -12,8 +12,7 @@ void BM_WriteSamplePacket(benchmark::State& state)
     const std::vector<Bench::SampleRecord> records = Bench::MakeSampleRecords(Bench::kSampleRecordCount);
     size_t bytes = 0;
     std::vector<unsigned char> packet;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         Serialization::XMLPacketSerializer serializer(2, 0);
         Bench::WriteSamplePacket(serializer, records);
         serializer.GetData(packet);

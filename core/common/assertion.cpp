@@ -34,9 +34,8 @@ struct WordFlag
 };
 
 constexpr WordFlag kWords[] = {
-    {"break", ASSERTION_BREAK}, {"debug", ASSERTION_DEBUG},   {"log", ASSERTION_LOG},
-    {"event", ASSERTION_EVENT}, {"msgbox", ASSERTION_MSGBOX}, {"abort", ASSERTION_ABORT},
-    {"stack", ASSERTION_STACK},
+    {"break", ASSERTION_BREAK},   {"debug", ASSERTION_DEBUG}, {"log", ASSERTION_LOG},     {"event", ASSERTION_EVENT},
+    {"msgbox", ASSERTION_MSGBOX}, {"abort", ASSERTION_ABORT}, {"stack", ASSERTION_STACK},
 };
 
 std::once_flag g_policyOnce;
@@ -209,8 +208,8 @@ int HandleAssertion(const char* expression, const char* /*file*/, unsigned /*lin
     }
 
     if ((flags & ASSERTION_STACK) && (flags & (ASSERTION_DEBUG | ASSERTION_LOG | ASSERTION_EVENT))) {
-        StackAccumulator accumulator{flags, hook, static_cast<char*>(std::malloc(kAccumulatorStep)),
-                                     kAccumulatorStep, 0};
+        StackAccumulator accumulator{flags, hook, static_cast<char*>(std::malloc(kAccumulatorStep)), kAccumulatorStep,
+                                     0};
         if (accumulator.text) {
             accumulator.text[0] = '\0';
         } else {

@@ -94,9 +94,9 @@ const char* KeptAssertionText();
 } // namespace Common
 
 // Reports `expression` through the policy when it is false; evaluates it once.
-#define COMMON_ASSERT(expression)                                                                  \
+#define COMMON_ASSERT(expression) \
     ((expression) ? (void)0 : (void)::Common::ReportAssertion(#expression, __FILE__, __LINE__))
 
 // The same with an explicit source file and line.
-#define COMMON_ASSERT_AT(expression, file, line)                                                   \
+#define COMMON_ASSERT_AT(expression, file, line) \
     ((expression) ? (void)0 : (void)::Common::ReportAssertion(#expression, (file), (line)))

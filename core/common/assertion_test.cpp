@@ -34,19 +34,19 @@ TEST(AssertionPolicy, FlagsForEnvironmentValues)
         {"21", 0x21, false},
         {"0X44", 0x44, true},
         {"4", 0x04, true},
-        {"0", -1, false},       // zero is read as a word, which is unknown
+        {"0", -1, false}, // zero is read as a word, which is unknown
         {"0x0", -1, false},
         {"0x", -1, false},
-        {"4z", -1, false},      // not all digits: words
+        {"4z", -1, false}, // not all digits: words
         {"log", 0x04, true},
         {"log stack", 0x44, true},
         {"break debug log event msgbox abort stack", 0x7F, true},
         {"stack", 0x40, false},
         {"event  stack", 0x48, false}, // an empty word between two blanks is skipped
         {" event ", 0x08, false},
-        {"log bogus", -1, true},   // "log" reads the log file variable even so
+        {"log bogus", -1, true}, // "log" reads the log file variable even so
         {"bogus log", -1, true},
-        {"Log", -1, false},     // words are exact
+        {"Log", -1, false}, // words are exact
         {"logs", -1, false},
     };
     for (const Case& c : cases) {
@@ -173,8 +173,8 @@ TEST_F(AssertionReports, StackAloneCapturesNothing)
 TEST_F(AssertionReports, LogAloneWritesOnlyTheText)
 {
     setenv("QUORVAN_SAFE_ASSERT", "log", 1);
-    EXPECT_EXIT(ExitWith(Common::ReportAssertion("a == b", "dir/file.cpp", 4294967295u)),
-                ::testing::ExitedWithCode(1), "^Assertion failed: a == b, file dir/file.cpp, line -1\n$");
+    EXPECT_EXIT(ExitWith(Common::ReportAssertion("a == b", "dir/file.cpp", 4294967295u)), ::testing::ExitedWithCode(1),
+                "^Assertion failed: a == b, file dir/file.cpp, line -1\n$");
 }
 
 TEST_F(AssertionReports, LogAndStackWriteTextThenStackLines)

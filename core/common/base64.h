@@ -15,7 +15,6 @@ inline constexpr const char* kStandardBase64Alphabet =
 // the last character written; no terminator is written. The caller provides
 // room for 4 characters per started group of 3 bytes. A final group of one or
 // two bytes is followed by "=" fill characters when `fill` is set.
-char* EncodeBase64(char* out, const uint8_t* begin, const uint8_t* end, const char* alphabet,
-                   bool fill);
+char* EncodeBase64(char* out, const uint8_t* begin, const uint8_t* end, const char* alphabet, bool fill);
 
 } // namespace Common

@@ -42,9 +42,9 @@ TEST(EncodeBase64, WithAndWithoutFill)
 
 TEST(EncodeBase64, UsesTheGivenAlphabet)
 {
-    EXPECT_EQ(Encode(std::string("\xFB\xFF", 2), true,
-                     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
-              "-_8=");
+    EXPECT_EQ(
+        Encode(std::string("\xFB\xFF", 2), true, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+        "-_8=");
 }
 
 } // namespace

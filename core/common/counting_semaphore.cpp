@@ -27,8 +27,7 @@ void Semaphore::Destroy(Semaphore* semaphore)
 
 void Semaphore::Wait()
 {
-    while (sem_wait(&m_semaphore) != 0) {
-    }
+    while (sem_wait(&m_semaphore) != 0) {}
 }
 
 void Semaphore::Post()

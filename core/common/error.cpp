@@ -178,17 +178,21 @@ ErrorRecord* BuildTextRecord(unsigned code, const Char* text, const ErrorRecordK
     return &header->header;
 }
 
-constinit ErrorRecord g_outOfMemoryRecord{1, kOutOfMemoryErrorCode, nullptr, &kCodeOnlyErrorKind,
-                                          Location{0, nullptr, nullptr, 0}, sizeof(ErrorRecord)};
+constinit ErrorRecord g_outOfMemoryRecord{
+    1, kOutOfMemoryErrorCode, nullptr, &kCodeOnlyErrorKind, Location{0, nullptr, nullptr, 0}, sizeof(ErrorRecord)};
 
 } // namespace
 
-const ErrorRecordKind kCodeOnlyErrorKind{FreeRecord, CloneSized, NoText, NoInteger, ModuleText, NoWideText, ModuleNames};
-const ErrorRecordKind kWideTextErrorKind{FreeRecord, CloneSized, WideText, NoInteger, ModuleText, NoWideText, ModuleNames};
-const ErrorRecordKind kNarrowTextErrorKind{FreeRecord, CloneSized, NarrowText, NoInteger, ModuleText, NoWideText, ModuleNames};
-const ErrorRecordKind kPosixErrorKind{FreeRecord, ClonePosix, PosixText, PosixInteger, ModuleText, NoWideText, PosixNames};
-const ErrorRecordKind kTraceLevelErrorKind{FreeRecord, CloneSized, TraceLevelText, TraceLevelInteger, ModuleText,
-                                           NoWideText, TraceLevelNames};
+const ErrorRecordKind kCodeOnlyErrorKind{FreeRecord, CloneSized, NoText,     NoInteger,
+                                         ModuleText, NoWideText, ModuleNames};
+const ErrorRecordKind kWideTextErrorKind{FreeRecord, CloneSized, WideText,   NoInteger,
+                                         ModuleText, NoWideText, ModuleNames};
+const ErrorRecordKind kNarrowTextErrorKind{FreeRecord, CloneSized, NarrowText, NoInteger,
+                                           ModuleText, NoWideText, ModuleNames};
+const ErrorRecordKind kPosixErrorKind{FreeRecord, ClonePosix, PosixText, PosixInteger,
+                                      ModuleText, NoWideText, PosixNames};
+const ErrorRecordKind kTraceLevelErrorKind{FreeRecord, CloneSized, TraceLevelText, TraceLevelInteger,
+                                           ModuleText, NoWideText, TraceLevelNames};
 
 constinit const Error Success;
 
@@ -217,8 +221,7 @@ ErrorRecord* CloneRecordBytes(const ErrorRecord* record, size_t size) noexcept
         return nullptr;
     // The count is not copied: other holders change it atomically meanwhile.
     constexpr size_t kAfterCount = offsetof(ErrorRecord, code);
-    std::memcpy(block + kAfterCount, reinterpret_cast<const unsigned char*>(record) + kAfterCount,
-                size - kAfterCount);
+    std::memcpy(block + kAfterCount, reinterpret_cast<const unsigned char*>(record) + kAfterCount, size - kAfterCount);
     auto* clone = reinterpret_cast<ErrorRecord*>(block);
     clone->count = 1;
     clone->next = nullptr;

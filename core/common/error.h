@@ -43,12 +43,12 @@ struct ErrorRecordKind
 
 struct ErrorRecord
 {
-    int64_t count;  // changed only atomically
+    int64_t count; // changed only atomically
     uint32_t code;
     ErrorRecord* next;
     const ErrorRecordKind* kind;
     Location location;
-    uint32_t size;  // whole block in bytes; errno in the POSIX kind
+    uint32_t size; // whole block in bytes; errno in the POSIX kind
 
     // Drops one reference from the chain starting at `record` (null allowed).
     static void Release(ErrorRecord* record) noexcept;
@@ -59,7 +59,7 @@ struct ErrorRecord
 struct TextErrorRecord
 {
     ErrorRecord header;
-    uint64_t text;  // 0: none; < size: offset of inline text; else its address
+    uint64_t text; // 0: none; < size: offset of inline text; else its address
 };
 
 // Header of the trace-level kind; the inline text (if any) follows.

@@ -64,7 +64,8 @@ class DynamicBuffer final : public Buffer, private Common::NonCopyable
 public:
     explicit DynamicBuffer(size_t capacity = 0)
         : m_data(capacity ? new unsigned char[capacity] : nullptr), m_size(0), m_capacity(capacity)
-    {}
+    {
+    }
 
     ~DynamicBuffer() override { delete[] m_data; }
 
@@ -163,8 +164,8 @@ bool WriteParameter(Buffer& buffer, const ErrorRecord* record, const std::string
         return false;
     if (const char* text = kind->GetTextParameter ? kind->GetTextParameter(record, name.c_str()) : nullptr)
         return AppendByte(buffer, 'A') && AppendText(buffer, text, std::strlen(text));
-    if (const char16_t* wide =
-            kind->GetWideTextParameter ? kind->GetWideTextParameter(record, name.c_str()) : nullptr) {
+    if (const char16_t* wide = kind->GetWideTextParameter ? kind->GetWideTextParameter(record, name.c_str())
+                                                          : nullptr) {
         const std::string utf8 = ToUtf8(wide);
         return AppendByte(buffer, 'W') && AppendText(buffer, utf8.c_str(), utf8.size());
     }
@@ -196,15 +197,17 @@ bool WriteRecord(Buffer& buffer, const ErrorRecord* record)
     }
 
     const Location& location = record->location;
-    if (location.file && !(AppendText(buffer, kFileName, sizeof kFileName - 1) && AppendByte(buffer, 'A') &&
-                           AppendText(buffer, location.file, std::strlen(location.file))))
+    if (location.file &&
+        !(AppendText(buffer, kFileName, sizeof kFileName - 1) && AppendByte(buffer, 'A') &&
+          AppendText(buffer, location.file, std::strlen(location.file))))
         return false;
     if (location.function &&
         !(AppendText(buffer, kFunctionName, sizeof kFunctionName - 1) && AppendByte(buffer, 'A') &&
           AppendText(buffer, location.function, std::strlen(location.function))))
         return false;
-    if (location.line != 0 && !(AppendText(buffer, kLineName, sizeof kLineName - 1) && AppendByte(buffer, 'N') &&
-                                AppendLittleEndian(buffer, location.line, 8)))
+    if (location.line != 0 &&
+        !(AppendText(buffer, kLineName, sizeof kLineName - 1) && AppendByte(buffer, 'N') &&
+          AppendLittleEndian(buffer, location.line, 8)))
         return false;
     return AppendByte(buffer, 0);
 }
@@ -330,7 +333,7 @@ struct BlobParameter
     const unsigned char* value; // 'A'/'W': the text (0-ended inside the blob); 'N': 8 bytes
     size_t valueLength;         // 'A'/'W': bytes before the 0; 'N': 8
     ParameterRole role;
-    std::u16string wide;        // 'W': the converted text
+    std::u16string wide; // 'W': the converted text
 };
 
 ParameterRole RoleOf(const char* name, size_t length, unsigned char type)
@@ -405,8 +408,8 @@ private:
             const size_t nameEnd = FindZero(position);
             if (nameEnd == kNotFound || nameEnd + 1 >= m_size)
                 return false;
-            BlobParameter parameter{Chars(position), nameEnd - position, m_data[nameEnd + 1], nullptr, 0,
-                                    ParameterRole::Ordinary, {}};
+            BlobParameter parameter{
+                Chars(position), nameEnd - position, m_data[nameEnd + 1], nullptr, 0, ParameterRole::Ordinary, {}};
             // A comma would split the name in the names list and shift every
             // later lookup onto the wrong value.
             if (std::memchr(parameter.name, ',', parameter.nameLength))
@@ -489,8 +492,8 @@ private:
         header.text = textAt;
         const uint32_t namesOffset = static_cast<uint32_t>(namesAt);
         bool ok = block.Append(&header, sizeof header) && block.Append(&namesOffset, sizeof namesOffset) &&
-                  block.Append(nullptr, ordinary * sizeof(uint32_t)) &&
-                  block.Append(text.c_str(), (text.size() + 1) * sizeof(char16_t));
+            block.Append(nullptr, ordinary * sizeof(uint32_t)) &&
+            block.Append(text.c_str(), (text.size() + 1) * sizeof(char16_t));
 
         bool firstName = true;
         for (const BlobParameter& parameter : parameters) {
@@ -532,9 +535,8 @@ private:
 
 } // namespace
 
-const ErrorRecordKind kParsedBlobErrorKind{FreeParsed,          CloneParsed,         ParsedText,
-                                           ParsedInteger,       ParsedTextParameter, ParsedWideTextParameter,
-                                           ParsedNames};
+const ErrorRecordKind kParsedBlobErrorKind{
+    FreeParsed, CloneParsed, ParsedText, ParsedInteger, ParsedTextParameter, ParsedWideTextParameter, ParsedNames};
 
 Error DeserializeError(const void* data, uint32_t size)
 {
@@ -545,8 +547,8 @@ Error DeserializeError(const void* data, uint32_t size)
     Error head;
     ErrorRecord* tail = nullptr;
     size_t position = 1;
-    for (size_t records = 0; records < kMaxChainRecords && size - position >= kRecordHeadBytes &&
-                             LoadLittleEndian32(bytes + position) != 0;
+    for (size_t records = 0;
+         records < kMaxChainRecords && size - position >= kRecordHeadBytes && LoadLittleEndian32(bytes + position) != 0;
          ++records) {
         size_t next = 0;
         ErrorRecord* record = reader.ReadRecord(position, tail ? 1 : 0, next);

@@ -58,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // A parsed chain written again reads back to a chain that writes the same bytes.
     const std::string once = Rewrite(parsed);
-    const Common::Error again =
-        Common::DeserializeError(once.data(), static_cast<uint32_t>(once.size()));
+    const Common::Error again = Common::DeserializeError(once.data(), static_cast<uint32_t>(once.size()));
     Touch(again);
     if (Rewrite(again) != once)
         std::abort();

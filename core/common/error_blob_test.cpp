@@ -114,10 +114,10 @@ Common::ErrorRecord* CloneMixed(const Common::ErrorRecord* record)
     return Common::Detail::CloneRecordBytes(record, record->size);
 }
 
-const Common::ErrorRecordKind kMixedKind{FreeMixed,  CloneMixed, MixedText, MixedInteger,
-                                         MixedNarrow, MixedWide, MixedNames};
-const Common::ErrorRecordKind kNoNamesKind{FreeMixed,  CloneMixed, MixedText, MixedInteger,
-                                           MixedNarrow, MixedWide, nullptr};
+const Common::ErrorRecordKind kMixedKind{FreeMixed,   CloneMixed, MixedText, MixedInteger,
+                                         MixedNarrow, MixedWide,  MixedNames};
+const Common::ErrorRecordKind kNoNamesKind{FreeMixed,   CloneMixed, MixedText, MixedInteger,
+                                           MixedNarrow, MixedWide,  nullptr};
 
 Common::Error MakeRecord(const Common::ErrorRecordKind* kind, unsigned code, Common::Location location)
 {
@@ -329,19 +329,22 @@ TEST(ErrorBlobRead, MalformedBlobsKeepTheValidPrefix)
     cases.push_back({"bad type in the second record",
                      ValidFirst().Head(0x70021, 2, "second").Text("p").Raw({'X', 1}).End().bytes, 1});
     cases.push_back({"name with a comma", BlobBuilder().Head(0x70020, 1, "t").N("a,b", 1).End().bytes, 0});
-    cases.push_back({"name with a comma in the second record",
-                     ValidFirst().Head(0x70021, 2, "t").A("x,", "v").End().bytes, 1});
+    cases.push_back(
+        {"name with a comma in the second record", ValidFirst().Head(0x70021, 2, "t").A("x,", "v").End().bytes, 1});
     cases.push_back({"name running to the end", ValidFirst().Head(0x70021, 2, "t").Raw({'n', 'a'}).bytes, 1});
     cases.push_back({"name without a type byte", ValidFirst().Head(0x70021, 2, "t").Text("name").bytes, 1});
     cases.push_back({"number cut short", ValidFirst().Head(0x70021, 2, "t").Text("n").Raw({'N', 1, 2, 3}).bytes, 1});
-    cases.push_back({"text value without its 0", ValidFirst().Head(0x70021, 2, "t").Text("n").Raw({'A', 'v'}).bytes, 1});
+    cases.push_back(
+        {"text value without its 0", ValidFirst().Head(0x70021, 2, "t").Text("n").Raw({'A', 'v'}).bytes, 1});
     cases.push_back({"wide value without its 0", ValidFirst().Head(0x70021, 2, "t").Text("n").Raw({'W'}).bytes, 1});
     cases.push_back({"no ending 0", ValidFirst().Head(0x70021, 2, "t").N("n", 1).bytes, 1});
     cases.push_back({"text not UTF-8", ValidFirst().Head(0x70021, 2, "\xFF").End().bytes, 1});
     cases.push_back({"wide value not UTF-8", ValidFirst().Head(0x70021, 2, "t").W("w", "\xC0\x80").End().bytes, 1});
     cases.push_back({"second code 0", ValidFirst().Head(0, 2, "t").End().Head(0x70022, 3, "t").End().bytes, 1});
-    cases.push_back({"fewer than 12 bytes after a record", ValidFirst().Raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}).bytes, 1});
-    cases.push_back({"three good records", ValidFirst().Head(0x70021, 2, "").End().Head(0x70022, 3, "").End().bytes, 3});
+    cases.push_back(
+        {"fewer than 12 bytes after a record", ValidFirst().Raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}).bytes, 1});
+    cases.push_back(
+        {"three good records", ValidFirst().Head(0x70021, 2, "").End().Head(0x70022, 3, "").End().bytes, 3});
 
     for (const Case& c : cases) {
         const Common::Error parsed = Deserialize(c.bytes);
@@ -366,8 +369,8 @@ TEST(ErrorBlobRead, ChainLengthIsLimited)
 
 TEST(ErrorBlobRead, LineIsCutTo32Bits)
 {
-    const Common::Error parsed =
-        Deserialize(BlobBuilder().Head(0x70030, 9, "t").N("$line", (uint64_t{1} << 32) + 5).End().bytes);
+    const Common::Error parsed = Deserialize(
+        BlobBuilder().Head(0x70030, 9, "t").N("$line", (uint64_t{1} << 32) + 5).End().bytes);
     ASSERT_EQ(ChainLength(parsed), 1u);
     EXPECT_EQ(parsed.GetLocation().line, 5u);
     EXPECT_EQ(parsed.GetLocation().LineTag, 9u);

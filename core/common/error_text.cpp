@@ -155,12 +155,24 @@ std::u16string FormatTraceLevelLine(uint8_t level)
     std::u16string out;
     AppendLabel(out, kTraceLevelLabel);
     switch (level) {
-    case 1: out += GetMessageText(kDebugLevel); break;
-    case 2: out += GetMessageText(kInformationLevel); break;
-    case 3: out += GetMessageText(kWarningLevel); break;
-    case 4: out += GetMessageText(kErrorLevel); break;
-    case 5: out += GetMessageText(kCriticalErrorLevel); break;
-    default: out += ToDecimalText(level); break;
+    case 1:
+        out += GetMessageText(kDebugLevel);
+        break;
+    case 2:
+        out += GetMessageText(kInformationLevel);
+        break;
+    case 3:
+        out += GetMessageText(kWarningLevel);
+        break;
+    case 4:
+        out += GetMessageText(kErrorLevel);
+        break;
+    case 5:
+        out += GetMessageText(kCriticalErrorLevel);
+        break;
+    default:
+        out += ToDecimalText(level);
+        break;
     }
     return out;
 }

@@ -27,8 +27,7 @@ std::string ErrorToUtf8Text(const Error& error);
 // The text of the error's first record. `first` selects the title ("Error" or,
 // on a new line, "error"); kNoTraceLevel means no trace-level line; a null or
 // empty channel means no channel line.
-std::u16string FormatErrorRecord(const Error& error, bool first, uint8_t traceLevel,
-                                 const char* channel);
+std::u16string FormatErrorRecord(const Error& error, bool first, uint8_t traceLevel, const char* channel);
 
 // One parameter line ("\n| name: value") of the error's first record.
 std::u16string FormatErrorParameter(const std::string& name, const Error& error);

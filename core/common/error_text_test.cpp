@@ -55,7 +55,7 @@ Common::ErrorRecord* TestClone(const Common::ErrorRecord* record)
 {
     return Common::Detail::CloneRecordBytes(record, sizeof(Common::ErrorRecord));
 }
-const Common::ErrorRecordKind kTestKind{TestFree, TestClone, TestMessage, TestInteger,
+const Common::ErrorRecordKind kTestKind{TestFree, TestClone,    TestMessage, TestInteger,
                                         TestText, TestWideText, TestNames};
 
 Common::Error MakeTestError(unsigned code, Common::Location location)
@@ -86,16 +86,21 @@ TEST(FormatError, UnsupportedOperationWithPosixCause)
     const Common::Location cause = error.GetCause().GetLocation();
     ASSERT_NE(cause.file, nullptr);
 
-    const std::string expected =
-        "Error 0x4000e: The operation is not supported.\n"
-        "| line: " + Hex(location.LineTag) + "\n"
+    const std::string expected = "Error 0x4000e: The operation is not supported.\n"
+                                 "| line: " +
+        Hex(location.LineTag) +
+        "\n"
         "| file: core/common/error_text_test:28\n"
         "| function: IOCTL\n"
         "| $module: objpatcher_lxa64_43043\n"
         "|\n"
         "| error 0xfff1: No such file or directory\n"
-        "| line: " + Hex(cause.LineTag) + "\n"
-        "| file: " + cause.file + ":" + std::to_string(cause.line) + "\n"
+        "| line: " +
+        Hex(cause.LineTag) +
+        "\n"
+        "| file: " +
+        cause.file + ":" + std::to_string(cause.line) +
+        "\n"
         "| function: AddPosixError\n"
         "| code: 0x2\n"
         "| $module: objpatcher_lxa64_43043";

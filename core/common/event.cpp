@@ -40,8 +40,8 @@ Event::~Event()
 {
     m_mutex.Lock();
     if (m_waiters && !m_waiters->empty())
-        ReportAssertion("EVENT_DATA.Waiters->empty() || !\"Destroying Event which is being Wait()'ed for\"",
-                        __FILE__, __LINE__);
+        ReportAssertion("EVENT_DATA.Waiters->empty() || !\"Destroying Event which is being Wait()'ed for\"", __FILE__,
+                        __LINE__);
     delete m_waiters;
     m_waiters = nullptr;
     m_mutex.Unlock();

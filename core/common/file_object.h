@@ -24,9 +24,9 @@
 constexpr uint64_t MakeControlCode(const char (&name)[5])
 {
     return static_cast<uint64_t>(static_cast<unsigned char>(name[0])) |
-           static_cast<uint64_t>(static_cast<unsigned char>(name[1])) << 8 |
-           static_cast<uint64_t>(static_cast<unsigned char>(name[2])) << 16 |
-           static_cast<uint64_t>(static_cast<unsigned char>(name[3])) << 24;
+        static_cast<uint64_t>(static_cast<unsigned char>(name[1])) << 8 |
+        static_cast<uint64_t>(static_cast<unsigned char>(name[2])) << 16 |
+        static_cast<uint64_t>(static_cast<unsigned char>(name[3])) << 24;
 }
 
 // The common head of every control request.

@@ -18,9 +18,9 @@ constexpr const char* kGuidFormat = "%08X-%04hX-%04hX-%02X%02X-%02X%02X%02X%02X%
 
 void FormatGuid(char* buffer, const Guid& guid)
 {
-    std::snprintf(buffer, kGuidTextLength + 1, kGuidFormat, static_cast<unsigned>(guid.first), guid.second,
-                  guid.third, guid.last[0], guid.last[1], guid.last[2], guid.last[3], guid.last[4], guid.last[5],
-                  guid.last[6], guid.last[7]);
+    std::snprintf(buffer, kGuidTextLength + 1, kGuidFormat, static_cast<unsigned>(guid.first), guid.second, guid.third,
+                  guid.last[0], guid.last[1], guid.last[2], guid.last[3], guid.last[4], guid.last[5], guid.last[6],
+                  guid.last[7]);
 }
 
 std::string GuidToString(const Guid& guid)

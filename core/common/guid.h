@@ -13,7 +13,8 @@ namespace Common {
 
 // Byte-order tag: multi-byte fields are stored little-endian.
 struct LittleEndian
-{};
+{
+};
 
 template <typename ByteOrder>
 struct GuidTemplate

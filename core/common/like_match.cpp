@@ -2,8 +2,7 @@
 
 namespace Common {
 
-bool MatchLikePattern(const std::u16string& text, const std::u16string& pattern, char16_t anyRun,
-                      char16_t single)
+bool MatchLikePattern(const std::u16string& text, const std::u16string& pattern, char16_t anyRun, char16_t single)
 {
     if (pattern.empty())
         return true;
@@ -13,8 +12,8 @@ bool MatchLikePattern(const std::u16string& text, const std::u16string& pattern,
 
     size_t t = 0;
     size_t p = 0;
-    size_t lastRun = kNone;  // pattern position of the last any-run wildcard
-    size_t runEnd = 0;       // text position just after what it has taken
+    size_t lastRun = kNone; // pattern position of the last any-run wildcard
+    size_t runEnd = 0;      // text position just after what it has taken
     while (t < textSize) {
         if (p < patternSize && pattern[p] == anyRun) {
             lastRun = p++;

@@ -98,7 +98,7 @@ bool IsInActiveCatalogue(const void* address)
     const unsigned char* block = g_activeBlock.load(std::memory_order_acquire);
     const auto* at = static_cast<const unsigned char*>(address);
     return std::less_equal<const unsigned char*>()(block, at) &&
-           std::less<const unsigned char*>()(at, block + ReadWord(block, 0));
+        std::less<const unsigned char*>()(at, block + ReadWord(block, 0));
 }
 
 void LoadMessageCatalogue()

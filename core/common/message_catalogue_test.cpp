@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 #include "core/common/catalogue_block.h"
 #include "core/common/error.h"
@@ -23,16 +23,16 @@ constexpr Common::SourceFile kSource("core/common/message_catalogue_test");
 
 // The catalogue state is process-wide and read once, so each scenario runs in a
 // fresh child process (a re-executed test binary) and reports what failed.
-#define EXPECT_IN_CHILD(scenario)                                                                  \
-    do {                                                                                           \
-        GTEST_FLAG_SET(death_test_style, "threadsafe");                                            \
-        EXPECT_EXIT(RunScenario(scenario), ::testing::ExitedWithCode(0), "");                     \
+#define EXPECT_IN_CHILD(scenario)                                             \
+    do {                                                                      \
+        GTEST_FLAG_SET(death_test_style, "threadsafe");                       \
+        EXPECT_EXIT(RunScenario(scenario), ::testing::ExitedWithCode(0), ""); \
     } while (0)
 
-#define CHECK_THAT(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition))                                                                          \
-            failures += std::string(#condition) + " (line " + std::to_string(__LINE__) + ")\n";     \
+#define CHECK_THAT(condition)                                                                   \
+    do {                                                                                        \
+        if (!(condition))                                                                       \
+            failures += std::string(#condition) + " (line " + std::to_string(__LINE__) + ")\n"; \
     } while (0)
 
 [[noreturn]] void RunScenario(std::string (*scenario)())
@@ -56,7 +56,7 @@ bool InBuiltIn(const void* text)
 {
     const auto* at = static_cast<const unsigned char*>(text);
     return at >= Common::Detail::kBuiltInCatalogueBlock &&
-           at < Common::Detail::kBuiltInCatalogueBlock + Common::Detail::kBuiltInCatalogueSize;
+        at < Common::Detail::kBuiltInCatalogueBlock + Common::Detail::kBuiltInCatalogueSize;
 }
 
 std::string BuiltInBeforeAnyLanguageEvent()
@@ -134,20 +134,20 @@ std::string MalformedBlocksLeaveEnglishActive()
     const std::vector<unsigned char> good = GermanBlock();
     CHECK_THAT(good.size() > 2712);
     std::vector<std::vector<unsigned char>> bad;
-    bad.push_back({});                                                  // empty file: null block
+    bad.push_back({}); // empty file: null block
     bad.push_back(std::vector<unsigned char>(good.begin(), good.begin() + 7));
     bad.push_back(good);
-    PutWord(bad.back(), 0, static_cast<uint32_t>(good.size() + 2));     // size word differs
+    PutWord(bad.back(), 0, static_cast<uint32_t>(good.size() + 2)); // size word differs
     bad.push_back(good);
-    PutWord(bad.back(), 4, 680);                                        // foreign stamp
+    PutWord(bad.back(), 4, 680); // foreign stamp
     bad.push_back(std::vector<unsigned char>(good.begin(), good.begin() + 100));
-    PutWord(bad.back(), 0, 100);                                        // shorter than its slots
+    PutWord(bad.back(), 0, 100); // shorter than its slots
     bad.push_back(good);
-    PutWord(bad.back(), 8 + 4 * 22, 0x7FFFFFF0);                        // slot outside
+    PutWord(bad.back(), 8 + 4 * 22, 0x7FFFFFF0); // slot outside
     bad.push_back(good);
     PutWord(bad.back(), 8 + 4 * 22, Word(good.data(), 8 + 4 * 22) + 1); // odd text start
     bad.push_back(std::vector<unsigned char>(good.begin(), good.end() - 2));
-    PutWord(bad.back(), 0, static_cast<uint32_t>(good.size() - 2));     // last text unterminated
+    PutWord(bad.back(), 0, static_cast<uint32_t>(good.size() - 2)); // last text unterminated
 
     const std::string root = ::testing::TempDir() + "catalogues_" + std::to_string(getpid());
     setenv("RESOURCEAPI_ROOT", root.c_str(), 1);

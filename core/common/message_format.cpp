@@ -16,14 +16,12 @@ bool IsDigit(char16_t unit)
 
 } // namespace
 
-std::u16string FormatMessage(const std::u16string& messageTemplate,
-                             const std::vector<std::u16string>& arguments)
+std::u16string FormatMessage(const std::u16string& messageTemplate, const std::vector<std::u16string>& arguments)
 {
     return SubstitutePlaceholders(messageTemplate, arguments);
 }
 
-std::u16string FormatMessageWithArgument(const std::u16string& messageTemplate,
-                                         const std::u16string& argument)
+std::u16string FormatMessageWithArgument(const std::u16string& messageTemplate, const std::u16string& argument)
 {
     return FormatMessage(messageTemplate, std::vector<std::u16string>{argument});
 }
@@ -52,8 +50,7 @@ std::u16string SubstitutePlaceholders(const std::u16string& messageTemplate,
     return result;
 }
 
-size_t FindPlaceholder(const std::u16string& messageTemplate, size_t start, uint32_t& index,
-                       size_t& length)
+size_t FindPlaceholder(const std::u16string& messageTemplate, size_t start, uint32_t& index, size_t& length)
 {
     const size_t size = messageTemplate.size();
     size_t position = start;
@@ -80,8 +77,7 @@ size_t FindPlaceholder(const std::u16string& messageTemplate, size_t start, uint
     }
 }
 
-void ParsePlaceholderIndex(const std::u16string& messageTemplate, size_t position, size_t count,
-                           uint32_t& index)
+void ParsePlaceholderIndex(const std::u16string& messageTemplate, size_t position, size_t count, uint32_t& index)
 {
     // The 8-bit form of the digits only: the rest of the template is not needed.
     char narrow[kIndexDigitLimit];

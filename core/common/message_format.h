@@ -18,15 +18,12 @@
 namespace Common {
 
 // A copy of `messageTemplate` with its placeholders filled from `arguments`.
-std::u16string FormatMessage(const std::u16string& messageTemplate,
-                             const std::vector<std::u16string>& arguments);
+std::u16string FormatMessage(const std::u16string& messageTemplate, const std::vector<std::u16string>& arguments);
 
 // FormatMessage with a one-element argument list.
-std::u16string FormatMessageWithArgument(const std::u16string& messageTemplate,
-                                         const std::u16string& argument);
+std::u16string FormatMessageWithArgument(const std::u16string& messageTemplate, const std::u16string& argument);
 // The same for a catalogue text (GetMessageText); null counts as empty.
-std::u16string FormatCatalogueMessage(const char16_t* messageTemplate,
-                                      const std::u16string& argument);
+std::u16string FormatCatalogueMessage(const char16_t* messageTemplate, const std::u16string& argument);
 
 // The substitution behind FormatMessage.
 std::u16string SubstitutePlaceholders(const std::u16string& messageTemplate,
@@ -34,11 +31,9 @@ std::u16string SubstitutePlaceholders(const std::u16string& messageTemplate,
 
 // Position of the next placeholder at or after `start`, with its index and its
 // length (digits + 2); npos when there is none.
-size_t FindPlaceholder(const std::u16string& messageTemplate, size_t start, uint32_t& index,
-                       size_t& length);
+size_t FindPlaceholder(const std::u16string& messageTemplate, size_t start, uint32_t& index, size_t& length);
 
 // The index written by the `count` digits at `position` of the template.
-void ParsePlaceholderIndex(const std::u16string& messageTemplate, size_t position, size_t count,
-                           uint32_t& index);
+void ParsePlaceholderIndex(const std::u16string& messageTemplate, size_t position, size_t count, uint32_t& index);
 
 } // namespace Common

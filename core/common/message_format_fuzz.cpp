@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t start = 0;
     for (;;) {
         const size_t separator = input.find(char16_t(0xFFFF), start);
-        parts.push_back(input.substr(start, separator == std::u16string::npos ? std::u16string::npos
-                                                                                : separator - start));
+        parts.push_back(
+            input.substr(start, separator == std::u16string::npos ? std::u16string::npos : separator - start));
         if (separator == std::u16string::npos || parts.size() == 4)
             break;
         start = separator + 1;

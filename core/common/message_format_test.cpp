@@ -23,17 +23,17 @@ TEST(FormatMessage, PlaceholderTable)
         {u"{0} and {1}", ab, u"a and b"},
         {u"{1}{0}", ab, u"ba"},
         {u"{0}{0}", ab, u"aa"},
-        {u"{0}", {u"{0}"}, u"{0}"},              // inserted text is not scanned again
-        {u"{0}{1}", {u"{", u"1}"}, u"{1}"},      // nor joined with what follows
-        {u"{2} {0}", ab, u"{2} {0}"},            // stops at the first missing argument
+        {u"{0}", {u"{0}"}, u"{0}"},         // inserted text is not scanned again
+        {u"{0}{1}", {u"{", u"1}"}, u"{1}"}, // nor joined with what follows
+        {u"{2} {0}", ab, u"{2} {0}"},       // stops at the first missing argument
         {u"{0} {2} {1}", ab, u"a {2} {1}"},
         {u"{x} {0}", ab, u"{x} a"},
         {u"{}", ab, u"{}"},
         {u"{{0}", ab, u"{a"},
-        {u"{0", ab, u"{0"},                      // digits to the end
+        {u"{0", ab, u"{0"}, // digits to the end
         {u"{0 {1}", ab, u"{0 b"},
         {u"{1a} {1}", ab, u"{1a} b"},
-        {u"{4294967296}", ab, u"a"},             // the index is truncated to 32 bits
+        {u"{4294967296}", ab, u"a"}, // the index is truncated to 32 bits
         {u"{4294967297}", ab, u"b"},
         {u"{00001}", ab, u"b"},
         {u"{99999999999999999999999}", ab, u"{99999999999999999999999}"},

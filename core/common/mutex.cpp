@@ -6,7 +6,9 @@
 
 namespace Common {
 
-Mutex::Mutex() : m_mutex(PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP) {}
+Mutex::Mutex() : m_mutex(PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP)
+{
+}
 
 Mutex::~Mutex()
 {

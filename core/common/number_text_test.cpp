@@ -34,7 +34,7 @@ struct ParseCase
 {
     std::u16string text;
     bool ok;
-    uint64_t value;  // checked only when ok
+    uint64_t value; // checked only when ok
 };
 
 TEST(ParseUInt64, Base10Table)

@@ -15,9 +15,9 @@ namespace Common {
 
 struct RandomDevice
 {
-    int descriptor;    // -1 until opened, and after a failed open or the close at exit
+    int descriptor; // -1 until opened, and after a failed open or the close at exit
     const char* path;
-    bool opened;       // set after the first attempt to open
+    bool opened; // set after the first attempt to open
     std::once_flag openOnce;
 };
 

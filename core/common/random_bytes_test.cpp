@@ -91,8 +91,7 @@ TEST(RandomBytesMissingDevice, NormalFallsBackStrongFailsAndEachCallReports)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     unsetenv("QUORVAN_SAFE_ASSERT");
-    EXPECT_EXIT(std::exit(MissingDeviceScenario() ? 0 : 1), ::testing::ExitedWithCode(0),
-                "Can't open random device");
+    EXPECT_EXIT(std::exit(MissingDeviceScenario() ? 0 : 1), ::testing::ExitedWithCode(0), "Can't open random device");
 }
 
 // A device that ends early or cannot be read: the part not yet filled comes
@@ -136,7 +135,8 @@ bool FailedReadScenario()
         const size_t given = std::strlen(c.prefix);
         ok = ok && std::memcmp(bytes, c.prefix, given) == 0;
         // The fallback fills the rest of a normal request; a strong one leaves it.
-        ok = ok && (c.strong ? AllZero(bytes + given, sizeof bytes - given) : !AllZero(bytes + given, sizeof bytes - given));
+        ok = ok &&
+            (c.strong ? AllZero(bytes + given, sizeof bytes - given) : !AllZero(bytes + given, sizeof bytes - given));
         Common::CloseRandomDevice(device);
     }
     unlink(path);
@@ -147,8 +147,7 @@ TEST(RandomBytesFailedRead, NormalFillsTheRestStrongFailsAndEachCallReports)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     unsetenv("QUORVAN_SAFE_ASSERT");
-    EXPECT_EXIT(std::exit(FailedReadScenario() ? 0 : 1), ::testing::ExitedWithCode(0),
-                "Can't read from random device");
+    EXPECT_EXIT(std::exit(FailedReadScenario() ? 0 : 1), ::testing::ExitedWithCode(0), "Can't read from random device");
 }
 
 TEST(RandomBytesThreads, FirstUseFromManyThreadsOpensOneDescriptor)

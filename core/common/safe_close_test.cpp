@@ -16,10 +16,10 @@ TEST(SafeClose, ModeFollowsTheEnvironmentValue)
         const char* value;
         Common::SafeCloseMode mode;
     } cases[] = {
-        {nullptr, Common::SAFE_CLOSE_ABORT},     {"abort", Common::SAFE_CLOSE_ABORT},
-        {"break", Common::SAFE_CLOSE_BREAK},     {"breakabort", Common::SAFE_CLOSE_BREAK},
+        {nullptr, Common::SAFE_CLOSE_ABORT},      {"abort", Common::SAFE_CLOSE_ABORT},
+        {"break", Common::SAFE_CLOSE_BREAK},      {"breakabort", Common::SAFE_CLOSE_BREAK},
         {"abortbreak", Common::SAFE_CLOSE_BREAK}, {"ignore", Common::SAFE_CLOSE_IGNORE},
-        {"", Common::SAFE_CLOSE_IGNORE},         {"please abort now", Common::SAFE_CLOSE_ABORT},
+        {"", Common::SAFE_CLOSE_IGNORE},          {"please abort now", Common::SAFE_CLOSE_ABORT},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Common::Detail::SafeCloseModeFor(c.value), c.mode) << (c.value ? c.value : "(unset)");

@@ -32,7 +32,8 @@ TEST(StackTraceLine, ColumnsOfModuleNameOffsetAndRest)
 
 TEST(StackTraceLine, WithoutOffset)
 {
-    EXPECT_EQ(Format("./prog(main) [0x1]"), Pad("./prog", 30) + " ( " + Pad("main", 40) + "    " + Pad("", 6) + ")  [0x1]");
+    EXPECT_EQ(Format("./prog(main) [0x1]"),
+              Pad("./prog", 30) + " ( " + Pad("main", 40) + "    " + Pad("", 6) + ")  [0x1]");
     // A "+" in the module is not an offset.
     EXPECT_EQ(Format("./g++dir/prog(main) [0x1]"),
               Pad("./g++dir/prog", 30) + " ( " + Pad("main", 40) + "    " + Pad("", 6) + ")  [0x1]");

@@ -43,8 +43,8 @@ bool ConvertUtf16ToUtf8(std::string& out, const char16_t* source, size_t length)
             *write++ = static_cast<char>(0xC0 | unit >> 6);
             *write++ = static_cast<char>(0x80 | (unit & 0x3F));
             ++index;
-        } else if (unit >= 0xD800 && unit <= 0xDBFF && index + 1 < count &&
-                   source[index + 1] >= 0xDC00 && source[index + 1] <= 0xDFFF) {
+        } else if (unit >= 0xD800 && unit <= 0xDBFF && index + 1 < count && source[index + 1] >= 0xDC00 &&
+                   source[index + 1] <= 0xDFFF) {
             const uint32_t low = source[index + 1];
             const uint32_t cp = ((unit & 0x3FF) << 10 | (low & 0x3FF)) + 0x10000;
             *write++ = static_cast<char>(0xF0 | cp >> 18);
@@ -89,8 +89,7 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
             index += 2;
         } else if ((lead & 0xF0) == 0xE0 && left >= 3 && IsContinuation(bytes[index + 1]) &&
                    IsContinuation(bytes[index + 2])) {
-            const uint32_t value =
-                (lead & 0x0F) << 12 | (bytes[index + 1] & 0x3F) << 6 | (bytes[index + 2] & 0x3F);
+            const uint32_t value = (lead & 0x0F) << 12 | (bytes[index + 1] & 0x3F) << 6 | (bytes[index + 2] & 0x3F);
             if (value < 0x800)
                 wellFormed = false;
             *write++ = static_cast<char16_t>(value);
@@ -98,7 +97,7 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
         } else if ((lead & 0xF8) == 0xF0 && left >= 4 && IsContinuation(bytes[index + 1]) &&
                    IsContinuation(bytes[index + 2]) && IsContinuation(bytes[index + 3])) {
             const uint32_t value = (lead & 0x07) << 18 | (bytes[index + 1] & 0x3F) << 12 |
-                                   (bytes[index + 2] & 0x3F) << 6 | (bytes[index + 3] & 0x3F);
+                (bytes[index + 2] & 0x3F) << 6 | (bytes[index + 3] & 0x3F);
             if (value <= 0xFFFF) {
                 wellFormed = false;
                 *write++ = static_cast<char16_t>(value);

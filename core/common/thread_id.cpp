@@ -9,6 +9,8 @@ ThreadId GetCurrentThreadId()
     return pthread_self();
 }
 
-void SpinPause() {}
+void SpinPause()
+{
+}
 
 } // namespace Common

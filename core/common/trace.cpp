@@ -22,7 +22,9 @@ bool SinkWants(TraceSink* sink, int level)
 
 } // namespace
 
-void DefaultTraceOutput(const Error&) {}
+void DefaultTraceOutput(const Error&)
+{
+}
 
 void DispatchTraceError(void* context, int level, const Error& error)
 {

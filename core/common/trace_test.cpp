@@ -208,7 +208,7 @@ bool AssertionScenario()
         return false;
     const Call& call = g_calls[0];
     return call.level == 5 && call.facility == 0 && call.code == 27 &&
-           call.text == u"Assertion failed: x, file f, line 7";
+        call.text == u"Assertion failed: x, file f, line 7";
 }
 
 // The assertion policy is read once per process: run in a re-executed child.

@@ -17,7 +17,7 @@ TEST(BufIfile, ReadSeekAndSize)
     struct Step
     {
         const char* what;
-        int op;          // 0 Seek, 1 Move, 2 SeekEnd, 3 none
+        int op; // 0 Seek, 1 Move, 2 SeekEnd, 3 none
         int64_t argument;
         uint64_t position;
         uint64_t length;
@@ -90,7 +90,7 @@ TEST(BufIfile, UnsupportedDefaultsKeepAnEarlierError)
     file.LockShared(0, 1, true);
     EXPECT_EQ(file.GetError().GetCode(), 0x4000Eu);
     char c;
-    file.Read(&c, 2);  // would record the end, but the slot is taken
+    file.Read(&c, 2); // would record the end, but the slot is taken
     EXPECT_EQ(file.TakeError().GetCode(), 0x4000Eu);
     file.Unlock(0, 1);
     EXPECT_EQ(file.GetError().GetCode(), 0x4000Eu);

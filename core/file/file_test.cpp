@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/common/file_errors.h"
 #include "core/common/message_catalogue.h"
 #include "core/include/file/dir.h"
-#include "core/common/file_errors.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ public:
 
     std::string data;
     uint64_t position = 0;
-    uint64_t writeLimit = UINT64_MAX;  // bytes Write accepts before ending short
+    uint64_t writeLimit = UINT64_MAX; // bytes Write accepts before ending short
     bool failSeekEnd = false;
 
     void Read(void* buffer, uint64_t size, uint64_t* bytesRead) override
@@ -84,7 +84,7 @@ TEST(FileReadAll, ShortReadStoresEndOfFileWithItsLocation)
     EXPECT_STREQ(error.GetLocation().function, "Read");
     EXPECT_EQ(error.GetLocation().line, 27u);
     EXPECT_TRUE(error.GetCause().IsSuccess());
-    EXPECT_TRUE(file.TakeError().IsSuccess());  // taking left success behind
+    EXPECT_TRUE(file.TakeError().IsSuccess()); // taking left success behind
 }
 
 TEST(FileReadAll, ExactReadLeavesTheSlotClear)
@@ -95,7 +95,7 @@ TEST(FileReadAll, ExactReadLeavesTheSlotClear)
     EXPECT_EQ(file.Read(buffer, 10), 10u);
     EXPECT_TRUE(file.IsClear());
     EXPECT_EQ(std::string(buffer, 10), "0123456789");
-    EXPECT_EQ(file.Read(buffer, 0), 0u);  // nothing asked, nothing missing
+    EXPECT_EQ(file.Read(buffer, 0), 0u); // nothing asked, nothing missing
     EXPECT_TRUE(file.IsClear());
 }
 
@@ -110,7 +110,7 @@ TEST(FileReadAll, EarlierFailureIsKept)
     uint64_t written = 7;
     file.Write("ab", 2, &written);
     EXPECT_EQ(written, 0u);
-    EXPECT_EQ(file.TakeError().GetRecord(), kEarlier.GetRecord());  // the same record, shared
+    EXPECT_EQ(file.TakeError().GetRecord(), kEarlier.GetRecord()); // the same record, shared
     EXPECT_TRUE(file.IsClear());
 }
 
@@ -282,8 +282,7 @@ TEST(DirDefaults, UnsupportedOperationsReplaceTheSlot)
         {"SetDOSAttributes", "core/include/file/dir", 232, [](BareDir& d) { d.SetDOSAttributes(u"a", 1); }},
         {"SetUnixPermissions", "core/include/file/dir", 235, [](BareDir& d) { d.SetUnixPermissions(u"a", 0644); }},
         {"SetUnixOwner", "core/include/file/dir", 238, [](BareDir& d) { d.SetUnixOwner(u"a", 0, 0); }},
-        {"CreateDeviceNode", "core/include/file/dir", 243,
-         [](BareDir& d) { d.CreateDeviceNode(u"a", 3, 0644, 0, 0); }},
+        {"CreateDeviceNode", "core/include/file/dir", 243, [](BareDir& d) { d.CreateDeviceNode(u"a", 3, 0644, 0, 0); }},
         {"GetDriveSize", "core/file/dir", 27,
          [](BareDir& d) {
              uint64_t total = 1, free = 2, available = 3;
@@ -300,7 +299,7 @@ TEST(DirDefaults, UnsupportedOperationsReplaceTheSlot)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.function) + " " + std::to_string(c.line));
         BareDir dir;
-        dir.SetError(kEarlier);  // directory defaults replace what was there
+        dir.SetError(kEarlier); // directory defaults replace what was there
         c.call(dir);
         const Common::Error error = dir.TakeError();
         EXPECT_EQ(error.GetCode(), 0x4000Eu);
@@ -329,7 +328,7 @@ TEST(DirDefaults, ConstantAnswers)
     dir.GetVolumeLabel(&untouched, 0);
     EXPECT_EQ(untouched, u'x');
 
-    rio_dir* clone = dir.Clone();  // opens "."
+    rio_dir* clone = dir.Clone(); // opens "."
     ASSERT_NE(clone, nullptr);
     EXPECT_EQ(dir.opened, 1);
     delete clone;

@@ -60,10 +60,10 @@ void LoadBinary(Result& result, const std::string& bytes)
 class NumberProbe : public xml_reader_core
 {
 public:
-    using xml_reader_core::xml_reader_core;
     using xml_reader_core::Failed;
     using xml_reader_core::ReadName;
     using xml_reader_core::ReadVarint;
+    using xml_reader_core::xml_reader_core;
 
 protected:
     bool ReadElement(size_t) override { return false; }
@@ -116,9 +116,9 @@ TEST(BinaryXmlNumbers, VarintsDecodeLowGroupFirst)
 TEST(BinaryXmlNumbers, NumbersWiderThan32BitsAreRefused)
 {
     const std::string cases[] = {
-        std::string("\xFF\xFF\xFF\xFF\x1F", 5),          // 35 bits
-        std::string("\x80\x80\x80\x80\x10", 5),          // bit 32 alone
-        std::string("\x80\x80\x80\x80\x80\x01", 6),      // a sixth byte
+        std::string("\xFF\xFF\xFF\xFF\x1F", 5),     // 35 bits
+        std::string("\x80\x80\x80\x80\x10", 5),     // bit 32 alone
+        std::string("\x80\x80\x80\x80\x80\x01", 6), // a sixth byte
         std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 8),
     };
     for (const std::string& bytes : cases) {
@@ -204,24 +204,23 @@ TEST(BinaryXmlVersion2, DocumentsBuildTheTextReadersTree)
 {
     CheckTrees({
         {"one element with text", Header(2) + Define(1, "a") + kEnd + Value2("x") + kEnd, "a(\"x\")"},
-        {"narrow text item leaves its piece empty", Header(2) + Define(1, "a") + kEnd + Narrow2("n") + kEnd,
-         "a(\"\")"},
+        {"narrow text item leaves its piece empty", Header(2) + Define(1, "a") + kEnd + Narrow2("n") + kEnd, "a(\"\")"},
         {"attributes, repeated name keeps its first value",
          Header(2) + Define(1, "a") + Define(2, "k") + Value2("1") + Define(3, "j") + Value2("2") + Varint(2) +
              Value2("3") + kEnd + Value2("") + kEnd,
          "a(@j=\"2\" @k=\"1\" \"\")"},
         {"children with text before, between and after",
-         Header(2) + Define(1, "r") + kEnd + Value2("t0") + Define(2, "c") + kEnd + Value2("in") + kEnd +
-             Value2("t1") + Varint(2) + kEnd + Value2("") + kEnd + Value2("t2") + kEnd,
+         Header(2) + Define(1, "r") + kEnd + Value2("t0") + Define(2, "c") + kEnd + Value2("in") + kEnd + Value2("t1") +
+             Varint(2) + kEnd + Value2("") + kEnd + Value2("t2") + kEnd,
          "r(\"t0\" c(\"in\") \"t1\" c(\"\") \"t2\")"},
         {"UTF-8 text and attribute values become UTF-16",
-         Header(2) + Define(1, "a") + Define(2, "v") + Value2("\xC3\xA9") + kEnd +
-             Value2("\xF0\x9F\x98\x80") + kEnd,
+         Header(2) + Define(1, "a") + Define(2, "v") + Value2("\xC3\xA9") + kEnd + Value2("\xF0\x9F\x98\x80") + kEnd,
          "a(@v=\"\\u00E9\" \"\\uD83D\\uDE00\")"},
         {"names are bytes as they stand", Header(2) + Define(5, "\xC3\xA9") + kEnd + Value2("") + kEnd,
          "\xC3\xA9(\"\")"},
-        {"a narrow text item after a child", Header(2) + Define(1, "a") + kEnd + Value2("x") + Define(2, "b") +
-             kEnd + Value2("") + kEnd + Narrow2("zz") + kEnd,
+        {"a narrow text item after a child",
+         Header(2) + Define(1, "a") + kEnd + Value2("x") + Define(2, "b") + kEnd + Value2("") + kEnd + Narrow2("zz") +
+             kEnd,
          "a(\"x\" b(\"\") \"\")"},
         {"bytes after the root are not read", Header(2) + Define(1, "a") + kEnd + Value2("") + kEnd + "junk",
          "a(\"\")"},
@@ -230,14 +229,14 @@ TEST(BinaryXmlVersion2, DocumentsBuildTheTextReadersTree)
 
 TEST(BinaryXmlVersion2, EventsComeInDocumentOrder)
 {
-    const std::string input = std::string(1, '\x02') + '\x7F' + Define(1, "a") + Define(2, "k") + Value2("v") +
-                              kEnd + Narrow2("n") + Define(3, "b") + kEnd + Value2("c") + kEnd + Value2("t") + kEnd;
+    const std::string input = std::string(1, '\x02') + '\x7F' + Define(1, "a") + Define(2, "k") + Value2("v") + kEnd +
+        Narrow2("n") + Define(3, "b") + kEnd + Value2("c") + kEnd + Value2("t") + kEnd;
     buf_ifile<char> source(input.data(), input.size());
     RecordingSink sink;
     EXPECT_TRUE(read_binary_xml(sink, source));
-    EXPECT_EQ(sink.events, (std::vector<std::string>{"start-document", "start a", "attribute k=v", "narrow n",
-                                                      "start b", "text c", "end", "text t", "end",
-                                                      "end-document"}));
+    EXPECT_EQ(sink.events,
+              (std::vector<std::string>{"start-document", "start a", "attribute k=v", "narrow n", "start b", "text c",
+                                        "end", "text t", "end", "end-document"}));
 }
 
 TEST(BinaryXmlVersion2, RootIdZeroGivesAnEmptyDocument)
@@ -269,8 +268,9 @@ TEST(BinaryXmlVersion1, DocumentsBuildTheTextReadersTree)
          Header(1) + Define(1, "a") + '\x03' + Define(2, "k") + String1("1") + Define(3, "j") + String1("2") +
              Varint(2) + String1("3") + Varint(1) + String1(""),
          "a(@j=\"2\" @k=\"1\" \"\")"},
-        {"id 0 is an ordinary name", Header(1) + Define(0, "z") + '\0' + Varint(2) + String1("") + Varint(0) +
-             '\0' + Varint(1) + String1("") + String1(""),
+        {"id 0 is an ordinary name",
+         Header(1) + Define(0, "z") + '\0' + Varint(2) + String1("") + Varint(0) + '\0' + Varint(1) + String1("") +
+             String1(""),
          "z(\"\" z(\"\") \"\")"},
     });
 }
@@ -278,12 +278,11 @@ TEST(BinaryXmlVersion1, DocumentsBuildTheTextReadersTree)
 TEST(BinaryXmlVersion1, TextCountZeroStopsWithoutFurtherEvents)
 {
     const std::string input = std::string("\x01\x00", 2) + Define(1, "a") + '\0' + Varint(2) + String1("x") +
-                              Define(2, "b") + '\0' + Varint(0) + String1("more");
+        Define(2, "b") + '\0' + Varint(0) + String1("more");
     buf_ifile<char> source(input.data(), input.size());
     RecordingSink sink;
     EXPECT_FALSE(read_binary_xml(sink, source));
-    EXPECT_EQ(sink.events,
-              (std::vector<std::string>{"start-document", "start a", "text x", "start b"}));
+    EXPECT_EQ(sink.events, (std::vector<std::string>{"start-document", "start a", "text x", "start b"}));
 }
 
 TEST(BinaryXmlFailures, BrokenInputFailsAndKeepsWhatWasRead)
@@ -293,7 +292,7 @@ TEST(BinaryXmlFailures, BrokenInputFailsAndKeepsWhatWasRead)
         const char* what;
         std::string input;
         unsigned sourceCode;
-        std::string tree;  // empty: no root
+        std::string tree; // empty: no root
     };
     const Case cases[] = {
         {"signature only", "BXML", kEndOfFileCode, ""},
@@ -302,18 +301,16 @@ TEST(BinaryXmlFailures, BrokenInputFailsAndKeepsWhatWasRead)
         {"version 3", std::string("BXML\x03\x00", 6) + Define(1, "a") + kEnd + Value2("") + kEnd, 0, ""},
         {"version 2 cut inside a text", Header(2) + Define(1, "a") + kEnd + Varint(20) + "abc", kEndOfFileCode,
          "a(\"abc\")"},
-        {"version 2 cut inside a name", Header(2) + Define(1, "a") + kEnd + Value2("x") + Varint(2) + Varint(9) +
-             "bc",
+        {"version 2 cut inside a name", Header(2) + Define(1, "a") + kEnd + Value2("x") + Varint(2) + Varint(9) + "bc",
          kEndOfFileCode, "a(\"x\" bc(\"\") \"\")"},
         {"version 2 without end of content", Header(2) + Define(1, "a") + kEnd + Value2("x"), kEndOfFileCode,
          "a(\"x\")"},
         {"version 1 cut inside a string", Header(1) + Define(1, "a") + '\0' + Varint(1) + Varint(9) + "ab",
          kEndOfFileCode, "a(\"ab\")"},
-        {"version 1 cut before a child", Header(1) + Define(1, "a") + '\0' + Varint(3) + String1("x"),
-         kEndOfFileCode, "a(\"x\" (\"\") \"\")"},
-        {"version 2 over-long number", Header(2) + Define(1, "a") + kEnd + std::string("\xFF\xFF\xFF\xFF\x7F", 5) +
-             Value2("x") + kEnd,
-         0, "a(\"\")"},
+        {"version 1 cut before a child", Header(1) + Define(1, "a") + '\0' + Varint(3) + String1("x"), kEndOfFileCode,
+         "a(\"x\" (\"\") \"\")"},
+        {"version 2 over-long number",
+         Header(2) + Define(1, "a") + kEnd + std::string("\xFF\xFF\xFF\xFF\x7F", 5) + Value2("x") + kEnd, 0, "a(\"\")"},
         {"version 1 over-long number", Header(1) + Define(1, "a") + '\0' + std::string("\x80\x80\x80\x80\x80\x01", 6),
          0, "a(\"\")"},
         {"huge length with few bytes", Header(2) + Define(1, "a") + kEnd + Varint(0xFFFFFFFEu) + "xy" + kEnd,
@@ -336,7 +333,9 @@ TEST(BinaryXmlFailures, BrokenInputFailsAndKeepsWhatWasRead)
 
 TEST(BinaryXmlFailures, VersionOtherThanOneOrTwoReadsNothingMore)
 {
-    const std::string input = std::string("BXML\x03\x00\x01\x01" "a", 9);
+    const std::string input = std::string("BXML\x03\x00\x01\x01"
+                                          "a",
+                                          9);
     Result result;
     LoadBinary(result, input);
     EXPECT_FALSE(result.ok);

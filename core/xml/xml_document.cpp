@@ -11,8 +11,8 @@ namespace {
 enum class OpenResult
 {
     Failed,
-    Complete,  // "/>": no content
-    Content,   // ">": content follows
+    Complete, // "/>": no content
+    Content,  // ">": content follows
 };
 
 // Reads the attributes and the end of the start tag of `element`. `preserve`
@@ -135,7 +135,7 @@ bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& c
         root = new xml_tag(tokenizer.name());
         tokenizer.advance();
         result = build_xml_tree(root, tokenizer, false) && tokenizer.token() == xml_text_tokenizer::token_end &&
-                 source.IsClear();
+            source.IsClear();
         break;
     case xml_text_tokenizer::token_binary_magic:
         return load_binary_xml_document(root, source);

@@ -57,8 +57,7 @@ TEST(XmlTreeShape, TextPiecesSurroundTheChildren)
 TEST(XmlTreeShape, PreserveKeepsWhiteSpaceAndIsInherited)
 {
     CheckShapes({
-        {"preserved content", "<a xml:space=\"preserve\"> x  y \n</a>",
-         "a(@xml:space=\"preserve\" \" x  y \\u000A\")"},
+        {"preserved content", "<a xml:space=\"preserve\"> x  y \n</a>", "a(@xml:space=\"preserve\" \" x  y \\u000A\")"},
         {"inherited by children, not switched off by another value",
          "<a xml:space='preserve'><b> x </b><c xml:space='default'> y </c></a>",
          "a(@xml:space=\"preserve\" \"\" b(\" x \") \"\" c(@xml:space=\"default\" \" y \") \"\")"},
@@ -90,8 +89,7 @@ TEST(XmlTreeShape, EntitiesAndCharacterReferences)
         {"the five entities", "<a>&amp;&apos;&gt;&lt;&quot;</a>", "a(\"&'><\\u0022\")"},
         {"decimal and hexadecimal", "<a>&#65;&#x41;&#x0061;&#00066;</a>", "a(\"AAaB\")"},
         {"astral character", "<a>&#x1F600;</a>", "a(\"\\uD83D\\uDE00\")"},
-        {"zero, surrogate and last code point", "<a>&#0;&#xD800;&#x10FFFF;</a>",
-         "a(\"\\u0000\\uD800\\uDBFF\\uDFFF\")"},
+        {"zero, surrogate and last code point", "<a>&#0;&#xD800;&#x10FFFF;</a>", "a(\"\\u0000\\uD800\\uDBFF\\uDFFF\")"},
         {"blank before a reference", "<a>x &amp; y</a>", "a(\"x & y\")"},
     });
 }
@@ -118,8 +116,7 @@ TEST(XmlTreeShape, CommentsInstructionsAndDoctypeAreSkipped)
         {"unterminated comment after the root", "<a/><!-- open", "a(\"\")"},
         {"byte-order mark at the start", "\xEF\xBB\xBF<a/>", "a(\"\")"},
         {"byte-order mark in content", "<a>\xEF\xBB\xBF</a>", "a(\"\\uFEFF\")"},
-        {"UTF-8 text", "<a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\x7F</a>",
-         "a(\"\\u00E9\\u20AC\\uD83D\\uDE00\\u007F\")"},
+        {"UTF-8 text", "<a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\x7F</a>", "a(\"\\u00E9\\u20AC\\uD83D\\uDE00\\u007F\")"},
         {"long runs around UTF-8", "<a>abcdefghijklmnop\xC3\xA9qrstuvw~\x7F!</a>",
          "a(\"abcdefghijklmnop\\u00E9qrstuvw~\\u007F!\")"},
     });
@@ -292,7 +289,10 @@ TEST(XmlLoad, BinarySignatureLeavesTheSourceRightBehindIt)
 
     // The binary reader continues right behind the signature.
     Loaded loaded;
-    Load(loaded, std::string("BXML\x02\x00\x01\x01" "a\x00\x02x\x00", 13));
+    Load(loaded,
+         std::string("BXML\x02\x00\x01\x01"
+                     "a\x00\x02x\x00",
+                     13));
     EXPECT_TRUE(loaded.ok);
     ASSERT_NE(loaded.root, nullptr);
     EXPECT_EQ(Describe(*loaded.root), "a(\"x\")");
@@ -378,8 +378,8 @@ TEST(XmlLoad, LexemesAcrossChunkBoundaries)
 {
     // Put every kind of lexeme across the 32768-byte boundary of the second
     // read (the first read takes 4 bytes).
-    const std::string pieces[] = {"<name-across/>", "&#x1F600;", "\xF0\x9F\x98\x80", "<![CDATA[xy]]>",
-                                  "<!-- c -->",     "k='v v'",   "</r>"};
+    const std::string pieces[] = {"<name-across/>", "&#x1F600;", "\xF0\x9F\x98\x80", "<![CDATA[xy]]>", "<!-- c -->",
+                                  "k='v v'",        "</r>"};
     for (const std::string& piece : pieces) {
         for (size_t shift = 0; shift < piece.size(); ++shift) {
             std::string input = "<r>";

@@ -63,8 +63,9 @@ private:
     // One character of text: never white space, '<', '&' or ']'.
     std::string TextCharacter(char quote)
     {
-        static const char* const kSpecial[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC3\x9F",
-                                               "\xE3\x81\x82", ">", "\"", "'", "\xEF\xBB\xBF", "\x7F"};
+        static const char* const kSpecial[] = {
+            "\xC3\xA9",     "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC3\x9F", "\xE3\x81\x82", ">", "\"", "'",
+            "\xEF\xBB\xBF", "\x7F"};
         for (;;) {
             std::string c;
             if (Chance(5))
@@ -121,7 +122,7 @@ private:
     std::string AttributeValue(char quote)
     {
         std::string out;
-        bool blank = true;  // no blank at the start
+        bool blank = true; // no blank at the start
         for (uint32_t n = Below(5); n > 0; --n) {
             if (!blank && Chance(3)) {
                 out += " ";
@@ -156,8 +157,8 @@ private:
         if (Chance(4))
             return out + (Chance(2) ? " />" : "/>");
         out += ">";
-        bool atStart = true;  // nothing significant since the start tag
-        bool blank = false;   // the last significant item was a raw blank
+        bool atStart = true; // nothing significant since the start tag
+        bool blank = false;  // the last significant item was a raw blank
         for (uint32_t n = Below(8); n > 0; --n) {
             switch (Below(8)) {
             case 0:
@@ -251,8 +252,8 @@ TEST(XmlDifferential, SameTreesAsPythonElementTree)
     if (std::system("python3 -c \"import xml.etree.ElementTree\" >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "python3 with xml.etree is not available";
 
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("xml_etree_diff_" + std::to_string(getpid()));
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+        ("xml_etree_diff_" + std::to_string(getpid()));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
 
@@ -264,8 +265,8 @@ TEST(XmlDifferential, SameTreesAsPythonElementTree)
         std::ofstream(folder / ("doc" + std::to_string(i) + ".xml"), std::ios::binary) << documents.back();
     }
     std::ofstream(folder / "canonical.py") << kScript;
-    const std::string command =
-        "python3 '" + (folder / "canonical.py").string() + "' '" + folder.string() + "' " + std::to_string(kCount);
+    const std::string command = "python3 '" + (folder / "canonical.py").string() + "' '" + folder.string() + "' " +
+        std::to_string(kCount);
     ASSERT_EQ(std::system(command.c_str()), 0);
 
     std::ifstream expected(folder / "expected.txt");

@@ -11,12 +11,12 @@ constexpr size_t kFirstReadSize = 4;
 constexpr size_t kChunkSize = 0x8000;
 
 // Byte classes.
-constexpr uint8_t kWhite = 0x01;       // 09 0A 0D 20
-constexpr uint8_t kNameStart = 0x02;   // : A-Z _ a-z
-constexpr uint8_t kNameChar = 0x04;    // name start, - . 0-9
-constexpr uint8_t kContentRun = 0x08;  // 21-25 27-3B 3D-FF
-constexpr uint8_t kMarkupSkip = 0x10;  // 09 0A 0D 20-FF: comment, PI and DOCTYPE bodies
-constexpr uint8_t kCdataRun = 0x20;    // 20-FF
+constexpr uint8_t kWhite = 0x01;      // 09 0A 0D 20
+constexpr uint8_t kNameStart = 0x02;  // : A-Z _ a-z
+constexpr uint8_t kNameChar = 0x04;   // name start, - . 0-9
+constexpr uint8_t kContentRun = 0x08; // 21-25 27-3B 3D-FF
+constexpr uint8_t kMarkupSkip = 0x10; // 09 0A 0D 20-FF: comment, PI and DOCTYPE bodies
+constexpr uint8_t kCdataRun = 0x20;   // 20-FF
 
 constexpr std::array<uint8_t, 256> MakeByteClasses()
 {
@@ -491,7 +491,7 @@ bool xml_text_tokenizer::scan_reference()
     }
     struct Entity
     {
-        const char* name;  // without '&', with ';'
+        const char* name; // without '&', with ';'
         char16_t value;
     };
     static const Entity kEntities[] = {
@@ -558,7 +558,7 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
     // the token text, behind the pending blank if there is one.
     open_text();
     const size_t out = m_text.size();
-    m_text.resize(out + (end - begin));  // never more units than bytes
+    m_text.resize(out + (end - begin)); // never more units than bytes
     char16_t* target = m_text.data() + out;
     const unsigned char* const first = reinterpret_cast<const unsigned char*>(m_buffer.data()) + begin;
     const unsigned char* p = first;
@@ -611,7 +611,7 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
             if (available < 4 || p[1] < low || p[1] > high || !IsContinuation(p[2]) || !IsContinuation(p[3]))
                 break;
             const uint32_t value = (static_cast<uint32_t>(c & 0x07) << 18) | ((p[1] & 0x3F) << 12) |
-                                   ((p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+                ((p[2] & 0x3F) << 6) | (p[3] & 0x3F);
             *target++ = static_cast<char16_t>(0xD800 | ((value - 0x10000) >> 10));
             *target++ = static_cast<char16_t>(0xDC00 | (value & 0x3FF));
             p += 4;

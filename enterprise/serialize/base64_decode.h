@@ -11,9 +11,9 @@
 
 namespace Serialization {
 
-inline constexpr uint8_t kBase64Invalid = 64;  // not part of a Base64 text
-inline constexpr uint8_t kBase64Skip = 65;     // TAB, LF, CR and blank: skipped anywhere
-inline constexpr uint8_t kBase64Fill = 66;     // "="
+inline constexpr uint8_t kBase64Invalid = 64; // not part of a Base64 text
+inline constexpr uint8_t kBase64Skip = 65;    // TAB, LF, CR and blank: skipped anywhere
+inline constexpr uint8_t kBase64Fill = 66;    // "="
 
 namespace Detail {
 constexpr std::array<uint8_t, 128> MakeBase64ClassTable()

@@ -69,12 +69,21 @@ const Vector kVectors[] = {
     {"b1baf23e3bf9eef5f79f2b4934af87f5520b", "sbryPjv57vX3nytJNK+H9VIL"},
     {"69b94b0d982e85bb55b672a872637acd7466fc", "ablLDZguhbtVtnKocmN6zXRm/A=="},
     {"b60e0e8ff18463b0e4b2ba29703474f064ac68f700f5b02b3dc666f45bdeaa", "tg4Oj/GEY7DksropcDR08GSsaPcA9bArPcZm9Fveqg=="},
-    {"2ccaedcd2b5157410e4dee4af2b34f430a073447de636c0e806c957ba684d643", "LMrtzStRV0EOTe5K8rNPQwoHNEfeY2wOgGyVe6aE1kM="},
-    {"1fb5ead7424d09e15d024c5848f23d1fa6f7361d7f618d1532e70e20e2a6668de7", "H7Xq10JNCeFdAkxYSPI9H6b3Nh1/YY0VMucOIOKmZo3n"},
-    {"f47e8467e546d53ec8e2a1257bdb256c9b3e4fbb498146ef7030cbf9537252dcceadd764b6a32fbb09adeae109c4a9", "9H6EZ+VG1T7I4qEle9slbJs+T7tJgUbvcDDL+VNyUtzOrddktqMvuwmt6uEJxKk="},
-    {"97203975352b878b145c8a42d884cf4cfda72d8e1d5dd92589082d852a7122873ee805add58942167a385286195c679f", "lyA5dTUrh4sUXIpC2ITPTP2nLY4dXdkliQgthSpxIoc+6AWt1YlCFno4UoYZXGef"},
-    {"9c6994e45b8ab1098012070961f37de436ddfdc99d6e75af6547cfb11b42072482dc531c2bc3907c9617eb5e5089e40186baa8a57d119e6fb65d00abc32af38e", "nGmU5FuKsQmAEgcJYfN95Dbd/cmdbnWvZUfPsRtCBySC3FMcK8OQfJYX615QieQBhrqopX0Rnm+2XQCrwyrzjg=="},
-    {"667f022e872d49cc15c90b999b772b4fc7a6fd4c914a16db4708752b0f1544b835c0e719097dfa8701e9232f21f2812687786976ebfcc327f5931765274ba9829b4406f61ff889326ffa9492edeeee3c669f2bf20894ea27e689c66b6b262e4886b8438f", "Zn8CLoctScwVyQuZm3crT8em/UyRShbbRwh1Kw8VRLg1wOcZCX36hwHpIy8h8oEmh3hpduv8wyf1kxdlJ0upgptEBvYf+Ikyb/qUku3u7jxmnyvyCJTqJ+aJxmtrJi5IhrhDjw=="},
+    {"2ccaedcd2b5157410e4dee4af2b34f430a073447de636c0e806c957ba684d643",
+     "LMrtzStRV0EOTe5K8rNPQwoHNEfeY2wOgGyVe6aE1kM="},
+    {"1fb5ead7424d09e15d024c5848f23d1fa6f7361d7f618d1532e70e20e2a6668de7",
+     "H7Xq10JNCeFdAkxYSPI9H6b3Nh1/YY0VMucOIOKmZo3n"},
+    {"f47e8467e546d53ec8e2a1257bdb256c9b3e4fbb498146ef7030cbf9537252dcceadd764b6a32fbb09adeae109c4a9",
+     "9H6EZ+VG1T7I4qEle9slbJs+T7tJgUbvcDDL+VNyUtzOrddktqMvuwmt6uEJxKk="},
+    {"97203975352b878b145c8a42d884cf4cfda72d8e1d5dd92589082d852a7122873ee805add58942167a385286195c679f",
+     "lyA5dTUrh4sUXIpC2ITPTP2nLY4dXdkliQgthSpxIoc+6AWt1YlCFno4UoYZXGef"},
+    {"9c6994e45b8ab1098012070961f37de436ddfdc99d6e75af6547cfb11b42072482dc531c2bc3907c9617eb5e5089e40186baa8a57d119e6fb"
+     "65d00abc32af38e",
+     "nGmU5FuKsQmAEgcJYfN95Dbd/cmdbnWvZUfPsRtCBySC3FMcK8OQfJYX615QieQBhrqopX0Rnm+2XQCrwyrzjg=="},
+    {"667f022e872d49cc15c90b999b772b4fc7a6fd4c914a16db4708752b0f1544b835c0e719097dfa8701e9232f21f2812687786976ebfcc327f"
+     "5931765274ba9829b4406f61ff889326ffa9492edeeee3c669f2bf20894ea27e689c66b6b262e4886b8438f",
+     "Zn8CLoctScwVyQuZm3crT8em/UyRShbbRwh1Kw8VRLg1wOcZCX36hwHpIy8h8oEmh3hpduv8wyf1kxdlJ0upgptEBvYf+Ikyb/"
+     "qUku3u7jxmnyvyCJTqJ+aJxmtrJi5IhrhDjw=="},
 };
 
 TEST(DecodeBase64, AgreesWithReferenceEncodings)
@@ -115,23 +124,15 @@ TEST(DecodeBase64, FillForms)
         bool valid;
         const char* hex;
     } cases[] = {
-        {"QQ==", true, "41"},
-        {"QUI=", true, "4142"},
-        {"QQ = \n=", true, "41"},
-        {"QUI= \t\r\n", true, "4142"},
-        {"QQ=", false, ""},        // two characters need two fills
-        {"QQ=x", false, ""},       // something other than the second fill
-        {"QUI==", false, ""},      // three characters take one fill
-        {"QQ", false, ""},         // group cut short without fill
-        {"QUI", false, ""},
-        {"Q", false, ""},
-        {"=", false, ""},          // fill in the first place of a group
-        {"QUJD=", false, ""},
-        {"Q===", false, ""},       // fill in the second place
-        {"QQ==QQ==", false, ""},   // data after the fill
-        {"QQ===", false, ""},
-        {"", true, ""},
-        {" \t\r\n", true, ""},
+        {"QQ==", true, "41"},    {"QUI=", true, "4142"}, {"QQ = \n=", true, "41"}, {"QUI= \t\r\n", true, "4142"},
+        {"QQ=", false, ""},                                                // two characters need two fills
+        {"QQ=x", false, ""},                                               // something other than the second fill
+        {"QUI==", false, ""},                                              // three characters take one fill
+        {"QQ", false, ""},                                                 // group cut short without fill
+        {"QUI", false, ""},      {"Q", false, ""},       {"=", false, ""}, // fill in the first place of a group
+        {"QUJD=", false, ""},    {"Q===", false, ""},                      // fill in the second place
+        {"QQ==QQ==", false, ""},                                           // data after the fill
+        {"QQ===", false, ""},    {"", true, ""},         {" \t\r\n", true, ""},
     };
     for (const Case& c : cases) {
         std::string bytes;
@@ -144,8 +145,8 @@ TEST(DecodeBase64, FillForms)
 
 TEST(DecodeBase64, CharactersOutsideTheAlphabetFail)
 {
-    const std::u16string cases[] = {u"QU-B", u"QU_B", u"QU.B", u"QU\u00C4B", u"QU\u0141B", u"QU\vB",
-                                    u"QU\fB", u"QU\u0100"};
+    const std::u16string cases[] = {u"QU-B",      u"QU_B",  u"QU.B",  u"QU\u00C4B",
+                                    u"QU\u0141B", u"QU\vB", u"QU\fB", u"QU\u0100"};
     for (const std::u16string& text : cases) {
         std::string bytes;
         EXPECT_FALSE(Decode(text, bytes));

@@ -46,8 +46,7 @@ std::unique_ptr<ri_file> CreateMemoryFile(const xml_tag& element)
     static const std::u16string kEmpty;
     const std::u16string& text = element.Text.empty() ? kEmpty : element.Text.front();
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[Base64DecodedCapacity(text.size())]);
-    const uint8_t* end =
-        DecodeBase64(buffer.get(), text.data(), text.data() + text.size(), kBase64ClassTable.data());
+    const uint8_t* end = DecodeBase64(buffer.get(), text.data(), text.data() + text.size(), kBase64ClassTable.data());
     if (end == nullptr)
         return nullptr;
     const int64_t size = end - buffer.get();

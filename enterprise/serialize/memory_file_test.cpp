@@ -24,12 +24,12 @@ using FileTest::ReadOnce;
 
 TEST(MemoryFile, ReadsTheDecodedBytes)
 {
-    auto file = FileFor(u"aGVs bG8=");  // "hello"
+    auto file = FileFor(u"aGVs bG8="); // "hello"
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->GetSize(), 5u);
     EXPECT_EQ(ReadOnce(*file, 0), "");
     EXPECT_EQ(ReadOnce(*file, 3), "hel");
-    EXPECT_EQ(file->GetSize(), 5u);  // size does not move the position
+    EXPECT_EQ(file->GetSize(), 5u); // size does not move the position
     EXPECT_EQ(ReadOnce(*file, 3), "lo");
     EXPECT_EQ(ReadOnce(*file, 3), "");
     EXPECT_TRUE(file->IsClear());
@@ -59,7 +59,7 @@ TEST(MemoryFile, DeliversNothingOnceItsSlotFailed)
     auto file = FileFor(u"aGVsbG8=");
     ASSERT_NE(file, nullptr);
     char buffer[8];
-    EXPECT_EQ(file->Read(buffer, 8), 5u);  // read-all records the short read
+    EXPECT_EQ(file->Read(buffer, 8), 5u); // read-all records the short read
     EXPECT_EQ(file->GetError().GetCode(), 0x40002u);
     file->Rewind();
     EXPECT_EQ(ReadOnce(*file, 5), "");
@@ -89,7 +89,7 @@ TEST(MemoryFile, UsesTheTextBeforeTheFirstChild)
     EXPECT_EQ(ReadOnce(*file, 3), "hel");
 
     xml_tag released("v");
-    free_xml_tag(&released);  // no pieces at all
+    free_xml_tag(&released); // no pieces at all
     auto none = CreateMemoryFile(released);
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(none->GetSize(), 0u);

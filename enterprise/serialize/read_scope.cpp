@@ -13,12 +13,9 @@ ReadScope::~ReadScope()
 {
     if (m_closed)
         return;
-    try
-    {
+    try {
         m_deserializer->FinishReadMetaInfo(m_meta);
-    }
-    catch (const Common::Error& error)
-    {
+    } catch (const Common::Error& error) {
         Common::TraceError(Common::TRACE_ERROR, error);
     }
 }

@@ -156,13 +156,10 @@ TEST(WriteScope, ErrorOfTheBodyWinsAndElementIsStillClosed)
     TraceCapture capture;
     RecordingSerializer serializer;
     serializer.failClose = true;
-    try
-    {
+    try {
         WriteScope scope(serializer, MetaInfo("x"));
         throw std::runtime_error("body");
-    }
-    catch (const std::runtime_error& error)
-    {
+    } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "body");
     }
     EXPECT_EQ(serializer.calls, (Calls{"start:x", "finish:x"}));
@@ -221,16 +218,13 @@ TEST(ContextScope, NestedScopesRestoreInReverseOrderAlsoWhenUnwinding)
     RecordingSerializer serializer;
     int a = 0, b = 0;
     std::vector<void*> seen;
-    try
-    {
+    try {
         ContextScope outer(serializer, &a);
         seen.push_back(serializer.GetContext());
         ContextScope inner(serializer, &b);
         seen.push_back(serializer.GetContext());
         throw std::runtime_error("unwind");
-    }
-    catch (const std::runtime_error&)
-    {
+    } catch (const std::runtime_error&) {
     }
     EXPECT_EQ(seen, (std::vector<void*>{&a, &b}));
     EXPECT_EQ(serializer.context, nullptr);
@@ -254,12 +248,12 @@ TEST(ValueIterator, WritesOneItemPerElement)
     RecordingSerializer serializer;
     ValueIterator<int32_t> iterator(values.begin(), values.end());
     ContainerIterator& base = iterator;
-    while (base.HasCurrent())
-    {
+    while (base.HasCurrent()) {
         base.SerializeCurrent(serializer);
         base.Next();
     }
-    EXPECT_EQ(serializer.calls, (Calls{"start:item", "write:=4", "finish:item", "start:item", "write:=5", "finish:item"}));
+    EXPECT_EQ(serializer.calls,
+              (Calls{"start:item", "write:=4", "finish:item", "start:item", "write:=5", "finish:item"}));
 
     ValueIterator<int32_t> empty(values.end(), values.end());
     EXPECT_FALSE(empty.HasCurrent());
@@ -282,7 +276,10 @@ public:
     {
         RegisterInterface<Binding::Detail::RequestBase>(reinterpret_cast<Binding::Detail::RequestBase*>(&m_first));
     }
-    void Replace() { RegisterInterface<Binding::Detail::RequestBase>(reinterpret_cast<Binding::Detail::RequestBase*>(&m_second)); }
+    void Replace()
+    {
+        RegisterInterface<Binding::Detail::RequestBase>(reinterpret_cast<Binding::Detail::RequestBase*>(&m_second));
+    }
 
     int m_first = 0;
     int m_second = 0;

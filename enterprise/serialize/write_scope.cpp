@@ -13,12 +13,9 @@ WriteScope::~WriteScope()
 {
     if (m_closed)
         return;
-    try
-    {
+    try {
         m_serializer->FinishWriteMetaInfo(m_meta);
-    }
-    catch (const Common::Error& error)
-    {
+    } catch (const Common::Error& error) {
         Common::TraceError(Common::TRACE_ERROR, error);
     }
 }
@@ -34,8 +31,7 @@ void WriteScope::Close()
 ContextScope::ContextScope(Serializer& serializer, void* context)
     : m_serializer(&serializer), m_context(context), m_saved(serializer.GetContext()), m_armed(false)
 {
-    if (m_saved != m_context)
-    {
+    if (m_saved != m_context) {
         m_serializer->SetContext(m_context);
         m_armed = true;
     }

@@ -65,8 +65,8 @@ private:
 struct Node
 {
     std::string name;
-    std::string version;  // empty: none
-    std::string text;     // UTF-8
+    std::string version; // empty: none
+    std::string text;    // UTF-8
     std::vector<Node> children;
 };
 
@@ -117,8 +117,7 @@ Common::Error SampleError()
 std::string Base64(const std::vector<unsigned char>& bytes)
 {
     std::string out((bytes.size() + 2) / 3 * 4, '\0');
-    Common::EncodeBase64(out.data(), bytes.data(), bytes.data() + bytes.size(), Common::kStandardBase64Alphabet,
-                         true);
+    Common::EncodeBase64(out.data(), bytes.data(), bytes.data() + bytes.size(), Common::kStandardBase64Alphabet, true);
     return out;
 }
 
@@ -251,11 +250,8 @@ TEST(XmlPacketBinary, MalformedBinaryPacketsFailLikeBrokenText)
     std::string version3 = good;
     version3[4] = 3;
     const std::pair<const char*, std::string> cases[] = {
-        {"cut string", good.substr(0, cut)},
-        {"over-long number", overlong},
-        {"version 3", version3},
-        {"length far beyond the input", bigLength},
-        {"signature only", "BXML"},
+        {"cut string", good.substr(0, cut)},        {"over-long number", overlong}, {"version 3", version3},
+        {"length far beyond the input", bigLength}, {"signature only", "BXML"},
     };
     for (const auto& [what, bytes] : cases) {
         SCOPED_TRACE(what);

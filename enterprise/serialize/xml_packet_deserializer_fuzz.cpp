@@ -55,19 +55,19 @@ void Walk(Deserializer& deserializer)
         try {
             deserializer.StartReadMetaInfo(next);
         } catch (const Common::Error&) {
-            std::abort();  // the element the cursor names is always found
+            std::abort(); // the element the cursor names is always found
         }
         try {
             (void)deserializer.GetSubjectVersion();
         } catch (const Common::Error&) {
-            std::abort();  // inside an element there is always a version
+            std::abort(); // inside an element there is always a version
         }
         ReadEveryType(deserializer, MetaInfo());
         Walk(deserializer);
         try {
             deserializer.FinishReadMetaInfo(next);
         } catch (const Common::Error&) {
-            std::abort();  // leaving the element just entered never fails
+            std::abort(); // leaving the element just entered never fails
         }
     }
 }

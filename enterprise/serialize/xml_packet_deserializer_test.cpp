@@ -374,8 +374,8 @@ TEST(XmlPacketRoundTrip, RandomWideTextsComeBackUnchanged)
         std::u16string text;
         const size_t length = random() % 12;
         for (size_t j = 0; j < length; ++j) {
-            static const char16_t kPool[] = {u' ', u'\t', u'\n', u'\r', 0x01, u'a', u'<', u'&', u']', u'>',
-                                             0xE9, 0xD83D, 0xDE00, 0xFFFD, 0x7F, 0x4E2D};
+            static const char16_t kPool[] = {u' ', u'\t', u'\n', u'\r',  0x01,   u'a',   u'<', u'&',
+                                             u']', u'>',  0xE9,  0xD83D, 0xDE00, 0xFFFD, 0x7F, 0x4E2D};
             text.push_back(kPool[random() % (sizeof(kPool) / sizeof(kPool[0]))]);
         }
         // Lone surrogates are not values a caller can expect back as pairs;
@@ -408,9 +408,9 @@ struct Step
 {
     const char* name;
     bool strict;
-    const char* value;   // the text read; null: the read fails with 0x9C0002
-    uint32_t errorLine;  // line of that failure in Child
-    const char* next;    // the name GetCurrentMetaInfo gives afterwards
+    const char* value;  // the text read; null: the read fails with 0x9C0002
+    uint32_t errorLine; // line of that failure in Child
+    const char* next;   // the name GetCurrentMetaInfo gives afterwards
 };
 
 struct CursorCase
@@ -425,24 +425,40 @@ TEST(XmlPacketCursor, LookupTable)
 {
     const std::string abc = "<a>1</a><b>2</b><c>3</c>";
     const CursorCase cases[] = {
-        {"children read in order", abc, "a",
+        {"children read in order",
+         abc,
+         "a",
          {{"a", false, "1", 0, "b"}, {"b", false, "2", 0, "c"}, {"c", false, "3", 0, ""}}},
-        {"a later child is found by search and the cursor stands at the next one", abc, "a",
+        {"a later child is found by search and the cursor stands at the next one",
+         abc,
+         "a",
          {{"c", false, "3", 0, "b"}, {"b", false, "2", 0, "c"}, {"a", false, "1", 0, ""}}},
-        {"strict order refuses a child that is not next", abc, "a",
+        {"strict order refuses a child that is not next",
+         abc,
+         "a",
          {{"c", true, nullptr, 742, "b"}, {"b", true, "2", 0, "c"}, {"c", true, "3", 0, ""}}},
         {"strict order takes the next child", abc, "a", {{"a", true, "1", 0, "b"}}},
-        {"a cursor at its end fails even when the name exists", "<a>1</a><b>2</b>", "a",
+        {"a cursor at its end fails even when the name exists",
+         "<a>1</a><b>2</b>",
+         "a",
          {{"a", false, "1", 0, "b"}, {"a", false, "1", 0, ""}, {"b", false, nullptr, 724, ""}}},
         {"reading the only child twice", "<a>1</a>", "a", {{"a", false, "1", 0, ""}, {"a", false, nullptr, 724, ""}}},
-        {"a missing name still moves the cursor", "<a>1</a><b>2</b>", "a",
+        {"a missing name still moves the cursor",
+         "<a>1</a><b>2</b>",
+         "a",
          {{"z", false, nullptr, 742, "b"}, {"b", false, "2", 0, ""}}},
-        {"repeated names are taken one after the other", "<a>1</a><a>2</a>", "a",
+        {"repeated names are taken one after the other",
+         "<a>1</a><a>2</a>",
+         "a",
          {{"a", false, "1", 0, "a"}, {"a", false, "2", 0, ""}, {"a", false, nullptr, 724, ""}}},
-        {"search finds the first of repeated names", "<b>0</b><a>1</a><a>2</a>", "b",
+        {"search finds the first of repeated names",
+         "<b>0</b><a>1</a><a>2</a>",
+         "b",
          {{"a", false, "1", 0, "a"}, {"a", false, "1", 0, "a"}, {"a", false, "2", 0, ""}}},
         {"a packet of just the root", "", "", {{"a", false, nullptr, 724, ""}}},
-        {"names compare byte for byte", "<ab>1</ab><a>2</a>", "ab",
+        {"names compare byte for byte",
+         "<ab>1</ab><a>2</a>",
+         "ab",
          {{"a", false, "2", 0, "a"}, {"AB", false, nullptr, 742, ""}}},
     };
     for (const CursorCase& c : cases) {
@@ -467,8 +483,7 @@ TEST(XmlPacketCursor, LookupTable)
 
 TEST(XmlPacketCursor, EnteringAndLeavingKeepsOneCursorPerLevel)
 {
-    XMLPacketDeserializer deserializer =
-        Over(Packet("<x>own<a>1</a><y><a>deep</a></y><a>2</a></x><a>top</a>"));
+    XMLPacketDeserializer deserializer = Over(Packet("<x>own<a>1</a><y><a>deep</a></y><a>2</a></x><a>top</a>"));
     std::u16string text;
     deserializer.StartReadMetaInfo(MetaInfo("x"));
     EXPECT_EQ(deserializer.GetCurrentMetaInfo().name, "a");
@@ -513,12 +528,12 @@ TEST(XmlPacketVersions, ElementsInheritTheVersionOfTheirParent)
 {
     struct Case
     {
-        const char* attribute;  // the version attribute of x, or null
+        const char* attribute; // the version attribute of x, or null
         uint64_t expected;
     };
     const Case cases[] = {
-        {" version=\"5\"", 5},   {nullptr, 3},          {" version=\"0\"", 3},
-        {" version=\"abc\"", 3}, {" version=\"7x\"", 7}, {" version=\"18446744073709551615\"", UINT64_MAX},
+        {" version=\"5\"", 5},           {nullptr, 3},           {" version=\"0\"", 3},
+        {" version=\"abc\"", 3},         {" version=\"7x\"", 7}, {" version=\"18446744073709551615\"", UINT64_MAX},
         {" version=\"-1\"", UINT64_MAX},
     };
     for (const Case& c : cases) {
@@ -605,8 +620,8 @@ TEST(XmlPacketLeave, ATraitDescriptorEntersButNeverLeavesInsideARead)
 TEST(XmlPacketLeave, LeavingTheRootEndsTheWalk)
 {
     XMLPacketDeserializer deserializer = Over(Packet("<a>1</a>"), 6);
-    ExpectRaises([&] { deserializer.FinishReadMetaInfo(MetaInfo("XML_SERIALIZER")); }, 0x9C0002,
-                 "FinishReadMetaInfo", 795);
+    ExpectRaises([&] { deserializer.FinishReadMetaInfo(MetaInfo("XML_SERIALIZER")); }, 0x9C0002, "FinishReadMetaInfo",
+                 795);
     // No current element any more; the version stack was not popped.
     EXPECT_EQ(deserializer.GetSubjectVersion(), 6u);
     EXPECT_EQ(deserializer.GetCurrentMetaInfo().name, "");
@@ -663,7 +678,7 @@ TEST(XmlPacketBroken, EveryCallThatNeedsAnElementFails)
         "<XML_SERIALIZER><a>1</b></XML_SERIALIZER>",
         "not xml",
         std::string("BXML\x03\x00", 6),
-        std::string("BXML\x02\x00\x00", 7),  // a binary document without a root
+        std::string("BXML\x02\x00\x00", 7), // a binary document without a root
     };
     for (const std::string& bytes : cases) {
         SCOPED_TRACE(bytes);
@@ -692,10 +707,10 @@ TEST(XmlPacketBroken, AnyRootNameIsAccepted)
 
 TEST(XmlPacketValueTexts, LenientNumbers)
 {
-    XMLPacketDeserializer deserializer = Over(Packet(
-        "<c>255</c><c>-1</c><c>256</c><u16>70000</u16><u32>-1</u32><u64>18446744073709551616</u64>"
-        "<u64>-1</u64><i64>9223372036854775808</i64><i64>-9223372036854775809</i64><i32>4294967295</i32>"
-        "<i16>-32769</i16><n>abc</n><n>  42xyz</n><n>+7</n><n>0x10</n><n></n><b>2</b><b>0</b><b>x</b>"));
+    XMLPacketDeserializer deserializer = Over(
+        Packet("<c>255</c><c>-1</c><c>256</c><u16>70000</u16><u32>-1</u32><u64>18446744073709551616</u64>"
+               "<u64>-1</u64><i64>9223372036854775808</i64><i64>-9223372036854775809</i64><i32>4294967295</i32>"
+               "<i16>-32769</i16><n>abc</n><n>  42xyz</n><n>+7</n><n>0x10</n><n></n><b>2</b><b>0</b><b>x</b>"));
     char c = 0;
     deserializer.Read(MetaInfo("c"), c);
     EXPECT_EQ(static_cast<unsigned char>(c), 0xFF);
@@ -741,9 +756,8 @@ TEST(XmlPacketValueTexts, LenientNumbers)
 
 TEST(XmlPacketValueTexts, DoublesAndGuidsKeepTheCallersValueWhenTheTextIsNone)
 {
-    XMLPacketDeserializer deserializer = Over(Packet(
-        "<d></d><d>x1</d><d> 2.5e3</d><d>-0.125</d><d>inf</d>"
-        "<g>not a guid</g><g>01234567-89ab-cdef-fedc-ba9876543210</g>"));
+    XMLPacketDeserializer deserializer = Over(Packet("<d></d><d>x1</d><d> 2.5e3</d><d>-0.125</d><d>inf</d>"
+                                                     "<g>not a guid</g><g>01234567-89ab-cdef-fedc-ba9876543210</g>"));
     double d = 4.75;
     deserializer.Read(MetaInfo("d"), d);
     EXPECT_EQ(d, 4.75);
@@ -765,8 +779,8 @@ TEST(XmlPacketValueTexts, DoublesAndGuidsKeepTheCallersValueWhenTheTextIsNone)
 
 TEST(XmlPacketValueTexts, NarrowAndWideTexts)
 {
-    XMLPacketDeserializer deserializer =
-        Over(Packet("<t>\xC3\xA9</t><t>a&#0;b</t><t>a&#0;b</t><t>\xE4\xB8\xAD</t><t>text<child/>after</t>"));
+    XMLPacketDeserializer deserializer = Over(
+        Packet("<t>\xC3\xA9</t><t>a&#0;b</t><t>a&#0;b</t><t>\xE4\xB8\xAD</t><t>text<child/>after</t>"));
     std::string narrow;
     deserializer.Read(MetaInfo("t"), narrow);
     EXPECT_EQ(narrow, "\xE9");
@@ -785,8 +799,8 @@ TEST(XmlPacketValueTexts, NarrowAndWideTexts)
 
 TEST(XmlPacketValueTexts, Base64Values)
 {
-    XMLPacketDeserializer deserializer = Over(Packet(
-        "<v>QUJD</v><v></v><s></s><s>QUI=</s><v>QUJ</v><s>QUJ</s><e>QUJ</e><e></e><v> QU\nJD </v>"));
+    XMLPacketDeserializer deserializer = Over(
+        Packet("<v>QUJD</v><v></v><s></s><s>QUI=</s><v>QUJ</v><s>QUJ</s><e>QUJ</e><e></e><v> QU\nJD </v>"));
     std::vector<unsigned char> bytes{9, 9};
     deserializer.Read(MetaInfo("v"), bytes);
     EXPECT_EQ(bytes, (std::vector<unsigned char>{'A', 'B', 'C'}));

@@ -69,7 +69,8 @@ void CheckBase64Size(uint64_t size, uint32_t line)
 
 XMLPacketSerializer::XMLPacketSerializer(int32_t formatVersion, int32_t targetVersion)
     : m_buffer(kPacketHead, sizeof(kPacketHead) - 1), m_formatVersion(formatVersion), m_targetVersion(targetVersion)
-{}
+{
+}
 
 XMLPacketSerializer::~XMLPacketSerializer() = default;
 
@@ -84,8 +85,7 @@ void XMLPacketSerializer::StartWriteMetaInfo(const MetaInfo& meta)
         return;
     // Everything inside a refused element is refused with it, so that the
     // packet stays well-formed whatever the element holds.
-    if (m_skipDepth != 0 || !IsForTarget(meta))
-    {
+    if (m_skipDepth != 0 || !IsForTarget(meta)) {
         ++m_skipDepth;
         return;
     }
@@ -94,8 +94,7 @@ void XMLPacketSerializer::StartWriteMetaInfo(const MetaInfo& meta)
     m_names.push_back(meta.name);
     m_buffer.push_back('<');
     m_buffer.append(meta.name);
-    if (meta.version != 0)
-    {
+    if (meta.version != 0) {
         Append(m_buffer, " version=\"");
         AppendUnsigned(m_buffer, version);
         m_buffer.push_back('"');
@@ -107,13 +106,11 @@ void XMLPacketSerializer::FinishWriteMetaInfo(const MetaInfo& meta)
 {
     if (meta.name.empty())
         return;
-    if (m_skipDepth != 0)
-    {
+    if (m_skipDepth != 0) {
         --m_skipDepth;
         return;
     }
-    if (meta.primaryTraits || meta.secondaryTraits)
-    {
+    if (meta.primaryTraits || meta.secondaryTraits) {
         WriteScope traits(*this, MetaInfo("traits"));
         if (meta.primaryTraits)
             AppendTraits(*meta.primaryTraits);
@@ -131,8 +128,7 @@ void XMLPacketSerializer::FinishWriteMetaInfo(const MetaInfo& meta)
 
 void XMLPacketSerializer::AppendTraits(const MetaInfoTraitList& traits)
 {
-    for (const MetaInfoTrait& trait : traits)
-    {
+    for (const MetaInfoTrait& trait : traits) {
         Append(m_buffer, "<trait  name=\"");
         Append(m_buffer, trait.name);
         Append(m_buffer, "\" type=\"");
@@ -297,8 +293,7 @@ void* XMLPacketSerializer::GetContext() const
     return m_context;
 }
 
-void CreateXMLPacketSerializer(std::unique_ptr<Serializer>& serializer, int32_t formatVersion,
-                               int32_t targetVersion)
+void CreateXMLPacketSerializer(std::unique_ptr<Serializer>& serializer, int32_t formatVersion, int32_t targetVersion)
 {
     serializer = std::make_unique<XMLPacketSerializer>(formatVersion, targetVersion);
 }

@@ -82,8 +82,7 @@ private:
 };
 
 // A new serializer, stored in `serializer`.
-void CreateXMLPacketSerializer(std::unique_ptr<Serializer>& serializer, int32_t formatVersion,
-                               int32_t targetVersion);
+void CreateXMLPacketSerializer(std::unique_ptr<Serializer>& serializer, int32_t formatVersion, int32_t targetVersion);
 std::unique_ptr<Serializer> CreateXMLPacketSerializer(int32_t formatVersion, int32_t targetVersion);
 
 } // namespace Serialization

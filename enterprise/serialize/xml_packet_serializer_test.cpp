@@ -110,8 +110,7 @@ TEST(XmlPacketValues, BytesAsBase64WithFill)
     auto block = [](std::vector<unsigned char> bytes) {
         SharedData data;
         data.size = bytes.size();
-        if (!bytes.empty())
-        {
+        if (!bytes.empty()) {
             data.data.reset(new unsigned char[bytes.size()]);
             std::memcpy(data.data.get(), bytes.data(), bytes.size());
         }
@@ -129,8 +128,7 @@ TEST(XmlPacketValues, BytesAsBase64WithFill)
         {{'a', 'b', 'c', 'd'}, "YWJjZA=="},
         {{0, 0, 0, 0, 0}, "AAAAAAA="},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         EXPECT_EQ(Value(c.bytes), Element(c.expected));
         EXPECT_EQ(Value(block(c.bytes)), Element(c.expected));
     }
@@ -144,14 +142,11 @@ TEST(XmlPacketValues, ByteBlockOfFourGigabytesIsRefused)
     XMLPacketSerializer serializer(2, 0);
     serializer.StartWriteMetaInfo(MetaInfo("outer"));
     SharedData huge;
-    huge.size = uint64_t{1} << 32;  // never read: refused before any byte is touched
-    try
-    {
+    huge.size = uint64_t{1} << 32; // never read: refused before any byte is touched
+    try {
         serializer.Write(MetaInfo("v"), huge);
         FAIL() << "no error";
-    }
-    catch (const Common::Error& error)
-    {
+    } catch (const Common::Error& error) {
         EXPECT_EQ(error.GetCode(), 0x9C0005u);
         EXPECT_EQ(error.GetText(), u"The value is too large to be written into a packet.");
     }
@@ -184,8 +179,7 @@ TEST(XmlPacketValues, DoubleTextMatchesPrintfG16)
 {
     std::mt19937_64 random(42);
     char expected[64];
-    for (int i = 0; i < 20000; ++i)
-    {
+    for (int i = 0; i < 20000; ++i) {
         uint64_t bits = random();
         double value;
         std::memcpy(&value, &bits, sizeof value);
@@ -243,8 +237,7 @@ const TextCase kTextCases[] = {
 
 TEST(XmlPacketText, ReferenceAndCdataForms)
 {
-    for (const TextCase& c : kTextCases)
-    {
+    for (const TextCase& c : kTextCases) {
         EXPECT_EQ(Value(c.text), Element(c.expected)) << "8-bit: " << c.text;
         std::u16string wide(c.text.begin(), c.text.end());
         EXPECT_EQ(Value(wide), Element(c.expected)) << "UTF-16: " << c.text;
@@ -264,7 +257,9 @@ TEST(XmlPacketText, EncodesUtf8)
         {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF"},
         {u"\xD83D", "&#55357;"},
         {u"\xDE00", "&#56832;"},
-        {u"a\xD83D" u"b", "a&#55357;b"},
+        {u"a\xD83D"
+         u"b",
+         "a&#55357;b"},
         {u"\xDE00\xD83D", "&#56832;&#55357;"},
         {u"\xFFFF", "&#65535;"},
         {u"\xFFFE", "&#65534;"},
@@ -343,8 +338,7 @@ TEST(XmlPacketElements, TargetVersions)
         {5, meta(6, 3, 7), ""},
         {-1, meta(1, 3, 7), ""},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         EXPECT_EQ(Content(open(c.meta), c.serializerTarget), c.expected);
         std::string written = c.expected.empty() ? "" : c.expected.substr(0, c.expected.size() - 4);
         if (!written.empty())
@@ -452,11 +446,12 @@ TEST(XmlPacketState, ContextAndLookup)
     int marker = 0;
     serializer.SetContext(&marker);
     EXPECT_EQ(serializer.GetContext(), &marker);
-    EXPECT_EQ(Take(serializer), kHead + kEnd);  // the context writes nothing
+    EXPECT_EQ(Take(serializer), kHead + kEnd); // the context writes nothing
 
     EXPECT_EQ(serializer.Cast(nullptr), nullptr);
-    for (const char* key : {"PN13Serialization24ContainerAwareSerializerE", "PN3Por13Serialization18PorAwareSerializerE",
-                            "PN3Por13Serialization20PorAwareDeserializerE", "PN13Serialization10SerializerE"})
+    for (const char* key :
+         {"PN13Serialization24ContainerAwareSerializerE", "PN3Por13Serialization18PorAwareSerializerE",
+          "PN3Por13Serialization20PorAwareDeserializerE", "PN13Serialization10SerializerE"})
         EXPECT_EQ(serializer.Cast(key), nullptr) << key;
 }
 

@@ -5,11 +5,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 #include "core/common/error.h"
@@ -74,9 +74,9 @@ std::string ReadFile(const std::string& path)
 // rules treat specially.
 uint32_t RandomCharacter(std::mt19937& random, bool latin1)
 {
-    static const uint32_t kSpecial[] = {' ', ' ', ' ', '\n', '\n', '\t', '\r', '<', '&', '>', ']', '"', '\'', 0x7F, 0x85, 0xA0, 0xE9, 0xFF};
-    switch (random() % 4)
-    {
+    static const uint32_t kSpecial[] = {' ', ' ', ' ', '\n', '\n', '\t', '\r', '<',  '&',
+                                        '>', ']', '"', '\'', 0x7F, 0x85, 0xA0, 0xE9, 0xFF};
+    switch (random() % 4) {
     case 0:
     case 1:
         return kSpecial[random() % std::size(kSpecial)];
@@ -85,8 +85,7 @@ uint32_t RandomCharacter(std::mt19937& random, bool latin1)
     default:
         if (latin1)
             return 0x20 + random() % 0xE0;
-        switch (random() % 3)
-        {
+        switch (random() % 3) {
         case 0:
             return 0xA0 + random() % (0xD800 - 0xA0);
         case 1:
@@ -101,19 +100,15 @@ std::u16string RandomText(std::mt19937& random, bool latin1)
 {
     std::u16string text;
     size_t length = random() % 24;
-    while (text.size() < length)
-    {
+    while (text.size() < length) {
         uint32_t c = RandomCharacter(random, latin1);
         size_t size = text.size();
         if (c == '>' && size >= 2 && text[size - 1] == ']' && text[size - 2] == ']')
             continue;
-        if (c >= 0x10000)
-        {
+        if (c >= 0x10000) {
             text.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
             text.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        }
-        else
-        {
+        } else {
             text.push_back(static_cast<char16_t>(c));
         }
     }
@@ -124,14 +119,10 @@ std::u16string RandomText(std::mt19937& random, bool latin1)
 std::string Json(const std::u16string& text)
 {
     std::string out = "\"";
-    for (char16_t unit : text)
-    {
-        if (unit >= 0x20 && unit < 0x7F && unit != '"' && unit != '\\')
-        {
+    for (char16_t unit : text) {
+        if (unit >= 0x20 && unit < 0x7F && unit != '"' && unit != '\\') {
             out.push_back(static_cast<char>(unit));
-        }
-        else
-        {
+        } else {
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
             out += escape;
@@ -171,20 +162,15 @@ TEST(XmlPacketTools, GeneratedTextsAreWellFormedAndReadBackUnchanged)
     XMLPacketSerializer serializer(2, 0);
     std::string expected = "[";
     std::vector<std::string> traitValues;
-    auto addExpected = [&](const std::u16string& text) {
-        expected += (expected.size() > 1 ? "," : "") + Json(text);
-    };
-    for (int i = 0; i < 2000; ++i)
-    {
+    auto addExpected = [&](const std::u16string& text) { expected += (expected.size() > 1 ? "," : "") + Json(text); };
+    for (int i = 0; i < 2000; ++i) {
         bool latin1 = i % 3 == 0;
         std::u16string text = RandomText(random, latin1);
         if (i % 50 == 0)
-            text = u"x\ny";  // make sure the CDATA form is among them
-        if (latin1)
-        {
+            text = u"x\ny"; // make sure the CDATA form is among them
+        if (latin1) {
             std::string narrow(text.begin(), text.end());
-            if (i % 9 == 0)
-            {
+            if (i % 9 == 0) {
                 // Trait values follow the same 8-bit rules.
                 traitValues.push_back(narrow);
                 MetaInfo meta("t");
@@ -196,9 +182,7 @@ TEST(XmlPacketTools, GeneratedTextsAreWellFormedAndReadBackUnchanged)
                 continue;
             }
             serializer.Write(MetaInfo("s"), narrow);
-        }
-        else
-        {
+        } else {
             serializer.Write(MetaInfo("w"), text);
         }
         addExpected(text);
@@ -212,7 +196,7 @@ TEST(XmlPacketTools, GeneratedTextsAreWellFormedAndReadBackUnchanged)
     WriteFile(dir.File("check.py"), kCheckScript);
     EXPECT_EQ(RunCommand("xmllint --noout '" + dir.File("packet.xml") + "'"), 0);
     EXPECT_EQ(RunCommand("python3 '" + dir.File("check.py") + "' '" + dir.File("packet.xml") + "' '" +
-                  dir.File("expected.json") + "'"),
+                         dir.File("expected.json") + "'"),
               0);
 }
 
@@ -228,8 +212,7 @@ TEST(XmlPacketTools, ErrorBase64DecodesToTheErrorBlob)
     error.AddCause(cause);
     error.AddPosixError(2);
 
-    for (const Common::Error& value : {error, Common::Error()})
-    {
+    for (const Common::Error& value : {error, Common::Error()}) {
         XMLPacketSerializer serializer(2, 0);
         serializer.Write(MetaInfo(""), value);
         std::vector<unsigned char> packet;

@@ -67,19 +67,64 @@ void CheckRoundTrip(const std::vector<std::u16string>& wide, const std::vector<s
 TEST(XmlRoundTrip, EveryTextRuleCase)
 {
     const std::vector<std::string> narrow = {
-        "",          "abc",       " a",          "a ",           "a b",        "a  b",         "a   b",
-        " ",         "  ",        "a\tb",        "<&>",          "\"'\x7F",    std::string("a\0b", 3),
-        "x\ny",      "\n",        " a\n b <&\t", "x\ny]]>",      "x\ny]]",     "x\ny] ]>",     "x\r\ny",
-        "x\n\x01",   "x \n y",    "a \x01 b",    "\xE9",         "\x80\xFF",   "\xFF\n",       "\r",
-        "\n\n",      "\r\n",      " \n ",        "]]>",          "a\t",        "\t\n\t",       "  a  b  ",
+        "",
+        "abc",
+        " a",
+        "a ",
+        "a b",
+        "a  b",
+        "a   b",
+        " ",
+        "  ",
+        "a\tb",
+        "<&>",
+        "\"'\x7F",
+        std::string("a\0b", 3),
+        "x\ny",
+        "\n",
+        " a\n b <&\t",
+        "x\ny]]>",
+        "x\ny]]",
+        "x\ny] ]>",
+        "x\r\ny",
+        "x\n\x01",
+        "x \n y",
+        "a \x01 b",
+        "\xE9",
+        "\x80\xFF",
+        "\xFF\n",
+        "\r",
+        "\n\n",
+        "\r\n",
+        " \n ",
+        "]]>",
+        "a\t",
+        "\t\n\t",
+        "  a  b  ",
     };
     std::vector<std::u16string> wide;
     for (const std::string& text : narrow)
         wide.push_back(Widen(text));
     const std::u16string more[] = {
-        u"\u00E9",    u"\u07FF\u0800", u"\xD83D\xDE00",   u"\xDBFF\xDFFF", u"\xD83D",   u"\xDE00",
-        u"a\xD83D" u"b", u"\xDE00\xD83D", u"\xFFFF",         u"\xFFFE",       u"\xFFFD",   u"\xD83D\xDE00\n",
-        u"\xD83D\n",  u"\xFFFF\n",     u"a \xD83D\xDE00", u"\uFEFF",       u"\uFEFF\n", u"\u2028 \u00A0",
+        u"\u00E9",
+        u"\u07FF\u0800",
+        u"\xD83D\xDE00",
+        u"\xDBFF\xDFFF",
+        u"\xD83D",
+        u"\xDE00",
+        u"a\xD83D"
+        u"b",
+        u"\xDE00\xD83D",
+        u"\xFFFF",
+        u"\xFFFE",
+        u"\xFFFD",
+        u"\xD83D\xDE00\n",
+        u"\xD83D\n",
+        u"\xFFFF\n",
+        u"a \xD83D\xDE00",
+        u"\uFEFF",
+        u"\uFEFF\n",
+        u"\u2028 \u00A0",
     };
     wide.insert(wide.end(), std::begin(more), std::end(more));
     CheckRoundTrip(wide, narrow);
@@ -88,8 +133,8 @@ TEST(XmlRoundTrip, EveryTextRuleCase)
 TEST(XmlRoundTrip, RandomTexts)
 {
     std::mt19937 random(11);
-    const char16_t kInteresting[] = {u' ',  u'\t', u'\n', u'\r', 0,      1,      0x1F,   u'<',   u'&',
-                                     u'>',  u']',  u'"',  u'\'', 0x7F,   0x80,   0xFF,   0xD800, 0xDBFF,
+    const char16_t kInteresting[] = {u' ',   u'\t',  u'\n',  u'\r',  0,      1,      0x1F,  u'<',   u'&',
+                                     u'>',   u']',   u'"',   u'\'',  0x7F,   0x80,   0xFF,  0xD800, 0xDBFF,
                                      0xDC00, 0xDFFF, 0xFFFE, 0xFFFF, 0xFEFF, 0x3000, 0x00A0};
     std::vector<std::u16string> wide;
     std::vector<std::string> narrow;

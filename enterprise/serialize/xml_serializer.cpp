@@ -33,8 +33,7 @@ constexpr const char* kNoDataText = "SERIALIZER_ERROR_NO_DATA";
 
 [[noreturn]] void ThrowNoMeta(const char* function, uint32_t line)
 {
-    Common::ThrowError(
-        Common::Error(kNoMetaCode, Common::GetMessageText(kNoMetaMessage), kSource.At(function, line)));
+    Common::ThrowError(Common::Error(kNoMetaCode, Common::GetMessageText(kNoMetaMessage), kSource.At(function, line)));
 }
 
 [[noreturn]] void ThrowNoData(uint32_t line)

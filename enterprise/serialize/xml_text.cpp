@@ -26,8 +26,7 @@ inline Character NextCharacter(const char*& position, const char*)
 inline Character NextCharacter(const char16_t*& position, const char16_t* end)
 {
     uint32_t first = *position++;
-    if (first >= 0xD800 && first <= 0xDBFF && position != end && *position >= 0xDC00 && *position <= 0xDFFF)
-    {
+    if (first >= 0xD800 && first <= 0xDBFF && position != end && *position >= 0xDC00 && *position <= 0xDFFF) {
         uint32_t second = *position++;
         return Character{0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00), false};
     }
@@ -43,8 +42,7 @@ inline size_t Utf8Length(uint32_t value)
 inline size_t DecimalLength(uint32_t value)
 {
     size_t digits = 1;
-    while (value >= 10)
-    {
+    while (value >= 10) {
         value /= 10;
         ++digits;
     }
@@ -53,23 +51,16 @@ inline size_t DecimalLength(uint32_t value)
 
 inline char* PutUtf8(char* out, uint32_t value)
 {
-    if (value < 0x80)
-    {
+    if (value < 0x80) {
         *out++ = static_cast<char>(value);
-    }
-    else if (value < 0x800)
-    {
+    } else if (value < 0x800) {
         *out++ = static_cast<char>(0xC0 | (value >> 6));
         *out++ = static_cast<char>(0x80 | (value & 0x3F));
-    }
-    else if (value < 0x10000)
-    {
+    } else if (value < 0x10000) {
         *out++ = static_cast<char>(0xE0 | (value >> 12));
         *out++ = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
         *out++ = static_cast<char>(0x80 | (value & 0x3F));
-    }
-    else
-    {
+    } else {
         *out++ = static_cast<char>(0xF0 | (value >> 18));
         *out++ = static_cast<char>(0x80 | ((value >> 12) & 0x3F));
         *out++ = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
@@ -82,8 +73,7 @@ inline char* PutReference(char* out, uint32_t value)
 {
     char digits[10];
     size_t count = 0;
-    do
-    {
+    do {
         digits[count++] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
@@ -124,8 +114,7 @@ Plan PlanText(const Unit* text, const Unit* end)
     uint32_t previous = 0;
     uint32_t beforePrevious = 0;
 
-    for (const Unit* position = text; position != end;)
-    {
+    for (const Unit* position = text; position != end;) {
         Character c = NextCharacter(position, end);
         bool last = position == end;
 
@@ -142,17 +131,14 @@ Plan PlanText(const Unit* text, const Unit* end)
         beforePrevious = previous;
         previous = c.value;
 
-        if (c.value == ' ')
-        {
-            if (!afterPlainBlank && !last)
-            {
+        if (c.value == ' ') {
+            if (!afterPlainBlank && !last) {
                 referencedLength += 1;
                 afterPlainBlank = true;
                 continue;
             }
             referencedLength += 5;
-        }
-        else if (c.unit || c.value < 0x20)
+        } else if (c.unit || c.value < 0x20)
             referencedLength += 3 + DecimalLength(c.value);
         else if (c.value == '<')
             referencedLength += 4;
@@ -172,16 +158,12 @@ template <typename Unit>
 char* PutCdata(char* out, const Unit* text, const Unit* end)
 {
     out = PutLiteral(out, kCdataOpen, kCdataOpenLength);
-    for (const Unit* position = text; position != end;)
-    {
+    for (const Unit* position = text; position != end;) {
         Character c = NextCharacter(position, end);
-        if (c.value == '\n')
-        {
+        if (c.value == '\n') {
             *out++ = '\r';
             *out++ = '\n';
-        }
-        else
-        {
+        } else {
             out = PutUtf8(out, c.value);
         }
     }
@@ -192,20 +174,16 @@ template <typename Unit>
 char* PutReferenced(char* out, const Unit* text, const Unit* end)
 {
     bool afterPlainBlank = true;
-    for (const Unit* position = text; position != end;)
-    {
+    for (const Unit* position = text; position != end;) {
         Character c = NextCharacter(position, end);
-        if (c.value == ' ')
-        {
-            if (!afterPlainBlank && position != end)
-            {
+        if (c.value == ' ') {
+            if (!afterPlainBlank && position != end) {
                 *out++ = ' ';
                 afterPlainBlank = true;
                 continue;
             }
             out = PutReference(out, c.value);
-        }
-        else if (c.unit || c.value < 0x20)
+        } else if (c.unit || c.value < 0x20)
             out = PutReference(out, c.value);
         else if (c.value == '<')
             out = PutLiteral(out, "&lt;", 4);

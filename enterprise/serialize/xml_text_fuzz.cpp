@@ -12,15 +12,13 @@ namespace {
 
 bool IsWellFormedUtf8(const std::string& text, size_t from)
 {
-    for (size_t i = from; i < text.size();)
-    {
+    for (size_t i = from; i < text.size();) {
         unsigned char lead = static_cast<unsigned char>(text[i]);
         size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
         if (length == 0 || i + length > text.size())
             return false;
         uint32_t value = length == 1 ? lead : lead & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k)
-        {
+        for (size_t k = 1; k < length; ++k) {
             unsigned char next = static_cast<unsigned char>(text[i + k]);
             if ((next & 0xC0) != 0x80)
                 return false;
@@ -44,8 +42,7 @@ void Check(const std::string& out, const std::string& prefix, bool empty)
         std::abort();
     if (!IsWellFormedUtf8(out, prefix.size()))
         std::abort();
-    if (out.compare(prefix.size(), 9, "<![CDATA[") == 0)
-    {
+    if (out.compare(prefix.size(), 9, "<![CDATA[") == 0) {
         std::string body = out.substr(prefix.size() + 9, out.size() - prefix.size() - 12);
         if (body.find("]]>") != std::string::npos || out.compare(out.size() - 3, 3, "]]>") != 0)
             std::abort();

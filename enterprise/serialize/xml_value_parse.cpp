@@ -45,7 +45,7 @@ void ParseDouble(const std::u16string& text, double& value)
     char* end = nullptr;
     const locale_t locale = ClassicLocale();
     const double parsed = locale != static_cast<locale_t>(0) ? strtod_l(narrow.c_str(), &end, locale)
-                                                               : std::strtod(narrow.c_str(), &end);
+                                                             : std::strtod(narrow.c_str(), &end);
     if (end != narrow.c_str())
         value = parsed;
 }

@@ -18,5 +18,4 @@ int LinuxExRangeLock(int descriptor, int command, struct flock64* lock)
 {
     return ::fcntl(descriptor, command, lock);
 }
-
 }

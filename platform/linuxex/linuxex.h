@@ -20,5 +20,4 @@ int LinuxExClose(int descriptor);
 // As fcntl(2) with F_SETLK or F_SETLKW (or F_GETLK): 0 on success, -1 with
 // errno set on failure.
 int LinuxExRangeLock(int descriptor, int command, struct flock64* lock);
-
 }

@@ -5,6 +5,8 @@
 
 namespace Common {
 
-void Error::DummyVirtualMethod() {}
+void Error::DummyVirtualMethod()
+{
+}
 
 } // namespace Common

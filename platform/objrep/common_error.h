@@ -18,9 +18,9 @@ namespace Common {
 // Where an error was raised. All fields zero/null stands for no location.
 struct Location
 {
-    uint64_t LineTag;      // per-file base + line, modulo 2^64
-    const char* file;      // source path without extension, static text
-    const char* function;  // static text
+    uint64_t LineTag;     // per-file base + line, modulo 2^64
+    const char* file;     // source path without extension, static text
+    const char* function; // static text
     uint32_t line;
 };
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "core/common/message_catalogue.h"
 #include "core/common/file_errors.h"
+#include "core/common/message_catalogue.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ Common::ErrorRecord* ClonePathRecord(const Common::ErrorRecord* record)
 
 std::u16string PathRecordText(const Common::ErrorRecord* record)
 {
-    auto text = static_cast<const char16_t*>(Common::Detail::ResolveTextReference(record, AsPathRecord(record)->text.text));
+    auto text = static_cast<const char16_t*>(
+        Common::Detail::ResolveTextReference(record, AsPathRecord(record)->text.text));
     return text ? std::u16string(text) : std::u16string();
 }
 
@@ -86,8 +87,7 @@ size_t InlineBytes(const void* text, size_t unitSize)
         return 0;
     size_t length = 0;
     if (unitSize == sizeof(char16_t)) {
-        for (auto p = static_cast<const char16_t*>(text); p[length]; ++length) {
-        }
+        for (auto p = static_cast<const char16_t*>(text); p[length]; ++length) {}
     } else {
         length = std::strlen(static_cast<const char*>(text));
     }
@@ -128,7 +128,7 @@ Common::ErrorRecord* BuildPathRecord(unsigned code, const char16_t* message, con
     header.kind = kind;
     header.location = location;
     header.size = static_cast<uint32_t>(size);
-    size_t offset = sizeof(PathErrorRecord);  // texts first, each UTF-16 text at an even offset
+    size_t offset = sizeof(PathErrorRecord); // texts first, each UTF-16 text at an even offset
     record->text.text = PlaceText(block, &offset, message, messageBytes);
     record->path1 = PlaceText(block, &offset, path1, path1Bytes);
     record->path2 = PlaceText(block, &offset, path2, path2Bytes);
@@ -159,10 +159,10 @@ constexpr ErrnoMapping kErrnoMappings[] = {
 
 } // namespace
 
-const Common::ErrorRecordKind kOnePathErrorKind{FreePathRecord, ClonePathRecord, PathRecordText, NoInteger,
-                                                OnePathParameter, NoWideText, OnePathNames};
-const Common::ErrorRecordKind kTwoPathErrorKind{FreePathRecord, ClonePathRecord, PathRecordText, NoInteger,
-                                                TwoPathParameter, NoWideText, TwoPathNames};
+const Common::ErrorRecordKind kOnePathErrorKind{FreePathRecord,   ClonePathRecord, PathRecordText, NoInteger,
+                                                OnePathParameter, NoWideText,      OnePathNames};
+const Common::ErrorRecordKind kTwoPathErrorKind{FreePathRecord,   ClonePathRecord, PathRecordText, NoInteger,
+                                                TwoPathParameter, NoWideText,      TwoPathNames};
 
 Common::Error MakeFilePathError(unsigned code, unsigned messageKey, const char* path1, const char* path2,
                                 Common::Location location) noexcept

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/common/message_catalogue.h"
 #include "core/common/file_errors.h"
+#include "core/common/message_catalogue.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ TEST(MakeFileError, ErrnoTableGivesCodeTextAndPaths)
         {EPERM, 0x40007, 0x40014, u"Access to the file is denied."},
         {EACCES, 0x40007, 0x40014, u"Access to the file is denied."},
         {ETXTBSY, 0x40007, 0x40014, u"Access to the file is denied."},
-        {EACCES, 0x40017, 0x40017, u"Failed to lock the file."},  // a lock failure keeps its own
+        {EACCES, 0x40017, 0x40017, u"Failed to lock the file."}, // a lock failure keeps its own
         {EPERM, 0x40017, 0x40017, u"Failed to lock the file."},
         {ENOENT, 0x40007, 0x40011, u"The specified file does not exist."},
         {ENOENT, 0x40017, 0x40011, u"The specified file does not exist."},
@@ -37,21 +37,20 @@ TEST(MakeFileError, ErrnoTableGivesCodeTextAndPaths)
         {ENOSPC, 0x40003, 0x40004, u"The disk is full."},
         {EROFS, 0x40003, 0x4000C, u"The file is read-only."},
         {EOPNOTSUPP, 0x40003, 0x4000E, u"The operation is not supported."},
-        {EIO, 0x40007, 0x40007, u"Error occurred while opening the file."},  // unmapped: the caller's pair
+        {EIO, 0x40007, 0x40007, u"Error occurred while opening the file."}, // unmapped: the caller's pair
         {EAGAIN, 0x40017, 0x40017, u"Failed to lock the file."},
     };
     const unsigned callerKey[] = {FileErrors::kOpenFailedText, FileErrors::kWriteFailedText,
                                   FileErrors::kLockFailedText};
     for (const Case& c : cases) {
         const unsigned key = c.callerCode == 0x40017 ? callerKey[2]
-                             : c.callerCode == 0x40003 ? callerKey[1]
-                                                       : callerKey[0];
+            : c.callerCode == 0x40003                ? callerKey[1]
+                                                     : callerKey[0];
         for (int paths = 0; paths < 3; ++paths) {
             SCOPED_TRACE(std::string(std::strerror(c.error)) + ", paths " + std::to_string(paths));
             errno = c.error;
-            const Common::Error error =
-                MakeFileError(c.callerCode, key, paths > 0 ? "/a/one" : nullptr, paths > 1 ? "/b/two" : nullptr,
-                              kTestSource.At("Case", 7));
+            const Common::Error error = MakeFileError(c.callerCode, key, paths > 0 ? "/a/one" : nullptr,
+                                                      paths > 1 ? "/b/two" : nullptr, kTestSource.At("Case", 7));
             EXPECT_EQ(errno, c.error);
             EXPECT_EQ(error.GetCode(), c.code);
             EXPECT_EQ(error.GetText(), c.text);
@@ -88,7 +87,7 @@ TEST(FilePathError, PathsAreCopiedAndTheCatalogueTextIsReferenced)
     std::string path = "/tmp/some file";
     Common::Error error = MakeFilePathError(0x40001, FileErrors::kReadFailedText, path.c_str(), nullptr,
                                             kTestSource.At("Copy", 1));
-    path.assign(path.size(), 'z');  // the record keeps its own copy
+    path.assign(path.size(), 'z'); // the record keeps its own copy
     EXPECT_STREQ(error.GetTextParameter("path"), "/tmp/some file");
     EXPECT_EQ(error.GetText(), u"Error occurred while reading the file.");
     EXPECT_TRUE(error.GetCause().IsSuccess());
@@ -111,7 +110,8 @@ TEST(FilePathError, PathsAreCopiedAndTheCatalogueTextIsReferenced)
 TEST(FilePathError, AllocationFailureGivesTheOutOfMemoryRecord)
 {
     Common::Detail::SetRecordAllocatorForTesting([](size_t) -> unsigned char* { return nullptr; });
-    const Common::Error one = MakeFilePathError(0x40001, FileErrors::kReadFailedText, "/x", nullptr, Common::NoLocation);
+    const Common::Error one = MakeFilePathError(0x40001, FileErrors::kReadFailedText, "/x", nullptr,
+                                                Common::NoLocation);
     const Common::Error two = MakeFilePathError(0x40009, FileErrors::kRenameFailedText, "/x", "/y", Common::NoLocation);
     Common::Detail::SetRecordAllocatorForTesting(nullptr);
     EXPECT_EQ(one.GetRecord(), Common::GetOutOfMemoryErrorRecord());

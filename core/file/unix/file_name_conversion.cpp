@@ -43,8 +43,7 @@ void ToUnicodeCallback(const void*, UConverterToUnicodeArgs* args, const char* c
     if (reason != UCNV_UNASSIGNED && reason != UCNV_ILLEGAL && reason != UCNV_IRREGULAR)
         return;
     *status = U_ZERO_ERROR;
-    for (int32_t i = 0; i < length && U_SUCCESS(*status); ++i)
-    {
+    for (int32_t i = 0; i < length && U_SUCCESS(*status); ++i) {
         const unsigned char byte = static_cast<unsigned char>(codeUnits[i]);
         const UChar unit = byte >= 0x80 ? static_cast<UChar>(kPrivateBase + byte) : static_cast<UChar>(byte);
         ucnv_cbToUWriteUChars(args, &unit, 1, 0, status);
@@ -113,12 +112,10 @@ std::u16string NativeToUnicodeName(const char* nativeName)
 
 std::string UnicodeToNativeName(const char16_t* name)
 {
-    if (!g_converter.load(std::memory_order_acquire))
-    {
+    if (!g_converter.load(std::memory_order_acquire)) {
         std::string direct;
         const char16_t* unit = name;
-        for (; *unit; ++unit)
-        {
+        for (; *unit; ++unit) {
             if (*unit >= 0x80 && !IsPrivateByteUnit(*unit))
                 break;
             direct.push_back(static_cast<char>(*unit & 0xFF));
@@ -132,8 +129,7 @@ std::string UnicodeToNativeName(const char16_t* name)
     std::string result;
     const char16_t* runStart = name;
     const char16_t* unit = name;
-    for (;; ++unit)
-    {
+    for (;; ++unit) {
         const bool end = *unit == 0;
         if (!end && !IsPrivateByteUnit(*unit))
             continue;

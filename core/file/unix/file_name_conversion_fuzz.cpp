@@ -50,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
 
     std::u16string units;
-    for (size_t i = 0; i + 1 < size; i += 2)
-    {
+    for (size_t i = 0; i + 1 < size; i += 2) {
         const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
         if (unit != 0)
             units.push_back(unit);

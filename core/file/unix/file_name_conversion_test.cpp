@@ -17,7 +17,10 @@ TEST(FileNameConversion, UndecodableBytesRoundTripThroughThePrivateRange)
         std::string native;
         std::u16string text;
     } cases[] = {
-        {"a\xff" "b", u"a\uF8FF" "b"},
+        {"a\xff"
+         "b",
+         u"a\uF8FF"
+         "b"},
         {"\x80", u"\uF880"},
         {"plain.txt", u"plain.txt"},
         {"caf\xc3\xa9", u"caf\u00e9"},
@@ -29,8 +32,7 @@ TEST(FileNameConversion, UndecodableBytesRoundTripThroughThePrivateRange)
         {"\xc0\xaf", u"\uF8C0\uF8AF"},
         {"", u""},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         EXPECT_EQ(NativeToUnicodeName(c.native.c_str()), c.text) << c.native;
         EXPECT_EQ(UnicodeToNativeName(c.text.c_str()), c.native) << c.native;
     }
@@ -76,7 +78,11 @@ TEST_F(FileNameConversionFresh, AsciiAndPrivateNamesConvertWithoutOpeningTheConv
         {
             bool ok = !FileNameDetail::IsFileNameConverterOpen();
             ok = ok && UnicodeToNativeName(u"\uF880") == "\x80";
-            ok = ok && UnicodeToNativeName(u"dir/a\uF8FF" "b") == "dir/a\xff" "b";
+            ok = ok &&
+                UnicodeToNativeName(u"dir/a\uF8FF"
+                                    "b") ==
+                    "dir/a\xff"
+                    "b";
             ok = ok && UnicodeToNativeName(u"") == "";
             ok = ok && !FileNameDetail::IsFileNameConverterOpen();
             // The first other character opens it; later names go through it.
@@ -92,20 +98,15 @@ void ConvertConcurrently()
 {
     std::vector<std::thread> threads;
     std::vector<int> failures(8, 0);
-    for (int t = 0; t < 8; ++t)
-    {
+    for (int t = 0; t < 8; ++t) {
         threads.emplace_back([t, &failures] {
-            for (int i = 0; i < 200; ++i)
-            {
+            for (int i = 0; i < 200; ++i) {
                 // Half of the threads open the converter, half take the fast path.
-                if ((t + i) % 2 == 0)
-                {
+                if ((t + i) % 2 == 0) {
                     if (UnicodeToNativeName(u"name\uF8FF.txt") != "name\xff.txt")
                         ++failures[t];
-                }
-                else if (UnicodeToNativeName(u"\u65e5\uF880") != "\xe6\x97\xa5\x80" ||
-                         NativeToUnicodeName("x\xff") != u"x\uF8FF")
-                {
+                } else if (UnicodeToNativeName(u"\u65e5\uF880") != "\xe6\x97\xa5\x80" ||
+                           NativeToUnicodeName("x\xff") != u"x\uF8FF") {
                     ++failures[t];
                 }
             }

@@ -14,8 +14,8 @@
 #include <utility>
 
 #include "core/common/assertion.h"
-#include "core/common/module_path.h"
 #include "core/common/file_errors.h"
+#include "core/common/module_path.h"
 #include "core/file/unix/file_error.h"
 #include "core/file/unix/file_name_conversion.h"
 #include "core/file/unix/posix_open.h"
@@ -31,7 +31,9 @@ using PosixSp::MessageError;
 
 } // namespace
 
-posix_dir::posix_dir(std::string path) : m_path(std::move(path)) {}
+posix_dir::posix_dir(std::string path) : m_path(std::move(path))
+{
+}
 
 posix_dir::~posix_dir()
 {
@@ -55,8 +57,7 @@ bool posix_dir::JoinName(const char16_t* name, std::string& path) const
 
 bool posix_dir::NameEntry(const char16_t* name, std::string& path)
 {
-    if (!JoinName(name, path))
-    {
+    if (!JoinName(name, path)) {
         SetError(MessageError(kOpenFailed, kOpenFailedText, "GetPath", __LINE__));
         return false;
     }
@@ -68,8 +69,7 @@ bool posix_dir::NameEntry(const i_dir::iterator* entry, std::string& path)
 {
     const stat_iterator* item = dynamic_cast<const stat_iterator*>(entry);
     const char* native = item && item->IsClear() ? item->GetNativeName() : nullptr;
-    if (!native)
-    {
+    if (!native) {
         SetError(MessageError(kOpenFailed, kOpenFailedText, "GetPath", 1076));
         return false;
     }
@@ -82,8 +82,7 @@ bool posix_dir::NameEntry(const i_dir::iterator* entry, std::string& path)
 bool posix_dir::NameEntry(const file_identifier* id, std::string& path)
 {
     const char* native = GetIdentifierNativeName(id);
-    if (!native)
-    {
+    if (!native) {
         SetError(MessageError(kOpenFailed, kOpenFailedText, "GetPath", 1090));
         return false;
     }
@@ -162,14 +161,12 @@ rio_file* posix_dir::OpenReadWrite(const file_identifier* id, bool rangeLocks)
 rio_file* posix_dir::Create(const char16_t* name, bool rangeLocks, const access_rights* rights)
 {
     std::string path;
-    if (!JoinName(name, path))
-    {
+    if (!JoinName(name, path)) {
         SetError(MessageError(kCreateFailed, kCreateFailedText, "Create", __LINE__));
         return nullptr;
     }
     posix_file* file = Open(path, O_RDWR | O_CREAT | O_TRUNC, rangeLocks, rights ? int(rights->mode) : 0644);
-    if (GetError().GetCode() == kOpenFailed)
-    {
+    if (GetError().GetCode() == kOpenFailed) {
         Common::Error error = MessageError(kCreateFailed, kCreateFailedText, "Create", 810);
         error.AddCause(GetError());
         SetError(std::move(error));
@@ -231,14 +228,12 @@ posix_dir::self_iterator* posix_dir::CreateSelfIterator(const char* path)
 i_dir::iterator* posix_dir::GetIterator()
 {
     DIR* stream = opendir(m_path.c_str());
-    if (!stream)
-    {
+    if (!stream) {
         SetError(MakeFileError(kOpenFailed, kOpenFailedText, m_path.c_str(), nullptr, At("GetIterator", 983)));
         return nullptr;
     }
     iterator* entries = CreateIterator(m_path.c_str(), stream);
-    if (!entries)
-    {
+    if (!entries) {
         closedir(stream);
         SetError(MessageError(kOutOfMemory, kOutOfMemoryText, "GetIterator", 990));
         return nullptr;
@@ -250,8 +245,7 @@ i_dir::iterator* posix_dir::GetIterator()
 i_dir::iterator* posix_dir::AdoptSelfIterator(self_iterator* item)
 {
     SetError(item->TakeError());
-    if (IsFailed())
-    {
+    if (IsFailed()) {
         delete item;
         return nullptr;
     }
@@ -261,14 +255,12 @@ i_dir::iterator* posix_dir::AdoptSelfIterator(self_iterator* item)
 i_dir::iterator* posix_dir::GetIterator(const char16_t* name)
 {
     std::string path;
-    if (!JoinName(name, path) || path.empty())
-    {
+    if (!JoinName(name, path) || path.empty()) {
         SetError(MessageError(kOpenFailed, kOpenFailedText, "GetIterator", 1003));
         return nullptr;
     }
     self_iterator* item = CreateSelfIterator(path.c_str());
-    if (!item)
-    {
+    if (!item) {
         SetError(MessageError(kOutOfMemory, kOutOfMemoryText, "GetIterator", 1009));
         return nullptr;
     }
@@ -278,14 +270,12 @@ i_dir::iterator* posix_dir::GetIterator(const char16_t* name)
 i_dir::iterator* posix_dir::GetIterator(const file_identifier* id)
 {
     const char* native = GetIdentifierNativeName(id);
-    if (!native)
-    {
+    if (!native) {
         SetError(MessageError(kOpenFailed, kOpenFailedText, "GetIterator", 1025));
         return nullptr;
     }
     self_iterator* item = CreateSelfIterator((PathWithSeparator() + native).c_str());
-    if (!item)
-    {
+    if (!item) {
         SetError(MessageError(kOutOfMemory, kOutOfMemoryText, "GetIterator", 1035));
         return nullptr;
     }
@@ -295,8 +285,7 @@ i_dir::iterator* posix_dir::GetIterator(const file_identifier* id)
 i_dir::iterator* posix_dir::GetSelfIterator()
 {
     self_iterator* item = CreateSelfIterator(m_path.c_str());
-    if (!item)
-    {
+    if (!item) {
         SetError(MessageError(kOutOfMemory, kOutOfMemoryText, "GetSelfIterator", 1052));
         return nullptr;
     }
@@ -365,8 +354,7 @@ uint32_t posix_dir::GetPathStyle()
 
 void posix_dir::EnableNotification(notification_handler* handler)
 {
-    if (handler)
-    {
+    if (handler) {
         rio_dir::EnableNotification(handler);
         return;
     }
@@ -382,13 +370,11 @@ void posix_dir::ResetNotification()
 void posix_dir::Remove(const char16_t* name)
 {
     std::string path;
-    if (!JoinName(name, path) || path.empty())
-    {
+    if (!JoinName(name, path) || path.empty()) {
         SetError(MessageError(kDeleteFailed, kDeleteFailedText, "Remove", 906));
         return;
     }
-    if (unlink(path.c_str()) != 0)
-    {
+    if (unlink(path.c_str()) != 0) {
         SetError(MakeFileError(kDeleteFailed, kDeleteFailedText, path.c_str(), nullptr, At("Remove", 908)));
         return;
     }
@@ -399,13 +385,11 @@ void posix_dir::Rename(const char16_t* from, const char16_t* to)
 {
     std::string source;
     std::string target;
-    if (!JoinName(from, source) || !JoinName(to, target) || source.empty() || target.empty())
-    {
+    if (!JoinName(from, source) || !JoinName(to, target) || source.empty() || target.empty()) {
         SetError(MessageError(kRenameFailed, kRenameFailedText, "Rename", 921));
         return;
     }
-    if (rename(source.c_str(), target.c_str()) != 0)
-    {
+    if (rename(source.c_str(), target.c_str()) != 0) {
         SetError(MakeFileError(kRenameFailed, kRenameFailedText, source.c_str(), target.c_str(), At("Rename", 923)));
         return;
     }
@@ -415,13 +399,11 @@ void posix_dir::Rename(const char16_t* from, const char16_t* to)
 void posix_dir::CreateDir(const char16_t* name, const access_rights* rights)
 {
     std::string path;
-    if (!JoinName(name, path) || path.empty())
-    {
+    if (!JoinName(name, path) || path.empty()) {
         SetError(MessageError(kCreateFailed, kCreateFailedText, "CreateDir", 934));
         return;
     }
-    if (mkdir(path.c_str(), rights ? mode_t(rights->mode) : 0755) != 0)
-    {
+    if (mkdir(path.c_str(), rights ? mode_t(rights->mode) : 0755) != 0) {
         SetError(MakeFileError(kCreateFailed, kCreateFailedText, path.c_str(), nullptr, At("CreateDir", 944)));
         return;
     }
@@ -431,13 +413,11 @@ void posix_dir::CreateDir(const char16_t* name, const access_rights* rights)
 void posix_dir::RemoveDir(const char16_t* name)
 {
     std::string path;
-    if (!JoinName(name, path) || path.empty())
-    {
+    if (!JoinName(name, path) || path.empty()) {
         SetError(MessageError(kDeleteFailed, kDeleteFailedText, "RemoveDir", 955));
         return;
     }
-    if (rmdir(path.c_str()) != 0)
-    {
+    if (rmdir(path.c_str()) != 0) {
         SetError(MakeFileError(kDeleteFailed, kDeleteFailedText, path.c_str(), nullptr, At("RemoveDir", 957)));
         return;
     }
@@ -446,8 +426,7 @@ void posix_dir::RemoveDir(const char16_t* name)
 
 void posix_dir::SetAccessRights(const char16_t* name, const access_rights* rights)
 {
-    if (!rights)
-    {
+    if (!rights) {
         Common::ReportAssertion("Access", kPosixSpSource.path, 964);
         return;
     }
@@ -457,13 +436,11 @@ void posix_dir::SetAccessRights(const char16_t* name, const access_rights* right
 void posix_dir::SetUnixOwner(const char16_t* name, uint32_t user, uint32_t group)
 {
     std::string path;
-    if (!JoinName(name, path) || path.empty())
-    {
+    if (!JoinName(name, path) || path.empty()) {
         SetError(MessageError(kOpenFailed, kOpenFailedText, "SetUnixOwner", 1322));
         return;
     }
-    if (lchown(path.c_str(), user, group) != 0)
-    {
+    if (lchown(path.c_str(), user, group) != 0) {
         SetError(MakeFileError(kAccessDenied, kAccessDeniedText, path.c_str(), nullptr, At("SetUnixOwner", 1324)));
         return;
     }
@@ -473,24 +450,20 @@ void posix_dir::SetUnixOwner(const char16_t* name, uint32_t user, uint32_t group
 void posix_dir::SetUnixPermissions(const char16_t* name, uint32_t mode)
 {
     std::string path;
-    if (!JoinName(name, path) || path.empty())
-    {
+    if (!JoinName(name, path) || path.empty()) {
         SetError(MessageError(kOpenFailed, kOpenFailedText, "SetUnixPermissions", 1338));
         return;
     }
     struct stat64 status;
-    if (lstat64(path.c_str(), &status) != 0)
-    {
+    if (lstat64(path.c_str(), &status) != 0) {
         SetError(MakeFileError(kReadFailed, kReadFailedText, path.c_str(), nullptr, At("SetUnixPermissions", 1344)));
         return;
     }
-    if (S_ISLNK(status.st_mode))
-    {
+    if (S_ISLNK(status.st_mode)) {
         SetError(MessageError(kNotSupported, kNotSupportedText, "SetUnixPermissions", 1346));
         return;
     }
-    if (chmod(path.c_str(), mode) != 0)
-    {
+    if (chmod(path.c_str(), mode) != 0) {
         SetError(
             MakeFileError(kAccessDenied, kAccessDeniedText, path.c_str(), nullptr, At("SetUnixPermissions", 1348)));
         return;
@@ -498,30 +471,36 @@ void posix_dir::SetUnixPermissions(const char16_t* name, uint32_t mode)
     SetSuccess();
 }
 
-void posix_dir::CreateDeviceNode(const char16_t* name, uint32_t itemType, uint32_t mode, uint32_t major,
-                                 uint32_t minor)
+void posix_dir::CreateDeviceNode(const char16_t* name, uint32_t itemType, uint32_t mode, uint32_t major, uint32_t minor)
 {
     std::string path;
-    if (!JoinName(name, path) || path.empty())
-    {
+    if (!JoinName(name, path) || path.empty()) {
         SetError(MessageError(kCreateFailed, kCreateFailedText, "CreateDeviceNode", 1393));
         return;
     }
     mode_t type = 0;
-    switch (itemType)
-    {
-    case ITEM_REGULAR: type = S_IFREG; break;
-    case ITEM_CHAR_DEVICE: type = S_IFCHR; break;
-    case ITEM_BLOCK_DEVICE: type = S_IFBLK; break;
-    case ITEM_FIFO: type = S_IFIFO; break;
-    case ITEM_SOCKET: type = S_IFSOCK; break;
+    switch (itemType) {
+    case ITEM_REGULAR:
+        type = S_IFREG;
+        break;
+    case ITEM_CHAR_DEVICE:
+        type = S_IFCHR;
+        break;
+    case ITEM_BLOCK_DEVICE:
+        type = S_IFBLK;
+        break;
+    case ITEM_FIFO:
+        type = S_IFIFO;
+        break;
+    case ITEM_SOCKET:
+        type = S_IFSOCK;
+        break;
     default:
         SetError(MessageError(kCreateFailed, kCreateFailedText, "CreateDeviceNode", 1419));
         return;
     }
     const mode_t nodeMode = (mode_t(mode) & ~mode_t(S_IFMT)) | type;
-    if (mknod(path.c_str(), nodeMode, makedev(major, minor)) != 0)
-    {
+    if (mknod(path.c_str(), nodeMode, makedev(major, minor)) != 0) {
         SetError(MakeFileError(kCreateFailed, kCreateFailedText, path.c_str(), nullptr, At("CreateDeviceNode", 1424)));
         return;
     }
@@ -531,19 +510,16 @@ void posix_dir::CreateDeviceNode(const char16_t* name, uint32_t itemType, uint32
 void posix_dir::CreateHardLink(const char16_t* name, const char16_t* existing)
 {
     std::string path;
-    if (!JoinName(name, path) || path.empty())
-    {
+    if (!JoinName(name, path) || path.empty()) {
         SetError(MessageError(kCreateFailed, kCreateFailedText, "CreateHardLink", 1437));
         return;
     }
     std::string existingPath;
-    if (!JoinName(existing, existingPath) || existingPath.empty())
-    {
+    if (!JoinName(existing, existingPath) || existingPath.empty()) {
         SetError(MessageError(kCreateFailed, kCreateFailedText, "CreateHardLink", 1444));
         return;
     }
-    if (link(existingPath.c_str(), path.c_str()) != 0)
-    {
+    if (link(existingPath.c_str(), path.c_str()) != 0) {
         if (errno == ENOTSUP)
             SetError(MakeFilePathError(kNotSupported, kHardLinksNotSupportedText, path.c_str(), existingPath.c_str(),
                                        At("CreateHardLink", 1452)));
@@ -558,19 +534,16 @@ void posix_dir::CreateHardLink(const char16_t* name, const char16_t* existing)
 void posix_dir::CreateSymLink(const char16_t* name, const char16_t* target, uint32_t, uint32_t)
 {
     std::string path;
-    if (!JoinName(name, path) || path.empty() || !target)
-    {
+    if (!JoinName(name, path) || path.empty() || !target) {
         SetError(MessageError(kCreateFailed, kCreateFailedText, "CreateSymLink", 1472));
         return;
     }
     const std::string linkText = UnicodeToNativeName(target);
-    if (linkText.empty() && *target)
-    {
+    if (linkText.empty() && *target) {
         SetError(MessageError(kCreateFailed, kCreateFailedText, "CreateSymLink", 1472));
         return;
     }
-    if (symlink(linkText.c_str(), path.c_str()) != 0)
-    {
+    if (symlink(linkText.c_str(), path.c_str()) != 0) {
         if (errno == ENOTSUP)
             SetError(MakeFilePathError(kNotSupported, kSymLinksNotSupportedText, path.c_str(), linkText.c_str(),
                                        At("CreateSymLink", 1481)));

@@ -28,8 +28,8 @@
 #include <cstdint>
 #include <string>
 
-#include "core/include/file/dir.h"
 #include "core/file/unix/posix_file.h"
+#include "core/include/file/dir.h"
 
 class posix_dir : public rio_dir
 {
@@ -38,27 +38,27 @@ public:
     class iterator;
     class self_iterator;
 
-    struct stme_request  // "STME": times of a named item
+    struct stme_request // "STME": times of a named item
     {
         uint64_t code;
-        const char16_t* name;      // in
-        int64_t modificationTime;  // in, ms
+        const char16_t* name;     // in
+        int64_t modificationTime; // in, ms
         int64_t unused;
-        int64_t accessTime;  // in, ms
+        int64_t accessTime; // in, ms
     };
-    struct gsyp_request  // "GSYP": the device that holds the directory
+    struct gsyp_request // "GSYP": the device that holds the directory
     {
         uint64_t code;
         uint64_t unused1;
         uint64_t unused2;
-        const char16_t* path;  // out: GetPath() of the directory
-        uint32_t major;        // out
-        uint32_t minor;        // out
+        const char16_t* path; // out: GetPath() of the directory
+        uint32_t major;       // out
+        uint32_t minor;       // out
     };
-    struct gfst_request  // "GFST": file-system type name, upper case
+    struct gfst_request // "GFST": file-system type name, upper case
     {
         uint64_t code;
-        char16_t name[10];  // out, NUL-terminated
+        char16_t name[10]; // out, NUL-terminated
     };
 
     explicit posix_dir(std::string path);
@@ -192,9 +192,11 @@ protected:
     std::u16string m_nameText;
     std::u16string m_linkText;
     bool m_statusValid = false;
-    struct stat64 m_status {};
+    struct stat64 m_status
+    {
+    };
     std::string m_linkPath;
-    int32_t m_linkState = 0;  // 0 target not read, 1 read, -1 reading failed
+    int32_t m_linkState = 0; // 0 target not read, 1 read, -1 reading failed
     uint64_t m_allocatedSize = 0;
     bool m_allocatedSizeKnown = false;
 };
@@ -214,7 +216,7 @@ public:
     void AcquireAllocatedSize() override;
 
 private:
-    std::string m_directoryPath;  // with a trailing '/' when longer than one character
+    std::string m_directoryPath; // with a trailing '/' when longer than one character
     DIR* m_stream;
     struct dirent64* m_entry = nullptr;
 };

@@ -33,11 +33,16 @@ constexpr uint64_t kFileSystemCode = MakeControlCode("GFST");
 
 void posix_dir::IOCTL(void* request)
 {
-    switch (GetControlCode(request))
-    {
-    case kSetTimesCode: SetTimes(*static_cast<stme_request*>(request)); break;
-    case kDeviceCode: GetDevice(*static_cast<gsyp_request*>(request)); break;
-    case kFileSystemCode: GetFileSystemType(*static_cast<gfst_request*>(request)); break;
+    switch (GetControlCode(request)) {
+    case kSetTimesCode:
+        SetTimes(*static_cast<stme_request*>(request));
+        break;
+    case kDeviceCode:
+        GetDevice(*static_cast<gsyp_request*>(request));
+        break;
+    case kFileSystemCode:
+        GetFileSystemType(*static_cast<gfst_request*>(request));
+        break;
     default:
         // "BKUP", "RSTR" and unknown codes.
         rio_dir::IOCTL(request);
@@ -48,26 +53,22 @@ void posix_dir::IOCTL(void* request)
 void posix_dir::SetTimes(stme_request& request)
 {
     std::string path;
-    if (!JoinName(request.name, path))
-    {
+    if (!JoinName(request.name, path)) {
         SetError(MessageError(kOpenFailed, kOpenFailedText, "IOCTL", __LINE__));
         return;
     }
     struct stat64 status;
-    if (lstat64(path.c_str(), &status) != 0)
-    {
+    if (lstat64(path.c_str(), &status) != 0) {
         SetError(MakeFileError(kReadFailed, kReadFailedText, path.c_str(), nullptr, At("IOCTL", 1559)));
         return;
     }
-    if (S_ISLNK(status.st_mode))
-    {
+    if (S_ISLNK(status.st_mode)) {
         SetError(MessageError(kNotSupported, kNotSupportedText, "IOCTL", 1561));
         return;
     }
     const timeval times[2] = {FileTime::MillisecondsToTimeval(request.accessTime),
                               FileTime::MillisecondsToTimeval(request.modificationTime)};
-    if (utimes(path.c_str(), times) != 0)
-    {
+    if (utimes(path.c_str(), times) != 0) {
         SetError(MessageError(kWriteFailed, kWriteFailedText, "IOCTL", 1563));
         return;
     }
@@ -78,14 +79,12 @@ void posix_dir::GetDevice(gsyp_request& request)
 {
     std::string path = m_path;
     struct stat64 status;
-    for (;;)
-    {
+    for (;;) {
         if (stat64(path.c_str(), &status) == 0)
             break;
         const int error = errno;
         const size_t cut = path.size() > 2 ? path.rfind('/', path.size() - 3) : std::string::npos;
-        if ((error != ENOENT && error != ENOTDIR) || cut == std::string::npos)
-        {
+        if ((error != ENOENT && error != ENOTDIR) || cut == std::string::npos) {
             SetError(MessageError(kNotSupported, kNotSupportedText, "IOCTL", 1506));
             return;
         }
@@ -100,16 +99,14 @@ void posix_dir::GetDevice(gsyp_request& request)
 void posix_dir::GetFileSystemType(gfst_request& request)
 {
     struct statfs info;
-    if (statfs(m_path.c_str(), &info) != 0)
-    {
+    if (statfs(m_path.c_str(), &info) != 0) {
         SetError(MakeFileError(kNotSupported, kNotSupportedText, m_path.c_str(), nullptr, At("IOCTL", 1618)));
         return;
     }
     const char* name = GetFileSystemName(static_cast<uint32_t>(info.f_type));
     constexpr size_t kCapacity = sizeof(request.name) / sizeof(request.name[0]);
     size_t i = 0;
-    for (; name[i] && i + 1 < kCapacity; ++i)
-    {
+    for (; name[i] && i + 1 < kCapacity; ++i) {
         const char c = name[i];
         request.name[i] = static_cast<char16_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     }
@@ -128,13 +125,11 @@ void posix_dir::GetDriveSize(uint64_t* total, uint64_t* free, uint64_t* availabl
         available = &ignored[2];
     *total = *free = *available = 0;
     struct statfs info;
-    if (statfs(m_path.c_str(), &info) != 0)
-    {
+    if (statfs(m_path.c_str(), &info) != 0) {
         SetError(MakeFileError(kReadFailed, kReadFailedText, m_path.c_str(), nullptr, At("GetDriveSize", 1154)));
         return;
     }
-    if (info.f_bsize == 0)
-    {
+    if (info.f_bsize == 0) {
         SetError(MakeFilePathError(kReadFailed, kReadFailedText, m_path.c_str(), nullptr, At("GetDriveSize", 1161)));
         return;
     }
@@ -148,16 +143,20 @@ void posix_dir::GetDriveSize(uint64_t* total, uint64_t* free, uint64_t* availabl
 rio_dir* posix_dir::OpenSpecialDir(uint32_t number)
 {
     const char* path = nullptr;
-    switch (number)
-    {
-    case 143: path = "/var/lib"; break;
-    case 149: path = "/tmp"; break;
-    case 156: path = "/var/log"; break;
+    switch (number) {
+    case 143:
+        path = "/var/lib";
+        break;
+    case 149:
+        path = "/tmp";
+        break;
+    case 156:
+        path = "/var/log";
+        break;
     case 144:
     case 145:
         path = std::getenv("HOME");
-        if (!path || *path != '/')
-        {
+        if (!path || *path != '/') {
             SetError(MessageError(kOpenFailed, kOpenFailedText, "OpenSpecialDir", 883));
             return nullptr;
         }

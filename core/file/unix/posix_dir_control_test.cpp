@@ -31,10 +31,20 @@ TEST(FileSystemName, KnownAndUnknownNumbers)
         uint32_t type;
         const char* name;
     } cases[] = {
-        {0xEF53, "ext2"},       {0x137D, "ext2"},         {0x01021994, "tmpfs"},  {0x2F, "qnx4fs"},
-        {0x2478, "minix"},      {0x12FF7B6, "sysvfs"},    {0x958458F6, "hugetlbfs"}, {0xFF534D42, "cifs"},
-        {0x9123683E, "btrfs"},  {0x58465342, "xfs"},      {0, ""},                {0xEF54, ""},
-        {0xFFFFFFFF, ""},       {0x6969, "nfs"},
+        {0xEF53, "ext2"},
+        {0x137D, "ext2"},
+        {0x01021994, "tmpfs"},
+        {0x2F, "qnx4fs"},
+        {0x2478, "minix"},
+        {0x12FF7B6, "sysvfs"},
+        {0x958458F6, "hugetlbfs"},
+        {0xFF534D42, "cifs"},
+        {0x9123683E, "btrfs"},
+        {0x58465342, "xfs"},
+        {0, ""},
+        {0xEF54, ""},
+        {0xFFFFFFFF, ""},
+        {0x6969, "nfs"},
     };
     for (const Case& c : cases)
         EXPECT_STREQ(GetFileSystemName(c.type), c.name) << std::hex << c.type;
@@ -73,8 +83,7 @@ std::optional<std::string> StatFileSystemType(const std::string& path)
 TEST(PosixDirControl, FileSystemTypeOfTmpfsAndOfTheWorkTree)
 {
     struct statfs info;
-    if (statfs("/dev/shm", &info) == 0 && info.f_type == 0x01021994)
-    {
+    if (statfs("/dev/shm", &info) == 0 && info.f_type == 0x01021994) {
         EXPECT_EQ(FileSystemTypeOf("/dev/shm"), u"TMPFS");
     }
 
@@ -89,8 +98,7 @@ TEST(PosixDirControl, FileSystemTypeOfTmpfsAndOfTheWorkTree)
         const char* hex;
         const char16_t* name;
     } known[] = {
-        {"ef53", u"EXT2"}, {"1021994", u"TMPFS"}, {"9123683e", u"BTRFS"},
-        {"58465342", u"XFS"}, {"6969", u"NFS"},
+        {"ef53", u"EXT2"}, {"1021994", u"TMPFS"}, {"9123683e", u"BTRFS"}, {"58465342", u"XFS"}, {"6969", u"NFS"},
     };
     const char16_t* expected = u"";
     for (const auto& k : known)
@@ -154,8 +162,7 @@ TEST_F(PosixDirControlScratch, UnknownCodesReplaceTheSlot)
 {
     m_dir->Remove(u"missing");
     ASSERT_TRUE(m_dir->IsFailed());
-    for (uint64_t code : {MakeControlCode("BKUP"), MakeControlCode("RSTR"), MakeControlCode("ZZZZ")})
-    {
+    for (uint64_t code : {MakeControlCode("BKUP"), MakeControlCode("RSTR"), MakeControlCode("ZZZZ")}) {
         struct
         {
             uint64_t code;
@@ -212,16 +219,14 @@ TEST_F(PosixDirSpecial, NumbersAndHome)
         uint32_t number;
         const char* path;
     } cases[] = {{143, "/var/lib"}, {149, "/tmp"}, {156, "/var/log"}};
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         std::unique_ptr<rio_dir> special(dir.OpenSpecialDir(c.number));
         ASSERT_NE(special, nullptr) << c.number;
         EXPECT_EQ(static_cast<posix_dir&>(*special).GetNativePath(), c.path);
     }
 
     setenv("HOME", "/home/someone", 1);
-    for (uint32_t number : {144u, 145u})
-    {
+    for (uint32_t number : {144u, 145u}) {
         std::unique_ptr<rio_dir> home(dir.OpenSpecialDir(number));
         ASSERT_NE(home, nullptr);
         EXPECT_EQ(static_cast<posix_dir&>(*home).GetNativePath(), "/home/someone");

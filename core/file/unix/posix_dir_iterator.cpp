@@ -26,16 +26,23 @@ using PosixSp::MessageError;
 
 uint32_t TypeOfMode(mode_t mode)
 {
-    switch (mode & S_IFMT)
-    {
-    case S_IFDIR: return ITEM_DIRECTORY;
-    case S_IFREG: return ITEM_REGULAR;
-    case S_IFIFO: return ITEM_FIFO;
-    case S_IFCHR: return ITEM_CHAR_DEVICE;
-    case S_IFBLK: return ITEM_BLOCK_DEVICE;
-    case S_IFLNK: return ITEM_SYMLINK;
-    case S_IFSOCK: return ITEM_SOCKET;
-    default: return ITEM_REGULAR;
+    switch (mode & S_IFMT) {
+    case S_IFDIR:
+        return ITEM_DIRECTORY;
+    case S_IFREG:
+        return ITEM_REGULAR;
+    case S_IFIFO:
+        return ITEM_FIFO;
+    case S_IFCHR:
+        return ITEM_CHAR_DEVICE;
+    case S_IFBLK:
+        return ITEM_BLOCK_DEVICE;
+    case S_IFLNK:
+        return ITEM_SYMLINK;
+    case S_IFSOCK:
+        return ITEM_SOCKET;
+    default:
+        return ITEM_REGULAR;
     }
 }
 
@@ -50,8 +57,7 @@ int64_t Milliseconds(const timespec& time)
 
 void posix_dir::stat_iterator::DoStat(const std::string& path)
 {
-    if (lstat64(path.c_str(), &m_status) != 0)
-    {
+    if (lstat64(path.c_str(), &m_status) != 0) {
         m_statusValid = false;
         SetError(MakeFileError(kReadFailed, kReadFailedText, path.c_str(), nullptr, At("DoStat", 1683)));
         return;
@@ -59,8 +65,7 @@ void posix_dir::stat_iterator::DoStat(const std::string& path)
     SetSuccess();
     m_statusValid = true;
     // The target of a link is read at most once per entry.
-    if (S_ISLNK(m_status.st_mode) && m_linkPath != path)
-    {
+    if (S_ISLNK(m_status.st_mode) && m_linkPath != path) {
         m_linkPath = path;
         m_linkState = 0;
         m_linkText.clear();
@@ -89,8 +94,7 @@ void posix_dir::stat_iterator::AcquireAllocatedSize()
     if (IsFailed() || m_allocatedSizeKnown)
         return;
     StatFile();
-    if (IsClear() && m_statusValid)
-    {
+    if (IsClear() && m_statusValid) {
         m_allocatedSize = static_cast<uint64_t>(m_status.st_blocks) * 512;
         m_allocatedSizeKnown = true;
     }
@@ -208,8 +212,7 @@ const char16_t* posix_dir::stat_iterator::GetLinkTarget()
         return nullptr;
     char buffer[4096];
     const ssize_t length = readlink(m_linkPath.c_str(), buffer, sizeof buffer - 1);
-    if (length <= 0)
-    {
+    if (length <= 0) {
         m_linkState = -1;
         return nullptr;
     }
@@ -238,12 +241,10 @@ void posix_dir::iterator::Next()
     if (IsFailed())
         return;
     ResetEntry();
-    for (;;)
-    {
+    for (;;) {
         errno = 0;
         m_entry = readdir64(m_stream);
-        if (!m_entry)
-        {
+        if (!m_entry) {
             SetError(MakeFileError(kEndOfFile, kEndOfFileText, m_directoryPath.c_str(), nullptr, At("Next", 1987)));
             return;
         }
@@ -262,8 +263,7 @@ void posix_dir::iterator::StatFile()
 {
     if (IsFailed())
         return;
-    if (!m_entry)
-    {
+    if (!m_entry) {
         SetError(MessageError(kReadFailed, kReadFailedText, "StatFile", 1925));
         return;
     }
@@ -274,8 +274,7 @@ void posix_dir::iterator::AcquireAllocatedSize()
 {
     if (IsFailed())
         return;
-    if (!m_entry)
-    {
+    if (!m_entry) {
         SetError(MessageError(kReadFailed, kReadFailedText, "AcquireAllocatedSize", 1937));
         return;
     }
@@ -286,18 +285,24 @@ uint32_t posix_dir::iterator::GetType()
 {
     if (IsFailed())
         return ITEM_REGULAR;
-    if (!m_statusValid && m_entry)
-    {
-        switch (m_entry->d_type)
-        {
-        case DT_FIFO: return ITEM_FIFO;
-        case DT_CHR: return ITEM_CHAR_DEVICE;
-        case DT_DIR: return ITEM_DIRECTORY;
-        case DT_BLK: return ITEM_BLOCK_DEVICE;
-        case DT_REG: return ITEM_REGULAR;
-        case DT_LNK: return ITEM_SYMLINK;
-        case DT_SOCK: return ITEM_SOCKET;
-        default: break;
+    if (!m_statusValid && m_entry) {
+        switch (m_entry->d_type) {
+        case DT_FIFO:
+            return ITEM_FIFO;
+        case DT_CHR:
+            return ITEM_CHAR_DEVICE;
+        case DT_DIR:
+            return ITEM_DIRECTORY;
+        case DT_BLK:
+            return ITEM_BLOCK_DEVICE;
+        case DT_REG:
+            return ITEM_REGULAR;
+        case DT_LNK:
+            return ITEM_SYMLINK;
+        case DT_SOCK:
+            return ITEM_SOCKET;
+        default:
+            break;
         }
     }
     return stat_iterator::GetType();

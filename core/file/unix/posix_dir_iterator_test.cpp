@@ -84,7 +84,9 @@ using PosixDirIterator = ScratchTest;
 
 TEST_F(PosixDirIterator, ListingMatchesReaddirAndKeepsUndecodableBytes)
 {
-    WriteFile(Path("a\xff" "b"), "odd bytes");
+    WriteFile(Path("a\xff"
+                   "b"),
+              "odd bytes");
     WriteFile(Path(".x"), "");
     WriteFile(Path("..x"), "");
     WriteFile(Path("caf\xc3\xa9"), "");
@@ -94,8 +96,7 @@ TEST_F(PosixDirIterator, ListingMatchesReaddirAndKeepsUndecodableBytes)
     ASSERT_NE(entries, nullptr);
     std::set<std::string> listed;
     std::map<std::u16string, bool> hidden;
-    for (; entries->IsClear(); entries->Next())
-    {
+    for (; entries->IsClear(); entries->Next()) {
         auto& item = dynamic_cast<posix_dir::stat_iterator&>(*entries);
         const std::u16string name = item.GetName();
         listed.insert(UnicodeToNativeName(name.c_str()));
@@ -105,14 +106,17 @@ TEST_F(PosixDirIterator, ListingMatchesReaddirAndKeepsUndecodableBytes)
     ExpectError(entries->TakeError(), FileErrors::kEndOfFile, u"The end of the file has been reached.", m_root + "/");
     EXPECT_EQ(listed, ReaddirNames(m_root));
     EXPECT_EQ(listed.size(), 5u);
-    EXPECT_TRUE(hidden.count(u"a\uF8FF" "b"));
+    EXPECT_TRUE(hidden.count(u"a\uF8FF"
+                             "b"));
     EXPECT_TRUE(hidden.count(u"caf\u00e9"));
     EXPECT_TRUE(hidden[u".x"]);
     EXPECT_TRUE(hidden[u"..x"]);
     EXPECT_FALSE(hidden[u"sub"]);
 
     // The listed name opens the same file.
-    std::unique_ptr<ri_file> file(m_dir->OpenRead(u"a\uF8FF" "b", false));
+    std::unique_ptr<ri_file> file(m_dir->OpenRead(u"a\uF8FF"
+                                                  "b",
+                                                  false));
     ASSERT_NE(file, nullptr);
     std::string bytes(9, '\0');
     file->Read(bytes.data(), 9);
@@ -121,15 +125,21 @@ TEST_F(PosixDirIterator, ListingMatchesReaddirAndKeepsUndecodableBytes)
 
 TEST_F(PosixDirIterator, EntriesAndIdentifiersNameWhatWasRead)
 {
-    WriteFile(Path("a\xff" "b"), "via entry");
+    WriteFile(Path("a\xff"
+                   "b"),
+              "via entry");
     std::unique_ptr<i_dir::iterator> entries(m_dir->GetIterator());
     ASSERT_NE(entries, nullptr);
     ASSERT_TRUE(entries->IsClear());
     std::unique_ptr<file_identifier> id(entries->GetIdentifier());
     ASSERT_NE(id, nullptr);
     const auto& own = dynamic_cast<const the_identifier&>(*id);
-    EXPECT_EQ(std::u16string(own.GetName()), u"a\uF8FF" "b");
-    EXPECT_EQ(std::string(own.GetNativeName()), "a\xff" "b");
+    EXPECT_EQ(std::u16string(own.GetName()),
+              u"a\uF8FF"
+              "b");
+    EXPECT_EQ(std::string(own.GetNativeName()),
+              "a\xff"
+              "b");
 
     std::unique_ptr<ri_file> byEntry(m_dir->OpenRead(entries.get(), false));
     ASSERT_NE(byEntry, nullptr);
@@ -138,7 +148,9 @@ TEST_F(PosixDirIterator, EntriesAndIdentifiersNameWhatWasRead)
     EXPECT_EQ(byId->GetSize(), 9u);
     std::unique_ptr<i_dir::iterator> item(m_dir->GetIterator(id.get()));
     ASSERT_NE(item, nullptr);
-    EXPECT_EQ(std::u16string(item->GetName()), u"a\uF8FF" "b");
+    EXPECT_EQ(std::u16string(item->GetName()),
+              u"a\uF8FF"
+              "b");
     EXPECT_EQ(item->GetSize(), 9u);
 
     // An iterator past its end, or a foreign/empty identifier, names nothing.
@@ -149,7 +161,9 @@ TEST_F(PosixDirIterator, EntriesAndIdentifiersNameWhatWasRead)
     EXPECT_EQ(entries->GetIdentifier(), nullptr);
     EXPECT_EQ(m_dir->OpenDir(static_cast<const file_identifier*>(nullptr)), nullptr);
     EXPECT_EQ(m_dir->TakeError().GetCode(), FileErrors::kOpenFailed);
-    the_identifier nameOnly(u"a\uF8FF" "b", nullptr, 0);
+    the_identifier nameOnly(u"a\uF8FF"
+                            "b",
+                            nullptr, 0);
     EXPECT_EQ(m_dir->OpenRead(&nameOnly, false), nullptr);
     EXPECT_EQ(m_dir->TakeError().GetCode(), FileErrors::kOpenFailed);
     EXPECT_EQ(m_dir->GetIterator(static_cast<const file_identifier*>(nullptr)), nullptr);
@@ -234,8 +248,7 @@ TEST_F(PosixDirIterator, SpecialItemsAgreeWithLstat)
     ASSERT_TRUE(m_dir->IsClear());
     bool haveDevice = true;
     m_dir->CreateDeviceNode(u"null", ITEM_CHAR_DEVICE, 0600, 1, 3);
-    if (m_dir->IsFailed())
-    {
+    if (m_dir->IsFailed()) {
         const Common::Error error = m_dir->TakeError();
         haveDevice = false;
         EXPECT_TRUE(PosixCause(error) == EPERM || PosixCause(error) == EACCES) << PosixCause(error);
@@ -243,8 +256,7 @@ TEST_F(PosixDirIterator, SpecialItemsAgreeWithLstat)
 
     std::map<std::string, uint32_t> expectedTypes = {
         {"file", ITEM_REGULAR}, {"fifo", ITEM_FIFO}, {"link", ITEM_SYMLINK}, {"hard", ITEM_REGULAR}};
-    if (haveDevice)
-    {
+    if (haveDevice) {
         expectedTypes["null"] = ITEM_CHAR_DEVICE;
         struct stat status;
         ASSERT_EQ(lstat(Path("null").c_str(), &status), 0);
@@ -256,8 +268,7 @@ TEST_F(PosixDirIterator, SpecialItemsAgreeWithLstat)
     std::map<std::string, uint32_t> seen;
     std::unique_ptr<i_dir::iterator> entries(m_dir->GetIterator());
     ASSERT_NE(entries, nullptr);
-    for (; entries->IsClear(); entries->Next())
-    {
+    for (; entries->IsClear(); entries->Next()) {
         const std::string name = UnicodeToNativeName(entries->GetName());
         seen[name] = entries->GetType();
         ExpectMatchesLstat(*entries, Path(name));
@@ -265,16 +276,14 @@ TEST_F(PosixDirIterator, SpecialItemsAgreeWithLstat)
     EXPECT_EQ(entries->TakeError().GetCode(), FileErrors::kEndOfFile);
     EXPECT_EQ(seen, expectedTypes);
 
-    for (const auto& [name, type] : expectedTypes)
-    {
+    for (const auto& [name, type] : expectedTypes) {
         const std::u16string text(name.begin(), name.end());
         std::unique_ptr<i_dir::iterator> item(m_dir->GetIterator(text.c_str()));
         ASSERT_NE(item, nullptr) << name;
         EXPECT_EQ(item->GetType(), type) << name;
         ExpectMatchesLstat(*item, Path(name));
     }
-    if (haveDevice)
-    {
+    if (haveDevice) {
         std::unique_ptr<i_dir::iterator> item(m_dir->GetIterator(u"null"));
         EXPECT_EQ(item->GetDeviceMajor(), 1u);
         EXPECT_EQ(item->GetDeviceMinor(), 3u);
@@ -305,8 +314,7 @@ TEST_F(PosixDirIterator, LinkTargetIsReadOnceAndOnlyForLinks)
     // The readdir iterator stats on every query but still reads the target once.
     std::unique_ptr<i_dir::iterator> entries(m_dir->GetIterator());
     ASSERT_NE(entries, nullptr);
-    for (; entries->IsClear(); entries->Next())
-    {
+    for (; entries->IsClear(); entries->Next()) {
         if (std::u16string(entries->GetName()) != u"link")
             continue;
         ASSERT_NE(entries->GetLinkTarget(), nullptr);

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <thread>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/common/file_errors.h"
@@ -82,8 +82,8 @@ TEST_F(PosixDirCurrent, MissingNameReportsTheFullPathAndEnoent)
             std::unique_ptr<ri_file> file(current->OpenRead(u"missing.txt", false));
             const Common::Error error = current->TakeError();
             const char* path = error.GetTextParameter("path");
-            const bool ok = !file && error.GetCode() == FileErrors::kNotFound && error.GetText() == kNotFound &&
-                            path && std::string(path) == m_root + "/missing.txt" && PosixCause(error) == ENOENT;
+            const bool ok = !file && error.GetCode() == FileErrors::kNotFound && error.GetText() == kNotFound && path &&
+                std::string(path) == m_root + "/missing.txt" && PosixCause(error) == ENOENT;
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
@@ -101,7 +101,7 @@ TEST_F(PosixDirCurrent, LaterChangeOfTheWorkingDirectoryIsNotSeen)
                 std::exit(2);
             std::unique_ptr<posix_dir> second(OpenCurrentDir());
             const bool ok = first.get() != second.get() && second->GetNativePath() == m_root &&
-                            std::u16string(second->GetPath()).size() == m_root.size() + 1;
+                std::u16string(second->GetPath()).size() == m_root.size() + 1;
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
@@ -152,8 +152,7 @@ TEST_F(PosixDirNaming, NamesJoinComponentByComponent)
         {u"../../top", "at the top"},
         {u"..//..//top", "at the top"},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         std::unique_ptr<ri_file> file(inner.OpenRead(c.name, true));
         ASSERT_NE(file, nullptr) << std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name));
         EXPECT_EQ(ReadAll(*file), c.content);
@@ -259,11 +258,10 @@ TEST(PosixDirQueries, IsSameDirComparesPathsByComponent)
         const char* right;
         uint32_t expected;
     } cases[] = {
-        {"/a", "/a", 0},   {"/a", "/a/b", 1}, {"/a", "/ab", 2},  {"/a/b", "/a", 2},
-        {"/", "/a", 1},    {"/a", "/b", 2},   {"", "/a", 1},     {"/a/", "/a/b", 1},
+        {"/a", "/a", 0}, {"/a", "/a/b", 1}, {"/a", "/ab", 2}, {"/a/b", "/a", 2},
+        {"/", "/a", 1},  {"/a", "/b", 2},   {"", "/a", 1},    {"/a/", "/a/b", 1},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         posix_dir left(c.left);
         posix_dir right(c.right);
         EXPECT_EQ(left.IsSameDir(&right), c.expected) << c.left << " vs " << c.right;
@@ -422,14 +420,14 @@ TEST_F(PosixDirChange, UnconvertibleNamesTouchNothing)
         {"SetUnixPermissions", [&] { victim.SetUnixPermissions(bad, 0777); }, FileErrors::kOpenFailed, kOpenFailed},
         {"SetAccessRights", [&] { victim.SetAccessRights(bad, &rights); }, FileErrors::kOpenFailed, kOpenFailed},
         {"SetUnixOwner", [&] { victim.SetUnixOwner(bad, 1, 1); }, FileErrors::kOpenFailed, kOpenFailed},
-        {"CreateDeviceNode", [&] { victim.CreateDeviceNode(bad, ITEM_FIFO, 0600, 0, 0); },
-         FileErrors::kCreateFailed, kCreateFailed},
+        {"CreateDeviceNode", [&] { victim.CreateDeviceNode(bad, ITEM_FIFO, 0600, 0, 0); }, FileErrors::kCreateFailed,
+         kCreateFailed},
         {"CreateHardLink name", [&] { victim.CreateHardLink(bad, u"../keep"); }, FileErrors::kCreateFailed,
          kCreateFailed},
         {"CreateHardLink existing", [&] { victim.CreateHardLink(u"../hard", bad); }, FileErrors::kCreateFailed,
          kCreateFailed},
-        {"CreateSymLink name", [&] { victim.CreateSymLink(bad, u"t", ITEM_SYMLINK, 0); },
-         FileErrors::kCreateFailed, kCreateFailed},
+        {"CreateSymLink name", [&] { victim.CreateSymLink(bad, u"t", ITEM_SYMLINK, 0); }, FileErrors::kCreateFailed,
+         kCreateFailed},
         {"CreateSymLink target", [&] { victim.CreateSymLink(u"../link", bad, ITEM_SYMLINK, 0); },
          FileErrors::kCreateFailed, kCreateFailed},
         {"Create", [&] { delete victim.Create(bad, false, nullptr); }, FileErrors::kCreateFailed, kCreateFailed},
@@ -447,8 +445,7 @@ TEST_F(PosixDirChange, UnconvertibleNamesTouchNothing)
     };
     struct stat before;
     ASSERT_EQ(stat(victimPath.c_str(), &before), 0);
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         c.run();
         const Common::Error error = victim.TakeError();
         EXPECT_EQ(error.GetCode(), c.code) << c.what;

@@ -31,7 +31,7 @@ struct Transferred
 {
     uint64_t count = 0;
     bool failed = false;
-    int error = 0;  // errno of the failed call
+    int error = 0; // errno of the failed call
 };
 
 // Moves `size` bytes from or to `cursor` with `transfer(cursor, length)`, a
@@ -54,7 +54,7 @@ Transferred TransferAll(Pointer cursor, uint64_t size, Transfer transfer)
         const uint64_t Size = remaining;
         if (static_cast<uint64_t>(rr) > Size) {
             Common::ReportAssertion("rr <= Size", kPosixSpSource.path, __LINE__);
-            result.count = size;  // never report more than the buffer holds
+            result.count = size; // never report more than the buffer holds
             break;
         }
         result.count += static_cast<uint64_t>(rr);
@@ -72,8 +72,7 @@ Common::Error WriteFailure(uint32_t line)
 
 Common::Error NotSupportedFailure(uint32_t line)
 {
-    return MakeFileError(FileErrors::kNotSupported, FileErrors::kNotSupportedText, nullptr, nullptr,
-                         At("IOCTL", line));
+    return MakeFileError(FileErrors::kNotSupported, FileErrors::kNotSupportedText, nullptr, nullptr, At("IOCTL", line));
 }
 
 } // namespace
@@ -94,8 +93,7 @@ Common::Error DoLockFileHandle(bool lock, int descriptor, bool exclusive, bool w
     return Common::Success;
 }
 
-posix_file::posix_file(int descriptor, bool rangeLocks) noexcept
-    : m_descriptor(descriptor), m_rangeLocks(rangeLocks)
+posix_file::posix_file(int descriptor, bool rangeLocks) noexcept : m_descriptor(descriptor), m_rangeLocks(rangeLocks)
 {
 }
 
@@ -115,8 +113,8 @@ void posix_file::Read(void* buffer, uint64_t size, uint64_t* bytesRead)
         static_cast<unsigned char*>(buffer), size,
         [this](unsigned char* cursor, uint64_t length) { return ::read(m_descriptor, cursor, length); });
     if (moved.failed)
-        SetError(MakeFileError(FileErrors::kReadFailed, FileErrors::kReadFailedText, nullptr, nullptr,
-                               At("Read", 330)));
+        SetError(
+            MakeFileError(FileErrors::kReadFailed, FileErrors::kReadFailedText, nullptr, nullptr, At("Read", 330)));
     if (bytesRead)
         *bytesRead = moved.count;
 }
@@ -132,8 +130,8 @@ void posix_file::Write(const void* data, uint64_t size, uint64_t* bytesWritten)
         [this](const unsigned char* cursor, uint64_t length) { return ::write(m_descriptor, cursor, length); });
     // A full disk or a file too large ends short; write-all reports it.
     if (moved.failed && moved.error != EFBIG && moved.error != ENOSPC)
-        SetError(MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr,
-                               At("Write", 361)));
+        SetError(
+            MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr, At("Write", 361)));
     if (bytesWritten)
         *bytesWritten = moved.count;
 }
@@ -143,8 +141,8 @@ void posix_file::Flush()
     if (IsFailed())
         return;
     if (::fsync(m_descriptor) != 0)
-        SetError(MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr,
-                               At("Flush", 380)));
+        SetError(
+            MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr, At("Flush", 380)));
 }
 
 void posix_file::Truncate(uint64_t length)
@@ -156,8 +154,8 @@ void posix_file::Truncate(uint64_t length)
     } else if (::ftruncate(m_descriptor, static_cast<off_t>(length)) == 0) {
         return;
     }
-    SetError(MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr,
-                           At("Truncate", 429)));
+    SetError(
+        MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr, At("Truncate", 429)));
 }
 
 namespace {
@@ -167,8 +165,8 @@ uint64_t Position(posix_file& file, int64_t offset, int whence)
 {
     const off_t result = ::lseek(file.GetDescriptor(), static_cast<off_t>(offset), whence);
     if (result < 0) {
-        file.SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
-                                    At("Seek", 388)));
+        file.SetError(
+            MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr, At("Seek", 388)));
         return 0;
     }
     file.SetSuccess();
@@ -181,8 +179,8 @@ uint64_t posix_file::Seek(uint64_t position)
 {
     if (position > static_cast<uint64_t>(INT64_MAX)) {
         errno = EINVAL;
-        SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
-                               At("Seek", 388)));
+        SetError(
+            MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr, At("Seek", 388)));
         return 0;
     }
     return Position(*this, static_cast<int64_t>(position), SEEK_SET);
@@ -201,14 +199,14 @@ uint64_t posix_file::SeekEnd(int64_t delta)
         return static_cast<uint64_t>(result);
     }
     if (errno != EBADF) {
-        SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
-                               At("Seek", 388)));
+        SetError(
+            MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr, At("Seek", 388)));
         return 0;
     }
     struct stat status;
     if (::fstat(m_descriptor, &status) != 0) {
-        SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
-                               At("SeekEnd", 420)));
+        SetError(
+            MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr, At("SeekEnd", 420)));
         return 0;
     }
     SetSuccess();
@@ -277,8 +275,8 @@ void posix_file::IOCTL(void* request)
         fields->flag = 0;
     } else if (code == MakeControlCode("UIOC")) {
         auto* fields = static_cast<uioc_request*>(request);
-        const int result =
-            ::ioctl(m_descriptor, static_cast<unsigned long>(static_cast<uint32_t>(fields->request)), fields->argument);
+        const int result = ::ioctl(m_descriptor, static_cast<unsigned long>(static_cast<uint32_t>(fields->request)),
+                                   fields->argument);
         fields->result = result;
         if (result != 0)
             fields->error = errno;

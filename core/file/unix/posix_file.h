@@ -23,42 +23,42 @@ class posix_file : public posix_base_file
 {
 public:
     // Control requests understood by IOCTL (each begins with its code).
-    struct gsec_request  // "GSEC": physical 512-byte sector of the position
+    struct gsec_request // "GSEC": physical 512-byte sector of the position
     {
         uint64_t code;
-        uint64_t sector;       // out; all ones when the block is not allocated
-        uint64_t sectorsLeft;  // out: sectors left in the block
-        uint8_t flag;          // out: 0
+        uint64_t sector;      // out; all ones when the block is not allocated
+        uint64_t sectorsLeft; // out: sectors left in the block
+        uint8_t flag;         // out: 0
     };
-    struct uioc_request  // "UIOC": raw ioctl(2) on the descriptor
+    struct uioc_request // "UIOC": raw ioctl(2) on the descriptor
     {
         uint64_t code;
-        int32_t request;  // in
-        void* argument;   // in
-        int32_t result;   // out
-        int32_t error;    // out: errno when result is not 0
+        int32_t request; // in
+        void* argument;  // in
+        int32_t result;  // out
+        int32_t error;   // out: errno when result is not 0
     };
-    struct sami_request  // "SAMI": switch to append mode
+    struct sami_request // "SAMI": switch to append mode
     {
         uint64_t code;
     };
-    struct ufl_request  // "GUFL" (out) / "SUFL" (in): inode flags
+    struct ufl_request // "GUFL" (out) / "SUFL" (in): inode flags
     {
         uint64_t code;
-        uint64_t flags;  // the system transfers the low 32 bits
+        uint64_t flags; // the system transfers the low 32 bits
     };
-    struct sftm_request  // "SFTM": times of the open file
+    struct sftm_request // "SFTM": times of the open file
     {
         uint64_t code;
-        int64_t modificationTime;  // in, ms
+        int64_t modificationTime; // in, ms
         int64_t unused;
-        int64_t accessTime;  // in, ms
+        int64_t accessTime; // in, ms
     };
-    struct sdat_request  // "SDAT": deallocate a range, size unchanged
+    struct sdat_request // "SDAT": deallocate a range, size unchanged
     {
         uint64_t code;
-        uint64_t offset;  // in
-        uint64_t length;  // in
+        uint64_t offset; // in
+        uint64_t length; // in
     };
 
     // Takes ownership of `descriptor`.

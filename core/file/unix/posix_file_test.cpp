@@ -64,7 +64,7 @@ protected:
         return file;
     }
 
-    file_object m_owner;  // stands for the directory whose slot receives open failures
+    file_object m_owner; // stands for the directory whose slot receives open failures
     std::string m_dir;
 };
 
@@ -103,8 +103,7 @@ public:
             if (write(toParent[1], &locked, 1) != 1)
                 _exit(2);
             char ignored;
-            while (read(toChild[0], &ignored, 1) > 0) {
-            }  // the parent closing its end ends the wait
+            while (read(toChild[0], &ignored, 1) > 0) {} // the parent closing its end ends the wait
             _exit(0);
         }
         close(toParent[1]);
@@ -158,7 +157,7 @@ TEST_F(PosixFile, OpenSizeReadAllIsTheWholeFile)
     for (size_t i = 0; i < content.size(); ++i)
         content[i] = static_cast<char>(i * 7);
     const std::string path = MakeFile("whole", content);
-    auto file = Open(path, O_RDONLY, false);  // whole-file shared lock
+    auto file = Open(path, O_RDONLY, false); // whole-file shared lock
     ASSERT_TRUE(file);
     const uint64_t size = file->GetSize();
     ASSERT_EQ(size, content.size());
@@ -176,7 +175,7 @@ TEST_F(PosixFile, FailedReadAndWriteKeepTheFirstFailure)
     ASSERT_TRUE(writer);
     char buffer[4];
     uint64_t count = 99;
-    writer->Read(buffer, 3, &count);  // EBADF
+    writer->Read(buffer, 3, &count); // EBADF
     EXPECT_EQ(count, 0u);
     const Common::Error readError = writer->GetError();
     EXPECT_EQ(readError.GetCode(), 0x40001u);
@@ -218,11 +217,11 @@ TEST_F(PosixFile, PositioningReplacesTheSlot)
     EXPECT_EQ(file->SeekEnd(-10), 90u);
     EXPECT_EQ(file->Move(-30), 60u);
     EXPECT_EQ(file->GetSize(), 100u);
-    EXPECT_EQ(file->Move(0), 60u);  // GetSize kept the position
+    EXPECT_EQ(file->Move(0), 60u); // GetSize kept the position
     file->Rewind();
     EXPECT_EQ(file->Move(0), 0u);
 
-    EXPECT_EQ(file->Move(-1), 0u);  // before the start
+    EXPECT_EQ(file->Move(-1), 0u); // before the start
     const Common::Error error = file->GetError();
     EXPECT_EQ(error.GetCode(), 0x40005u);
     EXPECT_EQ(error.GetText(), u"Error occurred while searching in the file.");
@@ -329,7 +328,7 @@ TEST_F(PosixFile, OpenWithoutRangeLocksFailsOnAnotherProcesssLock)
         EXPECT_EQ(posix.GetCode(), Common::kPosixErrorCode);
         const uint64_t code = posix.GetIntegerParameter("code");
         EXPECT_TRUE(code == EAGAIN || code == EACCES) << code;
-        EXPECT_EQ(Contents(path), "precious");  // the truncation never happened
+        EXPECT_EQ(Contents(path), "precious"); // the truncation never happened
     }
 }
 
@@ -349,7 +348,7 @@ TEST_F(PosixFile, RangeLocksActOnlyWhenAsked)
     LockHolder holder(path, F_WRLCK);
     ASSERT_TRUE(holder.IsLocked());
 
-    auto ranged = Open(path, O_RDWR, true);  // no lock at open
+    auto ranged = Open(path, O_RDWR, true); // no lock at open
     ASSERT_TRUE(ranged);
     ranged->LockExclusive(0, 10, false);
     Common::Error error = ranged->TakeError();
@@ -371,7 +370,7 @@ TEST_F(PosixFile, RangeLockOperationsOfAWholeFileLockDoNothing)
 
     auto ranged = Open(path, O_RDWR, true);
     ASSERT_TRUE(ranged);
-    ranged->LockExclusive(0, 1, true);  // same process: no conflict
+    ranged->LockExclusive(0, 1, true); // same process: no conflict
     ranged->Unlock(0, 1);
     EXPECT_TRUE(ranged->IsClear());
 }
@@ -428,7 +427,7 @@ int WriteBeyondTheLimit(const std::string& path)
         return 11;
     const std::string data(10000, 'd');
     uint64_t count = 0;
-    file->Write(data.data(), data.size(), &count);  // short, slot clear
+    file->Write(data.data(), data.size(), &count); // short, slot clear
     if (count != 4096 || !file->IsClear())
         return 12;
     file->Seek(0);
@@ -537,7 +536,7 @@ TEST_F(PosixFile, RawControlReportsWithoutFailingTheSlot)
     posix_file::uioc_request request{MakeControlCode("UIOC"), FIONREAD, &pending, -7, -7};
     file->IOCTL(&request);
     EXPECT_EQ(request.result, 0);
-    EXPECT_EQ(request.error, -7);  // untouched on success
+    EXPECT_EQ(request.error, -7); // untouched on success
     EXPECT_EQ(pending, 5);
 
     posix_file::uioc_request bad{MakeControlCode("UIOC"), 0x7f7f, nullptr, 0, 0};
@@ -590,7 +589,7 @@ TEST_F(PosixFile, SectorOfAHoleIsAllOnes)
     file->Seek(1 << 20);
     ASSERT_EQ(file->Write("end", 3), 3u);
     file->Flush();
-    file->Seek(4096);  // inside the hole
+    file->Seek(4096); // inside the hole
     posix_file::gsec_request request{MakeControlCode("GSEC"), 0, 0, 9};
     file->IOCTL(&request);
     if (file->IsFailed()) {
@@ -603,7 +602,7 @@ TEST_F(PosixFile, SectorOfAHoleIsAllOnes)
     EXPECT_EQ(request.flag, 0);
     EXPECT_GE(request.sectorsLeft, 1u);
 
-    file->Seek((1 << 20) + 1024);  // the written block
+    file->Seek((1 << 20) + 1024); // the written block
     file->IOCTL(&request);
     ASSERT_TRUE(file->IsClear());
     EXPECT_NE(request.sector, UINT64_MAX);

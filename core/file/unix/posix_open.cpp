@@ -6,9 +6,9 @@
 #include <atomic>
 #include <new>
 
+#include "core/common/file_errors.h"
 #include "core/common/message_catalogue.h"
 #include "core/common/safe_close.h"
-#include "core/common/file_errors.h"
 #include "core/file/unix/file_error.h"
 #include "core/file/unix/posixsp.h"
 #include "platform/linuxex/linuxex.h"
@@ -43,13 +43,13 @@ posix_file* OpenPosixFile(file_object& directory, const std::string& path, int f
 
     const int descriptor = LinuxExOpen(path.c_str(), flags, mode);
     if (descriptor == -1) {
-        directory.SetError(MakeFileError(FileErrors::kOpenFailed, FileErrors::kOpenFailedText, path.c_str(),
-                                         nullptr, At("Open", 671)));
+        directory.SetError(MakeFileError(FileErrors::kOpenFailed, FileErrors::kOpenFailedText, path.c_str(), nullptr,
+                                         At("Open", 671)));
         return nullptr;
     }
     if (::fcntl(descriptor, F_SETFD, FD_CLOEXEC) == -1) {
-        directory.SetError(MakeFileError(FileErrors::kOpenFailed, FileErrors::kOpenFailedText, path.c_str(),
-                                         nullptr, At("Open", 697)));
+        directory.SetError(MakeFileError(FileErrors::kOpenFailed, FileErrors::kOpenFailedText, path.c_str(), nullptr,
+                                         At("Open", 697)));
         Common::SafeClose(descriptor);
         return nullptr;
     }
@@ -75,8 +75,8 @@ posix_file* OpenPosixFile(file_object& directory, const std::string& path, int f
     if (truncateAfterLock) {
         file->Truncate(0);
         if (file->IsFailed()) {
-            Common::Error failure = MakeFileError(FileErrors::kOpenFailed, FileErrors::kOpenFailedText,
-                                                  path.c_str(), nullptr, At("Open", 722));
+            Common::Error failure = MakeFileError(FileErrors::kOpenFailed, FileErrors::kOpenFailedText, path.c_str(),
+                                                  nullptr, At("Open", 722));
             failure.AddCause(file->TakeError());
             directory.SetError(failure);
             delete file;

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "core/common/location.h"
 #include "core/common/file_errors.h"
+#include "core/common/location.h"
 
 inline constexpr Common::SourceFile kPosixSpSource("core/file/unix/posixsp");
 

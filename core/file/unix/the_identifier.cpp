@@ -42,8 +42,7 @@ the_identifier::the_identifier(const char16_t* name, const void* extra, uint32_t
     size_t units = 0;
     while (name[units])
         ++units;
-    if (units == 0 && extraLength == 0)
-    {
+    if (units == 0 && extraLength == 0) {
         g_emptyBlock.header.count.fetch_add(1, std::memory_order_relaxed);
         m_block = &g_emptyBlock.header;
         return;
@@ -52,8 +51,7 @@ the_identifier::the_identifier(const char16_t* name, const void* extra, uint32_t
     void* memory = ::operator new(sizeof(block) + nameBytes + extraLength);
     block* shared = new (memory) block{{1}, nullptr};
     std::memcpy(shared->Name(), name, nameBytes);
-    if (extraLength > 0)
-    {
+    if (extraLength > 0) {
         unsigned char* bytes = reinterpret_cast<unsigned char*>(shared->Name()) + nameBytes;
         std::memcpy(bytes, extra, extraLength);
         shared->extra = bytes;

@@ -11,9 +11,14 @@ namespace {
 
 TEST(TheIdentifier, KeepsNameAndExtraBytes)
 {
-    const char native[] = "a\xff" "b";
-    the_identifier id(u"a\uF8FF" "b", native, sizeof native);
-    EXPECT_EQ(std::u16string(id.GetName()), u"a\uF8FF" "b");
+    const char native[] = "a\xff"
+                          "b";
+    the_identifier id(u"a\uF8FF"
+                      "b",
+                      native, sizeof native);
+    EXPECT_EQ(std::u16string(id.GetName()),
+              u"a\uF8FF"
+              "b");
     ASSERT_NE(id.GetNativeName(), nullptr);
     EXPECT_EQ(std::string(id.GetNativeName()), native);
     EXPECT_EQ(GetIdentifierNativeName(&id), id.GetNativeName());
@@ -80,11 +85,9 @@ TEST(TheIdentifierThreads, ClonesReleasedOnManyThreads)
         clones.emplace_back(original->Clone());
     original.reset();
     std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-    {
+    for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&clones, t] {
-            for (int i = t; i < 64; i += 8)
-            {
+            for (int i = t; i < 64; i += 8) {
                 std::unique_ptr<file_identifier> more(clones[i]->Clone());
                 if (std::string(static_cast<const the_identifier&>(*more).GetNativeName()) != "shared")
                     ADD_FAILURE();

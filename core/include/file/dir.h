@@ -29,13 +29,13 @@
 #include <cstdint>
 #include <utility>
 
-#include "core/include/file/file.h"
 #include "core/common/file_object.h"
+#include "core/include/file/file.h"
 
 // Item type codes (GetType, CreateDeviceNode, backup chunks).
 enum file_item_type : uint32_t
 {
-    ITEM_REGULAR = 0,  // also any type not listed
+    ITEM_REGULAR = 0, // also any type not listed
     ITEM_CHAR_DEVICE = 1,
     ITEM_BLOCK_DEVICE = 2,
     ITEM_FIFO = 3,
@@ -49,7 +49,7 @@ enum file_item_type : uint32_t
 struct access_rights
 {
     uint32_t attributes;
-    uint32_t mode;  // POSIX permission bits
+    uint32_t mode; // POSIX permission bits
 };
 
 // Names a directory entry independently of its text form.
@@ -156,7 +156,7 @@ public:
     // Defaults: 0.
     virtual int64_t GetModificationTime();
     virtual int64_t GetChangeTime();
-    virtual int64_t GetCreationTime();  // the second time of a backup time chunk
+    virtual int64_t GetCreationTime(); // the second time of a backup time chunk
     virtual int64_t GetAccessTime();
     // DOS attribute word; default 0xFFFFFFFF (none).
     virtual uint32_t GetDOSAttributes();
