@@ -26,7 +26,7 @@ struct Location
 
 struct ErrorRecord;
 
-class Error
+class [[nodiscard]] Error
 {
 public:
     // Success: no record.

@@ -192,7 +192,7 @@ TEST_F(PosixFile, FailedReadAndWriteKeepTheFirstFailure)
     writer->IOCTL(&unknown);
     EXPECT_EQ(writer->GetError().GetRecord(), readError.GetRecord());
     EXPECT_EQ(Contents(path), "abc");
-    writer->TakeError();
+    (void)writer->TakeError(); // only clears the held error
     EXPECT_EQ(writer->Write("xyz", 3), 3u);
     EXPECT_TRUE(writer->IsClear());
     EXPECT_EQ(Contents(path), "xyz");
@@ -339,7 +339,7 @@ TEST_F(PosixFile, SharedLocksOfTwoReadersAgree)
     ASSERT_TRUE(holder.IsLocked());
     EXPECT_TRUE(Open(path, O_RDONLY, false));
     EXPECT_FALSE(Open(path, O_RDWR, false));
-    m_owner.TakeError();
+    (void)m_owner.TakeError(); // only clears the held error
 }
 
 TEST_F(PosixFile, RangeLocksActOnlyWhenAsked)
