@@ -3,6 +3,8 @@
 // The interface stubs fill it at start-up; the infos are not owned and must
 // live until exit.
 //
+// Binary contract (ComponentInfo): declaration order is the binary order; never insert or reorder.
+//
 // Threading: Instance is safe from any thread, also before main; Register is
 // serialized by the registry's mutex.
 #pragma once

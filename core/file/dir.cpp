@@ -124,6 +124,8 @@ void* i_dir::GetExtension()
 
 // ---- i_dir::iterator --------------------------------------------------------
 
+i_dir::iterator::~iterator() = default;
+
 void* i_dir::iterator::GetNativeEntry()
 {
     return nullptr;
@@ -257,6 +259,21 @@ rio_dir* rio_dir::OpenSpecialDir(uint32_t)
 {
     SetError(NotSupported(kInterfaceSource, "OpenSpecialDir", 334));
     return nullptr;
+}
+
+ro_file* rio_dir::CreateOutput(const char16_t* name, bool rangeLocks, const access_rights* rights)
+{
+    return Create(name, rangeLocks, rights);
+}
+
+ro_dir* rio_dir::OpenOutputDir(const char16_t* name)
+{
+    return OpenDir(name);
+}
+
+ro_dir* rio_dir::OpenOutputParentDir(const char16_t*& path)
+{
+    return OpenParentDir(path);
 }
 
 void rio_dir::IOCTL(void* request)

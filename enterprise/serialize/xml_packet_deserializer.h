@@ -16,6 +16,9 @@
 // Failures are raised as Common::Error (serialization_errors.h: kInconsistentMeta,
 // kNoMeta, kNoData).
 //
+// Implemented in xml_serializer.cpp: its errors are located in that source
+// file, whose published line numbers they carry.
+//
 // Threading: one thread at a time per deserializer; no shared state.
 #pragma once
 

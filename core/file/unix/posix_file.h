@@ -7,6 +7,8 @@
 // SeekEnd). Write ends short with a clear slot when the system reports a full
 // disk or a file too large; the write-all operation then stores 0x40004.
 //
+// Binary contract: declaration order is the binary order; never insert or reorder.
+//
 // Threading: a posix_file is used by one thread at a time.
 #pragma once
 
