@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 
+#include "core/common/immortal.h"
 #include "core/common/mutex.h"
 #include "platform/objrep/common_error.h"
 
@@ -47,6 +48,9 @@ public:
     ComponentInfoRegistry& operator=(const ComponentInfoRegistry&) = delete;
 
 private:
+    template <typename>
+    friend class Common::Immortal;
+
     ComponentInfoRegistry() = default;
     ~ComponentInfoRegistry() = default;
     static void DestroyInstance();
