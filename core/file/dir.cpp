@@ -1,5 +1,6 @@
 #include "core/include/file/dir.h"
 
+#include <memory>
 #include <new>
 
 #include "core/common/file_errors.h"
@@ -91,20 +92,19 @@ void i_dir::ResetNotification()
 
 std::pair<i_dir*, file_identifier*> i_dir::ResolveSymLinks(const file_identifier* id)
 {
-    i_dir* directory = OpenDir(u".");
+    std::unique_ptr<i_dir> directory(OpenDir(u"."));
     if (IsFailed())
-        return {directory, nullptr};
+        return {directory.release(), nullptr};
     file_identifier* clone = nullptr;
     if (id) {
         clone = id->Clone();
         if (!clone) {
-            delete directory;
             SetError(FileErrors::MakeFileMessageError(FileErrors::kOutOfMemory, FileErrors::kOutOfMemoryText,
                                                       kSource.At("ResolveSymLinks", 49)));
             return {nullptr, nullptr};
         }
     }
-    return {directory, clone};
+    return {directory.release(), clone};
 }
 
 void* i_dir::GetNativeHandle()

@@ -86,6 +86,15 @@ public:
     bool HasRangeLocks() const noexcept { return m_rangeLocks; }
 
 private:
+    // The control requests of IOCTL, one each.
+    void MapSector(gsec_request& request);
+    void RawControl(uioc_request& request);
+    void SetAppendMode();
+    void GetInodeFlags(ufl_request& request);
+    void SetInodeFlags(ufl_request& request);
+    void SetTimes(sftm_request& request);
+    void Deallocate(sdat_request& request);
+
     int m_descriptor;
     bool m_rangeLocks;
 };
