@@ -37,66 +37,32 @@ TEST(PosixInterfaceSlots, FileKeepsItsThirteenEntries)
     EXPECT_EQ(TableSize<posix_file>(), 13u);
 }
 
-TEST(PosixInterfaceSlots, DirectoryKeepsItsTableOrder)
+// The head of the table is the rio_dir table (the i_dir entries, the
+// destructor pair, the opening operations of rio_dir), pinned with rio_dir:
+// overrides share its slots, and an override that needed an entry of its own
+// would move every entry below.
+TEST(PosixInterfaceSlots, DirectoryAddsItsOperationsAfterTheFullDirectoryTable)
 {
-    using Entry = const i_dir::iterator*;
-    using Id = const file_identifier*;
     using D = posix_dir;
-    EXPECT_EQ(SlotOrderMismatches({
-                  {"OpenRead(name)", VirtualSlotOf<D, ri_file*(const char16_t*, bool)>(&D::OpenRead)},
-                  {"OpenRead(entry)", VirtualSlotOf<D, ri_file*(Entry, bool)>(&D::OpenRead)},
-                  {"OpenRead(id)", VirtualSlotOf<D, ri_file*(Id, bool)>(&D::OpenRead)},
-                  {"OpenDir(name)", VirtualSlotOf<D, rio_dir*(const char16_t*)>(&D::OpenDir)},
-                  {"OpenDir(entry)", VirtualSlotOf<D, rio_dir*(Entry)>(&D::OpenDir)},
-                  {"OpenDir(id)", VirtualSlotOf<D, rio_dir*(Id)>(&D::OpenDir)},
-                  {"OpenParentDir", VirtualSlotOf<D, rio_dir*(const char16_t*&)>(&D::OpenParentDir)},
-                  {"Clone", VirtualSlotOf<D, rio_dir*()>(&D::Clone)},
-                  {"OpenSpecialDir", VirtualSlotOf<D, rio_dir*(uint32_t)>(&D::OpenSpecialDir)},
-                  {"GetIterator()", VirtualSlotOf<D, i_dir::iterator*()>(&D::GetIterator)},
-                  {"GetIterator(name)", VirtualSlotOf<D, i_dir::iterator*(const char16_t*)>(&D::GetIterator)},
-                  {"GetIterator(id)", VirtualSlotOf<D, i_dir::iterator*(Id)>(&D::GetIterator)},
-                  {"GetSelfIterator", VirtualSlot(&D::GetSelfIterator)},
-                  {"GetPath", VirtualSlot(&D::GetPath)},
-                  {"IsSameDir", VirtualSlot(&D::IsSameDir)},
-                  {"CompareIdentifiers", VirtualSlot(&D::CompareIdentifiers)},
-                  {"GetFlags", VirtualSlot(&D::GetFlags)},
-                  {"GetDriveSize", VirtualSlot(&D::GetDriveSize)},
-                  {"GetVolumeLabel (kept)", VirtualSlot(&D::GetVolumeLabel)},
-                  {"IsPathSeparator", VirtualSlot(&D::IsPathSeparator)},
-                  {"GetPathSeparator", VirtualSlot(&D::GetPathSeparator)},
-                  {"GetPathStyle", VirtualSlot(&D::GetPathStyle)},
-                  {"IOCTL", VirtualSlotOf<D, void(void*)>(&D::IOCTL)},
-                  {"EnableNotification", VirtualSlot(&D::EnableNotification)},
-                  {"ResetNotification", VirtualSlot(&D::ResetNotification)},
-                  {"ResolveSymLinks (kept)", VirtualSlot(&D::ResolveSymLinks)},
-                  {"GetNativeHandle", VirtualSlot(&D::GetNativeHandle)},
-                  {"GetNativeHandles", VirtualSlot(&D::GetNativeHandles)},
-                  {"GetExtension", VirtualSlot(&D::GetExtension)},
-                  {"~posix_dir", kDestructorPair},
-                  {"OpenWrite(name)", VirtualSlotOf<D, ro_file*(const char16_t*, bool)>(&D::OpenWrite)},
-                  {"OpenWrite(entry)", VirtualSlotOf<D, ro_file*(Entry, bool)>(&D::OpenWrite)},
-                  {"OpenWrite(id)", VirtualSlotOf<D, ro_file*(Id, bool)>(&D::OpenWrite)},
-                  {"OpenReadWrite(name)", VirtualSlotOf<D, rio_file*(const char16_t*, bool)>(&D::OpenReadWrite)},
-                  {"OpenReadWrite(entry)", VirtualSlotOf<D, rio_file*(Entry, bool)>(&D::OpenReadWrite)},
-                  {"OpenReadWrite(id)", VirtualSlotOf<D, rio_file*(Id, bool)>(&D::OpenReadWrite)},
-                  {"Create", VirtualSlot(&D::Create)},
-                  {"CreateOutput", VirtualSlot(&D::CreateOutput)},
-                  {"OpenOutputDir", VirtualSlot(&D::OpenOutputDir)},
-                  {"OpenOutputParentDir", VirtualSlot(&D::OpenOutputParentDir)},
-                  {"Remove", VirtualSlot(&D::Remove)},
-                  {"Rename", VirtualSlot(&D::Rename)},
-                  {"CreateDir", VirtualSlot(&D::CreateDir)},
-                  {"RemoveDir", VirtualSlot(&D::RemoveDir)},
-                  {"SetAccessRights", VirtualSlot(&D::SetAccessRights)},
-                  {"SetUnixOwner", VirtualSlot(&D::SetUnixOwner)},
-                  {"SetUnixPermissions", VirtualSlot(&D::SetUnixPermissions)},
-                  {"CreateDeviceNode", VirtualSlot(&D::CreateDeviceNode)},
-                  {"CreateHardLink", VirtualSlot(&D::CreateHardLink)},
-                  {"CreateSymLink", VirtualSlot(&D::CreateSymLink)},
-                  {"Open", VirtualSlot(&D::Open)},
-                  {"CreateIterator", VirtualSlot(&D::CreateIterator)},
-                  {"CreateSelfIterator", VirtualSlot(&D::CreateSelfIterator)},
-              }),
+    EXPECT_EQ((VirtualSlotOf<D, ri_file*(const char16_t*, bool)>(&D::OpenRead)), 0u);
+    EXPECT_EQ(VirtualSlot(&D::Create), 37u);
+    EXPECT_EQ(SlotOrderMismatches(
+                  {
+                      {"Remove", VirtualSlot(&D::Remove)},
+                      {"Rename", VirtualSlot(&D::Rename)},
+                      {"CreateDir", VirtualSlot(&D::CreateDir)},
+                      {"RemoveDir", VirtualSlot(&D::RemoveDir)},
+                      {"SetAccessRights", VirtualSlot(&D::SetAccessRights)},
+                      {"SetUnixOwner", VirtualSlot(&D::SetUnixOwner)},
+                      {"SetUnixPermissions", VirtualSlot(&D::SetUnixPermissions)},
+                      {"CreateDeviceNode", VirtualSlot(&D::CreateDeviceNode)},
+                      {"CreateHardLink", VirtualSlot(&D::CreateHardLink)},
+                      {"CreateSymLink", VirtualSlot(&D::CreateSymLink)},
+                      {"Open", VirtualSlot(&D::Open)},
+                      {"CreateIterator", VirtualSlot(&D::CreateIterator)},
+                      {"CreateSelfIterator", VirtualSlot(&D::CreateSelfIterator)},
+                  },
+                  41),
               "");
     EXPECT_EQ(TableSize<posix_dir>(), 54u);
 }
