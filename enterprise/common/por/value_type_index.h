@@ -5,8 +5,12 @@
 // Por::View::Detail::UnitVisitorAdaptor, and its cases are also called
 // directly by the value comparison.
 //
+// GetValueTypeName gives the lower-case kind names of the type-mismatch texts.
+//
 // Threading: free functions without state.
 #pragma once
+
+#include <string>
 
 #include "enterprise/common/por/unit.h"
 
@@ -39,5 +43,9 @@ private:
 
 // 0..16, or 17 when the unit's Accept ran no Visit.
 int GetValueTypeIndex(const View::Unit& unit);
+
+// The lower-case name of kind 0..16 ("nil" .. "composite"); any larger index
+// as its decimal number.
+std::u16string GetValueTypeName(unsigned kind);
 
 } // namespace Por::Util
