@@ -8,16 +8,20 @@
 #include <set>
 
 #include "enterprise/common/por/in_memory_unit_factory.h"
+#include "enterprise/common/por/module_error.h"
 #include "enterprise/common/por/test_support/every_kind.h"
+#include "enterprise/common/por/traits_holder.h"
 #include "enterprise/common/por/unit_copier.h"
 #include "enterprise/common/por/unit_equality.h"
 #include "enterprise/common/por/unit_ordering.h"
 #include "enterprise/common/por/value_type_index.h"
+#include "testing/error_matchers.h"
 
 namespace {
 
 using namespace Por;
 using namespace PorTest;
+using ::testing::AllOf;
 
 const Construction::InMemoryUnitFactory kFactory;
 
@@ -190,6 +194,29 @@ TEST(CopyUnit, AFailingCreatorLeaksNothing)
         EXPECT_THROW((void)Util::CopyUnit(*source, factory), std::bad_alloc) << budget;
     }
     EXPECT_TRUE(Util::UnitsEqual(*source, *pattern));
+}
+
+// A unit of another implementation whose Accept visits nothing.
+class UnvisitedUnit final : public View::Unit
+{
+public:
+    void Accept(View::UnitReader&) const override {}
+    const View::Traits& traits() const override { return m_traits; }
+
+private:
+    TraitsHolder m_traits;
+};
+
+TEST(CopyUnit, AUnitWithoutAKindRaisesInsteadOfCopyingNothing)
+{
+    const UnvisitedUnit unit;
+    try {
+        (void)Util::CopyUnit(unit, kFactory);
+        ADD_FAILURE() << "no exception";
+    } catch (const ModuleError& error) {
+        EXPECT_THAT(error,
+                    AllOf(Testing::ErrorIs(0xFA000A), Testing::HasText(u"POR: Object internal structure mismatch.")));
+    }
 }
 
 } // namespace
