@@ -62,7 +62,7 @@ public:
     };
     static const Transitions& GetTransitions() noexcept;
 
-    JobControl() noexcept;
+    JobControl();
     ~JobControl() override;
 
     // The completion slot given to the action as its handler.
@@ -101,7 +101,7 @@ private:
     void OnPerformFailed(const Common::Error& failure);
     Common::Error AddJobContext(const Common::Error& result) const;
     bool HasCanceledResult() const noexcept;
-    void FinishRun(const Common::Error& result);
+    void FinishRun(Common::Error result);
     static Common::Error SafeFinishRun(ActionHandler& handler, const Common::Error& result);
 
     std::atomic<int64_t> m_state;

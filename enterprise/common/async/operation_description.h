@@ -89,7 +89,7 @@ Common::Error SafeRun(const std::function<Common::Error()>& function, OperationD
 void SafeRunAndComplete(const std::function<Common::Error()>& function, OperationDescription& description,
                         ActionHandler& handler);
 
-// Catalogue message `messageKey` with "{0}" = the operation name.
+// The message template with "{0}" = the operation name.
 std::u16string FormatOperationText(const char16_t* messageTemplate, const std::u16string& operation);
 // The same with "{1}" = the UTF-8 `what` text converted (null: empty).
 std::u16string FormatOperationStdText(const char16_t* messageTemplate, const std::u16string& operation,
