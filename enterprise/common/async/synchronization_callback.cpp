@@ -59,7 +59,7 @@ void ScopedSynchronizationCallback::SetNext(SynchronizationCallback* next)
 
 bool ScopedSynchronizationCallback::TrySatisfy(void* context)
 {
-    ++m_calls;
+    m_calls.fetch_add(1, std::memory_order_relaxed);
     if (m_suspension > 0)
         return true;
     return Satisfy(context);

@@ -18,6 +18,7 @@
 // Threading: a chain is touched only by its own thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "core/common/thread_local_key.h"
@@ -42,12 +43,14 @@ public:
     void AdjustSuspension(int32_t delta);
     int32_t GetSuspension() const { return m_suspension; }
     // The number of synchronizations that reached the element.
-    int32_t GetCalls() const { return m_calls; }
+    int32_t GetCalls() const { return m_calls.load(std::memory_order_relaxed); }
 
 private:
     SynchronizationCallback* m_next = nullptr;
     int32_t m_suspension = 0;
-    int32_t m_calls = 0;
+    // Atomic: a fork's metronome tick synchronizes the element from a service
+    // thread while its own thread may walk the chain.
+    std::atomic<int32_t> m_calls{0};
 };
 
 // The chain kept in a thread-local-storage key (allocated without destructor
