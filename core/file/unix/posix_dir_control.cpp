@@ -14,6 +14,7 @@
 #include "core/common/file_errors.h"
 #include "core/file/unix/file_error.h"
 #include "core/file/unix/file_system_name.h"
+#include "core/file/unix/posix_backup.h"
 #include "core/file/unix/posix_dir.h"
 #include "core/file/unix/posixsp.h"
 #include "core/file/unix/time_conversion.h"
@@ -28,6 +29,7 @@ using PosixSp::MessageError;
 constexpr uint64_t kSetTimesCode = MakeControlCode("STME");
 constexpr uint64_t kDeviceCode = MakeControlCode("GSYP");
 constexpr uint64_t kFileSystemCode = MakeControlCode("GFST");
+constexpr uint64_t kBackupCode = MakeControlCode("BKUP");
 
 } // namespace
 
@@ -43,8 +45,13 @@ void posix_dir::IOCTL(void* request)
     case kFileSystemCode:
         GetFileSystemType(*static_cast<gfst_request*>(request));
         break;
+    case kBackupCode: {
+        auto& backup = *static_cast<bkup_request*>(request);
+        SetError(PosixBackupFile(this, backup.item, &backup.parameters));
+        break;
+    }
     default:
-        // "BKUP", "RSTR" and unknown codes.
+        // "RSTR" and unknown codes.
         rio_dir::IOCTL(request);
         break;
     }
