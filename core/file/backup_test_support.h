@@ -12,11 +12,13 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/common/error.h"
 #include "core/common/file_errors.h"
 #include "core/file/backup_chunks.h"
+#include "core/file/buf_ifile.h"
 
 namespace BackupTest {
 
@@ -156,5 +158,61 @@ public:
     std::vector<Common::Error> securityErrors;
     std::vector<std::u16string> securityPaths;
 };
+
+// A chunk stream over bytes the source keeps; counts the live streams.
+class CountedStream : public buf_ifile<char>
+{
+public:
+    CountedStream(const std::string& bytes, int& live) : buf_ifile<char>(bytes.data(), bytes.size()), m_live(live)
+    {
+        ++m_live;
+    }
+    ~CountedStream() override { --m_live; }
+
+private:
+    int& m_live;
+};
+
+// Chunks as (type, payload) pairs.
+using ChunkList = std::vector<std::pair<uint8_t, std::string>>;
+
+// Plays chunks back, in order, each as its own stream.
+class PlaybackSource : public restore_chunk_source
+{
+public:
+    PlaybackSource() = default;
+    explicit PlaybackSource(ChunkList list) : chunks(std::move(list)) {}
+    // The chunks a recording sink saw, each buffer after the other.
+    explicit PlaybackSource(const std::vector<Chunk>& recorded)
+    {
+        for (const Chunk& chunk : recorded)
+            Add(static_cast<uint8_t>(chunk.type), chunk.Bytes());
+    }
+
+    PlaybackSource& Add(uint8_t type, std::string bytes)
+    {
+        chunks.emplace_back(type, std::move(bytes));
+        return *this;
+    }
+
+    i_file* GetNextChunk(uint8_t& type) override
+    {
+        if (next == chunks.size())
+            return nullptr;
+        type = chunks[next].first;
+        return new CountedStream(chunks[next++].second, liveStreams);
+    }
+
+    ChunkList chunks;
+    size_t next = 0;
+    int liveStreams = 0;
+};
+
+// Little-endian bytes of a value, for building chunk payloads.
+template <class T>
+std::string Bytes(T value)
+{
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
 
 } // namespace BackupTest

@@ -16,6 +16,7 @@
 #include "core/file/unix/file_system_name.h"
 #include "core/file/unix/posix_backup.h"
 #include "core/file/unix/posix_dir.h"
+#include "core/file/unix/posix_restore.h"
 #include "core/file/unix/posixsp.h"
 #include "core/file/unix/time_conversion.h"
 
@@ -30,6 +31,7 @@ constexpr uint64_t kSetTimesCode = MakeControlCode("STME");
 constexpr uint64_t kDeviceCode = MakeControlCode("GSYP");
 constexpr uint64_t kFileSystemCode = MakeControlCode("GFST");
 constexpr uint64_t kBackupCode = MakeControlCode("BKUP");
+constexpr uint64_t kRestoreCode = MakeControlCode("RSTR");
 
 } // namespace
 
@@ -50,8 +52,12 @@ void posix_dir::IOCTL(void* request)
         SetError(PosixBackupFile(this, backup.item, &backup.parameters));
         break;
     }
+    case kRestoreCode: {
+        auto& restore = *static_cast<rstr_request*>(request);
+        SetError(PosixRestoreFile(this, GetPath(), restore.name, &restore.parameters));
+        break;
+    }
     default:
-        // "RSTR" and unknown codes.
         rio_dir::IOCTL(request);
         break;
     }
