@@ -24,8 +24,8 @@ Common::Error OpenSocketEchoRoad(EchoRoad& road)
     if (!error.IsSuccess())
         return error;
     std::unique_ptr<SocketTransport> transport;
-    error = SocketTransport::Connect("127.0.0.1:" + std::to_string(road.server->GetPort()),
-                                     HelloRecord{"echo", "", 0}, transport);
+    error = SocketTransport::Connect("127.0.0.1:" + std::to_string(road.server->GetPort()), HelloRecord{"echo", "", 0},
+                                     transport);
     road.transport = std::move(transport);
     return error;
 }

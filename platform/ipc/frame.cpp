@@ -167,8 +167,7 @@ Common::Error DecodeHello(ByteView payload, HelloRecord& hello)
     HelloRecord read;
     read.serviceCode = static_cast<int32_t>(static_cast<uint32_t>(ReadLittleEndian(payload.data(), 4)));
     size_t offset = 4;
-    if (!TakeText(payload, offset, read.user) || !TakeText(payload, offset, read.password) ||
-        offset != payload.size())
+    if (!TakeText(payload, offset, read.user) || !TakeText(payload, offset, read.password) || offset != payload.size())
         return BadFrame("DecodeHello", __LINE__);
     hello = std::move(read);
     return Common::Success;

@@ -75,8 +75,7 @@ void Server::Stop()
         m_stopping = true;
     }
     const char byte = 0;
-    while (write(m_wakeWrite.Get(), &byte, 1) < 0 && errno == EINTR) {
-    }
+    while (write(m_wakeWrite.Get(), &byte, 1) < 0 && errno == EINTR) {}
     m_acceptor.join();
     // No new sessions from here on.
     for (auto& session : m_sessions)
@@ -131,16 +130,15 @@ void Server::Serve(Session& session)
     Bytes payload;
     HelloRecord hello;
     bool welcome = ReadFrame(source, kMaxHelloPayload, header, payload).IsSuccess() &&
-                   header.kind == FrameKind::Hello && header.callId == 0 &&
-                   DecodeHello(payload, hello).IsSuccess() && m_authenticator(hello);
+        header.kind == FrameKind::Hello && header.callId == 0 && DecodeHello(payload, hello).IsSuccess() &&
+        m_authenticator(hello);
     if (!welcome) {
         (void)WriteFrame(fd, FrameKind::Refused, 0, {}); // the peer may be gone already
     } else if (WriteFrame(fd, FrameKind::Welcome, 0, {}).IsSuccess()) {
         (void)SetReceiveTimeout(fd, 0); // as above
         const CallContext context{hello.user, hello.serviceCode};
         hello.password.assign(hello.password.size(), '\0');
-        while (ReadFrame(source, kMaxFramePayload, header, payload).IsSuccess() &&
-               header.kind == FrameKind::Request) {
+        while (ReadFrame(source, kMaxFramePayload, header, payload).IsSuccess() && header.kind == FrameKind::Request) {
             Bytes reply;
             Common::Error result = InvokeHandler(m_handler, context, payload, reply);
             Common::Error sent = result.IsSuccess() ? WriteFrame(fd, FrameKind::Reply, header.callId, reply)

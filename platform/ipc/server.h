@@ -35,7 +35,7 @@ using Authenticator = std::function<bool(const HelloRecord& hello)>;
 
 struct ServerOptions
 {
-    std::string address = "127.0.0.1"; // numeric IPv4 or IPv6 address
+    std::string address = "127.0.0.1";   // numeric IPv4 or IPv6 address
     uint16_t port = kDefaultServicePort; // 0: an ephemeral port
 };
 
