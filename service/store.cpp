@@ -1,7 +1,12 @@
 #include "service/store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 
+#include <cerrno>
+
+#include "core/common/safe_close.h"
 #include "service/store_errors.h"
 
 namespace Service {
@@ -85,6 +90,36 @@ private:
     int m_bindResult = SQLITE_OK;
 };
 
+// Holds an exclusive lock on the file `<store>.lock` for its lifetime. The
+// journal mode of a new store can only be switched while no other connection
+// reads it, and SQLite answers a race there with "database is locked" at once
+// instead of waiting; so the openers of one store take turns here. (Not the
+// database file itself: closing any descriptor of it would drop SQLite's own
+// locks of this process.)
+class SetupLock
+{
+public:
+    explicit SetupLock(const std::string& storePath)
+        : m_fd(open((storePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        if (m_fd >= 0)
+            while (flock(m_fd, LOCK_EX) < 0 && errno == EINTR) {
+            }
+    }
+    ~SetupLock()
+    {
+        if (m_fd >= 0)
+            (void)Common::SafeClose(m_fd); // releases the lock; nothing was written
+    }
+    SetupLock(const SetupLock&) = delete;
+    SetupLock& operator=(const SetupLock&) = delete;
+
+    int Failure() const { return m_fd >= 0 ? 0 : errno; }
+
+private:
+    int m_fd;
+};
+
 } // namespace
 
 Common::Error Store::Failure(const char* function, uint32_t line) const
@@ -100,6 +135,12 @@ Common::Error Store::Execute(const char* sql, const char* function, uint32_t lin
 
 Common::Error Store::Open(const std::string& path, std::unique_ptr<Store>& store)
 {
+    SetupLock setup(path);
+    if (setup.Failure() != 0) {
+        Common::Error error = MakeStoreFailure("cannot lock the store for opening", kSource.At("Open", __LINE__));
+        error.AddPosixError(setup.Failure());
+        return error;
+    }
     std::unique_ptr<Store> opened(new Store);
     if (sqlite3_open_v2(path.c_str(), &opened->m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK)
@@ -110,8 +151,7 @@ Common::Error Store::Open(const std::string& path, std::unique_ptr<Store>& store
     Common::Error error = opened->Execute("PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;", "Open", __LINE__);
     if (!error.IsSuccess())
         return error;
-    // The format check and the table's creation in one write transaction, so
-    // that two processes opening a new file do it once.
+    // The format check and the table's creation in one write transaction.
     error = opened->Run(Mode::Write, [&](Transaction&) -> Common::Error {
         sqlite3_stmt* query = nullptr;
         if (sqlite3_prepare_v2(opened->m_db, "PRAGMA user_version", -1, &query, nullptr) != SQLITE_OK)
