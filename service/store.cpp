@@ -103,8 +103,7 @@ public:
         : m_fd(open((storePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
     {
         if (m_fd >= 0)
-            while (flock(m_fd, LOCK_EX) < 0 && errno == EINTR) {
-            }
+            while (flock(m_fd, LOCK_EX) < 0 && errno == EINTR) {}
     }
     ~SetupLock()
     {
@@ -129,8 +128,7 @@ Common::Error Store::Failure(const char* function, uint32_t line) const
 
 Common::Error Store::Execute(const char* sql, const char* function, uint32_t line)
 {
-    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? Common::Success
-                                                                           : Failure(function, line);
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? Common::Success : Failure(function, line);
 }
 
 Common::Error Store::Open(const std::string& path, std::unique_ptr<Store>& store)
@@ -142,10 +140,9 @@ Common::Error Store::Open(const std::string& path, std::unique_ptr<Store>& store
         return error;
     }
     std::unique_ptr<Store> opened(new Store);
-    if (sqlite3_open_v2(path.c_str(), &opened->m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK)
+    if (sqlite3_open_v2(path.c_str(), &opened->m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         return opened->Failure("Open", __LINE__);
-    (void)sqlite3_extended_result_codes(opened->m_db, 1); // finer texts only
+    (void)sqlite3_extended_result_codes(opened->m_db, 1);               // finer texts only
     (void)sqlite3_busy_timeout(opened->m_db, kBusyTimeoutMilliseconds); // cannot fail on an open handle
 
     Common::Error error = opened->Execute("PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;", "Open", __LINE__);
@@ -179,7 +176,7 @@ Store::~Store()
 {
     for (sqlite3_stmt* statement : m_statements)
         (void)sqlite3_finalize(statement); // null is allowed; the result repeats an earlier one
-    (void)sqlite3_close_v2(m_db); // every statement is finalized; nothing is left to fail on
+    (void)sqlite3_close_v2(m_db);          // every statement is finalized; nothing is left to fail on
 }
 
 Common::Error Store::Run(Mode mode, const Work& work)

@@ -79,7 +79,8 @@ private:
     Common::Error RefuseRead(const char* function, uint32_t line) const;
     // Steps through the objects of `serviceCode` in order; `take` gets each
     // one the filter selects and returns false to stop.
-    Common::Error Scan(int32_t serviceCode, const BodyFilter& filter, const std::function<bool(sqlite3_stmt* row)>& take);
+    Common::Error Scan(int32_t serviceCode, const BodyFilter& filter,
+                       const std::function<bool(sqlite3_stmt* row)>& take);
 
     class Store& m_store;
     bool m_writable;

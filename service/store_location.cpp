@@ -30,8 +30,7 @@ std::string HomeFolder()
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        IsAbsolute(found->pw_dir))
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && IsAbsolute(found->pw_dir))
         return found->pw_dir;
     return {};
 }
@@ -64,7 +63,9 @@ Common::Error CreateFolders(const std::string& folder)
         if (end == std::string::npos)
             break;
     }
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (stat(folder.c_str(), &status) < 0)
         return CreateFailed(errno, __LINE__);
     if (!S_ISDIR(status.st_mode))
@@ -79,7 +80,8 @@ Common::Error GetLocalStorePath(std::string& path)
     const bool needsHome = !(storeFolder && storeFolder[0]) && !IsAbsolute(stateHome);
     const std::string folder = ResolveStoreFolder(storeFolder, stateHome, needsHome ? HomeFolder() : std::string());
     if (folder.empty())
-        return MakeStoreFailure("no home folder is known for the local store", kSource.At("GetLocalStorePath", __LINE__));
+        return MakeStoreFailure("no home folder is known for the local store",
+                                kSource.At("GetLocalStorePath", __LINE__));
     Common::Error error = CreateFolders(folder);
     if (!error.IsSuccess())
         return error;

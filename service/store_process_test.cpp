@@ -41,16 +41,16 @@ protected:
 [[noreturn]] void InsertInChild(int startPipe, const std::string& path, const std::string& prefix, int count)
 {
     char byte;
-    while (read(startPipe, &byte, 1) < 0 && errno == EINTR) {
-    }
+    while (read(startPipe, &byte, 1) < 0 && errno == EINTR) {}
     std::unique_ptr<Service::Store> store;
     if (!Service::Store::Open(path, store).IsSuccess())
         _exit(10);
     for (int i = 0; i < count; ++i) {
         const std::string key = prefix + std::to_string(i);
-        if (!store->Run(Service::Store::Mode::Write, [&](Service::Transaction& t) {
-                     return t.Insert(kDml, B(key), B("body of " + key));
-                 }).IsSuccess())
+        if (!store
+                 ->Run(Service::Store::Mode::Write,
+                       [&](Service::Transaction& t) { return t.Insert(kDml, B(key), B("body of " + key)); })
+                 .IsSuccess())
             _exit(11);
     }
     _exit(0);

@@ -15,11 +15,11 @@
 namespace {
 
 using ServiceTesting::B;
+using ::testing::AllOf;
+using ::testing::ElementsAre;
 using Testing::ErrorIs;
 using Testing::HasText;
 using Testing::IsSuccessError;
-using ::testing::AllOf;
-using ::testing::ElementsAre;
 
 constexpr int32_t kDml = 46;
 constexpr int32_t kHub = 33;
@@ -190,9 +190,8 @@ TEST_F(ObjectStore, FailingWorkRollsBackEverythingItDid)
 
 TEST_F(ObjectStore, ReadTransactionsRefuseChanges)
 {
-    const Common::Error error = m_store->Run(Service::Store::Mode::Read, [](Service::Transaction& t) {
-        return t.Insert(kDml, B("k"), B("b"));
-    });
+    const Common::Error error = m_store->Run(Service::Store::Mode::Read,
+                                             [](Service::Transaction& t) { return t.Insert(kDml, B("k"), B("b")); });
     EXPECT_THAT(error, ErrorIs(Service::kStoreFailed));
     EXPECT_THAT(Contents(), ::testing::IsEmpty());
 }

@@ -47,7 +47,9 @@ bool Initialized()
 // Checks owner, kind and mode of the open file.
 Common::Error CheckFile(int fd, const std::string& path, const char* function)
 {
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (fstat(fd, &status) < 0)
         return FileFailure(FileErrors::kOpenFailed, FileErrors::kOpenFailedText, errno, function, __LINE__);
     if (!S_ISREG(status.st_mode))
@@ -68,8 +70,8 @@ Common::Error ParseUsers(const std::string& text, const std::string& path, UserT
             continue;
         const size_t colon = line.find(':');
         if (colon == std::string::npos || colon == 0 || colon + 1 == line.size())
-            return Refused(FileErrors::kCorrupted, path, ("line " + std::to_string(number) + " is not user:hash").c_str(),
-                           "LoadUsers", __LINE__);
+            return Refused(FileErrors::kCorrupted, path,
+                           ("line " + std::to_string(number) + " is not user:hash").c_str(), "LoadUsers", __LINE__);
         users[line.substr(0, colon)] = line.substr(colon + 1);
     }
     return Common::Success;
@@ -126,8 +128,8 @@ bool CheckPassword(const UserTable& users, const std::string& user, const std::s
 Common::Error AddUser(const std::string& path, const std::string& user, const std::string& password)
 {
     if (!IsValidUser(user))
-        return Refused(FileErrors::kCorrupted, path, "a user name is not empty and has no ':' or line break",
-                       "AddUser", __LINE__);
+        return Refused(FileErrors::kCorrupted, path, "a user name is not empty and has no ':' or line break", "AddUser",
+                       __LINE__);
     if (password.empty() || password.size() > kMaxPasswordSize)
         return Refused(FileErrors::kCorrupted, path, "a password has 1 to 1024 bytes", "AddUser", __LINE__);
     UserTable users;
@@ -137,8 +139,9 @@ Common::Error AddUser(const std::string& path, const std::string& user, const st
         return error;
 
     char hash[crypto_pwhash_STRBYTES];
-    if (!Initialized() || crypto_pwhash_str(hash, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                                            crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+    if (!Initialized() ||
+        crypto_pwhash_str(hash, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         return FileFailure(FileErrors::kOutOfMemory, FileErrors::kOutOfMemoryText, 0, "AddUser", __LINE__);
     users[user] = hash;
 

@@ -59,13 +59,12 @@ int Serve(const Service::ServiceOptions& options)
     if (!error.IsSuccess())
         return Fail(error);
     if (!options.portFile.empty() && !WritePortFile(options.portFile, server->GetPort())) {
-        std::cerr << "objpatcher-service: cannot write the port to " << options.portFile << ": "
-                  << std::strerror(errno) << std::endl;
+        std::cerr << "objpatcher-service: cannot write the port to " << options.portFile << ": " << std::strerror(errno)
+                  << std::endl;
         return 1;
     }
     int received = 0;
-    while (sigwait(&stops, &received) != 0) {
-    }
+    while (sigwait(&stops, &received) != 0) {}
     server->Stop();
     return 0;
 }
