@@ -9,6 +9,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -93,6 +94,30 @@ void SocketHandle::Reset(int fd)
 
 Common::Error SocketSource::Read(void* into, size_t size, size_t& got)
 {
+    if (m_start == m_end && size < kSocketBufferSize) {
+        if (!m_buffer)
+            m_buffer.reset(new uint8_t[kSocketBufferSize]);
+        m_start = m_end = 0;
+        for (;;) {
+            const ssize_t now = recv(m_fd, m_buffer.get(), kSocketBufferSize, 0);
+            if (now >= 0) {
+                m_end = static_cast<size_t>(now);
+                break;
+            }
+            if (errno != EINTR)
+                return LostWithCause(errno, "Read", __LINE__);
+        }
+    }
+    if (m_start < m_end) {
+        got = std::min(size, m_end - m_start);
+        std::memcpy(into, m_buffer.get() + m_start, got);
+        m_start += got;
+        return Common::Success;
+    }
+    if (size < kSocketBufferSize) { // the stream ended
+        got = 0;
+        return Common::Success;
+    }
     for (;;) {
         const ssize_t now = recv(m_fd, into, size, 0);
         if (now >= 0) {

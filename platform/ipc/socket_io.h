@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/common/error.h"
@@ -43,14 +44,23 @@ private:
     int m_fd = -1;
 };
 
+// Reads a socket through a buffer of kSocketBufferSize bytes, so that a
+// small frame's header and payload usually arrive in one receive; reads of a
+// buffer's size or more go straight into the caller's memory. Bytes read
+// ahead belong to this source: one source per socket for its whole life.
 class SocketSource : public ByteSource
 {
 public:
+    static constexpr size_t kSocketBufferSize = 65536;
+
     explicit SocketSource(int fd) : m_fd(fd) {}
     Common::Error Read(void* into, size_t size, size_t& got) override;
 
 private:
     int m_fd;
+    std::unique_ptr<uint8_t[]> m_buffer;
+    size_t m_start = 0;
+    size_t m_end = 0;
 };
 
 // Limits each receive on `fd` to `milliseconds` (0: no limit); 0 or errno.

@@ -29,7 +29,7 @@ Common::Error LimitReceive(int fd, int milliseconds)
 }
 
 // Hello, then the one answer frame.
-Common::Error Handshake(int fd, const HelloRecord& credentials)
+Common::Error Handshake(int fd, SocketSource& source, const HelloRecord& credentials)
 {
     Bytes payload;
     Common::Error error = EncodeHello(credentials, payload);
@@ -38,7 +38,6 @@ Common::Error Handshake(int fd, const HelloRecord& credentials)
     if (error.IsSuccess())
         error = WriteFrame(fd, FrameKind::Hello, 0, payload);
     FrameHeader answer{};
-    SocketSource source(fd);
     if (error.IsSuccess())
         error = ReadFrameHeader(source, 0, answer);
     if (!error.IsSuccess())
@@ -56,8 +55,9 @@ Common::Error Handshake(int fd, const HelloRecord& credentials)
 struct SocketTransport::Link
 {
     SocketHandle socket;
-    std::mutex writeLock; // one whole frame at a time
-    std::mutex lock;      // guards the fields below
+    std::unique_ptr<SocketSource> source; // read by the handshake, then by the reader thread only
+    std::mutex writeLock;                 // one whole frame at a time
+    std::mutex lock;                      // guards the fields below
     std::unordered_map<uint64_t, std::shared_ptr<CallOutcome>> calls;
     uint64_t nextCallId = 1;
     Common::Error broken; // set once, when the reader ended
@@ -128,7 +128,7 @@ std::shared_ptr<CallOutcome> SocketTransport::Link::Take(uint64_t callId)
 
 void SocketTransport::Link::ReadReplies()
 {
-    SocketSource source(socket.Get());
+    SocketSource& source = *this->source;
     Common::Error failure;
     std::shared_ptr<CallOutcome> cut; // the call whose reply broke off
     for (;;) {
@@ -204,8 +204,10 @@ Common::Error SocketTransport::Connect(const std::string& hostArgument, const He
     }
     auto link = std::make_shared<Link>();
     Common::Error error = ConnectTcp(address, kConnectTimeoutMilliseconds, link->socket);
-    if (error.IsSuccess())
-        error = Handshake(link->socket.Get(), credentials);
+    if (error.IsSuccess()) {
+        link->source = std::make_unique<SocketSource>(link->socket.Get());
+        error = Handshake(link->socket.Get(), *link->source, credentials);
+    }
     if (!error.IsSuccess())
         return error;
     transport.reset(new SocketTransport(std::move(link)));
