@@ -149,6 +149,9 @@ TEST_F(ServiceProcessThreads, KilledServiceFailsEveryPendingCallOnce)
     std::unique_ptr<Ipc::SocketTransport> transport;
     ASSERT_THAT(Connect("alice", "secret", transport), IsSuccessError());
     ASSERT_EQ(kill(m_pid, SIGSTOP), 0); // the calls below stay pending
+    int status = 0;
+    ASSERT_EQ(waitpid(m_pid, &status, WUNTRACED), m_pid);
+    ASSERT_TRUE(WIFSTOPPED(status));
     IpcTesting::Completions completions;
     std::vector<std::shared_ptr<Ipc::CallHandle>> calls;
     for (int i = 0; i < 10; ++i)

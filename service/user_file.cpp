@@ -61,22 +61,6 @@ Common::Error CheckFile(int fd, const std::string& path, const char* function)
     return Common::Success;
 }
 
-Common::Error ParseUsers(const std::string& text, const std::string& path, UserTable& users)
-{
-    std::istringstream lines(text);
-    std::string line;
-    for (unsigned number = 1; std::getline(lines, line); ++number) {
-        if (line.empty())
-            continue;
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos || colon == 0 || colon + 1 == line.size())
-            return Refused(FileErrors::kCorrupted, path,
-                           ("line " + std::to_string(number) + " is not user:hash").c_str(), "LoadUsers", __LINE__);
-        users[line.substr(0, colon)] = line.substr(colon + 1);
-    }
-    return Common::Success;
-}
-
 // Reads the whole file after the checks; `missing` tells that it does not exist.
 Common::Error ReadUserFile(const std::string& path, bool& missing, UserTable& users)
 {
@@ -98,18 +82,34 @@ Common::Error ReadUserFile(const std::string& path, bool& missing, UserTable& us
         if (got <= 0)
             break;
         text.append(buffer, static_cast<size_t>(got));
+        if (text.size() > kMaxUserFileSize)
+            error = Refused(FileErrors::kCorrupted, path, "larger than 1 MiB", "LoadUsers", __LINE__);
     }
     (void)Common::SafeClose(fd); // read-only: nothing is lost by a failed close
     if (!error.IsSuccess())
         return error;
-    UserTable read;
-    error = ParseUsers(text, path, read);
-    if (error.IsSuccess())
-        users = std::move(read);
-    return error;
+    return ParseUsers(text, path, users);
 }
 
 } // namespace
+
+Common::Error ParseUsers(const std::string& text, const std::string& path, UserTable& users)
+{
+    UserTable parsed;
+    std::istringstream lines(text);
+    std::string line;
+    for (unsigned number = 1; std::getline(lines, line); ++number) {
+        if (line.empty())
+            continue;
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos || colon == 0 || colon + 1 == line.size())
+            return Refused(FileErrors::kCorrupted, path,
+                           ("line " + std::to_string(number) + " is not user:hash").c_str(), "LoadUsers", __LINE__);
+        parsed[line.substr(0, colon)] = line.substr(colon + 1);
+    }
+    users = std::move(parsed);
+    return Common::Success;
+}
 
 Common::Error LoadUsers(const std::string& path, UserTable& users)
 {

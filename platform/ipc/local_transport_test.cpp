@@ -81,9 +81,10 @@ TEST(LocalRoadThreads, CancelWhileTheHandlerStallsCompletesPromptlyOnce)
     EXPECT_THAT(completions.Records()[0].result, ErrorIs(Ipc::kCallCanceled));
 
     // The handler's own answer, once it returns, is dropped.
-    Completions after;
     handler.release.Set();
-    auto next = transport.Start(ToBytes("stall again"), after.For(2)); // runs straight through now
+    ASSERT_TRUE(handler.left.TimedWait(10000));
+    Completions after;
+    auto next = transport.Start(ToBytes("echo"), after.For(2));
     ASSERT_TRUE(after.WaitFor(1));
     EXPECT_EQ(completions.Records().size(), 1u);
 }

@@ -19,7 +19,8 @@
 namespace IpcTesting {
 
 // Answers by the request's text:
-//   "stall..."  signals `entered`, then blocks until `release` (at most 2 s), then echoes;
+//   "stall..."  signals `entered`, then blocks until `release` (at most 2 s),
+//               signals `left` and echoes;
 //   "fail..."   returns kNotSupported with the text "refused here";
 //   "throw..."  throws kNotSupported;
 //   anything else: echoes.
@@ -29,6 +30,7 @@ class ScriptedHandler : public Ipc::PacketHandler
 public:
     Common::Event entered{true, false};
     Common::Event release{true, false};
+    Common::Event left{true, false};
 
     Common::Error Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply) override
     {
@@ -40,6 +42,7 @@ public:
         if (text.starts_with("stall")) {
             entered.Set();
             (void)release.TimedWait(2000); // a peer that stalls 2 s at most
+            left.Set();
         } else if (text.starts_with("fail")) {
             return Common::Error(Ipc::kNotSupported, "refused here", Common::NoLocation);
         } else if (text.starts_with("throw")) {
