@@ -6,7 +6,9 @@
 //   - exchanged: Exchange blocks the calling thread until the outcome is in;
 //     it needs no other thread of the library to deliver it, so it may be
 //     made from inside a completion; or
-//   - started: Start returns at once and the Completion runs exactly once,
+//   - started: Start returns once the request is handed over (the socket
+//     road writes it on the calling thread, waiting only while the socket
+//     cannot take more bytes), and the Completion runs exactly once,
 //     later, on a completion thread (never inside Start, never on the socket
 //     reader), with the reply (success) or the failure and an empty reply.
 //     Cancel completes a call that has not completed yet with kCallCanceled,
