@@ -3,14 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "core/common/assertion.h"
 #include "core/common/error.h"
-#include "core/common/trace.h"
+#include "enterprise/common/async/async_test_kit.h"
 #include "enterprise/common/async/synchronization_callback.h"
 #include "platform/async/async_platform.h"
 #include "testing/error_matchers.h"
@@ -135,33 +133,20 @@ TEST(SynchronizationCallback, PoppingHandsTheLevelDown)
     EXPECT_EQ(log, "");
 }
 
-std::vector<std::string>* g_assertions = nullptr;
-
-void RecordAssertion(int, unsigned, unsigned, const char* text)
-{
-    if (g_assertions && std::strstr(text, "Assertion failed:"))
-        g_assertions->push_back(text); // not the stack report that follows
-}
-
 TEST(SynchronizationCallback, LinkingAnElementTwiceIsReported)
 {
     NoServiceScope off;
     std::string log;
-    std::vector<std::string> assertions;
-    g_assertions = &assertions;
-    Common::SetAssertionEventHook(RecordAssertion);
+    AsyncTest::AssertionCapture assertions;
     {
         LoggingCallback bottom('b', false, log);
         LoggingCallback top('t', false, log);
         top.SetNext(&bottom);
     }
-    Common::SetAssertionEventHook(Common::TraceAssertionEvent);
-    g_assertions = nullptr;
-    ASSERT_EQ(assertions.size(), 1u);
-    EXPECT_NE(assertions[0].find("Assertion failed: Next == 0, file enterprise/common/async/synchronization_callback, "
-                                 "line 103"),
-              std::string::npos)
-        << assertions[0];
+    EXPECT_TRUE(assertions.Saw("Next == 0", 103));
+    ASSERT_EQ(assertions.Reports().size(), 1u);
+    EXPECT_NE(assertions.Reports()[0].find("file enterprise/common/async/synchronization_callback,"),
+              std::string::npos);
 }
 
 } // namespace
