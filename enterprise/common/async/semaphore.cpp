@@ -53,7 +53,9 @@ std::shared_ptr<Job> SemaphoreLogic::Perform(std::unique_ptr<Action> action, Act
     bool admitted = false;
     {
         Common::LockGuard guard(m_mutex);
-        if (m_capacity == 0 || m_runningCount < m_capacity) {
+        // A free place goes to a new job only when none waits: a place given
+        // back while jobs wait belongs to the oldest of them.
+        if ((m_capacity == 0 || m_runningCount < m_capacity) && m_queue.empty()) {
             ++m_runningCount;
             admitted = true;
         } else {
@@ -68,8 +70,8 @@ std::shared_ptr<Job> SemaphoreLogic::Perform(std::unique_ptr<Action> action, Act
             Common::ReportAssertion("prepareResult && \"State logic broken.\"", kSource.path, 274);
         job->m_handler = handler;
         Start(job);
-        StartWaiting();
     }
+    StartWaiting();
     return job;
 }
 

@@ -1,8 +1,8 @@
 // Async::Semaphore: a counting semaphore for actions. Bind wraps an action;
 // when the bound action is performed, the action starts at once if fewer than
-// `capacity` actions of the semaphore run (0: no limit), else it waits in a
-// first-in, first-out queue. A job that waited runs in the environment of the
-// thread that performed its bound action.
+// `capacity` actions of the semaphore run (0: no limit) and none waits, else it
+// waits in a first-in, first-out queue, so actions start in order of arrival. A job that waited runs in the environment
+// of the thread that performed its bound action.
 //
 // Completions are dispatched in a loop: a completion on the thread that is
 // starting its job only gives the place back, and that start continues with

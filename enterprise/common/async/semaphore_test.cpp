@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -228,7 +229,8 @@ TEST(Semaphore, BoundActionPerformedTwiceHasNothingLeftToRun)
 }
 
 // Actions complete at random inline or on other threads, and some waiting
-// jobs are cancelled: never two run at once, every handler completes once.
+// jobs are cancelled: never two run at once, they start in order of arrival,
+// every handler completes once.
 TEST(SemaphoreThreads, CapacityOneUnderRandomCompletionsAndCancels)
 {
     constexpr int kActions = 2000;
@@ -238,14 +240,16 @@ TEST(SemaphoreThreads, CapacityOneUnderRandomCompletionsAndCancels)
     class GuardedAction : public Async::Action
     {
     public:
-        GuardedAction(std::atomic<int>& running, std::atomic<int>& overlaps, AsyncTest::Completers* completers)
-            : m_running(running), m_overlaps(overlaps), m_completers(completers)
+        GuardedAction(std::atomic<int>& running, std::atomic<int>& overlaps, AsyncTest::Completers* completers,
+                      std::vector<int>& started, int index)
+            : m_running(running), m_overlaps(overlaps), m_completers(completers), m_started(started), m_index(index)
         {
         }
         std::shared_ptr<Async::Job> Perform(Async::ActionHandler& handler) override
         {
             if (m_running.fetch_add(1) != 0)
                 ++m_overlaps;
+            m_started.push_back(m_index); // one at a time: no lock needed
             if (!m_completers) {
                 m_running.fetch_sub(1);
                 handler.Completed(Common::Success);
@@ -263,6 +267,8 @@ TEST(SemaphoreThreads, CapacityOneUnderRandomCompletionsAndCancels)
         std::atomic<int>& m_running;
         std::atomic<int>& m_overlaps;
         AsyncTest::Completers* m_completers;
+        std::vector<int>& m_started;
+        int m_index;
     };
 
     std::mt19937 random(11);
@@ -271,10 +277,11 @@ TEST(SemaphoreThreads, CapacityOneUnderRandomCompletionsAndCancels)
     std::vector<std::unique_ptr<Async::Action>> bound;
     std::vector<std::unique_ptr<RecordingHandler>> handlers;
     std::vector<std::shared_ptr<Async::Job>> jobs;
+    std::vector<int> started;
     Async::Semaphore semaphore(1);
     for (int i = 0; i < kActions; ++i) {
         bound.push_back(semaphore.Bind(
-            std::make_unique<GuardedAction>(running, overlaps, random() % 3 == 0 ? nullptr : &completers)));
+            std::make_unique<GuardedAction>(running, overlaps, random() % 3 == 0 ? nullptr : &completers, started, i)));
         handlers.push_back(std::make_unique<RecordingHandler>([&](const Common::Error&) {
             if (remaining.fetch_sub(1) == 1)
                 allCompleted.Set();
@@ -289,6 +296,9 @@ TEST(SemaphoreThreads, CapacityOneUnderRandomCompletionsAndCancels)
     for (auto& handler : handlers)
         EXPECT_EQ(handler->calls.load(), 1);
     EXPECT_EQ(overlaps.load(), 0);
+    // Started in order of arrival, also when a place is given back on another
+    // thread while the next one is being performed.
+    EXPECT_TRUE(std::is_sorted(started.begin(), started.end()));
 }
 
 } // namespace
