@@ -19,6 +19,7 @@
 #include "enterprise/common/async/conditions.h"
 #include "enterprise/common/async/future.h"
 #include "enterprise/common/async/job_control.h"
+#include "enterprise/common/async/synchronous_action.h"
 #include "enterprise/common/async/waiting_handler.h"
 #include "testing/error_matchers.h"
 #include "testing/vtable_slot.h"
@@ -295,6 +296,16 @@ private:
     std::shared_ptr<RegisterWork> m_work;
 };
 
+// A synchronous assignment step as the data layer builds it: the call's
+// result goes into the future's cell, and the step keeps a share of the cell.
+template <typename Call>
+std::shared_ptr<Async::Action> MakeAssignment(Call call, const Async::Future<unsigned>& target)
+{
+    const std::shared_ptr<unsigned> cell = target.GetCell();
+    return Async::Detail::MakeSilentSynchronousAction(
+        std::function<void()>(Async::Detail::ResultToOutParameter(std::move(call), *cell)), cell);
+}
+
 bool IsLess(unsigned left, unsigned right)
 {
     return left < right;
@@ -328,11 +339,10 @@ TEST(JournalThreads, ADeletionShapedCycleRegistersEveryBatchAndSucceeds)
 
         auto cycle = std::make_shared<Async::CyclicJournal>();
         cycle->BreakIf(Async::MakeNegatedCondition(std::bind(&IsLess, done, total)));
-        cycle->Add(MakeStep(
-            Async::Detail::ResultToOutParameter(std::bind(&GetBatchSize, total, done, 100u), *batch.GetCell())));
+        cycle->Add(MakeAssignment(std::bind(&GetBatchSize, total, done, 100u), batch));
         cycle->Add(std::shared_ptr<Async::Action>(Async::Detail::CreateActionFactoryExecutorAction(
             [batch, &registered, &lock] { return std::make_unique<RegisterAction>(batch, registered, lock); })));
-        cycle->Add(MakeStep(Async::Detail::ResultToOutParameter(std::bind(&SumCounts, done, batch), *done.GetCell())));
+        cycle->Add(MakeAssignment(std::bind(&SumCounts, done, batch), done));
         std::function<bool()> reporting;
         Async::MakeTrueCondition(reporting);
         cycle->AddBranch(reporting, MakeStep([&progress, done] { progress.push_back(done); }));
