@@ -3,8 +3,8 @@
 #include "core/common/component_info.h"
 
 #include <cstdlib>
-#include <new>
 
+#include "core/common/immortal.h"
 #include "core/common/static_recursive_lock.h"
 
 namespace Core {
@@ -13,8 +13,7 @@ namespace {
 
 // Zero-filled, so usable by start-up code of any translation unit.
 Common::StaticRecursiveLock g_instanceLock;
-alignas(ComponentInfoRegistry) unsigned char g_storage[sizeof(ComponentInfoRegistry)];
-ComponentInfoRegistry* g_instance = nullptr; // guarded by g_instanceLock
+constinit Common::Immortal<ComponentInfoRegistry> g_instance; // guarded by g_instanceLock
 
 void DestroyInstanceLock()
 {
@@ -23,53 +22,35 @@ void DestroyInstanceLock()
 
 [[maybe_unused]] const bool g_lockDestructionRegistered = (std::atexit(&DestroyInstanceLock), true);
 
-class MutexGuard
-{
-public:
-    explicit MutexGuard(Common::Mutex& mutex) : m_mutex(mutex) { m_mutex.Lock(); }
-    ~MutexGuard() { m_mutex.Unlock(); }
-    MutexGuard(const MutexGuard&) = delete;
-    MutexGuard& operator=(const MutexGuard&) = delete;
-
-private:
-    Common::Mutex& m_mutex;
-};
-
 } // namespace
 
 ComponentInfoRegistry& ComponentInfoRegistry::Instance()
 {
-    g_instanceLock.Lock();
-    if (!g_instance) {
-        g_instance = new (g_storage) ComponentInfoRegistry;
+    Common::LockGuard guard(g_instanceLock);
+    if (!g_instance.Get()) {
+        g_instance.Emplace();
         std::atexit(&ComponentInfoRegistry::DestroyInstance);
     }
-    ComponentInfoRegistry& registry = *g_instance;
-    g_instanceLock.Unlock();
-    return registry;
+    return *g_instance;
 }
 
 void ComponentInfoRegistry::DestroyInstance()
 {
-    g_instanceLock.Lock();
-    if (g_instance) {
-        g_instance->~ComponentInfoRegistry();
-        g_instance = nullptr;
-    }
-    g_instanceLock.Unlock();
+    Common::LockGuard guard(g_instanceLock);
+    g_instance.Destroy();
 }
 
 void ComponentInfoRegistry::Register(ComponentInfo* info)
 {
     if (!info)
         return;
-    MutexGuard guard(m_mutex);
+    Common::LockGuard guard(m_mutex);
     m_infos[info->GetComponentId()] = info;
 }
 
 ComponentInfo* ComponentInfoRegistry::Find(int componentId)
 {
-    MutexGuard guard(m_mutex);
+    Common::LockGuard guard(m_mutex);
     const auto found = m_infos.find(componentId);
     return found == m_infos.end() ? nullptr : found->second;
 }

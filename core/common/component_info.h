@@ -3,6 +3,8 @@
 // The interface stubs fill it at start-up; the infos are not owned and must
 // live until exit.
 //
+// Binary contract (ComponentInfo): declaration order is the binary order; never insert or reorder.
+//
 // Threading: Instance is safe from any thread, also before main; Register is
 // serialized by the registry's mutex.
 #pragma once
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <map>
 
+#include "core/common/immortal.h"
 #include "core/common/mutex.h"
 #include "platform/objrep/common_error.h"
 
@@ -45,6 +48,9 @@ public:
     ComponentInfoRegistry& operator=(const ComponentInfoRegistry&) = delete;
 
 private:
+    template <typename>
+    friend class Common::Immortal;
+
     ComponentInfoRegistry() = default;
     ~ComponentInfoRegistry() = default;
     static void DestroyInstance();

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "testing/vtable_slot.h"
+
 namespace {
 
 class TestInfo : public Core::ComponentInfo
@@ -21,6 +23,23 @@ public:
 private:
     int m_id;
 };
+
+TEST(ComponentInfoSlots, InterfaceKeepsItsTableOrder)
+{
+    using Core::ComponentInfo;
+    using Testing::VirtualSlot;
+    EXPECT_EQ(Testing::SlotOrderMismatches({
+                  {"GetComponentId", VirtualSlot(&ComponentInfo::GetComponentId)},
+                  {"GetReserved1", VirtualSlot(&ComponentInfo::GetReserved1)},
+                  {"GetMethodInfo", VirtualSlot(&ComponentInfo::GetMethodInfo)},
+                  {"GetInterfaceVersion", VirtualSlot(&ComponentInfo::GetInterfaceVersion)},
+                  {"GetReserved2", VirtualSlot(&ComponentInfo::GetReserved2)},
+                  {"GetReserved3", VirtualSlot(&ComponentInfo::GetReserved3)},
+                  {"~ComponentInfo", Testing::kDestructorPair},
+              }),
+              "");
+    EXPECT_EQ(Testing::TableSize<ComponentInfo>(), 8u);
+}
 
 TEST(ComponentInfoRegistry, SecondRegistrationReplacesTheFirst)
 {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <pthread.h>
 #include <sys/time.h>
 
@@ -38,51 +39,47 @@ Event::Event(bool manualReset, bool initiallySignalled)
 
 Event::~Event()
 {
-    m_mutex.Lock();
+    LockGuard guard(m_mutex);
     if (m_waiters && !m_waiters->empty())
         ReportAssertion("EVENT_DATA.Waiters->empty() || !\"Destroying Event which is being Wait()'ed for\"", __FILE__,
                         __LINE__);
-    delete m_waiters;
-    m_waiters = nullptr;
-    m_mutex.Unlock();
+    m_waiters.reset();
 }
 
 void Event::Set()
 {
-    m_mutex.Lock();
-    if (m_signalled) {
-        m_mutex.Unlock();
+    LockGuard guard(m_mutex);
+    if (m_signalled)
         return;
-    }
     m_signalled = true;
-    if (m_waiters) {
-        for (Waiter* waiter : *m_waiters) {
-            COMMON_ASSERT(waiter);
-            if (!waiter)
-                continue;
-            pthread_mutex_lock(&waiter->mutex);
-            const bool taken = waiter->result == nullptr;
+    if (!m_waiters)
+        return;
+    for (Waiter* waiter : *m_waiters) {
+        COMMON_ASSERT(waiter);
+        if (!waiter)
+            continue;
+        bool taken;
+        {
+            LockGuard waiterGuard(*waiter);
+            taken = waiter->result == nullptr;
             if (taken) {
                 waiter->result = this;
                 pthread_cond_signal(&waiter->condition);
             }
-            pthread_mutex_unlock(&waiter->mutex);
-            // A waiter that already timed out cannot take the signal: it goes to
-            // the next one or stays in the event.
-            if (taken && !m_manualReset) {
-                m_signalled = false;
-                break;
-            }
+        }
+        // A waiter that already timed out cannot take the signal: it goes to
+        // the next one or stays in the event.
+        if (taken && !m_manualReset) {
+            m_signalled = false;
+            break;
         }
     }
-    m_mutex.Unlock();
 }
 
 void Event::Reset()
 {
-    m_mutex.Lock();
+    LockGuard guard(m_mutex);
     m_signalled = false;
-    m_mutex.Unlock();
 }
 
 bool Event::Wait()
@@ -92,53 +89,52 @@ bool Event::Wait()
 
 bool Event::TimedWait(uint32_t milliseconds)
 {
-    m_mutex.Lock();
-    if (m_signalled) {
-        if (!m_manualReset)
-            m_signalled = false;
-        m_mutex.Unlock();
-        return true;
-    }
-    if (milliseconds == 0) {
-        m_mutex.Unlock();
-        return false;
-    }
     Waiter waiter;
-    if (!m_waiters)
-        m_waiters = new std::list<Waiter*>;
-    m_waiters->push_back(&waiter);
-    auto entry = std::prev(m_waiters->end());
-    m_mutex.Unlock();
-
-    pthread_mutex_lock(&waiter.mutex);
-    if (milliseconds == INFINITE_WAIT) {
-        while (!waiter.result) {
-            const int res = pthread_cond_wait(&waiter.condition, &waiter.mutex);
-            COMMON_ASSERT(res == 0 || !"pthread_cond_wait() failed");
+    std::list<Waiter*>::iterator entry;
+    {
+        LockGuard guard(m_mutex);
+        if (m_signalled) {
+            if (!m_manualReset)
+                m_signalled = false;
+            return true;
         }
-    } else {
-        timeval now;
-        gettimeofday(&now, nullptr);
-        const uint64_t micro = static_cast<uint64_t>(now.tv_usec) + (milliseconds % 1000) * 1000ull;
-        timespec deadline;
-        deadline.tv_sec = now.tv_sec + milliseconds / 1000 + static_cast<time_t>(micro / 1000000);
-        deadline.tv_nsec = static_cast<long>((micro % 1000000) * 1000);
-        while (!waiter.result) {
-            if (pthread_cond_timedwait(&waiter.condition, &waiter.mutex, &deadline) == ETIMEDOUT)
-                break;
-        }
-        if (!waiter.result)
-            waiter.result = TimedOutMark();
+        if (milliseconds == 0)
+            return false;
+        if (!m_waiters)
+            m_waiters = std::make_unique<std::list<Waiter*>>();
+        entry = m_waiters->insert(m_waiters->end(), &waiter);
     }
-    const Event* result = waiter.result;
-    pthread_mutex_unlock(&waiter.mutex);
+
+    const Event* result;
+    {
+        LockGuard waiterGuard(waiter);
+        if (milliseconds == INFINITE_WAIT) {
+            while (!waiter.result) {
+                const int res = pthread_cond_wait(&waiter.condition, &waiter.mutex);
+                COMMON_ASSERT(res == 0 || !"pthread_cond_wait() failed");
+            }
+        } else {
+            timeval now;
+            gettimeofday(&now, nullptr);
+            const uint64_t micro = static_cast<uint64_t>(now.tv_usec) + (milliseconds % 1000) * 1000ull;
+            timespec deadline;
+            deadline.tv_sec = now.tv_sec + milliseconds / 1000 + static_cast<time_t>(micro / 1000000);
+            deadline.tv_nsec = static_cast<long>((micro % 1000000) * 1000);
+            while (!waiter.result) {
+                if (pthread_cond_timedwait(&waiter.condition, &waiter.mutex, &deadline) == ETIMEDOUT)
+                    break;
+            }
+            if (!waiter.result)
+                waiter.result = TimedOutMark();
+        }
+        result = waiter.result;
+    }
 
     const unsigned millisec = milliseconds;
     COMMON_ASSERT(millisec != ~0U || result);
 
-    m_mutex.Lock();
+    LockGuard guard(m_mutex);
     m_waiters->erase(entry);
-    m_mutex.Unlock();
     return result == this;
 }
 

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <pthread.h>
 
 #include "core/common/mutex.h"
@@ -52,10 +53,14 @@ private:
         ~Waiter();
         Waiter(const Waiter&) = delete;
         Waiter& operator=(const Waiter&) = delete;
+
+        // For LockGuard.
+        int Lock() { return pthread_mutex_lock(&mutex); }
+        void Unlock() { pthread_mutex_unlock(&mutex); }
     };
 
     Mutex m_mutex;
-    std::list<Waiter*>* m_waiters;
+    std::unique_ptr<std::list<Waiter*>> m_waiters; // made at the first wait that blocks
     bool m_manualReset;
     bool m_signalled;
 };

@@ -11,6 +11,8 @@
 // A caller checks the slot after each call whose result it needs, and takes
 // the error out with TakeError; the object is usable again after that.
 //
+// Binary contract (file_object): declaration order is the binary order; never insert or reorder.
+//
 // Threading: an object is used by one thread at a time.
 #pragma once
 

@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "core/common/assertion.h"
 #include "core/common/catalogue_block.h"
+#include "core/common/immortal.h"
 #include "core/common/module_path.h"
 #include "platform/resource/resource_api.h"
 
@@ -35,12 +37,13 @@ std::atomic<bool> g_stopRegistered{false};
 std::atomic<ResourceApi::ModuleHandle*> g_module{nullptr};
 std::atomic<bool> g_closeRegistered{false};
 
-// Accepted translations, owned until exit. Guarded by LoaderLock().
-std::vector<unsigned char*>* g_loadedBlocks = nullptr;
+// Accepted translations, made at the first acceptance and owned until exit.
+// Guarded by LoaderLock().
+constinit Immortal<std::vector<std::unique_ptr<unsigned char[]>>> g_loadedBlocks;
 
 std::mutex& LoaderLock()
 {
-    static std::mutex* lock = new std::mutex; // outlives every exit action
+    static Immortal<std::mutex> lock{std::in_place}; // outlives every exit action
     return *lock;
 }
 
@@ -48,10 +51,7 @@ void DestroyLoadedBlocks()
 {
     std::lock_guard<std::mutex> guard(LoaderLock());
     g_activeBlock.store(Detail::kBuiltInCatalogueBlock, std::memory_order_release);
-    for (unsigned char* block : *g_loadedBlocks)
-        delete[] block;
-    delete g_loadedBlocks;
-    g_loadedBlocks = nullptr;
+    g_loadedBlocks.Destroy();
 }
 
 } // namespace
@@ -105,18 +105,17 @@ void LoadMessageCatalogue()
 {
     std::lock_guard<std::mutex> guard(LoaderLock());
     unsigned size = 0;
-    unsigned char* block = LoadResourceFile("objpatcher.msg", &size);
-    if (!IsValidCatalogueBlock(block, size)) {
-        delete[] block;
+    std::unique_ptr<unsigned char[]> block(LoadResourceFile("objpatcher.msg", &size));
+    if (!IsValidCatalogueBlock(block.get(), size)) {
         g_activeBlock.store(Detail::kBuiltInCatalogueBlock, std::memory_order_release);
         return;
     }
-    if (!g_loadedBlocks) {
-        g_loadedBlocks = new std::vector<unsigned char*>;
+    if (!g_loadedBlocks.Get()) {
+        g_loadedBlocks.Emplace();
         std::atexit(&DestroyLoadedBlocks);
     }
-    g_loadedBlocks->push_back(block);
-    g_activeBlock.store(block, std::memory_order_release);
+    g_loadedBlocks->push_back(std::move(block));
+    g_activeBlock.store(g_loadedBlocks->back().get(), std::memory_order_release);
 }
 
 void OnLanguageChanged()

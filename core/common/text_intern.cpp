@@ -30,12 +30,7 @@ public:
 
     const char* Intern(const char* text)
     {
-        m_mutex.Lock();
-        struct Unlock
-        {
-            Mutex& mutex;
-            ~Unlock() { mutex.Unlock(); }
-        } unlock{m_mutex};
+        LockGuard guard(m_mutex);
         auto found = m_texts.find(text);
         if (found != m_texts.end())
             return *found;

@@ -4,6 +4,7 @@
 #include "core/common/trace.h"
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "core/common/text_conversion.h"
@@ -84,9 +85,8 @@ void TraceText(int level, unsigned facility, unsigned code, const char16_t* text
 
 void TraceAssertionEvent(int level, unsigned facility, unsigned code, const char* text)
 {
-    char16_t* wide = WidenCString(text);
-    DispatchTraceText(nullptr, level, facility, code, wide);
-    delete[] wide;
+    const std::unique_ptr<char16_t[]> wide(WidenCString(text));
+    DispatchTraceText(nullptr, level, facility, code, wide.get());
 }
 
 namespace Detail {

@@ -1,5 +1,6 @@
 #include "core/include/file/dir.h"
 
+#include <memory>
 #include <new>
 
 #include "core/common/file_errors.h"
@@ -91,20 +92,19 @@ void i_dir::ResetNotification()
 
 std::pair<i_dir*, file_identifier*> i_dir::ResolveSymLinks(const file_identifier* id)
 {
-    i_dir* directory = OpenDir(u".");
+    std::unique_ptr<i_dir> directory(OpenDir(u"."));
     if (IsFailed())
-        return {directory, nullptr};
+        return {directory.release(), nullptr};
     file_identifier* clone = nullptr;
     if (id) {
         clone = id->Clone();
         if (!clone) {
-            delete directory;
             SetError(FileErrors::MakeFileMessageError(FileErrors::kOutOfMemory, FileErrors::kOutOfMemoryText,
                                                       kSource.At("ResolveSymLinks", 49)));
             return {nullptr, nullptr};
         }
     }
-    return {directory, clone};
+    return {directory.release(), clone};
 }
 
 void* i_dir::GetNativeHandle()
@@ -123,6 +123,8 @@ void* i_dir::GetExtension()
 }
 
 // ---- i_dir::iterator --------------------------------------------------------
+
+i_dir::iterator::~iterator() = default;
 
 void* i_dir::iterator::GetNativeEntry()
 {
@@ -257,6 +259,21 @@ rio_dir* rio_dir::OpenSpecialDir(uint32_t)
 {
     SetError(NotSupported(kInterfaceSource, "OpenSpecialDir", 334));
     return nullptr;
+}
+
+ro_file* rio_dir::CreateOutput(const char16_t* name, bool rangeLocks, const access_rights* rights)
+{
+    return Create(name, rangeLocks, rights);
+}
+
+ro_dir* rio_dir::OpenOutputDir(const char16_t* name)
+{
+    return OpenDir(name);
+}
+
+ro_dir* rio_dir::OpenOutputParentDir(const char16_t*& path)
+{
+    return OpenParentDir(path);
 }
 
 void rio_dir::IOCTL(void* request)

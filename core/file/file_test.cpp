@@ -1,5 +1,6 @@
 #include "core/include/file/file.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,8 +9,14 @@
 #include "core/common/file_errors.h"
 #include "core/common/message_catalogue.h"
 #include "core/include/file/dir.h"
+#include "testing/error_matchers.h"
 
 namespace {
+
+using ::testing::AllOf;
+using Testing::ErrorIs;
+using Testing::HasText;
+using Testing::RaisedAt;
 
 // An in-memory random-access file that can be told to stop short or fail.
 class MemoryFile : public rio_file
@@ -354,16 +361,34 @@ TEST(DirDefaults, ResolveSymLinksOpensASecondDirectoryAndClonesTheIdentifier)
     auto [lost, noClone] = dir.ResolveSymLinks(&id);
     EXPECT_EQ(lost, nullptr);
     EXPECT_EQ(noClone, nullptr);
-    const Common::Error error = dir.TakeError();
-    EXPECT_EQ(error.GetCode(), 0x40006u);
-    EXPECT_EQ(error.GetText(), u"Not enough memory to complete the operation.");
-    EXPECT_EQ(error.GetLocation().line, 49u);
+    EXPECT_THAT(dir.TakeError(),
+                AllOf(ErrorIs(0x40006), HasText(u"Not enough memory to complete the operation."),
+                      RaisedAt("core/file/dir", "ResolveSymLinks", 49)));
 
     dir.failOpen = true;
     auto [failed, unused] = dir.ResolveSymLinks(&id);
     EXPECT_EQ(failed, nullptr);
     EXPECT_EQ(unused, nullptr);
     EXPECT_EQ(dir.GetError().GetCode(), 0x40007u);
+}
+
+TEST(DirDefaults, OutputFormsHandOutTheOutputPartOfTheFullResults)
+{
+    BareDir dir;
+    ro_dir* output = dir.OpenOutputDir(u".");
+    ASSERT_NE(output, nullptr);
+    auto* opened = dynamic_cast<BareDir*>(output);
+    ASSERT_NE(opened, nullptr);
+    output->CreateHardLink(u"a", u"b"); // lands in the opened directory's slot
+    EXPECT_THAT(opened->GetError(), ErrorIs(0x4000E));
+    delete output;
+
+    const char16_t* path = u"a/b";
+    EXPECT_EQ(dir.OpenOutputParentDir(path), nullptr);
+    EXPECT_EQ(dir.CreateOutput(u"a", false, nullptr), nullptr);
+    dir.failOpen = true;
+    EXPECT_EQ(dir.OpenOutputDir(u"."), nullptr);
+    EXPECT_THAT(dir.GetError(), ErrorIs(0x40007));
 }
 
 class BareIterator : public i_dir::iterator

@@ -6,6 +6,8 @@
 // with the same descriptor; every Read is a complete element by itself.
 // Failures are raised as Common::Error.
 //
+// Binary contract (Deserializer): declaration order is the binary order; never insert or reorder.
+//
 // Threading: a deserializer and its scopes belong to one thread at a time.
 #pragma once
 

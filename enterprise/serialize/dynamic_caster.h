@@ -6,6 +6,8 @@
 // "PN7Binding6Detail11RequestBaseE" for Binding::Detail::RequestBase*.
 // A caller asks with Cast(key) and falls back to a generic path on null.
 //
+// Binary contract (DynamicCaster, DynamicCasterImpl): declaration order is the binary order; never insert or reorder.
+//
 // Threading: entries are added only while the owning object is built; Cast
 // only reads and may then run from any thread.
 #pragma once

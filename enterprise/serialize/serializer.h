@@ -9,6 +9,8 @@
 // GetData or GetSharedData is called once the outermost element is closed.
 // The context value belongs to the callers and is only stored.
 //
+// Binary contract (Serializer, ContainerIterator): declaration order is the binary order; never insert or reorder.
+//
 // Threading: a serializer and its scopes belong to one thread at a time.
 #pragma once
 

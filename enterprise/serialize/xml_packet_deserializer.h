@@ -13,7 +13,11 @@
 //
 // A packet that does not load does not fail the construction: the failure is
 // reported as an assertion and every later call that needs an element raises.
-// Failures are raised as Common::Error (codes 0x9C0002, 0x9C0003, 0x9C0004).
+// Failures are raised as Common::Error (serialization_errors.h: kInconsistentMeta,
+// kNoMeta, kNoData).
+//
+// Implemented in xml_serializer.cpp: its errors are located in that source
+// file, whose published line numbers they carry.
 //
 // Threading: one thread at a time per deserializer; no shared state.
 #pragma once

@@ -10,6 +10,7 @@
 #include "core/common/error_blob.h"
 #include "core/common/location.h"
 #include "core/common/message_catalogue.h"
+#include "enterprise/serialize/serialization_errors.h"
 #include "enterprise/serialize/xml_text.h"
 
 namespace Serialization {
@@ -23,8 +24,6 @@ constexpr char kPacketEnd[] = "</XML_SERIALIZER>";
 
 // A Base64 value counts its bytes in 32 bits.
 constexpr uint64_t kMaxBase64Bytes = 0xFFFFFFFFull;
-constexpr unsigned kValueTooLargeCode = 0x9C0005;
-constexpr unsigned kValueTooLargeMessage = 660;
 
 void Append(std::string& buffer, const char* text, size_t length)
 {
@@ -61,7 +60,8 @@ void AppendDouble(std::string& buffer, double value)
 void CheckBase64Size(uint64_t size, uint32_t line)
 {
     if (size > kMaxBase64Bytes)
-        Common::ThrowError(Common::Error(kValueTooLargeCode, Common::GetMessageText(kValueTooLargeMessage),
+        Common::ThrowError(Common::Error(SerializationErrors::kValueTooLarge,
+                                         Common::GetMessageText(SerializationErrors::kValueTooLargeText),
                                          kSource.At("Write", line)));
 }
 

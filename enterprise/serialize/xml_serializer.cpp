@@ -9,6 +9,7 @@
 #include "core/file/buf_ifile.h"
 #include "core/xml/xml_document.h"
 #include "enterprise/serialize/memory_file.h"
+#include "enterprise/serialize/serialization_errors.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
 #include "enterprise/serialize/xml_value_parse.h"
 
@@ -18,27 +19,24 @@ namespace {
 
 constexpr Common::SourceFile kSource("enterprise/serialize/xml_serializer", 0x7e90832cff0290f3);
 
-constexpr unsigned kInconsistentMetaCode = 0x9C0002;
-constexpr unsigned kNoMetaCode = 0x9C0003;
-constexpr unsigned kNoDataCode = 0x9C0004;
-constexpr unsigned kInconsistentMetaMessage = 642;
-constexpr unsigned kNoMetaMessage = 624;
-constexpr const char* kNoDataText = "SERIALIZER_ERROR_NO_DATA";
-
 [[noreturn]] void ThrowInconsistentMeta(const char* function, uint32_t line)
 {
-    Common::ThrowError(Common::Error(kInconsistentMetaCode, Common::GetMessageText(kInconsistentMetaMessage),
+    Common::ThrowError(Common::Error(SerializationErrors::kInconsistentMeta,
+                                     Common::GetMessageText(SerializationErrors::kInconsistentMetaText),
                                      kSource.At(function, line)));
 }
 
 [[noreturn]] void ThrowNoMeta(const char* function, uint32_t line)
 {
-    Common::ThrowError(Common::Error(kNoMetaCode, Common::GetMessageText(kNoMetaMessage), kSource.At(function, line)));
+    Common::ThrowError(Common::Error(SerializationErrors::kNoMeta,
+                                     Common::GetMessageText(SerializationErrors::kNoMetaText),
+                                     kSource.At(function, line)));
 }
 
 [[noreturn]] void ThrowNoData(uint32_t line)
 {
-    Common::ThrowError(Common::Error(kNoDataCode, kNoDataText, kSource.At("Read", line)));
+    Common::ThrowError(
+        Common::Error(SerializationErrors::kNoData, SerializationErrors::kNoDataNarrowText, kSource.At("Read", line)));
 }
 
 void Assert(const char* expression, uint32_t line)

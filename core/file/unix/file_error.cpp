@@ -177,10 +177,9 @@ Common::Error MakeFilePathError(unsigned code, unsigned messageKey, const char* 
     return Common::Error(code, message, location);
 }
 
-Common::Error MakeFileError(unsigned code, unsigned messageKey, const char* path1, const char* path2,
+Common::Error MakeFileError(int error, unsigned code, unsigned messageKey, const char* path1, const char* path2,
                             Common::Location location) noexcept
 {
-    const int error = errno;
     for (const ErrnoMapping& mapping : kErrnoMappings) {
         if (mapping.error != error)
             continue;
@@ -192,6 +191,14 @@ Common::Error MakeFileError(unsigned code, unsigned messageKey, const char* path
     }
     Common::Error result = MakeFilePathError(code, messageKey, path1, path2, location);
     result.AddPosixError(error);
+    return result;
+}
+
+Common::Error MakeFileError(unsigned code, unsigned messageKey, const char* path1, const char* path2,
+                            Common::Location location) noexcept
+{
+    const int error = errno;
+    Common::Error result = MakeFileError(error, code, messageKey, path1, path2, location);
     errno = error;
     return result;
 }

@@ -8,7 +8,8 @@
 // into the record. A record that cannot be allocated is replaced by the
 // out-of-memory record.
 //
-// Threading: any thread; MakeFileError reads the calling thread's errno.
+// Threading: any thread; the MakeFileError without an error number reads the
+// calling thread's errno.
 #pragma once
 
 #include "core/common/error.h"
@@ -22,8 +23,8 @@ extern const Common::ErrorRecordKind kTwoPathErrorKind;
 Common::Error MakeFilePathError(unsigned code, unsigned messageKey, const char* path1, const char* path2,
                                 Common::Location location) noexcept;
 
-// The error of a failed system call: reads errno once; a mapped errno
-// replaces `code` and `messageKey`:
+// The error of a failed system call whose error number is `error`: a mapped
+// number replaces `code` and `messageKey`:
 //   EPERM, EACCES, ETXTBSY   0x40014 "Access to the file is denied."
 //                            (not when `code` is 0x40017, a lock failure)
 //   ENOENT                   0x40011 "The specified file does not exist."
@@ -33,7 +34,11 @@ Common::Error MakeFilePathError(unsigned code, unsigned messageKey, const char* 
 //   ENOSPC                   0x40004 "The disk is full."
 //   EROFS                    0x4000C "The file is read-only."
 //   EOPNOTSUPP               0x4000E "The operation is not supported."
-// then builds MakeFilePathError and chains the errno as a POSIX cause.
-// errno is left as it was.
+// then builds MakeFilePathError and chains `error` as a POSIX cause.
+Common::Error MakeFileError(int error, unsigned code, unsigned messageKey, const char* path1, const char* path2,
+                            Common::Location location) noexcept;
+
+// The same for the call that failed last: reads errno once, and leaves it as
+// it was.
 Common::Error MakeFileError(unsigned code, unsigned messageKey, const char* path1, const char* path2,
                             Common::Location location) noexcept;

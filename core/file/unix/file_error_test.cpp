@@ -1,5 +1,6 @@
 #include "core/file/unix/file_error.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,8 +9,17 @@
 
 #include "core/common/file_errors.h"
 #include "core/common/message_catalogue.h"
+#include "testing/error_matchers.h"
 
 namespace {
+
+using ::testing::AllOf;
+using Testing::CausedBy;
+using Testing::ErrorIs;
+using Testing::HasPosixCause;
+using Testing::HasText;
+using Testing::IsSuccessError;
+using Testing::RaisedAt;
 
 constexpr Common::SourceFile kTestSource("core/file/unix/file_error_test");
 
@@ -46,38 +56,41 @@ TEST(MakeFileError, ErrnoTableGivesCodeTextAndPaths)
         const unsigned key = c.callerCode == 0x40017 ? callerKey[2]
             : c.callerCode == 0x40003                ? callerKey[1]
                                                      : callerKey[0];
-        for (int paths = 0; paths < 3; ++paths) {
-            SCOPED_TRACE(std::string(std::strerror(c.error)) + ", paths " + std::to_string(paths));
-            errno = c.error;
-            const Common::Error error = MakeFileError(c.callerCode, key, paths > 0 ? "/a/one" : nullptr,
-                                                      paths > 1 ? "/b/two" : nullptr, kTestSource.At("Case", 7));
-            EXPECT_EQ(errno, c.error);
-            EXPECT_EQ(error.GetCode(), c.code);
-            EXPECT_EQ(error.GetText(), c.text);
-            EXPECT_EQ(error.GetLocation().line, 7u);
-            EXPECT_STREQ(error.GetLocation().function, "Case");
-            const Common::Error cause = error.GetCause();
-            EXPECT_EQ(cause.GetCode(), Common::kPosixErrorCode);
-            EXPECT_EQ(cause.GetIntegerParameter("code"), static_cast<uint64_t>(c.error));
-            EXPECT_TRUE(cause.GetCause().IsSuccess());
-            switch (paths) {
-            case 0:
-                EXPECT_STREQ(error.GetParameterNames(), "$module");
-                EXPECT_EQ(error.GetTextParameter("path"), nullptr);
-                break;
-            case 1:
-                EXPECT_STREQ(error.GetParameterNames(), "path,$module");
-                EXPECT_STREQ(error.GetTextParameter("path"), "/a/one");
-                EXPECT_EQ(error.GetTextParameter("path1"), nullptr);
-                break;
-            default:
-                EXPECT_STREQ(error.GetParameterNames(), "path1,path2,$module");
-                EXPECT_STREQ(error.GetTextParameter("path1"), "/a/one");
-                EXPECT_STREQ(error.GetTextParameter("path2"), "/b/two");
-                EXPECT_EQ(error.GetTextParameter("path"), nullptr);
-                break;
+        // The number form must not read errno, so errno holds another number then.
+        for (const bool fromErrno : {true, false}) {
+            for (int paths = 0; paths < 3; ++paths) {
+                SCOPED_TRACE(std::string(std::strerror(c.error)) + (fromErrno ? ", from errno" : ", given") +
+                             ", paths " + std::to_string(paths));
+                const char* path1 = paths > 0 ? "/a/one" : nullptr;
+                const char* path2 = paths > 1 ? "/b/two" : nullptr;
+                errno = fromErrno ? c.error : EILSEQ;
+                const Common::Error error = fromErrno
+                    ? MakeFileError(c.callerCode, key, path1, path2, kTestSource.At("Case", 7))
+                    : MakeFileError(c.error, c.callerCode, key, path1, path2, kTestSource.At("Case", 7));
+                EXPECT_EQ(errno, fromErrno ? c.error : EILSEQ);
+                EXPECT_THAT(error,
+                            AllOf(ErrorIs(c.code), HasText(c.text),
+                                  RaisedAt("core/file/unix/file_error_test", "Case", 7), HasPosixCause(c.error),
+                                  CausedBy(CausedBy(IsSuccessError())))); // the POSIX record is the only cause
+                switch (paths) {
+                case 0:
+                    EXPECT_STREQ(error.GetParameterNames(), "$module");
+                    EXPECT_EQ(error.GetTextParameter("path"), nullptr);
+                    break;
+                case 1:
+                    EXPECT_STREQ(error.GetParameterNames(), "path,$module");
+                    EXPECT_STREQ(error.GetTextParameter("path"), "/a/one");
+                    EXPECT_EQ(error.GetTextParameter("path1"), nullptr);
+                    break;
+                default:
+                    EXPECT_STREQ(error.GetParameterNames(), "path1,path2,$module");
+                    EXPECT_STREQ(error.GetTextParameter("path1"), "/a/one");
+                    EXPECT_STREQ(error.GetTextParameter("path2"), "/b/two");
+                    EXPECT_EQ(error.GetTextParameter("path"), nullptr);
+                    break;
+                }
+                EXPECT_STREQ(error.GetTextParameter("$module"), Common::kBuildTag);
             }
-            EXPECT_STREQ(error.GetTextParameter("$module"), Common::kBuildTag);
         }
     }
 }

@@ -27,15 +27,6 @@ std::atomic<UConverter*> g_converter{nullptr};
 // Guards the converter: ICU converters are not for concurrent use.
 Common::Mutex g_converterMutex;
 
-class ConverterLock
-{
-public:
-    ConverterLock() { g_converterMutex.Lock(); }
-    ~ConverterLock() { g_converterMutex.Unlock(); }
-    ConverterLock(const ConverterLock&) = delete;
-    ConverterLock& operator=(const ConverterLock&) = delete;
-};
-
 // Undecodable bytes become U+F800 + byte (bytes below 0x80 stay themselves).
 void ToUnicodeCallback(const void*, UConverterToUnicodeArgs* args, const char* codeUnits, int32_t length,
                        UConverterCallbackReason reason, UErrorCode* status)
@@ -101,7 +92,7 @@ UConverter* GetFileNameConverter()
 
 std::u16string NativeToUnicodeName(const char* nativeName)
 {
-    const ConverterLock lock;
+    const Common::LockGuard lock(g_converterMutex);
     UConverter* converter = GetFileNameConverter();
     UErrorCode status = U_ZERO_ERROR;
     const icu::UnicodeString text(nativeName, -1, converter, status);
@@ -124,7 +115,7 @@ std::string UnicodeToNativeName(const char16_t* name)
             return direct;
     }
 
-    const ConverterLock lock;
+    const Common::LockGuard lock(g_converterMutex);
     UConverter* converter = GetFileNameConverter();
     std::string result;
     const char16_t* runStart = name;

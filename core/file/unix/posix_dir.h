@@ -31,6 +31,7 @@
 #include "core/file/unix/posix_file.h"
 #include "core/include/file/dir.h"
 
+// Binary contract: declaration order is the binary order; never insert or reorder.
 class posix_dir : public rio_dir
 {
 public:

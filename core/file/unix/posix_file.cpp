@@ -65,15 +65,30 @@ Transferred TransferAll(Pointer cursor, uint64_t size, Transfer transfer)
     return result;
 }
 
-Common::Error WriteFailure(uint32_t line)
+// The failure of a system call with error number `error`, without a path.
+Common::Error CallFailure(int error, unsigned code, unsigned messageKey, const char* function, uint32_t line)
 {
-    return MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr, At("IOCTL", line));
+    return MakeFileError(error, code, messageKey, nullptr, nullptr, At(function, line));
 }
 
-Common::Error NotSupportedFailure(uint32_t line)
+// The failure of a control request; the writing ones report a write failure.
+Common::Error WriteFailure(int error, uint32_t line)
 {
-    return MakeFileError(FileErrors::kNotSupported, FileErrors::kNotSupportedText, nullptr, nullptr, At("IOCTL", line));
+    return CallFailure(error, FileErrors::kWriteFailed, FileErrors::kWriteFailedText, "IOCTL", line);
 }
+
+Common::Error NotSupportedFailure(int error, uint32_t line)
+{
+    return CallFailure(error, FileErrors::kNotSupported, FileErrors::kNotSupportedText, "IOCTL", line);
+}
+
+constexpr uint64_t kSectorCode = MakeControlCode("GSEC");
+constexpr uint64_t kRawControlCode = MakeControlCode("UIOC");
+constexpr uint64_t kAppendModeCode = MakeControlCode("SAMI");
+constexpr uint64_t kGetInodeFlagsCode = MakeControlCode("GUFL");
+constexpr uint64_t kSetInodeFlagsCode = MakeControlCode("SUFL");
+constexpr uint64_t kSetTimesCode = MakeControlCode("SFTM");
+constexpr uint64_t kDeallocateCode = MakeControlCode("SDAT");
 
 } // namespace
 
@@ -88,8 +103,7 @@ Common::Error DoLockFileHandle(bool lock, int descriptor, bool exclusive, bool w
     range.l_len = static_cast<off64_t>(length);
     range.l_pid = 0;
     if (LinuxExRangeLock(descriptor, wait ? F_SETLKW : F_SETLK, &range) != 0)
-        return MakeFileError(FileErrors::kLockFailed, FileErrors::kLockFailedText, nullptr, nullptr,
-                             At("DoLockFileHandle", 189));
+        return CallFailure(errno, FileErrors::kLockFailed, FileErrors::kLockFailedText, "DoLockFileHandle", 189);
     return Common::Success;
 }
 
@@ -113,8 +127,7 @@ void posix_file::Read(void* buffer, uint64_t size, uint64_t* bytesRead)
         static_cast<unsigned char*>(buffer), size,
         [this](unsigned char* cursor, uint64_t length) { return ::read(m_descriptor, cursor, length); });
     if (moved.failed)
-        SetError(
-            MakeFileError(FileErrors::kReadFailed, FileErrors::kReadFailedText, nullptr, nullptr, At("Read", 330)));
+        SetError(CallFailure(moved.error, FileErrors::kReadFailed, FileErrors::kReadFailedText, "Read", 330));
     if (bytesRead)
         *bytesRead = moved.count;
 }
@@ -130,8 +143,7 @@ void posix_file::Write(const void* data, uint64_t size, uint64_t* bytesWritten)
         [this](const unsigned char* cursor, uint64_t length) { return ::write(m_descriptor, cursor, length); });
     // A full disk or a file too large ends short; write-all reports it.
     if (moved.failed && moved.error != EFBIG && moved.error != ENOSPC)
-        SetError(
-            MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr, At("Write", 361)));
+        SetError(CallFailure(moved.error, FileErrors::kWriteFailed, FileErrors::kWriteFailedText, "Write", 361));
     if (bytesWritten)
         *bytesWritten = moved.count;
 }
@@ -141,21 +153,19 @@ void posix_file::Flush()
     if (IsFailed())
         return;
     if (::fsync(m_descriptor) != 0)
-        SetError(
-            MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr, At("Flush", 380)));
+        SetError(CallFailure(errno, FileErrors::kWriteFailed, FileErrors::kWriteFailedText, "Flush", 380));
 }
 
 void posix_file::Truncate(uint64_t length)
 {
     if (IsFailed())
         return;
-    if (length > static_cast<uint64_t>(INT64_MAX)) {
-        errno = EFBIG;
-    } else if (::ftruncate(m_descriptor, static_cast<off_t>(length)) == 0) {
+    if (length > static_cast<uint64_t>(INT64_MAX)) { // beyond any file offset: fails as the call would
+        SetError(CallFailure(EFBIG, FileErrors::kWriteFailed, FileErrors::kWriteFailedText, "Truncate", 429));
         return;
     }
-    SetError(
-        MakeFileError(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, nullptr, nullptr, At("Truncate", 429)));
+    if (::ftruncate(m_descriptor, static_cast<off_t>(length)) != 0)
+        SetError(CallFailure(errno, FileErrors::kWriteFailed, FileErrors::kWriteFailedText, "Truncate", 429));
 }
 
 namespace {
@@ -165,8 +175,7 @@ uint64_t Position(posix_file& file, int64_t offset, int whence)
 {
     const off_t result = ::lseek(file.GetDescriptor(), static_cast<off_t>(offset), whence);
     if (result < 0) {
-        file.SetError(
-            MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr, At("Seek", 388)));
+        file.SetError(CallFailure(errno, FileErrors::kSeekFailed, FileErrors::kSeekFailedText, "Seek", 388));
         return 0;
     }
     file.SetSuccess();
@@ -178,9 +187,7 @@ uint64_t Position(posix_file& file, int64_t offset, int whence)
 uint64_t posix_file::Seek(uint64_t position)
 {
     if (position > static_cast<uint64_t>(INT64_MAX)) {
-        errno = EINVAL;
-        SetError(
-            MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr, At("Seek", 388)));
+        SetError(CallFailure(EINVAL, FileErrors::kSeekFailed, FileErrors::kSeekFailedText, "Seek", 388));
         return 0;
     }
     return Position(*this, static_cast<int64_t>(position), SEEK_SET);
@@ -199,14 +206,12 @@ uint64_t posix_file::SeekEnd(int64_t delta)
         return static_cast<uint64_t>(result);
     }
     if (errno != EBADF) {
-        SetError(
-            MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr, At("Seek", 388)));
+        SetError(CallFailure(errno, FileErrors::kSeekFailed, FileErrors::kSeekFailedText, "Seek", 388));
         return 0;
     }
     struct stat status;
     if (::fstat(m_descriptor, &status) != 0) {
-        SetError(
-            MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr, At("SeekEnd", 420)));
+        SetError(CallFailure(errno, FileErrors::kSeekFailed, FileErrors::kSeekFailedText, "SeekEnd", 420));
         return 0;
     }
     SetSuccess();
@@ -235,93 +240,126 @@ void posix_file::IOCTL(void* request)
 {
     if (IsFailed())
         return;
-    const uint64_t code = GetControlCode(request);
-    if (code == MakeControlCode("GSEC")) {
-        auto* fields = static_cast<gsec_request*>(request);
-        int blockSize = 0;
-        if (::ioctl(m_descriptor, FIGETBSZ, &blockSize) != 0) {
-            SetError(NotSupportedFailure(526));
-            return;
-        }
-        const uint64_t sectorsPerBlock = static_cast<uint64_t>(static_cast<unsigned>(blockSize)) >> 9;
-        if (sectorsPerBlock == 0) {
-            // A block smaller than a sector cannot be mapped to sectors.
-            errno = EOPNOTSUPP;
-            SetError(NotSupportedFailure(526));
-            return;
-        }
-        const off_t position = ::lseek(m_descriptor, 0, SEEK_CUR);
-        if (position < 0) {
-            SetError(MakeFileError(FileErrors::kSeekFailed, FileErrors::kSeekFailedText, nullptr, nullptr,
-                                   At("IOCTL", 526)));
-            return;
-        }
-        const uint64_t sector = static_cast<uint64_t>(position) / 512;
-        const uint64_t blockIndex = sector / sectorsPerBlock;
-        const uint64_t offsetInBlock = sector % sectorsPerBlock;
-        if (blockIndex > static_cast<uint64_t>(INT_MAX)) {
-            // The block map takes a 32-bit block number.
-            errno = EOPNOTSUPP;
-            SetError(NotSupportedFailure(546));
-            return;
-        }
-        int block = static_cast<int>(blockIndex);
-        if (::ioctl(m_descriptor, FIBMAP, &block) != 0) {
-            SetError(NotSupportedFailure(546));
-            return;
-        }
-        fields->sector = SectorMap::PhysicalSector(static_cast<uint32_t>(block), sectorsPerBlock, offsetInBlock);
-        fields->sectorsLeft = sectorsPerBlock - offsetInBlock;
-        fields->flag = 0;
-    } else if (code == MakeControlCode("UIOC")) {
-        auto* fields = static_cast<uioc_request*>(request);
-        const int result = ::ioctl(m_descriptor, static_cast<unsigned long>(static_cast<uint32_t>(fields->request)),
-                                   fields->argument);
-        fields->result = result;
-        if (result != 0)
-            fields->error = errno;
-    } else if (code == MakeControlCode("SAMI")) {
-        const int flags = ::fcntl(m_descriptor, F_GETFL);
-        if (flags == -1 || ::fcntl(m_descriptor, F_SETFL, flags | O_APPEND) == -1) {
-            const int error = errno;
-            Common::Error failure(FileErrors::kWriteFailed, At("IOCTL", 454));
-            failure.AddPosixError(error);
-            SetError(failure);
-        }
-    } else if (code == MakeControlCode("GUFL")) {
-        auto* fields = static_cast<ufl_request*>(request);
-        unsigned int flags = 0;
-        if (::ioctl(m_descriptor, FS_IOC_GETFLAGS, &flags) != 0) {
-            SetError(WriteFailure(472));
-            return;
-        }
-        fields->flags = flags;
-    } else if (code == MakeControlCode("SUFL")) {
-        auto* fields = static_cast<ufl_request*>(request);
-        unsigned int flags = static_cast<unsigned int>(fields->flags);
-        if (::ioctl(m_descriptor, FS_IOC_SETFLAGS, &flags) != 0)
-            SetError(WriteFailure(482));
-    } else if (code == MakeControlCode("SFTM")) {
-        auto* fields = static_cast<sftm_request*>(request);
-        const timeval times[2] = {FileTime::MillisecondsToTimeval(fields->accessTime),
-                                  FileTime::MillisecondsToTimeval(fields->modificationTime)};
-        if (::futimes(m_descriptor, times) != 0)
-            SetError(WriteFailure(447));
-    } else if (code == MakeControlCode("SDAT")) {
-        auto* fields = static_cast<sdat_request*>(request);
-        int result = 0;
-        if (fields->offset > static_cast<uint64_t>(INT64_MAX) || fields->length > static_cast<uint64_t>(INT64_MAX)) {
-            errno = EINVAL;
-            result = -1;
-        } else {
-            do {
-                result = ::fallocate(m_descriptor, FALLOC_FL_KEEP_SIZE | FALLOC_FL_PUNCH_HOLE,
-                                     static_cast<off_t>(fields->offset), static_cast<off_t>(fields->length));
-            } while (result != 0 && errno == EINTR);
-        }
-        if (result != 0)
-            SetError(WriteFailure(491));
-    } else {
+    switch (GetControlCode(request)) {
+    case kSectorCode:
+        MapSector(*static_cast<gsec_request*>(request));
+        break;
+    case kRawControlCode:
+        RawControl(*static_cast<uioc_request*>(request));
+        break;
+    case kAppendModeCode:
+        SetAppendMode();
+        break;
+    case kGetInodeFlagsCode:
+        GetInodeFlags(*static_cast<ufl_request*>(request));
+        break;
+    case kSetInodeFlagsCode:
+        SetInodeFlags(*static_cast<ufl_request*>(request));
+        break;
+    case kSetTimesCode:
+        SetTimes(*static_cast<sftm_request*>(request));
+        break;
+    case kDeallocateCode:
+        Deallocate(*static_cast<sdat_request*>(request));
+        break;
+    default:
         file_object::IOCTL(request);
+        break;
     }
+}
+
+void posix_file::MapSector(gsec_request& request)
+{
+    int blockSize = 0;
+    if (::ioctl(m_descriptor, FIGETBSZ, &blockSize) != 0) {
+        SetError(NotSupportedFailure(errno, 526));
+        return;
+    }
+    const uint64_t sectorsPerBlock = static_cast<uint64_t>(static_cast<unsigned>(blockSize)) >> 9;
+    if (sectorsPerBlock == 0) {
+        // A block smaller than a sector cannot be mapped to sectors.
+        SetError(NotSupportedFailure(EOPNOTSUPP, 526));
+        return;
+    }
+    const off_t position = ::lseek(m_descriptor, 0, SEEK_CUR);
+    if (position < 0) {
+        SetError(CallFailure(errno, FileErrors::kSeekFailed, FileErrors::kSeekFailedText, "IOCTL", 526));
+        return;
+    }
+    const uint64_t sector = static_cast<uint64_t>(position) / 512;
+    const uint64_t blockIndex = sector / sectorsPerBlock;
+    const uint64_t offsetInBlock = sector % sectorsPerBlock;
+    if (blockIndex > static_cast<uint64_t>(INT_MAX)) {
+        // The block map takes a 32-bit block number.
+        SetError(NotSupportedFailure(EOPNOTSUPP, 546));
+        return;
+    }
+    int block = static_cast<int>(blockIndex);
+    if (::ioctl(m_descriptor, FIBMAP, &block) != 0) {
+        SetError(NotSupportedFailure(errno, 546));
+        return;
+    }
+    request.sector = SectorMap::PhysicalSector(static_cast<uint32_t>(block), sectorsPerBlock, offsetInBlock);
+    request.sectorsLeft = sectorsPerBlock - offsetInBlock;
+    request.flag = 0;
+}
+
+void posix_file::RawControl(uioc_request& request)
+{
+    const int result = ::ioctl(m_descriptor, static_cast<unsigned long>(static_cast<uint32_t>(request.request)),
+                               request.argument);
+    request.result = result;
+    if (result != 0)
+        request.error = errno;
+}
+
+void posix_file::SetAppendMode()
+{
+    const int flags = ::fcntl(m_descriptor, F_GETFL);
+    if (flags == -1 || ::fcntl(m_descriptor, F_SETFL, flags | O_APPEND) == -1) {
+        const int error = errno;
+        Common::Error failure(FileErrors::kWriteFailed, At("IOCTL", 454));
+        failure.AddPosixError(error);
+        SetError(failure);
+    }
+}
+
+void posix_file::GetInodeFlags(ufl_request& request)
+{
+    unsigned int flags = 0;
+    if (::ioctl(m_descriptor, FS_IOC_GETFLAGS, &flags) != 0) {
+        SetError(WriteFailure(errno, 472));
+        return;
+    }
+    request.flags = flags;
+}
+
+void posix_file::SetInodeFlags(ufl_request& request)
+{
+    unsigned int flags = static_cast<unsigned int>(request.flags);
+    if (::ioctl(m_descriptor, FS_IOC_SETFLAGS, &flags) != 0)
+        SetError(WriteFailure(errno, 482));
+}
+
+void posix_file::SetTimes(sftm_request& request)
+{
+    const timeval times[2] = {FileTime::MillisecondsToTimeval(request.accessTime),
+                              FileTime::MillisecondsToTimeval(request.modificationTime)};
+    if (::futimes(m_descriptor, times) != 0)
+        SetError(WriteFailure(errno, 447));
+}
+
+void posix_file::Deallocate(sdat_request& request)
+{
+    if (request.offset > static_cast<uint64_t>(INT64_MAX) || request.length > static_cast<uint64_t>(INT64_MAX)) {
+        SetError(WriteFailure(EINVAL, 491));
+        return;
+    }
+    int result;
+    do {
+        result = ::fallocate(m_descriptor, FALLOC_FL_KEEP_SIZE | FALLOC_FL_PUNCH_HOLE,
+                             static_cast<off_t>(request.offset), static_cast<off_t>(request.length));
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+        SetError(WriteFailure(errno, 491));
 }

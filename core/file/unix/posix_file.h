@@ -7,6 +7,8 @@
 // SeekEnd). Write ends short with a clear slot when the system reports a full
 // disk or a file too large; the write-all operation then stores 0x40004.
 //
+// Binary contract: declaration order is the binary order; never insert or reorder.
+//
 // Threading: a posix_file is used by one thread at a time.
 #pragma once
 
@@ -84,6 +86,15 @@ public:
     bool HasRangeLocks() const noexcept { return m_rangeLocks; }
 
 private:
+    // The control requests of IOCTL, one each.
+    void MapSector(gsec_request& request);
+    void RawControl(uioc_request& request);
+    void SetAppendMode();
+    void GetInodeFlags(ufl_request& request);
+    void SetInodeFlags(ufl_request& request);
+    void SetTimes(sftm_request& request);
+    void Deallocate(sdat_request& request);
+
     int m_descriptor;
     bool m_rangeLocks;
 };

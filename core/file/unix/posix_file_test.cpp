@@ -1,5 +1,6 @@
 #include "core/file/unix/posix_file.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -20,8 +21,14 @@
 
 #include "core/common/file_errors.h"
 #include "core/file/unix/posix_open.h"
+#include "testing/error_matchers.h"
 
 namespace {
+
+using ::testing::AllOf;
+using Testing::ErrorIs;
+using Testing::HasPosixCause;
+using Testing::RaisedAt;
 
 const char* const kSourcePath = "core/file/unix/posixsp";
 
@@ -74,6 +81,15 @@ void ExpectLocation(const Common::Error& error, const char* function, uint32_t l
     EXPECT_STREQ(error.GetLocation().function, function);
     EXPECT_EQ(error.GetLocation().line, line);
     EXPECT_EQ(error.GetLocation().LineTag, Common::HashSourcePath(kSourcePath) + line);
+}
+
+// The descriptor the next open would get: unchanged by an open that failed
+// without leaking one.
+int LowestFreeDescriptor()
+{
+    const int probe = dup(0);
+    close(probe);
+    return probe;
 }
 
 void ExpectPosixCause(const Common::Error& error, int expected)
@@ -227,8 +243,8 @@ TEST_F(PosixFile, PositioningReplacesTheSlot)
     EXPECT_EQ(error.GetText(), u"Error occurred while searching in the file.");
     ExpectLocation(error, "Seek", 388);
     ExpectPosixCause(error, EINVAL);
-    EXPECT_EQ(file->Seek(UINT64_MAX), 0u);
-    EXPECT_EQ(file->GetError().GetCode(), 0x40005u);
+    EXPECT_EQ(file->Seek(UINT64_MAX), 0u); // beyond any file offset
+    EXPECT_THAT(file->GetError(), AllOf(ErrorIs(0x40005), RaisedAt(kSourcePath, "Seek", 388), HasPosixCause(EINVAL)));
     EXPECT_EQ(file->Seek(5), 5u);
     EXPECT_TRUE(file->IsClear());
 }
@@ -249,6 +265,11 @@ TEST_F(PosixFile, TruncateAndFlush)
     const Common::Error error = reader->TakeError();
     EXPECT_EQ(error.GetCode(), 0x40003u);
     ExpectLocation(error, "Truncate", 429);
+    EXPECT_EQ(Contents(path), "0123");
+
+    file->Truncate(UINT64_MAX); // beyond any file offset
+    EXPECT_THAT(file->TakeError(),
+                AllOf(ErrorIs(0x40003), RaisedAt(kSourcePath, "Truncate", 429), HasPosixCause(EFBIG)));
     EXPECT_EQ(Contents(path), "0123");
 }
 
@@ -289,8 +310,10 @@ TEST_F(PosixFile, FailedTruncationAfterTheLockClosesTheFile)
 {
     // A read-only descriptor takes the lock, then cannot be truncated.
     const std::string path = MakeFile("ro", "keep me");
+    const int lowestFree = LowestFreeDescriptor();
     auto file = Open(path, O_RDONLY | O_TRUNC, false);
     EXPECT_FALSE(file);
+    EXPECT_EQ(LowestFreeDescriptor(), lowestFree); // the descriptor was closed
     const Common::Error error = m_owner.TakeError();
     EXPECT_EQ(error.GetCode(), 0x40007u);
     EXPECT_EQ(error.GetText(), u"Error occurred while opening the file.");
@@ -311,10 +334,12 @@ TEST_F(PosixFile, OpenWithoutRangeLocksFailsOnAnotherProcesssLock)
     LockHolder holder(path, F_WRLCK);
     ASSERT_TRUE(holder.IsLocked());
 
+    const int lowestFree = LowestFreeDescriptor();
     for (int flags : {O_RDWR, O_RDWR | O_TRUNC, O_RDONLY, O_WRONLY | O_TRUNC}) {
         SCOPED_TRACE(flags);
         auto file = Open(path, flags, false);
         EXPECT_FALSE(file);
+        EXPECT_EQ(LowestFreeDescriptor(), lowestFree); // the descriptor was closed
         const Common::Error error = m_owner.TakeError();
         EXPECT_EQ(error.GetCode(), 0x40014u);
         EXPECT_EQ(error.GetText(), u"Access to the file is denied.");
@@ -507,9 +532,7 @@ TEST_F(PosixFile, DeallocatingARangeFreesItsBlocks)
 
     posix_file::sdat_request bad{MakeControlCode("SDAT"), UINT64_MAX, 1};
     file->IOCTL(&bad);
-    const Common::Error error = file->TakeError();
-    EXPECT_EQ(error.GetCode(), 0x40003u);
-    ExpectLocation(error, "IOCTL", 491);
+    EXPECT_THAT(file->TakeError(), AllOf(ErrorIs(0x40003), RaisedAt(kSourcePath, "IOCTL", 491), HasPosixCause(EINVAL)));
 }
 
 TEST_F(PosixFile, SettingTimesAcceptsTimesBefore1970)

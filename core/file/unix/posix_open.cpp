@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <memory>
 #include <new>
 
 #include "core/common/file_errors.h"
@@ -18,6 +19,30 @@ namespace {
 std::atomic<bool> g_fileSizeSignalIgnored{false};
 
 using PosixSp::At;
+
+// An open descriptor not yet handed to a file: closed when the owner ends,
+// with SafeClose until close-on-exec is set, with LinuxExClose after that.
+struct DescriptorOwner
+{
+    explicit DescriptorOwner(int owned) noexcept : descriptor(owned) {}
+
+    int descriptor;
+    bool closeOnExecSet = false;
+
+    ~DescriptorOwner()
+    {
+        if (descriptor < 0)
+            return;
+        if (closeOnExecSet)
+            LinuxExClose(descriptor);
+        else
+            (void)Common::SafeClose(descriptor); // the close result is not read
+    }
+    void Release() noexcept { descriptor = -1; }
+
+    DescriptorOwner(const DescriptorOwner&) = delete;
+    DescriptorOwner& operator=(const DescriptorOwner&) = delete;
+};
 
 bool AsksForWriting(int flags)
 {
@@ -47,12 +72,15 @@ posix_file* OpenPosixFile(file_object& directory, const std::string& path, int f
                                          At("Open", 671)));
         return nullptr;
     }
+    // Closes the descriptor on every early return until the new file takes
+    // it over.
+    DescriptorOwner owner{descriptor};
     if (::fcntl(descriptor, F_SETFD, FD_CLOEXEC) == -1) {
         directory.SetError(MakeFileError(FileErrors::kOpenFailed, FileErrors::kOpenFailedText, path.c_str(), nullptr,
                                          At("Open", 697)));
-        Common::SafeClose(descriptor);
         return nullptr;
     }
+    owner.closeOnExecSet = true;
     if (!rangeLocks) {
         Common::Error lockError = DoLockFileHandle(true, descriptor, writing, false, 0, 0);
         if (lockError.GetCode() != 0) {
@@ -60,18 +88,17 @@ posix_file* OpenPosixFile(file_object& directory, const std::string& path, int f
                                  At("Open", 708));
             denied.AddCause(lockError);
             directory.SetError(denied);
-            LinuxExClose(descriptor);
             return nullptr;
         }
     }
 
-    auto* file = new (std::nothrow) posix_file(descriptor, rangeLocks);
+    std::unique_ptr<posix_file> file(new (std::nothrow) posix_file(descriptor, rangeLocks));
     if (!file) {
         directory.SetError(FileErrors::MakeFileMessageError(FileErrors::kOutOfMemory, FileErrors::kOutOfMemoryText,
                                                             At("Open", __LINE__)));
-        LinuxExClose(descriptor);
         return nullptr;
     }
+    owner.Release(); // the file closes it now
     if (truncateAfterLock) {
         file->Truncate(0);
         if (file->IsFailed()) {
@@ -79,10 +106,9 @@ posix_file* OpenPosixFile(file_object& directory, const std::string& path, int f
                                                   nullptr, At("Open", 722));
             failure.AddCause(file->TakeError());
             directory.SetError(failure);
-            delete file;
             return nullptr;
         }
     }
     directory.SetSuccess();
-    return file;
+    return file.release();
 }

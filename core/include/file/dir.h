@@ -21,6 +21,8 @@
 //
 // Times are signed 64-bit milliseconds since 1970-01-01 UTC.
 //
+// Binary contract: declaration order is the binary order; never insert or reorder.
+//
 // Threading: an object is used by one thread at a time. notification_handler
 // counts its references atomically.
 #pragma once
@@ -139,6 +141,8 @@ public:
 class i_dir::iterator : public virtual file_object
 {
 public:
+    // Declared first: the destructor pair leads the table.
+    ~iterator() override;
     virtual void Next() = 0;
     // A new identifier of the current entry, owned by the caller.
     virtual file_identifier* GetIdentifier() = 0;
@@ -260,4 +264,10 @@ public:
     virtual rio_file* OpenReadWrite(const iterator* entry, bool rangeLocks) = 0;
     virtual rio_file* OpenReadWrite(const file_identifier* id, bool rangeLocks) = 0;
     rio_file* Create(const char16_t* name, bool rangeLocks, const access_rights* rights) override = 0;
+    // The output-side forms of Create, OpenDir by name and OpenParentDir: the
+    // ro_file or ro_dir part of what those return (null stays null). Calls
+    // through o_dir reach the same results.
+    virtual ro_file* CreateOutput(const char16_t* name, bool rangeLocks, const access_rights* rights) final;
+    virtual ro_dir* OpenOutputDir(const char16_t* name) final;
+    virtual ro_dir* OpenOutputParentDir(const char16_t*& path) final;
 };

@@ -15,6 +15,8 @@
 // a class that overrides the three-argument form must bring them back into
 // scope with `using i_file::Read;` / `using o_file::Write;`.
 //
+// Binary contract: declaration order is the binary order; never insert or reorder.
+//
 // Threading: an object is used by one thread at a time.
 #pragma once
 
