@@ -13,7 +13,8 @@
 #include "enterprise/common/por/composite_value_holder.h"
 #include "enterprise/common/por/module_error.h"
 #include "enterprise/common/por/por_errors.h"
-#include "enterprise/common/por/value_first_guide.h"
+#include "enterprise/common/por/unit_accumulator.h"
+#include "enterprise/common/por/unit_building_walker.h"
 #include "enterprise/serialize/serialization_errors.h"
 
 namespace Por::Util {
@@ -192,6 +193,17 @@ void WriteBinaryUnit(const View::Unit& unit, std::vector<unsigned char>& out)
         out.resize(before); // nothing half-written
         throw;
     }
+}
+
+std::unique_ptr<Construction::Unit> ReadBinaryUnit(const std::vector<unsigned char>& bytes,
+                                                   const Construction::UnitFactory& factory)
+{
+    if (bytes.empty())
+        return nullptr;
+    UnitAccumulator accumulator(factory);
+    UnitBuildingWalker walker(&accumulator);
+    BlobWalkingRoute(bytes.data(), bytes.size()).Follow(walker);
+    return accumulator.TakeUnit();
 }
 
 void BlobWalkingRoute::Corrupted(uint64_t position) const

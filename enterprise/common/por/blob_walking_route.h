@@ -30,10 +30,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/common/non_copyable.h"
 #include "enterprise/common/por/hierarchy_walk.h"
+#include "enterprise/common/por/unit_factory.h"
 
 namespace Por::Util {
 
@@ -80,6 +82,14 @@ private:
 
 // Appends the form of `unit` to `out` (earlier content stays in front).
 void WriteBinaryUnit(const View::Unit& unit, std::vector<unsigned char>& out);
+
+// The unit the bytes describe, built with the factory through a unit
+// accumulator; null for no bytes, or when no root unit was completed (the
+// bytes end before the root's 'E', or a lone 'E' closes an empty root). Errors
+// of the bytes and of the building pass through, and what was built is
+// released.
+std::unique_ptr<Construction::Unit> ReadBinaryUnit(const std::vector<unsigned char>& bytes,
+                                                   const Construction::UnitFactory& factory);
 
 // The reader: drives a walker with the events the bytes describe.
 class BlobWalkingRoute

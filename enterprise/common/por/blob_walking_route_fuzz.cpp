@@ -1,14 +1,17 @@
-// Reads arbitrary bytes as a binary unit form: the reader either reports
-// events or raises the corrupted-form error, and never reads outside the
-// bytes. A well-formed form read back and written again gives the same bytes
-// when it came from the writer.
+// Reads arbitrary bytes as a binary unit form, both as bare events and into a
+// unit through the accumulator: either works or raises a Common::Error, and
+// nothing reads outside the bytes. A unit that was built is written again and
+// read back to the same form.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "core/common/error.h"
 #include "enterprise/common/por/blob_walking_route.h"
+#include "enterprise/common/por/in_memory_unit_factory.h"
 
 namespace {
 
@@ -65,6 +68,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Por::Util::BlobWalkingRoute(data, size).Follow(sink);
     } catch (const Common::Error&) {
         // a corrupted form: refused cleanly
+    }
+    const Por::Construction::InMemoryUnitFactory factory;
+    std::unique_ptr<Por::Construction::Unit> unit;
+    try {
+        unit = Por::Util::ReadBinaryUnit(std::vector<unsigned char>(data, data + size), factory);
+    } catch (const Common::Error&) {
+        return 0; // refused cleanly
+    }
+    if (unit) {
+        std::vector<unsigned char> written;
+        Por::Util::WriteBinaryUnit(*unit, written);
+        std::vector<unsigned char> again;
+        Por::Util::WriteBinaryUnit(*Por::Util::ReadBinaryUnit(written, factory), again);
+        if (again != written)
+            std::abort();
     }
     return 0;
 }
