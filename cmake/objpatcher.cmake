@@ -1,5 +1,10 @@
 # Helpers shared by every folder's CMakeLists.txt.
 #
+# OBJPATCHER_LIBFUZZER (clang only): every object of the build carries
+# libFuzzer's coverage counters (-fsanitize=fuzzer-no-link), so that a fuzz
+# target sees the branches of the libraries it drives, not only its own; the
+# fuzz targets alone are linked with the libFuzzer driver (-fsanitize=fuzzer).
+#
 # objpatcher_library(NAME SOURCES ... DEPS ...)
 #   One static library per folder. Headers are included by their path from the
 #   repository root ("core/common/error.h").
@@ -14,6 +19,12 @@
 #   A fuzz target: SOURCE defines LLVMFuzzerTestOneInput. With g++ it is linked
 #   with the replay driver and CTest replays the seed corpus through it; with
 #   clang and OBJPATCHER_LIBFUZZER it is a libFuzzer binary as well.
+
+option(OBJPATCHER_LIBFUZZER "Also build libFuzzer binaries (clang only)" OFF)
+if(OBJPATCHER_LIBFUZZER AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  add_link_options(-fsanitize=fuzzer-no-link)
+endif()
 
 function(objpatcher_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
@@ -48,7 +59,6 @@ function(objpatcher_tests name)
     TIMEOUT 300)
 endfunction()
 
-option(OBJPATCHER_LIBFUZZER "Also build libFuzzer binaries (clang only)" OFF)
 
 function(objpatcher_fuzz name)
   cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;DEPS" ${ARGN})
