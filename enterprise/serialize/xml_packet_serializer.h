@@ -67,7 +67,12 @@ private:
     // Opens the element, appends the text `appendValue` writes, closes it.
     template <typename AppendValue>
     void WriteElement(const MetaInfo& meta, AppendValue appendValue);
+    void AppendStartTag(const MetaInfo& meta);
+    void AppendEndTag(const std::string& name);
     void AppendTraits(const MetaInfoTraitList& traits);
+    // Empties the packet buffer, keeping its room for the thread's next
+    // serializer.
+    void ReleaseBuffer();
     void AppendBase64(const unsigned char* data, uint64_t size);
     void FinishPacket();
 
