@@ -371,9 +371,33 @@ bool xml_text_tokenizer::scan_content()
         return scan_reference();
     if (Is(c, kContentRun)) {
         skip_text_run();
-        return text_token(convert_text(m_lexeme, m_cursor));
+        return text_token(convert_joined_run());
     }
     return error();
+}
+
+bool xml_text_tokenizer::convert_joined_run()
+{
+    const uint32_t line = m_line;
+    const uint32_t column = m_column;
+    const size_t counted = m_counted;
+    if (convert_text(m_lexeme, m_cursor))
+        return true;
+    // A fault in a later word: the words before it make the text, as they
+    // would without the joining, and the scan stops at the blank before the
+    // fault, so that the fault is met again on its own with its position.
+    size_t blank = m_failedAt;
+    while (blank > m_lexeme && m_buffer[blank - 1] != ' ')
+        --blank;
+    if (blank == m_lexeme)
+        return false;
+    --blank;
+    m_line = line;
+    m_column = column;
+    m_counted = counted;
+    m_text.clear();
+    m_cursor = blank;
+    return convert_text(m_lexeme, blank);
 }
 
 void xml_text_tokenizer::skip_text_run()
@@ -701,6 +725,7 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
     m_text.resize(static_cast<size_t>(target - m_text.data()));
     if (p == last)
         return true;
+    m_failedAt = static_cast<size_t>(p - reinterpret_cast<const unsigned char*>(m_buffer.data()));
     count_to(m_lexeme);
     m_column += static_cast<uint32_t>(p - first);
     return false;

@@ -136,6 +136,8 @@ private:
     bool text_token(bool converted);
     bool blank_token();
     bool convert_text(size_t begin, size_t end);
+    // Converts the run of words that skip_text_run joined.
+    bool convert_joined_run();
     void append_code_point(uint32_t value);
 
     uint32_t m_condition = cond_start;
@@ -152,6 +154,8 @@ private:
     // beyond the lexeme start.
     size_t m_counted = 0;
     int32_t m_token = token_error;
+    // Buffer position of the byte that the last failed conversion stopped at.
+    size_t m_failedAt = 0;
     std::string m_name;
     std::u16string m_text;
 };
