@@ -419,6 +419,27 @@ TEST(XmlLoad, GeneratedDocumentsKeepTheirTreesAndPositions)
     EXPECT_EQ(all, 6606401733107411957ull);
 }
 
+TEST(XmlLoad, AFaultAfterJoinedWordsKeepsTheWordsBeforeIt)
+{
+    // Words between single blanks are read as one text; a malformed byte in a
+    // later word fails at that byte, and the words before it stay in the
+    // partial tree as they did when every word was its own text.
+    Loaded loaded;
+    Load(loaded, "<a>one two th\xFFree</a>");
+    EXPECT_FALSE(loaded.ok);
+    EXPECT_EQ(loaded.line, 1);
+    EXPECT_EQ(loaded.column, 14);
+    ASSERT_NE(loaded.root, nullptr);
+    EXPECT_EQ(Describe(*loaded.root), "a(\"one two\")");
+
+    Loaded first;
+    Load(first, "<a>o\xFFne two</a>");
+    EXPECT_FALSE(first.ok);
+    EXPECT_EQ(first.column, 5);
+    ASSERT_NE(first.root, nullptr);
+    EXPECT_EQ(Describe(*first.root), "a(\"\")");
+}
+
 TEST(XmlLoad, LexemesAcrossChunkBoundaries)
 {
     // Put every kind of lexeme across the 32768-byte boundary of the second
