@@ -22,6 +22,9 @@ size_t EffectiveLength(const unsigned char* source, size_t length)
 // Number of units before the first 0 among the first `length` units.
 size_t EffectiveLength(const char16_t* source, size_t length)
 {
+    // Without a length nothing may be read past the terminator.
+    if (length == kWholeText)
+        return std::char_traits<char16_t>::length(source);
     size_t count = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
