@@ -96,22 +96,21 @@ BENCHMARK(BM_DeserializePacket)->Unit(benchmark::kMicrosecond);
 
 // The peer's conversions: the C library's number readers, ICU for text, and a
 // plain table-driven GUID and Base64 reader.
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 uint64_t HexNumber(const char* text, int digits)
 {
+    static const auto table = [] {
+        std::vector<uint8_t> values(256, 0);
+        const char* lower = "0123456789abcdef";
+        const char* upper = "0123456789ABCDEF";
+        for (uint8_t i = 0; i < 16; ++i) {
+            values[static_cast<unsigned char>(lower[i])] = i;
+            values[static_cast<unsigned char>(upper[i])] = i;
+        }
+        return values;
+    }();
     uint64_t value = 0;
     for (int i = 0; i < digits; ++i)
-        value = value << 4 | static_cast<uint64_t>(HexValue(text[i]));
+        value = value << 4 | table[static_cast<unsigned char>(text[i])];
     return value;
 }
 
