@@ -2,6 +2,7 @@
 
 #include "core/common/guid.h"
 
+#include <array>
 #include <cstdio>
 
 #include "core/common/assertion.h"
@@ -47,16 +48,22 @@ std::string GuidToString(const Guid& guid)
 
 namespace {
 
-int HexDigit(char c)
+// Value of each hexadecimal digit of either case; 0xFF for other bytes.
+constexpr std::array<uint8_t, 256> MakeHexDigits()
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    std::array<uint8_t, 256> table{};
+    for (auto& entry : table)
+        entry = 0xFF;
+    for (uint8_t i = 0; i < 10; ++i)
+        table['0' + i] = i;
+    for (uint8_t i = 0; i < 6; ++i) {
+        table['A' + i] = static_cast<uint8_t>(10 + i);
+        table['a' + i] = static_cast<uint8_t>(10 + i);
+    }
+    return table;
 }
+
+constexpr std::array<uint8_t, 256> kHexDigits = MakeHexDigits();
 
 // The text form exactly as FormatGuid writes it (either case), read without
 // the scanner; false for anything else, which the scanner then reads.
@@ -70,10 +77,10 @@ bool ParseCanonicalGuid(Guid& guid, const char* text)
                 return false;
             continue;
         }
-        const int digit = HexDigit(text[at]);
-        if (digit < 0)
+        const uint8_t digit = kHexDigits[static_cast<unsigned char>(text[at])];
+        if (digit == 0xFF)
             return false;
-        nibbles[count++] = static_cast<uint8_t>(digit);
+        nibbles[count++] = digit;
     }
     auto number = [&nibbles](size_t from, size_t digits) {
         uint32_t value = 0;
