@@ -64,6 +64,9 @@ inline bool IsContinuation(unsigned char byte)
 
 constexpr char16_t kReplacement = 0xFFFD;
 
+// ASCII units taken one at a time before the vector loops take over.
+constexpr size_t kAsciiStreak = 8;
+
 } // namespace
 
 bool ConvertUtf16ToUtf8(std::string& out, const char16_t* source, size_t length)
@@ -168,16 +171,18 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
         const uint32_t lead = bytes[index];
         const size_t left = count - index;
         if (lead < 0x80) {
-#if defined(__SSE2__)
-            // Sixteen bytes at a time: all of them are widened and stored (the
-            // write never passes the read), and both move over the ASCII ones.
-            // Short runs, as in mixed text, stay with the plain loop.
-            if (count - index >= 16 && !StartsAsciiRun(bytes + index)) {
-                do
-                    *write++ = static_cast<char16_t>(bytes[index++]);
-                while (index < count && bytes[index] < 0x80);
+            // Up to eight bytes one at a time: the short runs of mixed text
+            // end there.
+            const size_t stop = left < kAsciiStreak ? count : index + kAsciiStreak;
+            do
+                *write++ = static_cast<char16_t>(bytes[index++]);
+            while (index < stop && bytes[index] < 0x80);
+            if (index != stop || index == count || bytes[index] >= 0x80)
                 continue;
-            }
+#if defined(__SSE2__)
+            // A long run: sixteen bytes at a time. All of them are widened and
+            // stored (the write never passes the read), and both move over
+            // the ASCII ones.
             const __m128i zero = _mm_setzero_si128();
             while (count - index >= 16) {
                 const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + index));
@@ -200,34 +205,39 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
         }
         if (left >= 4) {
             // Away from the end every sequence can be taken whole, without a
-            // check of what is left.
+            // check of what is left; the three-byte form first, as in most
+            // text beyond Latin.
             const uint32_t b1 = bytes[index + 1];
             const uint32_t b2 = bytes[index + 2];
-            const uint32_t b3 = bytes[index + 3];
-            if ((lead & 0xE0) == 0xC0 && (b1 & 0xC0) == 0x80) {
+            if (lead >= 0xE0) {
+                if (lead < 0xF0) {
+                    if (IsContinuation(b1) && IsContinuation(b2)) {
+                        const uint32_t value = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+                        wellFormed &= value >= 0x800;
+                        *write++ = static_cast<char16_t>(value);
+                        index += 3;
+                        continue;
+                    }
+                } else if (lead < 0xF8) {
+                    const uint32_t b3 = bytes[index + 3];
+                    if (IsContinuation(b1) && IsContinuation(b2) && IsContinuation(b3)) {
+                        const uint32_t value = (lead & 0x07) << 18 | (b1 & 0x3F) << 12 | (b2 & 0x3F) << 6 | (b3 & 0x3F);
+                        if (value > 0xFFFF && value <= 0x10FFFF) {
+                            *write++ = static_cast<char16_t>(0xD800 | (value - 0x10000) >> 10);
+                            *write++ = static_cast<char16_t>(0xDC00 | (value & 0x3FF));
+                        } else {
+                            wellFormed = false;
+                            *write++ = value <= 0xFFFF ? static_cast<char16_t>(value) : kReplacement;
+                        }
+                        index += 4;
+                        continue;
+                    }
+                }
+            } else if (lead >= 0xC0 && IsContinuation(b1)) {
                 const uint32_t value = (lead & 0x1F) << 6 | (b1 & 0x3F);
                 wellFormed &= value >= 0x80;
                 *write++ = static_cast<char16_t>(value);
                 index += 2;
-                continue;
-            }
-            if ((lead & 0xF0) == 0xE0 && (b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80) {
-                const uint32_t value = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
-                wellFormed &= value >= 0x800;
-                *write++ = static_cast<char16_t>(value);
-                index += 3;
-                continue;
-            }
-            if ((lead & 0xF8) == 0xF0 && (b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && (b3 & 0xC0) == 0x80) {
-                const uint32_t value = (lead & 0x07) << 18 | (b1 & 0x3F) << 12 | (b2 & 0x3F) << 6 | (b3 & 0x3F);
-                if (value > 0xFFFF && value <= 0x10FFFF) {
-                    *write++ = static_cast<char16_t>(0xD800 | (value - 0x10000) >> 10);
-                    *write++ = static_cast<char16_t>(0xDC00 | (value & 0x3FF));
-                } else {
-                    wellFormed = false;
-                    *write++ = value <= 0xFFFF ? static_cast<char16_t>(value) : kReplacement;
-                }
-                index += 4;
                 continue;
             }
             wellFormed = false;
