@@ -211,7 +211,7 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
             const uint32_t b2 = bytes[index + 2];
             if (lead >= 0xE0) {
                 if (lead < 0xF0) {
-                    if (IsContinuation(b1) && IsContinuation(b2)) {
+                    if (((b1 & 0xC0) | (b2 & 0xC0) << 8) == 0x8080) {
                         const uint32_t value = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
                         wellFormed &= value >= 0x800;
                         *write++ = static_cast<char16_t>(value);
@@ -220,7 +220,7 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
                     }
                 } else if (lead < 0xF8) {
                     const uint32_t b3 = bytes[index + 3];
-                    if (IsContinuation(b1) && IsContinuation(b2) && IsContinuation(b3)) {
+                    if (((b1 & 0xC0) | (b2 & 0xC0) << 8 | (b3 & 0xC0) << 16) == 0x808080) {
                         const uint32_t value = (lead & 0x07) << 18 | (b1 & 0x3F) << 12 | (b2 & 0x3F) << 6 | (b3 & 0x3F);
                         if (value > 0xFFFF && value <= 0x10FFFF) {
                             *write++ = static_cast<char16_t>(0xD800 | (value - 0x10000) >> 10);
