@@ -87,6 +87,17 @@ const Pair kPairs[] = {
      [] { return m.With(m.Nil(), "T", m.Double(1)); }},
     {"trait values with traits", [] { return m.With(m.Nil(), "T", m.With(m.DWord(1), "Inner", m.Nil())); },
      [] { return m.With(m.Nil(), "T", m.DWord(1)); }},
+    // Traits named like markers but holding values are data, not markers.
+    {"an added property carries traits named like markers", [] { return m.Composite(); },
+     [] {
+         return m.Composite(m.Prop("a", m.With(m.With(m.DWord(1), "Added", m.DWord(5)), "Removed", m.Nil())),
+                            m.Prop("b", m.With(m.Nil(), "Added", m.With(m.Nil(), "X", m.Nil()))));
+     }},
+    {"an array copy carries traits named like markers", [] { return m.Array(); },
+     [] {
+         return m.With(m.With(m.Array(m.DWord(1)), "FullElementCopy", m.DWord(1)), "PackedDiff",
+                       m.With(m.Nil(), "X", m.Nil()));
+     }},
 };
 
 TEST(ApplyPatch, RebuildsTheNewUnitOfEveryPair)
