@@ -2,12 +2,12 @@
 
 #include <utility>
 
-#include "enterprise/common/por/array_visitor.h"
 #include "enterprise/common/por/binary_value_operation.h"
 #include "enterprise/common/por/error_ordering.h"
 #include "enterprise/common/por/pair_walks.h"
 #include "enterprise/common/por/trait_pairing.h"
 #include "enterprise/common/por/unit_copier.h"
+#include "enterprise/common/por/utils.h"
 #include "enterprise/common/por/value_creator.h"
 
 namespace Por::Util {
@@ -17,37 +17,6 @@ namespace {
 using Construction::UnitFactory;
 using UnitPtr = std::unique_ptr<Construction::Unit>;
 namespace M = DiffMarkers;
-
-void AddMarker(Construction::Unit& unit, const Name& name, const UnitFactory& factory)
-{
-    unit.traits().Add(factory.CreateTrait(name, factory.CreateNil()));
-}
-
-bool HasMarker(const View::Unit& unit, const Name& name)
-{
-    bool found = false;
-    auto finder = ProcessorOf<const View::Trait>([&](const View::Trait&) { return found = true; });
-    unit.traits().ForEachNamed(name, finder);
-    return found;
-}
-
-// The composite value of a Composite unit (the diff makes every one it fills).
-Construction::CompositeValue& CompositeValueOf(Construction::Unit& unit)
-{
-    struct Finder : Construction::CompositeVisitor
-    {
-        Construction::CompositeValue* value = nullptr;
-        using CompositeVisitor::Visit;
-        void Visit(Construction::CompositeValue& composite) override { value = &composite; }
-    } finder;
-    unit.Accept(finder);
-    return *finder.value;
-}
-
-void SetProperty(Construction::Unit& composite, const Name& name, UnitPtr value, const UnitFactory& factory)
-{
-    CompositeValueOf(composite).Set(factory.CreateProperty(name, std::move(value)));
-}
 
 // The value diff of two values of equal or different kinds.
 struct DiffValueOperation
@@ -100,14 +69,14 @@ public:
     bool LeftOnly(const View::Property& property) override
     {
         UnitPtr removed = m_factory.CreateNil();
-        AddMarker(*removed, M::kRemoved, m_factory);
+        AddNilTrait(*removed, M::kRemoved, m_factory);
         Add(property.GetName(), std::move(removed));
         return false;
     }
     bool RightOnly(const View::Property& property) override
     {
         UnitPtr added = CopyUnit(property.GetValue(), m_factory);
-        AddMarker(*added, M::kAdded, m_factory);
+        AddNilTrait(*added, M::kAdded, m_factory);
         Add(property.GetName(), std::move(added));
         return false;
     }
@@ -119,7 +88,7 @@ private:
     {
         if (!m_result)
             m_result = m_factory.CreateComposite();
-        SetProperty(*m_result, name, std::move(value), m_factory);
+        AddProperty(*m_result, name, std::move(value), m_factory);
     }
 
     const UnitFactory& m_factory;
@@ -138,14 +107,14 @@ public:
     bool LeftOnly(const View::Trait& trait) override
     {
         UnitPtr removed = m_factory.CreateNil();
-        AddMarker(*removed, M::kRemoved, m_factory);
+        AddNilTrait(*removed, M::kRemoved, m_factory);
         AddRecord(trait.GetName(), CopyUnit(trait.GetValue(), m_factory), std::move(removed));
         return false;
     }
     bool RightOnly(const View::Trait& trait) override
     {
         UnitPtr added = m_factory.CreateNil();
-        AddMarker(*added, M::kAdded, m_factory);
+        AddNilTrait(*added, M::kAdded, m_factory);
         AddRecord(trait.GetName(), std::move(added), CopyUnit(trait.GetValue(), m_factory));
         return false;
     }
@@ -157,18 +126,18 @@ private:
     void AddRecord(const Name& name, UnitPtr previousValue, UnitPtr newValue)
     {
         UnitPtr record = m_factory.CreateComposite();
-        AddMarker(*record, M::kFullDiff, m_factory);
-        SetProperty(*record, M::kPreviousValue, std::move(previousValue), m_factory);
-        SetProperty(*record, M::kNewValue, std::move(newValue), m_factory);
+        AddNilTrait(*record, M::kFullDiff, m_factory);
+        AddProperty(*record, M::kPreviousValue, std::move(previousValue), m_factory);
+        AddProperty(*record, M::kNewValue, std::move(newValue), m_factory);
         if (!m_target) {
             if (m_valueDiff) {
                 m_target = std::move(m_valueDiff);
             } else {
                 m_target = m_factory.CreateComposite();
-                AddMarker(*m_target, M::kTraitsOnlyDiff, m_factory);
+                AddNilTrait(*m_target, M::kTraitsOnlyDiff, m_factory);
             }
         }
-        m_target->traits().Add(m_factory.CreateTrait(name, std::move(record)));
+        AddTrait(*m_target, name, std::move(record), m_factory);
     }
 
     const UnitFactory& m_factory;
@@ -183,7 +152,7 @@ UnitPtr MakeDiff(const View::Unit& oldUnit, const View::Unit& newUnit, const Uni
     UnitPtr diff = DiffUnits(oldUnit, newUnit, factory);
     if (!diff)
         diff = MakeEmptyDiff(factory);
-    AddMarker(*diff, M::kPackedDiff, factory);
+    AddNilTrait(*diff, M::kPackedDiff, factory);
     return diff;
 }
 
@@ -195,7 +164,7 @@ UnitPtr DiffUnits(const View::Unit& oldUnit, const View::Unit& newUnit, const Un
 UnitPtr MakeEmptyDiff(const UnitFactory& factory)
 {
     UnitPtr empty = factory.CreateNil();
-    AddMarker(*empty, M::kEmptyDiff, factory);
+    AddNilTrait(*empty, M::kEmptyDiff, factory);
     return empty;
 }
 
@@ -208,13 +177,9 @@ UnitPtr DiffValues(const View::Unit& oldUnit, const View::Unit& newUnit, const U
 
 UnitPtr DiffTraits(const View::Unit& oldUnit, const View::Unit& newUnit, const UnitFactory& factory, UnitPtr valueDiff)
 {
-    if (valueDiff && HasMarker(*valueDiff, M::kFullElementCopy)) {
-        auto copier = ProcessorOf<const View::Trait>([&](const View::Trait& trait) {
-            valueDiff->traits().Add(factory.CreateTrait(trait.GetName(), CopyUnit(trait.GetValue(), factory)));
-            return false;
-        });
-        newUnit.traits().ForEach(copier);
-        AddMarker(*valueDiff, M::kFixedTraitedFullCopy, factory);
+    if (valueDiff && HasTrait(*valueDiff, M::kFullElementCopy)) {
+        ApplySourceTraits(newUnit, *valueDiff, factory);
+        AddNilTrait(*valueDiff, M::kFixedTraitedFullCopy, factory);
         return valueDiff;
     }
     DiffTraitsWalker walker(factory, std::move(valueDiff));
@@ -227,7 +192,7 @@ UnitPtr DiffArrays(const View::ArrayValue& oldArray, const View::ArrayValue& new
     if (oldArray.GetSize() == newArray.GetSize() && ArraysEqual(oldArray, newArray))
         return nullptr;
     UnitPtr copy = CopyArrayValue(newArray, factory);
-    AddMarker(*copy, M::kFullElementCopy, factory);
+    AddNilTrait(*copy, M::kFullElementCopy, factory);
     return copy;
 }
 
