@@ -12,6 +12,7 @@
 #include "enterprise/common/por/unit_copier.h"
 #include "enterprise/common/por/unit_diff.h"
 #include "enterprise/common/por/unit_order_key.h"
+#include "enterprise/common/por/utils.h"
 #include "enterprise/common/por/value_type_index.h"
 #include "service/service_errors.h"
 
@@ -94,28 +95,14 @@ Por::Construction::CompositeValue& MutableCompositeOf(Por::Construction::Unit& u
 
 const Por::View::Unit* FindProperty(const Por::View::CompositeValue& composite, const Por::Name& name)
 {
-    const Por::View::Unit* value = nullptr;
-    auto finder = Por::ProcessorOf<const Por::View::Property>([&](const Por::View::Property& property) {
-        value = &property.GetValue();
-        return true;
-    });
-    (void)composite.ForEachNamed(name, finder); // found or not, `value` tells
-    return value;
+    const Por::View::Property* property = Por::Util::FindConstCompositeProperty(composite, name);
+    return property ? &property->GetValue() : nullptr;
 }
 
 void AddTraitCopy(Por::Construction::Unit& target, const Por::Name& name, const Por::View::Unit& value,
                   const UnitFactory& factory)
 {
-    target.traits().Add(factory.CreateTrait(name, Por::Util::CopyUnit(value, factory)));
-}
-
-void CopyTraits(const Por::View::Unit& source, Por::Construction::Unit& target, const UnitFactory& factory)
-{
-    auto copier = Por::ProcessorOf<const Por::View::Trait>([&](const Por::View::Trait& trait) {
-        AddTraitCopy(target, trait.GetName(), trait.GetValue(), factory);
-        return false;
-    });
-    source.traits().ForEach(copier);
+    Por::Util::AddTrait(target, name, Por::Util::CopyUnit(value, factory), factory);
 }
 
 struct Record
@@ -252,7 +239,7 @@ UnitPtr ApplyUnitDiff(const Por::View::Unit& oldUnit, const Por::View::Unit& pat
         result = ApplyCompositeDiff(oldUnit, *oldComposite, *patchComposite, factory);
     } else {
         result = Por::Util::CopyUnitValue(patch, factory);
-        CopyTraits(oldUnit, *result, factory);
+        Por::Util::ApplySourceTraits(oldUnit, *result, factory);
     }
     ApplyRecords(*result, records, factory);
     return result;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/file/buf_ifile.h"
@@ -29,6 +30,52 @@ struct Loaded
         free_xml_tag(root);
         delete root;
     }
+};
+
+// A source that delivers at most a few bytes per read, as a pipe or a socket
+// may: the read limits are taken from `steps` in turn (each at least 1). It
+// records every request and can fail its slot once the data is exhausted.
+class TrickleSource : public i_file
+{
+public:
+    TrickleSource(std::string data, std::vector<size_t> steps, bool failAtEnd = false)
+        : m_data(std::move(data)), m_steps(std::move(steps)), m_failAtEnd(failAtEnd)
+    {
+        if (m_steps.empty())
+            m_steps.push_back(1);
+    }
+    TrickleSource(std::string data, size_t step, bool failAtEnd = false)
+        : TrickleSource(std::move(data), std::vector<size_t>{step}, failAtEnd)
+    {
+    }
+
+    using i_file::Read;
+    void Read(void* buffer, uint64_t size, uint64_t* bytesRead) override
+    {
+        m_requests.push_back(size);
+        size_t count = m_data.size() - m_position;
+        const size_t step = m_steps[m_next++ % m_steps.size()];
+        if (count > step)
+            count = step == 0 ? 1 : step;
+        if (count > size)
+            count = static_cast<size_t>(size);
+        m_data.copy(static_cast<char*>(buffer), count, m_position);
+        m_position += count;
+        *bytesRead = count;
+        if (count == 0 && m_failAtEnd)
+            SetError(Common::Error(0x40001u, Common::NoLocation));
+    }
+
+    const std::vector<uint64_t>& Requests() const { return m_requests; }
+    size_t Position() const { return m_position; }
+
+private:
+    std::string m_data;
+    std::vector<size_t> m_steps;
+    bool m_failAtEnd;
+    size_t m_next = 0;
+    size_t m_position = 0;
+    std::vector<uint64_t> m_requests;
 };
 
 inline void Load(Loaded& result, const std::string& bytes)

@@ -105,8 +105,11 @@ void xml_text_tokenizer::refill()
         m_counted = 0;
         m_lexeme = 0;
     }
-    const size_t want = m_condition == cond_start ? kFirstReadSize : kChunkSize;
+    // Until the first four bytes are in, ask only for what is still missing of
+    // them: the binary reader takes over right behind "BXML", whatever sizes
+    // the source delivers.
     const size_t kept = m_buffer.size();
+    const size_t want = m_condition == cond_start && kept < kFirstReadSize ? kFirstReadSize - kept : kChunkSize;
     uint64_t count = 0;
     if (m_source != nullptr) {
         m_buffer.resize(kept + want);

@@ -10,9 +10,10 @@
 // (column 0-based; TAB moves to the next multiple of 8); a UTF-8 failure
 // advances the column to the offending byte.
 //
-// The first read asks the source for exactly 4 bytes, so that after the
-// binary signature the source stands right behind it. Later reads ask for
-// 32768 bytes. A read that delivers fewer bytes than asked, but more than
+// Until the first 4 bytes have arrived, a read asks the source only for what
+// is still missing of them, so that after the binary signature the source
+// stands right behind it however few bytes each read delivers. Later reads
+// ask for 32768 bytes. A read that delivers fewer bytes than asked, but more than
 // none, is taken as a partial delivery, and a read of none as the end.
 //
 // Threading: one tokenizer serves one load on one thread.

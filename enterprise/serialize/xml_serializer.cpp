@@ -84,7 +84,7 @@ XMLPacketDeserializer::~XMLPacketDeserializer() = default;
 XMLPacketDeserializer::Cursor XMLPacketDeserializer::CursorOver(const xml_tag& element)
 {
     xml_tag* const* first = element.children.data();
-    return Cursor{first, first, first + element.children.size()};
+    return Cursor{first, first, first + element.children.size(), nullptr};
 }
 
 xml_tag* XMLPacketDeserializer::Child(const MetaInfo& meta)
@@ -102,11 +102,16 @@ xml_tag* XMLPacketDeserializer::Child(const MetaInfo& meta)
         return candidate;
     if (meta.strictOrder)
         ThrowInconsistentMeta("Child", 742);
-    for (xml_tag* const* child = cursor.first; child != cursor.end; ++child) {
-        if ((*child)->name == meta.name)
-            return *child;
+    if (!cursor.index) {
+        cursor.index = std::make_unique<NameIndex>();
+        cursor.index->reserve(static_cast<size_t>(cursor.end - cursor.first));
+        for (xml_tag* const* child = cursor.first; child != cursor.end; ++child)
+            cursor.index->emplace((*child)->name, *child); // keeps the first of a name
     }
-    ThrowInconsistentMeta("Child", 742);
+    const auto found = cursor.index->find(meta.name);
+    if (found == cursor.index->end())
+        ThrowInconsistentMeta("Child", 742);
+    return found->second;
 }
 
 void XMLPacketDeserializer::StartReadMetaInfo(const MetaInfo& meta)

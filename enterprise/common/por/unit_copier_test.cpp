@@ -21,7 +21,7 @@
 namespace {
 
 using namespace Por;
-using namespace PorTest;
+using namespace PorTesting;
 using ::testing::AllOf;
 
 const Construction::InMemoryUnitFactory kFactory;
