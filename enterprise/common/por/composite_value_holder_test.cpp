@@ -1,0 +1,135 @@
+// The in-memory composite: properties in name order, one per name, replaced by
+// Set, removed by name, enumerated by an iterator over the live vector.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "enterprise/common/por/in_memory_unit_factory.h"
+#include "enterprise/common/por/module_error.h"
+#include "enterprise/common/por/test_support/every_kind.h"
+#include "testing/error_matchers.h"
+
+namespace {
+
+using namespace Por;
+using namespace PorTest;
+using namespace Testing;
+using ::testing::AllOf;
+
+const Construction::InMemoryUnitFactory kFactory;
+
+std::vector<std::string> Names(const View::CompositeValue& composite)
+{
+    std::vector<std::string> names;
+    auto lister = ProcessorOf<const View::Property>([&](const View::Property& property) {
+        names.push_back(property.GetName().GetText());
+        return false;
+    });
+    composite.ForEach(lister);
+    return names;
+}
+
+TEST(CompositeValue, PropertiesEnumerateInByteOrderOfTheirNames)
+{
+    UnitPtr unit = kFactory.CreateComposite();
+    for (const char* name : {"b", "a", "B"})
+        SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateNil());
+    EXPECT_THAT(Names(CompositeOf(*unit)), ::testing::ElementsAre("B", "a", "b"));
+    SetProperty(kFactory, *unit, Name(std::string()), kFactory.CreateNil());
+    EXPECT_THAT(Names(CompositeOf(*unit)), ::testing::ElementsAre("", "B", "a", "b"));
+}
+
+TEST(CompositeValue, SetOfAnExistingNameReplacesIt)
+{
+    UnitPtr unit = kFactory.CreateComposite();
+    SetProperty(kFactory, *unit, "a", kFactory.CreateDWord(1));
+    SetProperty(kFactory, *unit, "b", kFactory.CreateDWord(2));
+    SetProperty(kFactory, *unit, "a", kFactory.CreateString(u"new")); // the old one is deleted (LSan)
+    EXPECT_THAT(Names(CompositeOf(*unit)), ::testing::ElementsAre("a", "b"));
+    const View::Unit* value = nullptr;
+    auto finder = ProcessorOf<const View::Property>([&](const View::Property& property) {
+        value = &property.GetValue();
+        return false;
+    });
+    EXPECT_TRUE(static_cast<const View::CompositeValue&>(CompositeOf(*unit)).ForEachNamed("a", finder));
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(ReadValue<std::u16string>(*value), u"new");
+}
+
+TEST(CompositeValue, ForEachNamedHandsThePropertyOnceWhateverTheAnswer)
+{
+    UnitPtr unit = kFactory.CreateComposite();
+    SetProperty(kFactory, *unit, "x", kFactory.CreateNil());
+    int calls = 0;
+    auto answersFalse = ProcessorOf<Construction::Property>([&](Construction::Property&) { return ++calls, false; });
+    EXPECT_TRUE(CompositeOf(*unit).ForEachNamed("x", answersFalse));
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(CompositeOf(*unit).ForEachNamed("y", answersFalse));
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(CompositeValue, ForEachStopsWhenTheProcessorAnswersTrue)
+{
+    UnitPtr unit = kFactory.CreateComposite();
+    for (const char* name : {"a", "b", "c"})
+        SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateNil());
+    int calls = 0;
+    auto first = ProcessorOf<Modification::Property>([&](Modification::Property&) { return ++calls, true; });
+    static_cast<Modification::CompositeValue&>(CompositeOf(*unit)).ForEach(first);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(CompositeValue, RemoveDeletesOnlyTheNamedProperty)
+{
+    UnitPtr unit = kFactory.CreateComposite();
+    for (const char* name : {"a", "b", "c"})
+        SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateNil());
+    CompositeOf(*unit).Remove("missing");
+    EXPECT_THAT(Names(CompositeOf(*unit)), ::testing::ElementsAre("a", "b", "c"));
+    CompositeOf(*unit).Remove("b");
+    EXPECT_THAT(Names(CompositeOf(*unit)), ::testing::ElementsAre("a", "c"));
+}
+
+TEST(CompositeValue, SetOfANullPropertyRaisesAndChangesNothing)
+{
+    UnitPtr unit = kFactory.CreateComposite();
+    SetProperty(kFactory, *unit, "a", kFactory.CreateNil());
+    try {
+        CompositeOf(*unit).Set(nullptr);
+        ADD_FAILURE() << "no exception";
+    } catch (const ModuleError& error) {
+        EXPECT_THAT(error,
+                    AllOf(ErrorIs(0xFA000B), HasText(u"POR: Null units are forbidden."),
+                          RaisedAt("enterprise/common/por/composite_value_holder", "Set", 104),
+                          HasLineTag(0xFFB2C315D03A8F4Cull)));
+    }
+    EXPECT_THAT(Names(CompositeOf(*unit)), ::testing::ElementsAre("a"));
+}
+
+TEST(CompositeValue, EnumerateWalksTheLiveVector)
+{
+    UnitPtr unit = kFactory.CreateComposite();
+    Construction::CompositeValue& composite = CompositeOf(*unit);
+    PropertyIterator<const View::Property> empty = static_cast<const View::CompositeValue&>(composite).Enumerate();
+    EXPECT_FALSE(empty.IsValid());
+    empty.Next();
+    EXPECT_FALSE(empty.IsValid());
+
+    for (const char* name : {"b", "a"})
+        SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateNil());
+    PropertyIterator<Construction::Property> iterator = composite.Enumerate();
+    std::vector<std::string> seen;
+    for (; iterator.IsValid(); iterator.Next())
+        seen.push_back(iterator.Current().GetName().GetText());
+    EXPECT_THAT(seen, ::testing::ElementsAre("a", "b"));
+    iterator.Next(); // at the end it stays there
+    EXPECT_FALSE(iterator.IsValid());
+    SetProperty(kFactory, *unit, "c", kFactory.CreateNil());
+    EXPECT_TRUE(iterator.IsValid()) << "the iterator reads the live vector";
+    EXPECT_STREQ(iterator.Current().GetName().GetText(), "c");
+}
+
+} // namespace
