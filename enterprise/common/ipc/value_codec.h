@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "enterprise/serialize/container_aware_serializer.h"
@@ -112,9 +113,9 @@ struct ValueCodec<std::vector<T>>
 };
 
 // A record written by its writer inside its own element and read by its
-// reader (a record that is never read back has none: nullptr).
-template <typename T, Serialization::Serializer& (*WriteFields)(Serialization::Serializer&, const T&),
-          Serialization::Deserializer& (*ReadFields)(Serialization::Deserializer&, T&) = nullptr>
+// reader: WriteFields(Serializer&, const T&) and ReadFields(Deserializer&, T&)
+// (a record that is never read back has none: nullptr).
+template <typename T, auto WriteFields, auto ReadFields = nullptr>
 struct RecordCodec
 {
     static constexpr bool kReadBackByValue = false;
@@ -125,7 +126,7 @@ struct RecordCodec
     }
     static void Read(Serialization::Deserializer& deserializer, const Serialization::MetaInfo& element, T& value)
     {
-        static_assert(ReadFields != nullptr, "this record is never read back");
+        static_assert(!std::is_null_pointer_v<decltype(ReadFields)>, "this record is never read back");
         Serialization::ReadScope scope(deserializer, element);
         ReadFields(deserializer, value);
     }
