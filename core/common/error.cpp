@@ -242,6 +242,46 @@ const char* GetModuleParameter(const char* name) noexcept
     return std::strcmp(name, "$module") == 0 ? kBuildTag : nullptr;
 }
 
+ErrorRecord* BuildTextsRecord(unsigned code, const ErrorRecordKind* kind, Location location, const RecordText* texts,
+                              size_t count) noexcept
+{
+    // Bytes a text takes inline: 0 when it is held by address.
+    auto inlineBytes = [](const RecordText& text) -> size_t {
+        if (!text.text || IsInActiveCatalogue(text.text))
+            return 0;
+        if (text.unitSize == sizeof(char16_t))
+            return (TextLength(static_cast<const char16_t*>(text.text)) + 1) * sizeof(char16_t);
+        return TextLength(static_cast<const char*>(text.text)) + 1;
+    };
+    // Each inline text starts at an even offset, where UTF-16 units may lie.
+    auto padded = [](size_t bytes) { return (bytes + 1) & ~size_t{1}; };
+    const size_t headerSize = sizeof(ErrorRecord) + count * sizeof(uint64_t);
+    size_t size = headerSize;
+    for (size_t i = 0; i < count; ++i)
+        size += padded(inlineBytes(texts[i]));
+    if (size > UINT32_MAX)
+        return GetOutOfMemoryErrorRecord();
+    unsigned char* block = AllocateRecordBlock(size);
+    if (!block)
+        return GetOutOfMemoryErrorRecord();
+    std::memset(block, 0, size);
+    auto* record = reinterpret_cast<ErrorRecord*>(block);
+    FillHeader(record, code, kind, location, static_cast<uint32_t>(size));
+    auto* references = reinterpret_cast<uint64_t*>(block + sizeof(ErrorRecord));
+    size_t offset = headerSize;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t bytes = inlineBytes(texts[i]);
+        if (bytes == 0) {
+            references[i] = reinterpret_cast<uintptr_t>(texts[i].text);
+            continue;
+        }
+        std::memcpy(block + offset, texts[i].text, bytes);
+        references[i] = offset;
+        offset += padded(bytes);
+    }
+    return record;
+}
+
 void SetRecordAllocatorForTesting(RecordAllocator allocator) noexcept
 {
     g_allocator.store(allocator, std::memory_order_release);

@@ -102,6 +102,22 @@ const void* ResolveTextReference(const ErrorRecord* record, uint64_t reference) 
 // "$module" -> kBuildTag, else null.
 const char* GetModuleParameter(const char* name) noexcept;
 
+// One text of a multi-text record: null, or NUL-terminated units of
+// `unitSize` bytes (1: narrow, 2: UTF-16).
+struct RecordText
+{
+    const void* text;
+    size_t unitSize;
+};
+
+// Builds a record of `kind` whose block is the ErrorRecord header followed by
+// `count` 64-bit text references (the first is the message of a text kind),
+// each text held by the rule of the text constructors: null and catalogue
+// texts by address, any other copied behind the references. Returns the
+// out-of-memory record (without a new reference) when it cannot be made.
+ErrorRecord* BuildTextsRecord(unsigned code, const ErrorRecordKind* kind, Location location, const RecordText* texts,
+                              size_t count) noexcept;
+
 // Replaces the record allocator; null restores the default. For tests that
 // inject allocation failures.
 using RecordAllocator = unsigned char* (*)(size_t size);

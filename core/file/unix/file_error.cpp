@@ -80,59 +80,12 @@ const char* TwoPathNames(const Common::ErrorRecord*)
     return "path1,path2,$module";
 }
 
-// Bytes a text takes inline (0 when it is held by reference).
-size_t InlineBytes(const void* text, size_t unitSize)
-{
-    if (!text || Common::IsInActiveCatalogue(text))
-        return 0;
-    size_t length = 0;
-    if (unitSize == sizeof(char16_t)) {
-        for (auto p = static_cast<const char16_t*>(text); p[length]; ++length) {}
-    } else {
-        length = std::strlen(static_cast<const char*>(text));
-    }
-    return (length + 1) * unitSize;
-}
-
-// Stores a text reference: by address, or copied at `*offset` of the block.
-uint64_t PlaceText(unsigned char* block, size_t* offset, const void* text, size_t bytes)
-{
-    if (!text)
-        return 0;
-    if (bytes == 0)
-        return reinterpret_cast<uintptr_t>(text);
-    const uint64_t reference = *offset;
-    std::memcpy(block + *offset, text, bytes);
-    *offset += bytes;
-    return reference;
-}
-
 Common::ErrorRecord* BuildPathRecord(unsigned code, const char16_t* message, const char* path1, const char* path2,
                                      const Common::ErrorRecordKind* kind, Common::Location location)
 {
-    const size_t messageBytes = InlineBytes(message, sizeof(char16_t));
-    const size_t path1Bytes = InlineBytes(path1, 1);
-    const size_t path2Bytes = InlineBytes(path2, 1);
-    const size_t size = sizeof(PathErrorRecord) + messageBytes + path1Bytes + path2Bytes;
-    if (size > UINT32_MAX)
-        return Common::GetOutOfMemoryErrorRecord();
-    unsigned char* block = Common::Detail::AllocateRecordBlock(size);
-    if (!block)
-        return Common::GetOutOfMemoryErrorRecord();
-    std::memset(block, 0, sizeof(PathErrorRecord));
-    auto* record = reinterpret_cast<PathErrorRecord*>(block);
-    Common::ErrorRecord& header = record->text.header;
-    header.count = 0;
-    header.code = code;
-    header.next = nullptr;
-    header.kind = kind;
-    header.location = location;
-    header.size = static_cast<uint32_t>(size);
-    size_t offset = sizeof(PathErrorRecord); // texts first, each UTF-16 text at an even offset
-    record->text.text = PlaceText(block, &offset, message, messageBytes);
-    record->path1 = PlaceText(block, &offset, path1, path1Bytes);
-    record->path2 = PlaceText(block, &offset, path2, path2Bytes);
-    return &header;
+    static_assert(sizeof(PathErrorRecord) == sizeof(Common::ErrorRecord) + 3 * sizeof(uint64_t));
+    const Common::Detail::RecordText texts[] = {{message, sizeof(char16_t)}, {path1, 1}, {path2, 1}};
+    return Common::Detail::BuildTextsRecord(code, kind, location, texts, 3);
 }
 
 struct ErrnoMapping

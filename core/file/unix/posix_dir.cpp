@@ -352,19 +352,6 @@ uint32_t posix_dir::GetPathStyle()
     return 1;
 }
 
-void posix_dir::EnableNotification(notification_handler* handler)
-{
-    if (handler) {
-        rio_dir::EnableNotification(handler);
-        return;
-    }
-    SetSuccess();
-}
-
-void posix_dir::ResetNotification()
-{
-}
-
 // ---- changing operations --------------------------------------------------
 
 void posix_dir::Remove(const char16_t* name)

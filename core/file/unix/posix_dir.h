@@ -15,8 +15,10 @@
 //
 // Control requests of IOCTL (each begins with its 64-bit code):
 //   "STME" sets the times of a named item; "GSYP" names the device that holds
-//   the directory; "GFST" gives the upper-case file-system type name.
-// Change notification, "BKUP" and "RSTR" answer 0x4000E (not supported).
+//   the directory; "GFST" gives the upper-case file-system type name;
+//   "BKUP" writes one item as typed chunks (posix_backup.h); "RSTR" restores
+//   one item from them (posix_restore.h).
+// Change notification: posix_notification.h.
 //
 // Threading: a directory or iterator object is used by one thread at a time.
 // OpenCurrentDir may be called from any thread.
@@ -90,9 +92,10 @@ public:
     char16_t GetPathSeparator() override;
     uint32_t GetPathStyle() override;
     void IOCTL(void* request) override;
-    // Registering a handler is not supported; null (removing a registration)
-    // does nothing and succeeds.
+    // Registers `handler` with the change watcher (posix_notification.h),
+    // replacing a handler registered before; null removes the registration.
     void EnableNotification(notification_handler* handler) override;
+    // Arms the registration again after a change was reported.
     void ResetNotification() override;
 
     // ---- rio_dir / o_dir ----
@@ -125,7 +128,12 @@ public:
     // The iterator over the one item `path`, or null when it cannot be allocated.
     virtual self_iterator* CreateSelfIterator(const char* path);
 
+    // The change-watch registration of this directory (posix_notification.cpp).
+    struct watch_record;
+
 private:
+    friend struct watch_record;
+
     // The joined path of a name; false (path empty) when the name is null or
     // a non-empty name has no native form.
     bool JoinName(const char16_t* name, std::string& path) const;
@@ -149,6 +157,7 @@ private:
 
     std::string m_path;
     std::u16string m_pathText;
+    watch_record* m_watch = nullptr;
 };
 
 // Iterator that keeps the lstat record of its current entry and answers every

@@ -14,7 +14,9 @@
 #include "core/common/file_errors.h"
 #include "core/file/unix/file_error.h"
 #include "core/file/unix/file_system_name.h"
+#include "core/file/unix/posix_backup.h"
 #include "core/file/unix/posix_dir.h"
+#include "core/file/unix/posix_restore.h"
 #include "core/file/unix/posixsp.h"
 #include "core/file/unix/time_conversion.h"
 
@@ -28,6 +30,8 @@ using PosixSp::MessageError;
 constexpr uint64_t kSetTimesCode = MakeControlCode("STME");
 constexpr uint64_t kDeviceCode = MakeControlCode("GSYP");
 constexpr uint64_t kFileSystemCode = MakeControlCode("GFST");
+constexpr uint64_t kBackupCode = MakeControlCode("BKUP");
+constexpr uint64_t kRestoreCode = MakeControlCode("RSTR");
 
 } // namespace
 
@@ -43,8 +47,17 @@ void posix_dir::IOCTL(void* request)
     case kFileSystemCode:
         GetFileSystemType(*static_cast<gfst_request*>(request));
         break;
+    case kBackupCode: {
+        auto& backup = *static_cast<bkup_request*>(request);
+        SetError(PosixBackupFile(this, backup.item, &backup.parameters));
+        break;
+    }
+    case kRestoreCode: {
+        auto& restore = *static_cast<rstr_request*>(request);
+        SetError(PosixRestoreFile(this, GetPath(), restore.name, &restore.parameters));
+        break;
+    }
     default:
-        // "BKUP", "RSTR" and unknown codes.
         rio_dir::IOCTL(request);
         break;
     }

@@ -464,20 +464,4 @@ TEST_F(PosixDirChange, UnconvertibleNamesTouchNothing)
     EXPECT_FALSE(Exists(Path("link")));
 }
 
-TEST_F(PosixDirChange, NotificationIsNotSupportedButRemovingIsHarmless)
-{
-    class Handler : public notification_handler
-    {
-    public:
-        void OnChange(i_dir*) override {}
-    };
-    Handler* handler = new Handler;
-    m_dir->EnableNotification(handler);
-    ExpectError(m_dir->TakeError(), FileErrors::kNotSupported, kNotSupported);
-    handler->Release();
-    m_dir->EnableNotification(nullptr);
-    EXPECT_TRUE(m_dir->IsClear());
-    EXPECT_EQ(m_dir->GetError().GetRecord(), nullptr);
-}
-
 } // namespace

@@ -26,17 +26,9 @@ Name::Name(const Name& other) : m_hash(other.m_hash)
     }
 }
 
-Name::Name(Name&& other) noexcept : m_hash(other.m_hash)
+Name::Name(Name&& other) noexcept : m_text(nullptr)
 {
-    if (other.OwnsText()) {
-        m_owned = std::move(other.m_owned);
-        m_text = m_owned.c_str();
-        other.m_owned.clear();
-        other.m_text = other.m_owned.c_str();
-        other.m_hash = 0;
-    } else {
-        m_text = other.m_text;
-    }
+    *this = std::move(other);
 }
 
 Name& Name::operator=(const Name& other)

@@ -52,16 +52,27 @@ public:
     int result = 0;
 };
 
-class ArrayEqualityChecker final : public ArrayElementsWalker
+const View::Unit& ValueOf(const View::Unit& element)
+{
+    return element;
+}
+const View::Unit& ValueOf(const View::Property& property)
+{
+    return property.GetValue();
+}
+
+// Equal while every pair is unit-equal and nothing is one-sided.
+template <typename Walker, typename Item>
+class EqualityChecker final : public Walker
 {
 public:
-    bool Pair(const View::Unit& left, const View::Unit& right) override
+    bool Pair(const Item& left, const Item& right) override
     {
-        equal = UnitsEqual(left, right);
+        equal = UnitsEqual(ValueOf(left), ValueOf(right));
         return !equal;
     }
-    bool LeftOnly(const View::Unit&) override { return Unequal(); }
-    bool RightOnly(const View::Unit&) override { return Unequal(); }
+    bool LeftOnly(const Item&) override { return Unequal(); }
+    bool RightOnly(const Item&) override { return Unequal(); }
     bool equal = true;
 
 private:
@@ -110,26 +121,6 @@ private:
     int m_result = 0;
     Name m_leftOnly;
     Name m_rightOnly;
-};
-
-class CompositeEqualityChecker final : public CompositePropertyWalker
-{
-public:
-    bool Pair(const View::Property& left, const View::Property& right) override
-    {
-        equal = UnitsEqual(left.GetValue(), right.GetValue());
-        return !equal;
-    }
-    bool LeftOnly(const View::Property&) override { return Unequal(); }
-    bool RightOnly(const View::Property&) override { return Unequal(); }
-    bool equal = true;
-
-private:
-    bool Unequal()
-    {
-        equal = false;
-        return true;
-    }
 };
 
 } // namespace
@@ -199,14 +190,14 @@ int CompareComposites(const View::CompositeValue& left, const View::CompositeVal
 
 bool ArraysEqual(const View::ArrayValue& left, const View::ArrayValue& right)
 {
-    ArrayEqualityChecker checker;
+    EqualityChecker<ArrayElementsWalker, View::Unit> checker;
     WalkArrayPairs(left, right, checker);
     return checker.equal;
 }
 
 bool CompositesEqual(const View::CompositeValue& left, const View::CompositeValue& right)
 {
-    CompositeEqualityChecker checker;
+    EqualityChecker<CompositePropertyWalker, View::Property> checker;
     WalkCompositePairs(left, right, checker);
     return checker.equal;
 }

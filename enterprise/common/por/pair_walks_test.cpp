@@ -36,32 +36,42 @@ std::string Describe(const Por::View::Unit& unit)
     return describer.text;
 }
 
-// Records the calls; answers true at the call numbered `stopAt` (from 1).
-class RecordingArrayWalker : public Por::Util::ArrayElementsWalker
+// Records the calls of a walker; answers true at the call numbered `stopAt`
+// (from 1).
+template <typename Walker>
+class Recording : public Walker
 {
 public:
-    explicit RecordingArrayWalker(size_t stopAt = 0) : m_stopAt(stopAt) {}
+    explicit Recording(size_t stopAt) : m_stopAt(stopAt) {}
+    std::vector<std::string> events;
+
+protected:
+    bool Record(std::string event)
+    {
+        events.push_back(std::move(event));
+        return events.size() == m_stopAt;
+    }
+
+private:
+    size_t m_stopAt;
+};
+
+class RecordingArrayWalker : public Recording<Por::Util::ArrayElementsWalker>
+{
+public:
+    explicit RecordingArrayWalker(size_t stopAt = 0) : Recording(stopAt) {}
     bool Pair(const Por::View::Unit& l, const Por::View::Unit& r) override
     {
         return Record("Pair " + Describe(l) + " " + Describe(r));
     }
     bool LeftOnly(const Por::View::Unit& u) override { return Record("LeftOnly " + Describe(u)); }
     bool RightOnly(const Por::View::Unit& u) override { return Record("RightOnly " + Describe(u)); }
-    std::vector<std::string> events;
-
-private:
-    bool Record(std::string event)
-    {
-        events.push_back(std::move(event));
-        return events.size() == m_stopAt;
-    }
-    size_t m_stopAt;
 };
 
-class RecordingCompositeWalker : public Por::Util::CompositePropertyWalker
+class RecordingCompositeWalker : public Recording<Por::Util::CompositePropertyWalker>
 {
 public:
-    explicit RecordingCompositeWalker(size_t stopAt = 0) : m_stopAt(stopAt) {}
+    explicit RecordingCompositeWalker(size_t stopAt = 0) : Recording(stopAt) {}
     bool Pair(const Por::View::Property& l, const Por::View::Property& r) override
     {
         return Record(std::string("Pair ") + l.GetName().GetText() + " " + r.GetName().GetText());
@@ -74,41 +84,24 @@ public:
     {
         return Record(std::string("RightOnly ") + p.GetName().GetText());
     }
-    std::vector<std::string> events;
-
-private:
-    bool Record(std::string event)
-    {
-        events.push_back(std::move(event));
-        return events.size() == m_stopAt;
-    }
-    size_t m_stopAt;
 };
 
-class RecordingTraitsWalker : public Por::Util::UnitTraitsWalker
+class RecordingTraitsWalker : public Recording<Por::Util::UnitTraitsWalker>
 {
 public:
-    explicit RecordingTraitsWalker(size_t stopAt = 0) : m_stopAt(stopAt) {}
+    explicit RecordingTraitsWalker(size_t stopAt = 0) : Recording(stopAt) {}
     bool Pair(const Por::View::Trait& l, const Por::View::Trait& r) override
     {
         return Record("Pair " + Text(l) + " " + Text(r));
     }
     bool LeftOnly(const Por::View::Trait& t) override { return Record("LeftOnly " + Text(t)); }
     bool RightOnly(const Por::View::Trait& t) override { return Record("RightOnly " + Text(t)); }
-    std::vector<std::string> events;
-    std::vector<const Por::View::Trait*> rightPartners;
 
 private:
     static std::string Text(const Por::View::Trait& t)
     {
         return std::string(t.GetName().GetText()) + "=" + Describe(t.GetValue());
     }
-    bool Record(std::string event)
-    {
-        events.push_back(std::move(event));
-        return events.size() == m_stopAt;
-    }
-    size_t m_stopAt;
 };
 
 class PairWalks : public ::testing::Test

@@ -21,84 +21,63 @@
 
 namespace Por {
 
-// Declares the 17 Visit operations of a visitor over the value interfaces of
-// namespace NS, with Q the qualifier of the value ("const" or nothing) and
-// TAIL what follows each declaration ("= 0", "override {}", ...).
-#define POR_VISIT_SCALAR_DECL(Name, Type) \
-    virtual void Visit(POR_VISIT_Q POR_VISIT_NS::ScalarValue<Type>&) POR_VISIT_TAIL;
-#define POR_VISIT_COMPLEX_DECL(Name, Type) \
-    virtual void Visit(POR_VISIT_Q POR_VISIT_NS::ComplexValue<Type>&) POR_VISIT_TAIL;
-#define POR_DECLARE_VISITS                                                    \
-    virtual void Visit(POR_VISIT_Q POR_VISIT_NS::NilValue&) POR_VISIT_TAIL;   \
-    POR_SCALAR_KINDS(POR_VISIT_SCALAR_DECL)                                   \
-    POR_COMPLEX_KINDS(POR_VISIT_COMPLEX_DECL)                                 \
-    virtual void Visit(POR_VISIT_Q POR_VISIT_NS::ArrayValue&) POR_VISIT_TAIL; \
-    virtual void Visit(POR_VISIT_Q POR_VISIT_NS::CompositeValue&) POR_VISIT_TAIL;
+// The 17 Visit operations over the value interfaces of namespace POR_VISIT_NS,
+// the value qualified by POR_VISIT_Q ("const" or nothing): pure, doing nothing,
+// or forwarding to (*m_functor)(value).
+#define POR_VISIT_PURE(Interface) virtual void Visit(POR_VISIT_Q POR_VISIT_NS::Interface&) = 0;
+#define POR_VISIT_NULL(Interface)                             \
+    void Visit(POR_VISIT_Q POR_VISIT_NS::Interface&) override \
+    {                                                         \
+    }
+#define POR_VISIT_ADAPT(Interface)                                  \
+    void Visit(POR_VISIT_Q POR_VISIT_NS::Interface& value) override \
+    {                                                               \
+        (*m_functor)(value);                                        \
+    }
+#define POR_VISITS(Each)                                                                                 \
+    Each(NilValue) POR_SCALAR_KINDS(POR_VISIT_SCALAR_##Each) POR_COMPLEX_KINDS(POR_VISIT_COMPLEX_##Each) \
+        Each(ArrayValue) Each(CompositeValue)
+#define POR_VISIT_SCALAR_POR_VISIT_PURE(Name, Type) POR_VISIT_PURE(ScalarValue<Type>)
+#define POR_VISIT_SCALAR_POR_VISIT_NULL(Name, Type) POR_VISIT_NULL(ScalarValue<Type>)
+#define POR_VISIT_SCALAR_POR_VISIT_ADAPT(Name, Type) POR_VISIT_ADAPT(ScalarValue<Type>)
+#define POR_VISIT_COMPLEX_POR_VISIT_PURE(Name, Type) POR_VISIT_PURE(ComplexValue<Type>)
+#define POR_VISIT_COMPLEX_POR_VISIT_NULL(Name, Type) POR_VISIT_NULL(ComplexValue<Type>)
+#define POR_VISIT_COMPLEX_POR_VISIT_ADAPT(Name, Type) POR_VISIT_ADAPT(ComplexValue<Type>)
 
-// The adaptor's 17 forwarding visits.
-#define POR_ADAPT_SCALAR(Name, Type)                                        \
-    void Visit(POR_VISIT_Q POR_VISIT_NS::ScalarValue<Type>& value) override \
-    {                                                                       \
-        (*m_functor)(value);                                                \
-    }
-#define POR_ADAPT_COMPLEX(Name, Type)                                        \
-    void Visit(POR_VISIT_Q POR_VISIT_NS::ComplexValue<Type>& value) override \
-    {                                                                        \
-        (*m_functor)(value);                                                 \
-    }
-#define POR_ADAPT_VISITS                                                 \
-    void Visit(POR_VISIT_Q POR_VISIT_NS::NilValue& value) override       \
-    {                                                                    \
-        (*m_functor)(value);                                             \
-    }                                                                    \
-    POR_SCALAR_KINDS(POR_ADAPT_SCALAR)                                   \
-    POR_COMPLEX_KINDS(POR_ADAPT_COMPLEX)                                 \
-    void Visit(POR_VISIT_Q POR_VISIT_NS::ArrayValue& value) override     \
-    {                                                                    \
-        (*m_functor)(value);                                             \
-    }                                                                    \
-    void Visit(POR_VISIT_Q POR_VISIT_NS::CompositeValue& value) override \
-    {                                                                    \
-        (*m_functor)(value);                                             \
+// The interface, its do-nothing visitor and its functor adaptor.
+#define POR_DEFINE_VISITOR(Visitor)             \
+    class Visitor : private Common::NonCopyable \
+    {                                           \
+    public:                                     \
+        virtual ~Visitor() = default;           \
+        POR_VISITS(POR_VISIT_PURE)              \
+    };
+#define POR_DEFINE_NULL_VISITOR(Visitor) \
+    class NullVisitor : public Visitor   \
+    {                                    \
+    public:                              \
+        POR_VISITS(POR_VISIT_NULL)       \
+    };
+#define POR_DEFINE_ADAPTOR(Visitor)                                              \
+    namespace Detail {                                                           \
+    template <typename F>                                                        \
+    class UnitVisitorAdaptor : public Visitor                                    \
+    {                                                                            \
+    public:                                                                      \
+        explicit UnitVisitorAdaptor(F* functor) noexcept : m_functor(functor) {} \
+        POR_VISITS(POR_VISIT_ADAPT)                                              \
+                                                                                 \
+    protected:                                                                   \
+        F* m_functor;                                                            \
+    };                                                                           \
     }
 
 #define POR_VISIT_Q const
 #define POR_VISIT_NS ::Por::View
 namespace View {
-
-class UnitReader : private Common::NonCopyable
-{
-public:
-    virtual ~UnitReader() = default;
-#define POR_VISIT_TAIL = 0
-    POR_DECLARE_VISITS
-#undef POR_VISIT_TAIL
-};
-
-class NullVisitor : public UnitReader
-{
-public:
-#define POR_VISIT_TAIL \
-    override           \
-    {                  \
-    }
-    POR_DECLARE_VISITS
-#undef POR_VISIT_TAIL
-};
-
-namespace Detail {
-template <typename F>
-class UnitVisitorAdaptor : public UnitReader
-{
-public:
-    explicit UnitVisitorAdaptor(F* functor) noexcept : m_functor(functor) {}
-    POR_ADAPT_VISITS
-
-protected:
-    F* m_functor;
-};
-} // namespace Detail
-
+POR_DEFINE_VISITOR(UnitReader)
+POR_DEFINE_NULL_VISITOR(UnitReader)
+POR_DEFINE_ADAPTOR(UnitReader)
 } // namespace View
 #undef POR_VISIT_Q
 #undef POR_VISIT_NS
@@ -106,77 +85,32 @@ protected:
 #define POR_VISIT_Q
 #define POR_VISIT_NS ::Por::Modification
 namespace Modification {
-
-class UnitWriter : private Common::NonCopyable
-{
-public:
-    virtual ~UnitWriter() = default;
-#define POR_VISIT_TAIL = 0
-    POR_DECLARE_VISITS
-#undef POR_VISIT_TAIL
-};
-
-namespace Detail {
-template <typename F>
-class UnitVisitorAdaptor : public UnitWriter
-{
-public:
-    explicit UnitVisitorAdaptor(F* functor) noexcept : m_functor(functor) {}
-    POR_ADAPT_VISITS
-
-protected:
-    F* m_functor;
-};
-} // namespace Detail
-
+POR_DEFINE_VISITOR(UnitWriter)
+POR_DEFINE_ADAPTOR(UnitWriter)
 } // namespace Modification
 #undef POR_VISIT_NS
 
 #define POR_VISIT_NS ::Por::Construction
 namespace Construction {
-
-class UnitBuilder : private Common::NonCopyable
-{
-public:
-    virtual ~UnitBuilder() = default;
-#define POR_VISIT_TAIL = 0
-    POR_DECLARE_VISITS
-#undef POR_VISIT_TAIL
-};
-
-class NullVisitor : public UnitBuilder
-{
-public:
-#define POR_VISIT_TAIL \
-    override           \
-    {                  \
-    }
-    POR_DECLARE_VISITS
-#undef POR_VISIT_TAIL
-};
-
-namespace Detail {
-template <typename F>
-class UnitVisitorAdaptor : public UnitBuilder
-{
-public:
-    explicit UnitVisitorAdaptor(F* functor) noexcept : m_functor(functor) {}
-    POR_ADAPT_VISITS
-
-protected:
-    F* m_functor;
-};
-} // namespace Detail
-
+POR_DEFINE_VISITOR(UnitBuilder)
+POR_DEFINE_NULL_VISITOR(UnitBuilder)
+POR_DEFINE_ADAPTOR(UnitBuilder)
 } // namespace Construction
 #undef POR_VISIT_Q
 #undef POR_VISIT_NS
 
-#undef POR_VISIT_SCALAR_DECL
-#undef POR_VISIT_COMPLEX_DECL
-#undef POR_DECLARE_VISITS
-#undef POR_ADAPT_SCALAR
-#undef POR_ADAPT_COMPLEX
-#undef POR_ADAPT_VISITS
+#undef POR_DEFINE_VISITOR
+#undef POR_DEFINE_NULL_VISITOR
+#undef POR_DEFINE_ADAPTOR
+#undef POR_VISITS
+#undef POR_VISIT_PURE
+#undef POR_VISIT_NULL
+#undef POR_VISIT_ADAPT
+#undef POR_VISIT_SCALAR_POR_VISIT_PURE
+#undef POR_VISIT_SCALAR_POR_VISIT_NULL
+#undef POR_VISIT_SCALAR_POR_VISIT_ADAPT
+#undef POR_VISIT_COMPLEX_POR_VISIT_PURE
+#undef POR_VISIT_COMPLEX_POR_VISIT_NULL
+#undef POR_VISIT_COMPLEX_POR_VISIT_ADAPT
 
 } // namespace Por
