@@ -20,9 +20,9 @@ inline constexpr unsigned kNoCallJob = 0xAD0112;
 // No service of this machine answers the local road.
 inline constexpr unsigned kNoLocalService = 0xAD0113;
 
-inline constexpr unsigned kEmptyRequestText = 672; // "IPC: The call carries no request."
-inline constexpr unsigned kNoBinderText = 673;     // "IPC: No binder or service browser is available for ..."
-inline constexpr unsigned kNoCallJobText = 674;    // "IPC: The access point accepted the call but gave no call job."
+inline constexpr unsigned kEmptyRequestText = 672;   // "IPC: The call carries no request."
+inline constexpr unsigned kNoBinderText = 673;       // "IPC: No binder or service browser is available for ..."
+inline constexpr unsigned kNoCallJobText = 674;      // "IPC: The access point accepted the call but gave no call job."
 inline constexpr unsigned kNoLocalServiceText = 675; // "IPC: No local service is available on this machine."
 
 // A UTF-16 text error with the catalogue message `messageKey`, held by

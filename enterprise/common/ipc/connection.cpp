@@ -11,7 +11,8 @@ constexpr Common::SourceFile kClientSource("enterprise/common/ipc/client/lib/cli
 constexpr Common::SourceFile kSource("enterprise/common/ipc/connection");
 
 constexpr unsigned kLocalBrowserFailed = 0xAD001F;
-constexpr unsigned kLocalBrowserFailedText = 166; // "Failed to obtain the local service browser during local connection."
+constexpr unsigned kLocalBrowserFailedText =
+    166; // "Failed to obtain the local service browser during local connection."
 
 // Moves an opened access point into its shared owner; one returned with a
 // failure is deleted.
@@ -59,8 +60,8 @@ RemoteConnection::~RemoteConnection()
     binder.reset();
 }
 
-ConnectionSettings MakeConnectionSettings(const std::string& host, const std::string& user,
-                                          const std::string& password, int32_t serviceCode)
+ConnectionSettings MakeConnectionSettings(const std::string& host, const std::string& user, const std::string& password,
+                                          int32_t serviceCode)
 {
     ConnectionSettings settings;
     settings.serviceCode = serviceCode;
@@ -98,8 +99,8 @@ Common::Error OpenLocalAccessPoint(int32_t serviceCode, std::shared_ptr<AccessPo
 
 } // namespace Binding
 
-Common::Error ConnectLocalImpl(int32_t serviceCode, int32_t reserved, std::unique_ptr<Binding::AccessPoint>& accessPoint,
-                               Binding::AccessPointOptions* options)
+Common::Error ConnectLocalImpl(int32_t serviceCode, int32_t reserved,
+                               std::unique_ptr<Binding::AccessPoint>& accessPoint, Binding::AccessPointOptions* options)
 {
     std::unique_ptr<Binding::ServiceBrowser> browser; // serves this one call
     const Common::Error obtained = Binding::GetLocalBrowser(browser);

@@ -42,8 +42,8 @@ struct RemoteConnection
 
 // Settings for `host` with UTF-8 `user` and `password` (converted to UTF-16)
 // and `serviceCode`; every other field empty or zero.
-ConnectionSettings MakeConnectionSettings(const std::string& host, const std::string& user,
-                                          const std::string& password, int32_t serviceCode);
+ConnectionSettings MakeConnectionSettings(const std::string& host, const std::string& user, const std::string& password,
+                                          int32_t serviceCode);
 
 // The remote road on `connection`: connects its binder with its settings,
 // then opens the access point of `serviceCode` on the host's browser. A
@@ -61,7 +61,8 @@ Common::Error OpenLocalAccessPoint(int32_t serviceCode, std::shared_ptr<AccessPo
 // Opens the access point of `serviceCode` through the local service browser.
 // A browser that cannot be obtained gives 0xAD001F (catalogue 166) with the
 // library's error as its cause, and the browser is never asked.
-Common::Error ConnectLocalImpl(int32_t serviceCode, int32_t reserved, std::unique_ptr<Binding::AccessPoint>& accessPoint,
+Common::Error ConnectLocalImpl(int32_t serviceCode, int32_t reserved,
+                               std::unique_ptr<Binding::AccessPoint>& accessPoint,
                                Binding::AccessPointOptions* options);
 Common::Error ConnectLocal(int32_t serviceCode, int32_t reserved, std::unique_ptr<Binding::AccessPoint>& accessPoint,
                            Binding::AccessPointOptions* options);
