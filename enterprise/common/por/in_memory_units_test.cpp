@@ -16,7 +16,7 @@
 namespace {
 
 using namespace Por;
-using namespace PorTest;
+using namespace PorTesting;
 using namespace Testing;
 using ::testing::AllOf;
 

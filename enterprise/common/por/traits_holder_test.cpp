@@ -19,7 +19,7 @@
 namespace {
 
 using namespace Por;
-using namespace PorTest;
+using namespace PorTesting;
 
 const Construction::InMemoryUnitFactory kFactory;
 

@@ -4,6 +4,7 @@
 
 #include "enterprise/common/por/array_visitor.h"
 #include "enterprise/common/por/types_mismatch.h"
+#include "enterprise/common/por/value_creator.h"
 
 namespace Por::Util {
 
@@ -11,26 +12,6 @@ namespace {
 
 using Construction::UnitFactory;
 using UnitPtr = std::unique_ptr<Construction::Unit>;
-
-// The factory's creator of the kind whose value type is T.
-template <typename T>
-struct Creator;
-#define POR_SCALAR_CREATOR(Name, Type)                                                                      \
-    template <>                                                                                             \
-    struct Creator<Type>                                                                                    \
-    {                                                                                                       \
-        static UnitPtr Make(const UnitFactory& factory, Type value) { return factory.Create##Name(value); } \
-    };
-#define POR_COMPLEX_CREATOR(Name, Type)                                                                            \
-    template <>                                                                                                    \
-    struct Creator<Type>                                                                                           \
-    {                                                                                                              \
-        static UnitPtr Make(const UnitFactory& factory, const Type& value) { return factory.Create##Name(value); } \
-    };
-POR_SCALAR_KINDS(POR_SCALAR_CREATOR)
-POR_COMPLEX_KINDS(POR_COMPLEX_CREATOR)
-#undef POR_SCALAR_CREATOR
-#undef POR_COMPLEX_CREATOR
 
 // Copies one unit: value, then traits.
 class UnitCopier final : public ItemProcessor<const View::Unit>
@@ -56,12 +37,12 @@ public:
     template <typename T>
     void operator()(const View::ScalarValue<T>& value)
     {
-        m_result = Creator<T>::Make(m_factory, value.Get());
+        m_result = CreateUnitOf(m_factory, value.Get());
     }
     template <typename T>
     void operator()(const View::ComplexValue<T>& value)
     {
-        m_result = Creator<T>::Make(m_factory, value.Get());
+        m_result = CreateUnitOf(m_factory, value.Get());
     }
     void operator()(const View::ArrayValue& value) { m_result = CopyArrayValue(value, m_factory); }
     void operator()(const View::CompositeValue& value) { m_result = CopyCompositeValue(value, m_factory); }
@@ -72,6 +53,17 @@ private:
     const UnitFactory& m_factory;
     UnitPtr m_result;
 };
+
+UnitPtr CopyValueOf(const View::Unit& source, const UnitFactory& factory)
+{
+    UnitValueCopier valueCopier(factory);
+    View::Detail::UnitVisitorAdaptor<UnitValueCopier> adaptor(&valueCopier);
+    source.Accept(adaptor);
+    UnitPtr result = valueCopier.TakeResult();
+    if (!result)
+        Detail::ThrowTypeMismatchError(); // a unit whose Accept visited nothing, or a creator that made nothing
+    return result;
+}
 
 UnitPtr CopyOne(const View::Unit& source, const UnitFactory& factory)
 {
@@ -181,18 +173,18 @@ private:
 
 bool UnitCopier::Process(const View::Unit& source)
 {
-    UnitValueCopier valueCopier(m_factory);
-    View::Detail::UnitVisitorAdaptor<UnitValueCopier> adaptor(&valueCopier);
-    source.Accept(adaptor);
-    m_result = valueCopier.TakeResult();
-    if (!m_result)
-        Detail::ThrowTypeMismatchError(); // a unit whose Accept visited nothing, or a creator that made nothing
+    m_result = CopyValueOf(source, m_factory);
     TraitsFitter fitter(m_factory, m_result->traits());
     source.traits().ForEach(fitter);
     return false;
 }
 
 } // namespace
+
+UnitPtr CopyUnitValue(const View::Unit& source, const UnitFactory& factory)
+{
+    return CopyValueOf(source, factory);
+}
 
 UnitPtr CopyUnit(const View::Unit& source, const UnitFactory& factory)
 {

@@ -20,6 +20,10 @@ namespace Por::Util {
 
 std::unique_ptr<Construction::Unit> CopyUnit(const View::Unit& source, const Construction::UnitFactory& factory);
 
+// A new unit of the source's kind and value, without the source's own traits
+// (elements and property values keep theirs).
+std::unique_ptr<Construction::Unit> CopyUnitValue(const View::Unit& source, const Construction::UnitFactory& factory);
+
 // A new Nil unit (the value is not read).
 std::unique_ptr<Construction::Unit> CopyNilValue(const View::NilValue& value, const Construction::UnitFactory& factory);
 // A new Array unit of deep copies of the elements, in order, without traits.

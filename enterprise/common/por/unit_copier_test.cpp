@@ -9,6 +9,7 @@
 
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/module_error.h"
+#include "enterprise/common/por/test_support/budget_factory.h"
 #include "enterprise/common/por/test_support/every_kind.h"
 #include "enterprise/common/por/traits_holder.h"
 #include "enterprise/common/por/unit_copier.h"
@@ -20,75 +21,10 @@
 namespace {
 
 using namespace Por;
-using namespace PorTest;
+using namespace PorTesting;
 using ::testing::AllOf;
 
 const Construction::InMemoryUnitFactory kFactory;
-
-// An in-memory factory that counts its creations and, with a budget, throws
-// std::bad_alloc once the budget is spent.
-class BudgetFactory final : public Construction::UnitFactory
-{
-public:
-    int created = 0;
-    int budget = -1; // no limit
-
-    std::unique_ptr<Construction::Unit> CreateNil() const override { return Spend(m_inner.CreateNil()); }
-#define POR_TEST_SCALAR(Name, Type)                                             \
-    std::unique_ptr<Construction::Unit> Create##Name(Type value) const override \
-    {                                                                           \
-        Charge();                                                               \
-        return m_inner.Create##Name(value);                                     \
-    }
-    POR_SCALAR_KINDS(POR_TEST_SCALAR)
-#undef POR_TEST_SCALAR
-#define POR_TEST_COMPLEX(Name, Type)                                                   \
-    std::unique_ptr<Construction::Unit> Create##Name(const Type& value) const override \
-    {                                                                                  \
-        Charge();                                                                      \
-        return m_inner.Create##Name(value);                                            \
-    }
-    POR_COMPLEX_KINDS(POR_TEST_COMPLEX)
-#undef POR_TEST_COMPLEX
-    std::unique_ptr<Construction::Unit> CreateArray() const override
-    {
-        return Spend(m_inner.CreateArray());
-    }
-    std::unique_ptr<Construction::Unit> CreateComposite() const override
-    {
-        return Spend(m_inner.CreateComposite());
-    }
-    std::unique_ptr<View::Trait> CreateTrait(const Name& name,
-                                             std::unique_ptr<Construction::Unit>&& value) const override
-    {
-        Charge();
-        return m_inner.CreateTrait(name, std::move(value));
-    }
-    std::unique_ptr<Construction::Property> CreateProperty(const Name& name,
-                                                           std::unique_ptr<Construction::Unit>&& value) const override
-    {
-        Charge();
-        return m_inner.CreateProperty(name, std::move(value));
-    }
-
-private:
-    void Charge() const
-    {
-        auto* self = const_cast<BudgetFactory*>(this);
-        if (self->budget == 0)
-            throw std::bad_alloc();
-        if (self->budget > 0)
-            --self->budget;
-        ++self->created;
-    }
-    std::unique_ptr<Construction::Unit> Spend(std::unique_ptr<Construction::Unit> unit) const
-    {
-        Charge(); // the unit made before the charge is deleted if the budget is spent
-        return unit;
-    }
-
-    Construction::InMemoryUnitFactory m_inner;
-};
 
 std::set<const void*> UnitsOf(const View::Unit& unit)
 {
@@ -173,7 +109,7 @@ TEST(CopyUnit, ValueCopiesLeaveTheUnitsOwnTraitsBehind)
 TEST(CopyUnit, BuildsEverythingThroughTheGivenFactory)
 {
     const UnitPtr source = MakeUnitOfKind(kFactory, 16); // {inner: Word 3 [Deep=false]} [Kind=16]
-    BudgetFactory factory;
+    PorTesting::BudgetFactory factory;
     const UnitPtr copy = Util::CopyUnit(*source, factory);
     // Composite, Word, Boolean, trait Deep, property inner, SDWord, trait Kind.
     EXPECT_EQ(factory.created, 7);
@@ -186,10 +122,10 @@ TEST(CopyUnit, AFailingCreatorLeaksNothing)
 {
     const UnitPtr source = MakeRichUnit(kFactory);
     const UnitPtr pattern = Util::CopyUnit(*source, kFactory);
-    BudgetFactory counter;
+    PorTesting::BudgetFactory counter;
     (void)Util::CopyUnit(*source, counter); // measures how many creations a copy takes
     for (int budget = 0; budget < counter.created; ++budget) {
-        BudgetFactory factory;
+        PorTesting::BudgetFactory factory;
         factory.budget = budget;
         EXPECT_THROW((void)Util::CopyUnit(*source, factory), std::bad_alloc) << budget;
     }

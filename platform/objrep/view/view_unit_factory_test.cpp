@@ -23,7 +23,7 @@ TEST(ViewUnitFactory, MakesFullUnitsOfEveryKind)
 {
     const Por::Construction::UnitFactory& factory = *Por::GetViewUnitFactory();
     for (int kind = 0; kind < 17; ++kind)
-        EXPECT_EQ(Por::Util::GetValueTypeIndex(*PorTest::MakeUnitOfKind(factory, kind)), kind);
+        EXPECT_EQ(Por::Util::GetValueTypeIndex(*PorTesting::MakeUnitOfKind(factory, kind)), kind);
 }
 
 // view -> in-memory -> view gives a unit equal to the original.
@@ -31,9 +31,9 @@ TEST(ViewUnitFactory, CopiesToAndFromInMemoryUnitsAreEqual)
 {
     const Por::Construction::UnitFactory& view = *Por::GetViewUnitFactory();
     const Por::Construction::InMemoryUnitFactory inMemory;
-    const PorTest::UnitPtr original = PorTest::MakeRichUnit(view);
-    const PorTest::UnitPtr middle = Por::Util::CopyUnit(*original, inMemory);
-    const PorTest::UnitPtr back = Por::Util::CopyUnit(*middle, view);
+    const PorTesting::UnitPtr original = PorTesting::MakeRichUnit(view);
+    const PorTesting::UnitPtr middle = Por::Util::CopyUnit(*original, inMemory);
+    const PorTesting::UnitPtr back = Por::Util::CopyUnit(*middle, view);
     EXPECT_TRUE(Por::Util::UnitsEqual(*middle, *original));
     EXPECT_TRUE(Por::Util::UnitsEqual(*back, *original));
 }

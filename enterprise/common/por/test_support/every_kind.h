@@ -16,7 +16,7 @@
 #include "enterprise/common/por/types_mismatch.h"
 #include "enterprise/common/por/unit_factory.h"
 
-namespace PorTest {
+namespace PorTesting {
 
 using UnitPtr = std::unique_ptr<Por::Construction::Unit>;
 
@@ -218,4 +218,4 @@ inline void CollectUnits(const Por::View::Unit& unit, std::set<const void*>& uni
     unit.traits().ForEach(static_cast<Por::ItemProcessor<const Por::View::Trait>&>(collector));
 }
 
-} // namespace PorTest
+} // namespace PorTesting

@@ -1,0 +1,404 @@
+#include "enterprise/common/por/blob_walking_route.h"
+
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/common/error_blob.h"
+#include "core/common/location.h"
+#include "core/common/text_conversion.h"
+#include "enterprise/common/por/array_value_holder.h"
+#include "enterprise/common/por/composite_value_holder.h"
+#include "enterprise/common/por/module_error.h"
+#include "enterprise/common/por/por_errors.h"
+#include "enterprise/common/por/unit_accumulator.h"
+#include "enterprise/common/por/unit_building_walker.h"
+#include "enterprise/serialize/serialization_errors.h"
+
+namespace Por::Util {
+
+static_assert(std::endian::native == std::endian::little, "the form's numbers are stored as in memory");
+
+namespace {
+
+constexpr Common::SourceFile kSource("enterprise/common/por/blob_walking_route", 0x351351f36518c665 - 251);
+
+constexpr unsigned char kUnitBegin = 'U';
+constexpr unsigned char kUnitEnd = 'E';
+constexpr unsigned char kArray = 'A';
+constexpr unsigned char kComposite = 'C';
+constexpr unsigned char kProperty = 'P';
+constexpr unsigned char kTrait = 'T';
+constexpr unsigned char kStringTag = 13;
+constexpr uint64_t kFormLimit = uint64_t(1) << 32;
+
+[[noreturn]] void TooLarge(const char* function, uint32_t line)
+{
+    ThrowError(MakePorError(SerializationErrors::kValueTooLarge, SerializationErrors::kValueTooLargeText,
+                            kSource.At(function, line)));
+}
+
+// Appends to a vector; refuses to let one form reach 2^32 bytes.
+class BlobWriter final : public BinaryDataConsumer
+{
+public:
+    explicit BlobWriter(std::vector<unsigned char>& out) noexcept : m_out(out) {}
+
+    void Write(const void* bytes, uint32_t length) override
+    {
+        if (m_written + length >= kFormLimit)
+            TooLarge("Write", __LINE__);
+        const auto* first = static_cast<const unsigned char*>(bytes);
+        m_out.insert(m_out.end(), first, first + length);
+        m_written += length;
+    }
+
+private:
+    std::vector<unsigned char>& m_out;
+    uint64_t m_written = 0;
+};
+
+// Empty values handed to the walker with the Array and Composite events of
+// the reader, which has no value to give; walkers that build read nothing
+// from them.
+const ArrayValueHolder kNoElements;
+const CompositeValueHolder kNoProperties;
+
+} // namespace
+
+void BinaryDataProvider::WriteByte(unsigned char byte)
+{
+    m_consumer.Write(&byte, 1);
+}
+
+template <typename T>
+void BinaryDataProvider::Item(unsigned char tag, T value)
+{
+    unsigned char item[1 + sizeof(T)];
+    item[0] = tag;
+    std::memcpy(item + 1, &value, sizeof(T));
+    m_consumer.Write(item, sizeof item);
+}
+
+void BinaryDataProvider::Counted(unsigned char tag, const void* bytes, uint64_t length)
+{
+    if (length >= kFormLimit)
+        TooLarge("Counted", __LINE__);
+    Item(tag, static_cast<uint32_t>(length));
+    if (length != 0)
+        m_consumer.Write(bytes, static_cast<uint32_t>(length));
+}
+
+void BinaryDataProvider::NameItem(unsigned char letter, const Name& name)
+{
+    std::u16string text;
+    (void)Common::ConvertUtf8ToUtf16(text, name.GetText(), Common::kWholeText); // bad bytes become U+FFFD
+    if (text.size() >= kFormLimit / 4)
+        TooLarge("NameItem", __LINE__);
+    WriteByte(letter);
+    Counted(kStringTag, text.data(), text.size() * 2);
+}
+
+void BinaryDataProvider::BeginUnit()
+{
+    WriteByte(kUnitBegin);
+}
+
+void BinaryDataProvider::EndUnit()
+{
+    WriteByte(kUnitEnd);
+}
+
+void BinaryDataProvider::Property(const Name& name)
+{
+    NameItem(kProperty, name);
+}
+
+void BinaryDataProvider::Trait(const Name& name)
+{
+    NameItem(kTrait, name);
+}
+
+void BinaryDataProvider::Nil()
+{
+    WriteByte(static_cast<unsigned char>(ValueKind::Nil));
+}
+
+void BinaryDataProvider::Boolean(bool value)
+{
+    Item(static_cast<unsigned char>(ValueKind::Boolean), static_cast<unsigned char>(value ? 1 : 0));
+}
+
+#define POR_PROVIDER_NUMBER(Kind, Type)                           \
+    void BinaryDataProvider::Kind(Type value)                     \
+    {                                                             \
+        Item(static_cast<unsigned char>(ValueKind::Kind), value); \
+    }
+POR_PROVIDER_NUMBER(Byte, unsigned char)
+POR_PROVIDER_NUMBER(SByte, signed char)
+POR_PROVIDER_NUMBER(Word, unsigned short)
+POR_PROVIDER_NUMBER(SWord, short)
+POR_PROVIDER_NUMBER(DWord, unsigned int)
+POR_PROVIDER_NUMBER(SDWord, int)
+POR_PROVIDER_NUMBER(QWord, unsigned long long)
+POR_PROVIDER_NUMBER(SQWord, long long)
+POR_PROVIDER_NUMBER(Double, double)
+#undef POR_PROVIDER_NUMBER
+
+void BinaryDataProvider::Blob(const BlobType& value)
+{
+    Counted(static_cast<unsigned char>(ValueKind::Blob), value.data(), value.size());
+}
+
+void BinaryDataProvider::Guid(const GuidType& value)
+{
+    Item(static_cast<unsigned char>(ValueKind::Guid), value);
+}
+
+void BinaryDataProvider::String(const std::u16string& value)
+{
+    if (value.size() >= kFormLimit / 2)
+        TooLarge("String", __LINE__);
+    Counted(kStringTag, value.data(), value.size() * 2);
+}
+
+void BinaryDataProvider::Error(const Common::Error& value)
+{
+    uint32_t size = 0;
+    const std::unique_ptr<unsigned char[]> blob(Common::SerializeError(value, size));
+    Counted(static_cast<unsigned char>(ValueKind::Error), blob.get(), size);
+}
+
+void BinaryDataProvider::Array(const View::ArrayValue&)
+{
+    WriteByte(kArray);
+}
+
+void BinaryDataProvider::Composite(const View::CompositeValue&)
+{
+    WriteByte(kComposite);
+}
+
+void WriteBinaryUnit(const View::Unit& unit, std::vector<unsigned char>& out)
+{
+    const size_t before = out.size();
+    try {
+        BlobWriter writer(out);
+        BinaryDataProvider provider(writer);
+        WalkValueFirstGuide guide;
+        WalkHierarchy(unit, guide, provider);
+    } catch (...) {
+        out.resize(before); // nothing half-written
+        throw;
+    }
+}
+
+std::unique_ptr<Construction::Unit> ReadBinaryUnit(const std::vector<unsigned char>& bytes,
+                                                   const Construction::UnitFactory& factory)
+{
+    if (bytes.empty())
+        return nullptr;
+    UnitAccumulator accumulator(factory);
+    UnitBuildingWalker walker(&accumulator);
+    BlobWalkingRoute(bytes.data(), bytes.size()).Follow(walker);
+    return accumulator.TakeUnit();
+}
+
+void BlobWalkingRoute::Corrupted(uint64_t position) const
+{
+    const uint64_t shown = m_size < kMaxCorruptedFormBytes ? m_size : kMaxCorruptedFormBytes;
+    std::u16string form;
+    form.reserve(shown * 2 + 3);
+    static const char16_t kDigits[] = u"0123456789abcdef";
+    for (uint64_t i = 0; i < shown; ++i) {
+        form += kDigits[m_data[i] >> 4];
+        form += kDigits[m_data[i] & 0xF];
+    }
+    if (shown < m_size)
+        form += u"...";
+    ThrowError(MakePorError(PorErrors::kCorruptedUnit, PorErrors::kCorruptedUnitText, kSource.At("Follow", 251),
+                            {form, Common::FromUtf8(std::to_string(position).c_str())}));
+}
+
+namespace {
+
+// The frames the events open, as the unit accumulator keeps them: the root, a
+// property or trait, an array element. Only their depth and whether a frame
+// holds an array matter here.
+class FrameDepth
+{
+public:
+    // A property or trait opens a frame whose value is still to come.
+    bool OpenNamed() { return Push(kPending); }
+    // A value event: it fills a pending frame, opens the root, or opens an
+    // element of an array frame.
+    bool Value(bool isArray)
+    {
+        const Frame frame = isArray ? kArrayFrame : kOtherFrame;
+        if (m_frames.empty() || m_frames.back() == kArrayFrame)
+            return Push(frame);
+        if (m_frames.back() == kPending)
+            m_frames.back() = frame;
+        return true;
+    }
+    void Close()
+    {
+        if (!m_frames.empty())
+            m_frames.pop_back();
+    }
+
+private:
+    enum Frame : unsigned char
+    {
+        kPending,
+        kArrayFrame,
+        kOtherFrame,
+    };
+
+    bool Push(Frame frame)
+    {
+        if (m_frames.size() >= kMaxUnitDepth)
+            return false;
+        m_frames.push_back(frame);
+        return true;
+    }
+
+    std::vector<Frame> m_frames;
+};
+
+} // namespace
+
+void BlobWalkingRoute::Follow(UnitWalker& walker) const
+{
+    if (m_size >= kFormLimit)
+        Corrupted(0);
+    FrameDepth depth;
+    uint64_t position = 0;
+    // The `count` bytes at `offset` from the item start, or a corrupted form.
+    auto take = [&](uint64_t itemStart, uint64_t offset, uint64_t count) -> const unsigned char* {
+        if (offset + count > m_size - itemStart)
+            Corrupted(itemStart);
+        return m_data + itemStart + offset;
+    };
+    auto readCount = [&](uint64_t itemStart, uint64_t offset) {
+        uint32_t count;
+        std::memcpy(&count, take(itemStart, offset, 4), 4);
+        return count;
+    };
+    auto readNumber = [&]<typename T>(uint64_t itemStart) {
+        T value;
+        std::memcpy(&value, take(itemStart, 1, sizeof(T)), sizeof(T));
+        position = itemStart + 1 + sizeof(T);
+        return value;
+    };
+    while (position < m_size) {
+        const uint64_t item = position;
+        const unsigned char byte = m_data[item];
+        const bool isValue = byte <= static_cast<unsigned char>(ValueKind::Error) || byte == kArray ||
+            byte == kComposite;
+        if (isValue && !depth.Value(byte == kArray))
+            Corrupted(item);
+        switch (byte) {
+        case kUnitBegin:
+            walker.BeginUnit();
+            position = item + 1;
+            break;
+        case kUnitEnd:
+            depth.Close();
+            walker.EndUnit();
+            position = item + 1;
+            break;
+        case kArray:
+            walker.Array(kNoElements);
+            position = item + 1;
+            break;
+        case kComposite:
+            walker.Composite(kNoProperties);
+            position = item + 1;
+            break;
+        case kProperty:
+        case kTrait: {
+            // The letter, the String tag (not examined), the byte count, the UTF-16 text.
+            const uint32_t length = readCount(item, 2);
+            const unsigned char* text = take(item, 6, length);
+            std::u16string units(length / 2, u'\0');
+            std::memcpy(units.data(), text, units.size() * 2);
+            const Name name(std::u16string_view(units.c_str()));
+            position = item + 6 + length;
+            if (!depth.OpenNamed())
+                Corrupted(item);
+            if (byte == kProperty)
+                walker.Property(name);
+            else
+                walker.Trait(name);
+            break;
+        }
+        case 0:
+            walker.Nil();
+            position = item + 1;
+            break;
+        case 1:
+            walker.Boolean(readNumber.operator()<unsigned char>(item) != 0);
+            break;
+        case 2:
+            walker.Byte(readNumber.operator()<unsigned char>(item));
+            break;
+        case 3:
+            walker.SByte(readNumber.operator()<signed char>(item));
+            break;
+        case 4:
+            walker.Word(readNumber.operator()<unsigned short>(item));
+            break;
+        case 5:
+            walker.SWord(readNumber.operator()<short>(item));
+            break;
+        case 6:
+            walker.DWord(readNumber.operator()<unsigned int>(item));
+            break;
+        case 7:
+            walker.SDWord(readNumber.operator()<int>(item));
+            break;
+        case 8:
+            walker.QWord(readNumber.operator()<unsigned long long>(item));
+            break;
+        case 9:
+            walker.SQWord(readNumber.operator()<long long>(item));
+            break;
+        case 10:
+            walker.Double(readNumber.operator()<double>(item));
+            break;
+        case 11: {
+            const uint32_t length = readCount(item, 1);
+            const unsigned char* bytes = take(item, 5, length);
+            position = item + 5 + length;
+            walker.Blob(BlobType(bytes, bytes + length));
+            break;
+        }
+        case 12:
+            walker.Guid(readNumber.operator()<GuidType>(item));
+            break;
+        case 13: {
+            const uint32_t length = readCount(item, 1);
+            const unsigned char* bytes = take(item, 5, length);
+            std::u16string text(length / 2, u'\0');
+            std::memcpy(text.data(), bytes, text.size() * 2);
+            position = item + 5 + length;
+            walker.String(text);
+            break;
+        }
+        case 14: {
+            const uint32_t length = readCount(item, 1);
+            const unsigned char* bytes = take(item, 5, length);
+            position = item + 5 + length;
+            walker.Error(Common::DeserializeError(bytes, length));
+            break;
+        }
+        default:
+            Corrupted(item);
+        }
+    }
+}
+
+} // namespace Por::Util
