@@ -7,8 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "core/common/component_info_errors.h"
-#include "enterprise/common/ipc/test_support/fake_units.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
+#include "enterprise/common/ipc/test_support/test_units.h"
+#include "enterprise/common/por/unit_constructor.h"
 #include "enterprise/serialize/serialization_errors.h"
 #include "testing/error_matchers.h"
 
@@ -66,11 +67,11 @@ TEST(ObjectManagerRequests, CarryTheirIdentityAndArguments)
 {
     BuilderCase cases[] = {
         {"RegisterObject", 1, Dml::MakeRegisterObjectRequest(Unit("o")),
-         "<request_ObjectManager_RegisterObject><object><is_empty>0</is_empty><value>bw==</value></object>"
-         "</request_ObjectManager_RegisterObject>"},
+         "<request_ObjectManager_RegisterObject><object>" + IpcTesting::UnitContent("o") +
+             "</object></request_ObjectManager_RegisterObject>"},
         {"UpdateObject", 2, Dml::MakeUpdateObjectRequest(Unit("k"), Unit("p")),
-         "<request_ObjectManager_UpdateObject><objectId><is_empty>0</is_empty><value>aw==</value></objectId>"
-         "<patch><is_empty>0</is_empty><value>cA==</value></patch></request_ObjectManager_UpdateObject>"},
+         "<request_ObjectManager_UpdateObject><objectId>" + IpcTesting::UnitContent("k") + "</objectId><patch>" +
+             IpcTesting::UnitContent("p") + "</patch></request_ObjectManager_UpdateObject>"},
         {"UnregisterObject", 3, Dml::MakeUnregisterObjectRequest(nullptr),
          "<request_ObjectManager_UnregisterObject><objectId><is_empty>1</is_empty></objectId>"
          "</request_ObjectManager_UnregisterObject>"},
@@ -84,6 +85,22 @@ TEST(ObjectManagerRequests, CarryTheirIdentityAndArguments)
         EXPECT_EQ(builderCase.request->GetTargetVersion(), -1);
         EXPECT_EQ(Content(WrittenPacket(*builderCase.request)), builderCase.content);
     }
+}
+
+TEST(ObjectManagerRequests, UpdateObjectPacketIsExactToTheByte)
+{
+    const Por::Construction::UnitFactory& factory = *Por::Construction::GetDefaultUnitFactory();
+    // {a: Byte 5} is 55 43 50 0D 02 00 00 00 61 00 55 02 05 45 45; Nil is 55 00 45.
+    std::shared_ptr<const Por::View::Unit> key(
+        Por::Util::UnitConstructor(factory).Composite().Property(Por::Name("a")).Byte(5).End().End().GetUnit());
+    std::shared_ptr<const Por::View::Unit> patch(factory.CreateNil());
+    std::unique_ptr<Binding::Request> request = Dml::MakeUpdateObjectRequest(key, patch);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(WrittenPacket(*request),
+              "\xEF\xBB\xBF<XML_SERIALIZER><request_ObjectManager_UpdateObject>"
+              "<objectId><is_empty>0</is_empty><value>VUNQDQIAAABhAFUCBUVF</value></objectId>"
+              "<patch><is_empty>0</is_empty><value>VQBF</value></patch>"
+              "</request_ObjectManager_UpdateObject></XML_SERIALIZER>");
 }
 
 class UpdateObjectReply : public ::testing::Test
@@ -116,9 +133,9 @@ TEST_F(UpdateObjectReply, FailsWhenResultIsNotFirst)
 TEST_F(UpdateObjectReply, EchoedArgumentsLeaveTheCallersUnitsAlone)
 {
     EXPECT_NO_THROW(ReadReply(*request,
-                              Packet("<reply_ObjectManager_UpdateObject><result></result>"
-                                     "<objectId><is_empty>0</is_empty><value>eA==</value></objectId>"
-                                     "<patch><is_empty>1</is_empty></patch>"
+                              Packet("<reply_ObjectManager_UpdateObject><result></result><objectId>" +
+                                     IpcTesting::UnitContent("x") +
+                                     "</objectId><patch><is_empty>1</is_empty></patch>"
                                      "</reply_ObjectManager_UpdateObject>")));
     EXPECT_EQ(IpcTesting::LabelOf(key), "k");
     EXPECT_EQ(IpcTesting::LabelOf(patch), "p");

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "enterprise/common/ipc/request_impl.h"
-#include "enterprise/common/ipc/test_support/fake_units.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
+#include "enterprise/common/ipc/test_support/test_units.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ using namespace Dml::ViewManagement;
 
 const Binding::MethodIdentity kIdentity(271, 6, "ViewManager", "AddInterest", 2, 2);
 
-const std::string kUnitA = "<is_empty>0</is_empty><value>YQ==</value>"; // label "a"
+const std::string kUnitA = "<is_empty>0</is_empty><value>VQ0CAAAAYQBF</value>"; // String "a"
 const std::string kNoUnit = "<is_empty>1</is_empty>";
 const std::string kViewSpecTrait = "<traits><trait  name=\"Is\" type=\"StringValue\">Dml::ViewSpec</trait></traits>";
 
@@ -149,7 +149,7 @@ TEST(RecordReaders, AViewUpdateWithoutTypeIsNeverDeliverableAndABadKeyStaysEmpty
              "<item version=\"2\"><Key>" +
                  kUnitA +
                  "</Key></item>"
-                 "<item><Type>0</Type><Key><is_empty>0</is_empty><value>Y29ycnVwdA==</value></Key></item>"
+                 "<item><Type>0</Type><Key><is_empty>0</is_empty><value>VVg=</value></Key></item>"
                  "<item><Type>2</Type></item>"
                  "</vector></TopicUpdates>",
              [&](auto& d) { DeserializeSubscriptionContent(d, content); });
@@ -167,7 +167,7 @@ TEST(RecordReaders, ACorruptContentItemEndsTheSequenceWithoutAnException)
     topic.Content = {Unit("old")};
     const std::string item = "<item>" + kUnitA + "</item>";
     EXPECT_NO_THROW(ReadFrom("<ID><Subscriber>1</Subscriber><Interest>2</Interest></ID><Content><vector>" + item +
-                                 "<item><is_empty>0</is_empty><value>Y29ycnVwdA==</value></item>" + item +
+                                 "<item><is_empty>0</is_empty><value>VVg=</value></item>" + item +
                                  "</vector></Content>",
                              [&](auto& d) { DeserializeTopic(d, topic); }));
     EXPECT_THAT(LabelsOf(topic.Content), ::testing::ElementsAre("a", "(null)"));

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "enterprise/common/ipc/connection.h"
-#include "enterprise/common/ipc/test_support/fake_units.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
+#include "enterprise/common/ipc/test_support/test_units.h"
 #include "platform/ipc/packet_handler.h"
 #include "testing/error_matchers.h"
 #include "xidl/view_manager.h"
@@ -66,7 +66,7 @@ protected:
 TEST_F(ViewManagerRoad, OpenStaticViewSendsTheRequestPacketAndFillsTheSnapshot)
 {
     ScriptedPeer peer(Packet("<reply_ViewManager_OpenStaticView><result></result><snapshot><vector>"
-                             "<item><is_empty>0</is_empty><value>YQ==</value></item>"
+                             "<item><is_empty>0</is_empty><value>VQ0CAAAAYQBF</value></item>"
                              "<item><is_empty>1</is_empty></item>"
                              "</vector></snapshot></reply_ViewManager_OpenStaticView>"));
     Connect(peer);
@@ -77,7 +77,7 @@ TEST_F(ViewManagerRoad, OpenStaticViewSendsTheRequestPacketAndFillsTheSnapshot)
     EXPECT_EQ(peer.Received(),
               "\xEF\xBB\xBF<XML_SERIALIZER><request_ViewManager_OpenStaticView><specification>"
               "<Pattern><is_empty>1</is_empty></Pattern><Options><is_empty>1</is_empty></Options>"
-              "</specification><snapshot><vector><item><is_empty>0</is_empty><value>b2xk</value>"
+              "</specification><snapshot><vector><item><is_empty>0</is_empty><value>VQ0GAAAAbwBsAGQARQ==</value>"
               "</item></vector></snapshot></request_ViewManager_OpenStaticView></XML_SERIALIZER>");
 }
 

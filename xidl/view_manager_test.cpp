@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "core/common/component_info_errors.h"
-#include "enterprise/common/ipc/test_support/fake_units.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
+#include "enterprise/common/ipc/test_support/test_units.h"
 #include "testing/error_matchers.h"
 #include "testing/vtable_slot.h"
 
@@ -29,9 +29,9 @@ const char* const kFile = "enterprise/management_server/test/connectivity/xidl/d
 const std::string kOk = "<result></result>";
 const std::string kNoUnit = "<is_empty>1</is_empty>";
 
-std::string Item(const std::string& base64)
+std::string Item(const std::string& label)
 {
-    return "<item><is_empty>0</is_empty><value>" + base64 + "</value></item>";
+    return "<item>" + IpcTesting::UnitContent(label) + "</item>";
 }
 
 TEST(ViewManagerInfo, IsRegisteredBeforeMainAndAnswersItsTable)
@@ -132,9 +132,8 @@ TEST(ViewManagerReplies, OpenDynamicViewReadsViewIdAndOnlyTheReplysSnapshot)
     UnitVector snapshot{Unit("old")};
     auto request = MakeOpenDynamicViewRequest(spec, viewId, snapshot);
     ReadReply(*request,
-              Packet("<reply_ViewManager_OpenDynamicView>" + kOk + "<viewID>31</viewID><snapshot><vector>" +
-                     Item("YQ==") + Item("Yg==") + "<other/>" + Item("Yw==") +
-                     "</vector></snapshot></reply_ViewManager_OpenDynamicView>"));
+              Packet("<reply_ViewManager_OpenDynamicView>" + kOk + "<viewID>31</viewID><snapshot><vector>" + Item("a") +
+                     Item("b") + "<other/>" + Item("c") + "</vector></snapshot></reply_ViewManager_OpenDynamicView>"));
     EXPECT_EQ(viewId, 31u);
     EXPECT_THAT(LabelsOf(snapshot), ::testing::ElementsAre("a", "b"));
 }
@@ -146,7 +145,7 @@ TEST(ViewManagerReplies, WithoutViewIdTheSnapshotIsNotReadEither)
     UnitVector snapshot{Unit("old")};
     auto request = MakeOpenDynamicViewRequest(spec, viewId, snapshot);
     ReadReply(*request,
-              Packet("<reply_ViewManager_OpenDynamicView>" + kOk + "<snapshot><vector>" + Item("YQ==") +
+              Packet("<reply_ViewManager_OpenDynamicView>" + kOk + "<snapshot><vector>" + Item("a") +
                      "</vector></snapshot></reply_ViewManager_OpenDynamicView>"));
     EXPECT_EQ(viewId, 12u);
     EXPECT_THAT(LabelsOf(snapshot), ::testing::ElementsAre("old"));
@@ -155,7 +154,7 @@ TEST(ViewManagerReplies, WithoutViewIdTheSnapshotIsNotReadEither)
 TEST(ViewManagerProxy, SynchronousCallsFillTheirOutParameters)
 {
     auto accessPoint = std::make_shared<ScriptedAccessPoint>(
-        Packet("<reply_ViewManager_OpenStaticView>" + kOk + "<snapshot><vector>" + Item("YQ==") + Item("Yg==") +
+        Packet("<reply_ViewManager_OpenStaticView>" + kOk + "<snapshot><vector>" + Item("a") + Item("b") +
                "</vector></snapshot></reply_ViewManager_OpenStaticView>"),
         "reply_ViewManager_OpenStaticView");
     ViewManager_Proxy proxy(accessPoint);

@@ -11,8 +11,8 @@
 
 #include "enterprise/common/ipc/request_impl.h"
 #include "enterprise/common/ipc/test_support/assertion_capture.h"
-#include "enterprise/common/ipc/test_support/fake_units.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
+#include "enterprise/common/ipc/test_support/test_units.h"
 #include "enterprise/common/ipc/test_support/trace_capture.h"
 #include "enterprise/common/ipc/unit_codec.h"
 #include "enterprise/serialize/serialization_errors.h"
@@ -171,8 +171,7 @@ TEST(RequestReply, AFailedResultReadIsDroppedAndTheNextIsRead)
     std::unique_ptr<Binding::Request> request = BuildRequest<void(Units&, uint32_t&)>(
         TestIdentity(), {"units", "number"}, units, number);
     EXPECT_NO_THROW(ReadReply(*request,
-                              Reply(kOk +
-                                    "<units><vector><item><is_empty>0</is_empty><value>corrupt</value>"
+                              Reply(kOk + "<units><vector><item>" + IpcTesting::kCorruptUnitContent +
                                     "</item></vector></units><number>20</number>")));
     EXPECT_THAT(LabelsOf(units), ::testing::ElementsAre("(null)"));
     EXPECT_EQ(number, 20u);
@@ -223,13 +222,12 @@ TEST(RequestUnits, UnitsByValueAreWrittenAndTheirReplyElementsDropped)
     std::unique_ptr<Binding::Request> request = BuildRequest<void(UnitPointer, UnitPointer)>(
         TestIdentity(), {"objectId", "patch"}, key, UnitPointer());
     EXPECT_EQ(Content(WrittenPacket(*request)),
-              "<request_Iface_Method><objectId><is_empty>0</is_empty><value>a2V5</value></objectId>"
-              "<patch><is_empty>1</is_empty></patch></request_Iface_Method>");
+              "<request_Iface_Method><objectId>" + IpcTesting::UnitContent(key) +
+                  "</objectId><patch><is_empty>1</is_empty></patch></request_Iface_Method>");
     EXPECT_EQ(key.use_count(), 3); // the value and the second copy share the caller's unit
     EXPECT_NO_THROW(ReadReply(*request,
-                              Reply(kOk +
-                                    "<objectId><is_empty>0</is_empty><value>eA==</value></objectId>"
-                                    "<patch><is_empty>0</is_empty><value>corrupt</value></patch>")));
+                              Reply(kOk + "<objectId>" + IpcTesting::UnitContent("x") + "</objectId><patch>" +
+                                    IpcTesting::kCorruptUnitContent + "</patch>")));
     EXPECT_EQ(IpcTesting::LabelOf(key), "key");
 }
 
@@ -242,12 +240,8 @@ protected:
 
     static std::string Item(const std::string& label)
     {
-        const std::vector<unsigned char> bytes(label.begin(), label.end());
-        std::unique_ptr<Serialization::Serializer> serializer = Serialization::CreateXMLPacketSerializer(2, -1);
-        serializer->Write(Serialization::MetaInfo("value"), bytes);
-        std::vector<unsigned char> packet;
-        serializer->GetData(packet);
-        return "<item><is_empty>0</is_empty>" + Content(std::string(packet.begin(), packet.end())) + "</item>";
+        return "<item>" + (label == "corrupt" ? IpcTesting::kCorruptUnitContent : IpcTesting::UnitContent(label)) +
+            "</item>";
     }
     void Read(const std::string& snapshotChildren)
     {
@@ -258,10 +252,8 @@ protected:
 TEST_F(UnitVectorReply, WritesAVectorOfItemsWithoutVersionOrTraits)
 {
     EXPECT_EQ(Content(WrittenPacket(*request)),
-              "<request_Iface_Method><spec>0</spec><snapshot><vector>"
-              "<item><is_empty>0</is_empty><value>b2xkMQ==</value></item>"
-              "<item><is_empty>0</is_empty><value>b2xkMg==</value></item>"
-              "</vector></snapshot></request_Iface_Method>");
+              "<request_Iface_Method><spec>0</spec><snapshot><vector>" + Item("old1") + Item("old2") +
+                  "</vector></snapshot></request_Iface_Method>");
     Units none;
     auto empty = BuildRequest<void(Units&)>(TestIdentity(), {"snapshot"}, none);
     EXPECT_EQ(Content(WrittenPacket(*empty)),
