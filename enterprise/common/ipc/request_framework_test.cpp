@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "enterprise/common/async/async_test_kit.h"
 #include "enterprise/common/ipc/request_impl.h"
-#include "enterprise/common/ipc/test_support/assertion_capture.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
 #include "enterprise/common/ipc/test_support/test_units.h"
-#include "enterprise/common/ipc/test_support/trace_capture.h"
 #include "enterprise/common/ipc/unit_codec.h"
 #include "enterprise/serialize/serialization_errors.h"
 #include "testing/error_matchers.h"
@@ -196,7 +195,7 @@ TEST(RequestTransferFlags, DecideWritingAndReadingBack)
     };
     for (const FlagCase& flagCase : cases) {
         SCOPED_TRACE("flag " + std::to_string(flagCase.flag));
-        IpcTesting::AssertionCapture assertions;
+        AsyncTest::AssertionCapture assertions;
         uint32_t value = 7;
         std::unique_ptr<Binding::Request> request = BuildRequest<void(uint32_t&)>(
             TestIdentity(), {Binding::Detail::ParameterName("v", flagCase.flag)}, value);
@@ -322,13 +321,13 @@ namespace {
 
 TEST(RequestBuilding, AnErrorWhileBuildingIsTracedAtLevelOneAndGivesNoRequest)
 {
-    IpcTesting::TraceCapture traces;
+    AsyncTest::TraceCapture traces;
     const Refusing refusing;
     EXPECT_EQ((BuildRequest<void(const Refusing&)>(TestIdentity(), {"r"}, refusing)), nullptr);
-    const auto traced = traces.Traced();
+    const auto traced = traces.Entries();
     ASSERT_EQ(traced.size(), 1u);
-    EXPECT_EQ(traced[0].first, 1);
-    EXPECT_THAT(traced[0].second, ErrorIs(0xFC0031));
+    EXPECT_EQ(traced[0].level, 1);
+    EXPECT_THAT(traced[0].error, ErrorIs(0xFC0031));
 }
 
 } // namespace
