@@ -11,6 +11,7 @@
 
 #include "enterprise/common/async/async_test_kit.h"
 #include "enterprise/common/ipc/request_impl.h"
+#include "enterprise/common/ipc/test_support/container_aware_serializer.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
 #include "enterprise/common/ipc/test_support/test_units.h"
 #include "enterprise/common/ipc/unit_codec.h"
@@ -257,6 +258,18 @@ TEST_F(UnitVectorReply, WritesAVectorOfItemsWithoutVersionOrTraits)
     auto empty = BuildRequest<void(Units&)>(TestIdentity(), {"snapshot"}, none);
     EXPECT_EQ(Content(WrittenPacket(*empty)),
               "<request_Iface_Method><snapshot><vector></vector></snapshot></request_Iface_Method>");
+}
+
+TEST_F(UnitVectorReply, AContainerAwareSerializerGetsTheWholeVector)
+{
+    IpcTesting::ContainerAwareTestSerializer serializer;
+    request->Write(serializer);
+    EXPECT_EQ(serializer.sequences, std::vector<std::string>{"snapshot"});
+    std::vector<unsigned char> bytes;
+    serializer.GetData(bytes);
+    EXPECT_EQ(Content(std::string(bytes.begin(), bytes.end())),
+              "<request_Iface_Method><spec>0</spec><snapshot>" + Item("old1") + Item("old2") +
+                  "</snapshot></request_Iface_Method>");
 }
 
 TEST_F(UnitVectorReply, ReadsItemsUntilAnotherElement)
