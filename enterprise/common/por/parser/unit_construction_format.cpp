@@ -112,18 +112,13 @@ constexpr char kPropertyEcho[] = ".Property(";
 constexpr char kTraitEcho[] = ".Trait(";
 constexpr char kStringEcho[] = ".String(";
 
-UnitConstructor ReadProperty(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
+// Property and Trait: the quoted name first, then the echo.
+template <const char* Echoed, UnitConstructor (UnitConstructor::*Open)(const Por::Name&) const>
+UnitConstructor ReadNamed(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
 {
     const std::u16string name = parser.TakeQuotedText();
-    Echo(trace, QuotedEcho<kPropertyEcho>(name));
-    return constructor.Property(NameOf(name));
-}
-
-UnitConstructor ReadTrait(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    const std::u16string name = parser.TakeQuotedText();
-    Echo(trace, QuotedEcho<kTraitEcho>(name));
-    return constructor.Trait(NameOf(name));
+    Echo(trace, QuotedEcho<Echoed>(name));
+    return (constructor.*Open)(NameOf(name));
 }
 
 UnitConstructor ReadString(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
@@ -211,8 +206,8 @@ UnitConstructor ReadSQWord(UnitConstructionParser& parser, UnitConstructor const
 
 const std::map<std::u16string, Statement> g_statements = {
     {u"Composite", {&ReadComposite, Nesting::Value}},
-    {u"Property", {&ReadProperty, Nesting::Named}},
-    {u"Trait", {&ReadTrait, Nesting::Named}},
+    {u"Property", {&ReadNamed<kPropertyEcho, &UnitConstructor::Property>, Nesting::Named}},
+    {u"Trait", {&ReadNamed<kTraitEcho, &UnitConstructor::Trait>, Nesting::Named}},
     {u"Guid", {&ReadGuid, Nesting::Value}},
     {u"String", {&ReadString, Nesting::Value}},
     {u"End", {&ReadEnd, Nesting::End}},
