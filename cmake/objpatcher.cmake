@@ -1,18 +1,30 @@
 # Helpers shared by every folder's CMakeLists.txt.
 #
+# OBJPATCHER_LIBFUZZER (clang only): every object of the build carries
+# libFuzzer's coverage counters (-fsanitize=fuzzer-no-link), so that a fuzz
+# target sees the branches of the libraries it drives, not only its own; the
+# fuzz targets alone are linked with the libFuzzer driver (-fsanitize=fuzzer).
+#
 # objpatcher_library(NAME SOURCES ... DEPS ...)
 #   One static library per folder. Headers are included by their path from the
 #   repository root ("core/common/error.h").
 #
 # objpatcher_tests(NAME SOURCES ... DEPS ...)
-#   One GoogleTest binary per folder, registered as two CTest tests: NAME runs
-#   every suite except those named "*Threads", NAME_threads runs those and
-#   carries the label "threads" (the ThreadSanitizer build runs only that label).
+#   One GoogleTest binary per folder, registered as CTest test NAME, which runs
+#   every suite except those named "*Threads", and, where a source declares such
+#   a suite, NAME_threads, which runs those and carries the label "threads" (the
+#   ThreadSanitizer build builds and runs only that label).
 #
 # objpatcher_fuzz(NAME SOURCE ... DEPS ... CORPUS dir)
 #   A fuzz target: SOURCE defines LLVMFuzzerTestOneInput. With g++ it is linked
 #   with the replay driver and CTest replays the seed corpus through it; with
 #   clang and OBJPATCHER_LIBFUZZER it is a libFuzzer binary as well.
+
+option(OBJPATCHER_LIBFUZZER "Also build libFuzzer binaries (clang only)" OFF)
+if(OBJPATCHER_LIBFUZZER AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  add_link_options(-fsanitize=fuzzer-no-link)
+endif()
 
 function(objpatcher_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
@@ -26,14 +38,27 @@ function(objpatcher_tests name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   add_test(NAME ${name} COMMAND ${name} --gtest_filter=-*Threads.*:*Threads/*)
-  add_test(NAME ${name}_threads COMMAND ${name} --gtest_filter=*Threads.*:*Threads/*)
-  set_tests_properties(${name}_threads PROPERTIES LABELS threads)
-  set_tests_properties(${name} ${name}_threads PROPERTIES
+  set(tests ${name})
+  # The "threads" test exists only where a source declares a *Threads suite, so
+  # the ThreadSanitizer build compiles just those binaries.
+  set(has_threads_suite FALSE)
+  foreach(source ${ARG_SOURCES})
+    file(READ ${source} text)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    if(text MATCHES "Threads[ \t\r\n]*,")
+      set(has_threads_suite TRUE)
+    endif()
+  endforeach()
+  if(has_threads_suite)
+    add_test(NAME ${name}_threads COMMAND ${name} --gtest_filter=*Threads.*:*Threads/*)
+    set_tests_properties(${name}_threads PROPERTIES LABELS threads)
+    list(APPEND tests ${name}_threads)
+  endif()
+  set_tests_properties(${tests} PROPERTIES
     ENVIRONMENT "OBJPATCHER_SOURCE_DIR=${PROJECT_SOURCE_DIR};OBJPATCHER_BINARY_DIR=${PROJECT_BINARY_DIR}"
     TIMEOUT 300)
 endfunction()
 
-option(OBJPATCHER_LIBFUZZER "Also build libFuzzer binaries (clang only)" OFF)
 
 function(objpatcher_fuzz name)
   cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;DEPS" ${ARGN})

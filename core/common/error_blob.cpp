@@ -33,8 +33,6 @@ namespace {
 constexpr unsigned char kBlobVersion = 1;
 constexpr size_t kRecordHeadBytes = 12; // code + LineTag
 constexpr size_t kMaxBlockSize = std::numeric_limits<uint32_t>::max();
-// Records read from one blob; later ones are dropped like a malformed tail.
-constexpr size_t kMaxChainRecords = kMaxBlobChainRecords;
 
 constexpr size_t kNamesOffsetAt = sizeof(TextErrorRecord);
 constexpr size_t kValueOffsetsAt = kNamesOffsetAt + sizeof(uint32_t);
@@ -547,9 +545,7 @@ Error DeserializeError(const void* data, uint32_t size)
     Error head;
     ErrorRecord* tail = nullptr;
     size_t position = 1;
-    for (size_t records = 0;
-         records < kMaxChainRecords && size - position >= kRecordHeadBytes && LoadLittleEndian32(bytes + position) != 0;
-         ++records) {
+    while (size - position >= kRecordHeadBytes && LoadLittleEndian32(bytes + position) != 0) {
         size_t next = 0;
         ErrorRecord* record = reader.ReadRecord(position, tail ? 1 : 0, next);
         if (!record)

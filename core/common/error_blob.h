@@ -12,8 +12,8 @@
 // "$line" 'N', written after all others. The single byte 1 stands for success.
 // The reader rebuilds a chain of records of its own kind (one block each, all
 // references by offset) and never reads outside the bytes it is given: a
-// malformed blob yields the records read before the fault, or success. At most
-// kMaxBlobChainRecords records are read from one blob.
+// malformed blob yields the records read before the fault, or success. Every
+// well-formed record is read, however many: the chain grows with the blob.
 //
 // Threading: both directions are reentrant; they only read shared records.
 #pragma once
@@ -25,8 +25,6 @@
 namespace Common {
 
 struct ErrorRecordKind;
-
-inline constexpr unsigned kMaxBlobChainRecords = 4096;
 
 // The blob of `error`'s whole chain as a new array (release with delete[]);
 // `size` receives its length. Success gives the single byte 1. Throws

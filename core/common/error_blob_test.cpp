@@ -10,6 +10,7 @@
 #include "core/common/error.h"
 #include "core/common/error_text.h"
 #include "core/common/message_catalogue.h"
+#include "core/common/text_intern.h"
 
 namespace {
 
@@ -357,14 +358,37 @@ TEST(ErrorBlobRead, MalformedBlobsKeepTheValidPrefix)
     }
 }
 
-TEST(ErrorBlobRead, ChainLengthIsLimited)
+TEST(ErrorBlobRead, OverlongLocationNamesAreNotKept)
 {
+    // A peer's 16 KiB file and function names: the record is read, but the
+    // names are not kept for the rest of the process.
+    const std::string file(16 << 10, 'f');
+    const std::string function(16 << 10, 'g');
+    const Common::Error parsed = Deserialize(
+        BlobBuilder().Head(0x70050, 7, "t").A("$file", file).A("$func", function).N("$line", 3).End().bytes);
+    ASSERT_EQ(ChainLength(parsed), 1u);
+    EXPECT_STREQ(parsed.GetLocation().file, Common::kNotInternedText);
+    EXPECT_STREQ(parsed.GetLocation().function, Common::kNotInternedText);
+    EXPECT_EQ(parsed.GetLocation().line, 3u);
+    EXPECT_EQ(parsed.GetText(), u"t");
+}
+
+TEST(ErrorBlobRead, EveryWellFormedRecordIsRead)
+{
+    // Far more records than any chain a program builds: none is dropped, and
+    // the last one keeps its place at the end.
+    constexpr unsigned kRecords = 20000;
     BlobBuilder blob;
-    for (unsigned i = 0; i <= Common::kMaxBlobChainRecords; ++i)
+    for (unsigned i = 0; i < kRecords; ++i)
         blob.Head(0x70040 + i % 7, i, "").End();
     const Common::Error parsed = Deserialize(blob.bytes);
-    EXPECT_EQ(ChainLength(parsed), size_t{Common::kMaxBlobChainRecords});
+    EXPECT_EQ(ChainLength(parsed), size_t{kRecords});
     EXPECT_EQ(parsed.GetRecord()->location.LineTag, 0u);
+    const Common::ErrorRecord* last = parsed.GetRecord();
+    while (last->next != nullptr)
+        last = last->next;
+    EXPECT_EQ(last->location.LineTag, kRecords - 1);
+    EXPECT_EQ(last->code, 0x70040u + (kRecords - 1) % 7);
 }
 
 TEST(ErrorBlobRead, LineIsCutTo32Bits)

@@ -62,15 +62,20 @@ bool IsValidCatalogueBlock(const unsigned char* block, unsigned size)
         return false;
     if (size < kHeaderSize)
         return false;
+    // A text that starts at an even offset ends inside the block exactly when
+    // a 0 unit at an even offset follows it: when it starts at or before the
+    // last such unit. One scan from the end serves every slot.
+    uint64_t lastZero = 0;
+    for (uint64_t at = (size - 2) & ~uint64_t{1}; at >= kHeaderSize; at -= 2) {
+        if ((block[at] | block[at + 1]) == 0) {
+            lastZero = at;
+            break;
+        }
+    }
     for (unsigned key = 0; key < kCatalogueSlots; ++key) {
         const uint64_t start = 8ull + 4ull * key + ReadWord(block, 8 + 4 * key);
-        if (start < kHeaderSize || start >= size || start % 2 != 0)
+        if (start < kHeaderSize || start >= size || start % 2 != 0 || start > lastZero)
             return false;
-        uint64_t at = start;
-        while (at + 1 < size && (block[at] | block[at + 1]) != 0)
-            at += 2;
-        if (at + 1 >= size)
-            return false; // no terminator before the end
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -170,6 +171,66 @@ std::string MalformedBlocksLeaveEnglishActive()
     }
     std::filesystem::remove_all(root);
     return failures;
+}
+
+// A block whose every slot points at `textStart` (counted from the block's
+// start), with `size` bytes in all: the texts area is filled with 'x' units.
+std::vector<unsigned char> BlockWithSharedText(size_t size, size_t textStart)
+{
+    std::vector<unsigned char> block(size, 'x');
+    PutWord(block, 0, static_cast<uint32_t>(size));
+    PutWord(block, 4, Common::kCatalogueStamp);
+    for (uint32_t key = 0; key < Common::kCatalogueSlots; ++key)
+        PutWord(block, 8 + 4 * key, static_cast<uint32_t>(textStart - (8 + 4 * key)));
+    return block;
+}
+
+bool Valid(const std::vector<unsigned char>& block)
+{
+    return Common::IsValidCatalogueBlock(block.data(), static_cast<unsigned>(block.size()));
+}
+
+TEST(MessageCatalogueBlock, TextsMustEndInsideTheBlock)
+{
+    constexpr size_t kTexts = 8 + 4 * Common::kCatalogueSlots;
+    struct Case
+    {
+        const char* what;
+        size_t size;
+        size_t textStart;
+        std::vector<size_t> zeroUnits; // offsets of 0 units
+        bool valid;
+    };
+    const Case cases[] = {
+        {"terminator at the end", kTexts + 8, kTexts, {kTexts + 6}, true},
+        {"terminator right at the start", kTexts + 2, kTexts, {kTexts}, true},
+        {"no terminator", kTexts + 8, kTexts, {}, false},
+        {"terminator only before the text", kTexts + 8, kTexts + 4, {kTexts}, false},
+        {"a zero unit cut by the end of an odd-sized block", kTexts + 7, kTexts, {}, false},
+        {"zero bytes across two units do not end a text", kTexts + 8, kTexts, {kTexts + 1}, false},
+        {"text starting at the very end", kTexts + 8, kTexts + 8, {kTexts + 6}, false},
+        {"odd text start", kTexts + 9, kTexts + 1, {kTexts + 6}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<unsigned char> block = BlockWithSharedText(c.size, c.textStart);
+        for (size_t at : c.zeroUnits)
+            block[at] = block[at + 1] = 0;
+        EXPECT_EQ(Valid(block), c.valid) << c.what;
+    }
+}
+
+TEST(MessageCatalogueBlock, CheckIsLinearInTheBlockSize)
+{
+    // 100 MiB whose 676 texts all start at the first one and end at the last
+    // unit: one scan per slot would read 676 times the block.
+    constexpr size_t kSize = size_t{100} << 20;
+    std::vector<unsigned char> block = BlockWithSharedText(kSize, 8 + 4 * Common::kCatalogueSlots);
+    block[kSize - 2] = block[kSize - 1] = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Valid(block));
+    block[kSize - 1] = 1;
+    EXPECT_FALSE(Valid(block));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 TEST(MessageCatalogue, BuiltInBeforeAnyLanguageEvent)

@@ -3,59 +3,58 @@
 #include "core/common/text_intern.h"
 
 #include <cstring>
-#include <set>
-
-#include "core/common/mutex.h"
-#include "core/common/non_copyable.h"
 
 namespace Common {
 
+namespace Detail {
+
+bool InternedTexts::TextLess::operator()(const char* left, const char* right) const
+{
+    return std::strcmp(left, right) < 0;
+}
+
+InternedTexts::~InternedTexts()
+{
+    for (const char* text : m_texts)
+        delete[] text;
+}
+
+const char* InternedTexts::Intern(const char* text)
+{
+    LockGuard guard(m_mutex);
+    auto found = m_texts.find(text);
+    if (found != m_texts.end())
+        return *found;
+    const size_t length = std::strlen(text);
+    if (length > m_maxLength || length + 1 > m_budget - m_stored)
+        return kNotInternedText;
+    char* copy = new char[length + 1];
+    std::memcpy(copy, text, length + 1);
+    try {
+        m_texts.insert(copy);
+    } catch (...) {
+        delete[] copy;
+        throw;
+    }
+    m_stored += length + 1;
+    return copy;
+}
+
+size_t InternedTexts::StoredBytes() const
+{
+    LockGuard guard(m_mutex);
+    return m_stored;
+}
+
+} // namespace Detail
+
 namespace {
-
-struct TextLess
-{
-    bool operator()(const char* left, const char* right) const { return std::strcmp(left, right) < 0; }
-};
-
-class InternedTexts : private NonCopyable
-{
-public:
-    InternedTexts() = default;
-
-    ~InternedTexts()
-    {
-        for (const char* text : m_texts)
-            delete[] text;
-    }
-
-    const char* Intern(const char* text)
-    {
-        LockGuard guard(m_mutex);
-        auto found = m_texts.find(text);
-        if (found != m_texts.end())
-            return *found;
-        const size_t length = std::strlen(text);
-        char* copy = new char[length + 1];
-        std::memcpy(copy, text, length + 1);
-        try {
-            m_texts.insert(copy);
-        } catch (...) {
-            delete[] copy;
-            throw;
-        }
-        return copy;
-    }
-
-private:
-    Mutex m_mutex;
-    std::set<const char*, TextLess> m_texts;
-};
 
 // Built at its first use, at the latest during start-up, so that it outlives
 // every static that interned a text while it was being built.
-InternedTexts& GetInternedTexts()
+Detail::InternedTexts& GetInternedTexts()
 {
-    static InternedTexts texts;
+    static Detail::InternedTexts texts(kMaxInternedLength, kInternBudget);
     return texts;
 }
 

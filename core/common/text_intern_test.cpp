@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,30 @@ TEST(InternString, SameTextSamePointerOtherTextOtherPointer)
     buffer[0] = 'X';
     EXPECT_STREQ(first, "core/common/intern_case");
     EXPECT_STREQ(Common::InternString(""), "");
+}
+
+TEST(InternString, LongAndExcessTextsFallBackToTheFixedText)
+{
+    // A set that keeps texts of up to 8 bytes, 20 bytes in all (terminators
+    // included).
+    Common::Detail::InternedTexts set(8, 20);
+    const char* kept = set.Intern("12345678");
+    EXPECT_STREQ(kept, "12345678");
+    EXPECT_EQ(set.Intern("123456789"), Common::kNotInternedText);
+    EXPECT_EQ(set.Intern("abcdefgh"), std::string_view("abcdefgh"));
+    EXPECT_EQ(set.StoredBytes(), 18u);
+    // Two bytes left: an empty text fits, one byte more does not.
+    EXPECT_EQ(set.Intern("a"), std::string_view("a"));
+    EXPECT_EQ(set.Intern(""), Common::kNotInternedText);
+    EXPECT_EQ(set.StoredBytes(), 20u);
+    // Texts stored before the budget ran out are still found.
+    EXPECT_EQ(set.Intern("12345678"), kept);
+
+    // The process-wide set refuses a name longer than its bound.
+    const std::string huge(Common::kMaxInternedLength + 1, 'n');
+    EXPECT_EQ(Common::InternString(huge.c_str()), Common::kNotInternedText);
+    const std::string longest(Common::kMaxInternedLength, 'n');
+    EXPECT_STREQ(Common::InternString(longest.c_str()), longest.c_str());
 }
 
 TEST(InternStringThreads, ConcurrentInterningAgreesOnOneCopy)

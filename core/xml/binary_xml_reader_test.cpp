@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "core/common/assertion.h"
 #include "core/file/buf_ifile.h"
 #include "core/xml/binary.h"
 #include "core/xml/binary_xml_test_support.h"
@@ -256,6 +259,40 @@ TEST(BinaryXmlVersion2, OddAttributeLengthIsReportedAndUsed)
     EXPECT_EQ(Describe(*result.root), "a(@k=\"v\" \"\")");
 }
 
+// The report goes through the assertion policy, which is read once per
+// process: the scenario runs in a re-executed child with the default policy.
+int g_oddLengthReports = 0;
+
+void CountOddLengthReports(int, unsigned, unsigned, const char* text)
+{
+    if (std::strstr(text, "Assertion failed: (textLength & 1) == 0"))
+        ++g_oddLengthReports;
+}
+
+bool OddLengthScenario()
+{
+    Common::SetAssertionEventHook(CountOddLengthReports);
+    std::string document = Header(2) + Define(1, "a");
+    for (uint32_t id = 2; id < 2000; ++id)
+        document += Define(id, "k" + std::to_string(id)) + Varint(3) + "v";
+    document += kEnd + Value2("") + kEnd;
+    bool ok = true;
+    for (int load = 1; load <= 2; ++load) {
+        Result result;
+        LoadBinary(result, document);
+        ok = ok && result.ok && result.root != nullptr && result.root->attributes.size() == 1998;
+        ok = ok && g_oddLengthReports == load;
+    }
+    return ok;
+}
+
+TEST(BinaryXmlVersion2, OddAttributeLengthIsReportedOncePerDocument)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    unsetenv("QUORVAN_SAFE_ASSERT");
+    EXPECT_EXIT(std::exit(OddLengthScenario() ? 0 : 1), ::testing::ExitedWithCode(0), "textLength");
+}
+
 TEST(BinaryXmlVersion1, DocumentsBuildTheTextReadersTree)
 {
     CheckTrees({
@@ -429,6 +466,17 @@ TEST(BinaryXmlFailures, NamesRepeatedByIdStayLinearInTheInput)
         EXPECT_TRUE(result.ok);
         ASSERT_NE(result.root, nullptr);
         EXPECT_EQ(result.root->children.size(), 100000u);
+    }
+    {
+        // A valid packet of realistic size: 100 KB whose 20,000 children all
+        // repeat one 400-byte name.
+        const std::string name(400, 'n');
+        Result result;
+        LoadBinary(result, RepeatedChildren(name, 20000));
+        EXPECT_TRUE(result.ok);
+        ASSERT_NE(result.root, nullptr);
+        ASSERT_EQ(result.root->children.size(), 20000u);
+        EXPECT_EQ(result.root->children.back()->name, name);
     }
     {
         // A long name sent once and repeated by id would make a tree far

@@ -43,11 +43,41 @@ bool xml_reader_core::Failed() const
     return m_refused || m_source->IsFailed();
 }
 
+uint64_t xml_reader_core::ReadBytes(void* buffer, uint64_t size)
+{
+    // A pipe or a socket may deliver less than asked before its end: keep
+    // asking while bytes come. What is still missing then goes to the
+    // read-all, which records the early end like for any other source.
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    uint64_t done = 0;
+    while (done < size) {
+        uint64_t count = 0;
+        m_source->Read(bytes + done, size - done, &count);
+        if (count == 0 || count > size - done || !m_source->IsClear())
+            break;
+        done += count;
+    }
+    if (done < size && m_source->IsClear())
+        done += m_source->Read(bytes + done, size - done);
+    m_consumed += done;
+    return done;
+}
+
+void xml_reader_core::ReportOddValueLength()
+{
+    // Once per document: a stream of such values must not become a stream of
+    // reports.
+    if (m_oddValueReported)
+        return;
+    m_oddValueReported = true;
+    Common::ReportAssertion("(textLength & 1) == 0", kSourcePath, 194);
+}
+
 uint8_t xml_reader_core::ReadByte()
 {
     uint8_t value = 0;
     if (!Failed())
-        m_consumed += m_source->Read(&value, 1);
+        ReadBytes(&value, 1);
     return value;
 }
 
@@ -58,9 +88,8 @@ uint32_t xml_reader_core::ReadVarint()
         if (Failed())
             break;
         uint8_t byte = 0;
-        if (m_source->Read(&byte, 1) != 1)
+        if (ReadBytes(&byte, 1) != 1)
             break;
-        ++m_consumed;
         if (index == kMaxVarintBytes - 1 && byte > kLastVarintByteLimit) {
             // More than 32 bits, or a sixth byte announced.
             Refuse();
@@ -81,8 +110,7 @@ std::string xml_reader_core::ReadNarrow(uint32_t length)
         const uint64_t chunk = remaining < kReadChunk ? remaining : kReadChunk;
         const size_t start = bytes.size();
         bytes.resize(start + static_cast<size_t>(chunk));
-        const uint64_t got = m_source->Read(bytes.data() + start, chunk);
-        m_consumed += got;
+        const uint64_t got = ReadBytes(bytes.data() + start, chunk);
         bytes.resize(start + static_cast<size_t>(got));
         if (got != chunk)
             break;
@@ -190,7 +218,7 @@ bool xml_reader_binary_new::ReadElement(size_t depth)
     while (ReadName(true, attributeName)) {
         const uint32_t field = ReadVarint();
         if ((field & 1) != 0)
-            Common::ReportAssertion("(textLength & 1) == 0", kSourcePath, 194);
+            ReportOddValueLength();
         Sink().Attribute(attributeName, ReadUtf8(field >> 1));
     }
 

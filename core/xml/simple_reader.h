@@ -17,13 +17,21 @@
 //     A text item is a varint v and v >> 1 bytes: UTF-8 text for an even v,
 //     narrow text for an odd one.
 //
-// Input that ends early leaves the end-of-file failure (0x40002) in the
-// source's error slot; from then on every number reads as 0, so open lists
-// and elements end. Input the reader refuses by itself (a number longer than
-// 32 bits, nesting deeper than kMaxXmlDepth) stops the reading the same way
-// without touching the source. Either makes the result false. Lengths are
-// never trusted for allocation: bytes are taken in bounded chunks as they
-// arrive.
+// A source may deliver fewer bytes per read than asked (a pipe, a socket):
+// the reader asks again until all came or a read delivers nothing, so the
+// sizes of the reads never change the result. Input that ends early leaves
+// the end-of-file failure (0x40002) in the source's error slot; from then on
+// every number reads as 0, so open lists and elements end. Input the reader
+// refuses by itself stops the reading the same way without touching the
+// source:
+//   - a number longer than 32 bits;
+//   - nesting deeper than kMaxXmlDepth;
+//   - names repeated by id beyond kMaxNameRepeatFactor times the bytes read
+//     plus kNameRepeatAllowance: a small input cannot repeat a long name into
+//     gigabytes of tree, while packets of realistic size stay far below.
+// Either makes the result false. Lengths are never trusted for allocation:
+// bytes are taken in bounded chunks as they arrive. A version 2 attribute
+// value with an odd length field is reported once per document.
 //
 // Threading: a reader lives for one call of read_binary_xml on one thread.
 #pragma once
@@ -38,7 +46,7 @@
 class i_file;
 
 inline constexpr uint64_t kMaxNameRepeatFactor = 64;
-inline constexpr uint64_t kNameRepeatAllowance = 0x100000;
+inline constexpr uint64_t kNameRepeatAllowance = 32ull << 20;
 
 class xml_reader_core
 {
@@ -62,10 +70,16 @@ protected:
     // Marks the input as refused: every later read gives nothing.
     void Refuse() { m_refused = true; }
     bool Refused() const { return m_refused; }
+    // Reports a version 2 attribute value with an odd length field, the first
+    // time only.
+    void ReportOddValueLength();
     // Set by a reader that ends the document without further events.
     void Stop() { m_stopped = true; }
     bool Stopped() const { return m_stopped; }
 
+    // Reads `size` bytes, asking again after short deliveries; returns the
+    // count that came (fewer only at the end of the input or on a failure).
+    uint64_t ReadBytes(void* buffer, uint64_t size);
     uint32_t ReadVarint();
     uint8_t ReadByte();
     std::u16string ReadString();
@@ -87,6 +101,7 @@ private:
     uint64_t m_repeated = 0;
     bool m_refused = false;
     bool m_stopped = false;
+    bool m_oddValueReported = false;
 };
 
 class xml_reader_binary_old : public xml_reader_core

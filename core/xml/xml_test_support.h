@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/file/buf_ifile.h"
@@ -29,6 +30,52 @@ struct Loaded
         free_xml_tag(root);
         delete root;
     }
+};
+
+// A source that delivers at most a few bytes per read, as a pipe or a socket
+// may: the read limits are taken from `steps` in turn (each at least 1). It
+// records every request and can fail its slot once the data is exhausted.
+class TrickleSource : public i_file
+{
+public:
+    TrickleSource(std::string data, std::vector<size_t> steps, bool failAtEnd = false)
+        : m_data(std::move(data)), m_steps(std::move(steps)), m_failAtEnd(failAtEnd)
+    {
+        if (m_steps.empty())
+            m_steps.push_back(1);
+    }
+    TrickleSource(std::string data, size_t step, bool failAtEnd = false)
+        : TrickleSource(std::move(data), std::vector<size_t>{step}, failAtEnd)
+    {
+    }
+
+    using i_file::Read;
+    void Read(void* buffer, uint64_t size, uint64_t* bytesRead) override
+    {
+        m_requests.push_back(size);
+        size_t count = m_data.size() - m_position;
+        const size_t step = m_steps[m_next++ % m_steps.size()];
+        if (count > step)
+            count = step == 0 ? 1 : step;
+        if (count > size)
+            count = static_cast<size_t>(size);
+        m_data.copy(static_cast<char*>(buffer), count, m_position);
+        m_position += count;
+        *bytesRead = count;
+        if (count == 0 && m_failAtEnd)
+            SetError(Common::Error(0x40001u, Common::NoLocation));
+    }
+
+    const std::vector<uint64_t>& Requests() const { return m_requests; }
+    size_t Position() const { return m_position; }
+
+private:
+    std::string m_data;
+    std::vector<size_t> m_steps;
+    bool m_failAtEnd;
+    size_t m_next = 0;
+    size_t m_position = 0;
+    std::vector<uint64_t> m_requests;
 };
 
 inline void Load(Loaded& result, const std::string& bytes)
@@ -88,6 +135,95 @@ inline std::string Describe(const xml_tag& tag)
         out += "\"" + Printable(tag.Text[i]) + "\"";
     }
     return out + ")";
+}
+
+// A generated text document for differential checks of the reader: nested
+// elements with attributes, words between runs of white space of every kind,
+// references, CDATA, comments, preserved white space and, now and then, a
+// fault (a bad byte, a mismatched end tag). The same seed gives the same bytes.
+inline std::string GenerateDocument(uint64_t seed)
+{
+    uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    auto next = [&state](uint64_t bound) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state % bound;
+    };
+    static const char* const kWords[] = {"record",       "x",     "a-b",   "12",        "\xC3\xA9t\xC3\xA9",
+                                         "\xE4\xB8\xAD", "&amp;", "&#65;", "&#x1F600;", "&lt;tag&gt;",
+                                         "q&quot;",      "z"};
+    static const char* const kWhite[] = {" ", "  ", "\t", "\n", " \n ", "\r\n", ""};
+    static const char* const kNames[] = {"item", "id", "name", "title", "vector", "records", "n:s", "_x.1"};
+    std::string out = next(4) == 0 ? "\xEF\xBB\xBF" : "";
+    if (next(3) == 0)
+        out += "<?xml version='1.0'?>\n";
+    std::vector<std::string> open;
+    auto text = [&] {
+        const uint64_t words = next(5);
+        for (uint64_t i = 0; i < words; ++i) {
+            out += kWhite[next(sizeof kWhite / sizeof kWhite[0])];
+            out += kWords[next(sizeof kWords / sizeof kWords[0])];
+        }
+        out += kWhite[next(sizeof kWhite / sizeof kWhite[0])];
+    };
+    const uint64_t elements = 1 + next(40);
+    for (uint64_t e = 0; e < elements; ++e) {
+        const std::string name = kNames[next(sizeof kNames / sizeof kNames[0])];
+        out += "<" + name;
+        if (next(3) == 0)
+            out += " version=\"" + std::to_string(next(5)) + "\"";
+        if (next(8) == 0)
+            out += " xml:space='preserve'";
+        if (next(4) == 0) {
+            out += " k='";
+            text();
+            out += "'";
+        }
+        if (next(5) == 0) {
+            out += "/>";
+        } else {
+            out += ">";
+            open.push_back(name);
+        }
+        text();
+        switch (next(12)) {
+        case 0:
+            out += "<![CDATA[ a\r\n <b> ]] ]]>";
+            break;
+        case 1:
+            out += "<!-- note -->";
+            break;
+        case 2:
+            if (!open.empty()) {
+                out += "</" + open.back() + ">";
+                open.pop_back();
+            }
+            break;
+        default:
+            break;
+        }
+        text();
+    }
+    if (next(20) == 0)
+        out += next(2) == 0 ? "\xC3(" : "</wrong>";
+    while (!open.empty()) {
+        out += "</" + open.back() + ">";
+        open.pop_back();
+        text();
+    }
+    return out;
+}
+
+// A 64-bit digest of a load: result, line, column and the whole tree.
+inline uint64_t LoadDigest(const Loaded& loaded)
+{
+    const std::string shape = std::to_string(loaded.ok) + "|" + std::to_string(loaded.line) + "|" +
+        std::to_string(loaded.column) + "|" + (loaded.root != nullptr ? Describe(*loaded.root) : "(no tree)");
+    uint64_t digest = 0xcbf29ce484222325ull;
+    for (unsigned char byte : shape)
+        digest = (digest ^ byte) * 0x100000001b3ull;
+    return digest;
 }
 
 } // namespace XmlTest

@@ -6,7 +6,9 @@
 // Lookup: entering an element takes the next child of the current element
 // when its name matches; otherwise, unless the descriptor asks for strict
 // order, the first child of that name in document order. Either way the
-// cursor of the current element has moved past one child. Each entered
+// cursor of the current element has moved past one child. A search costs
+// the same however many children the element has: the first search builds an
+// index of the first child of each name. Each entered
 // element carries a version: its "version" attribute when that reads as a
 // number other than 0, else the version of its parent (the initial version at
 // the top level).
@@ -26,6 +28,8 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/include/file/file.h"
@@ -66,12 +70,17 @@ public:
     uint64_t GetSubjectVersion() const override;
 
 private:
+    // First child of each name, built at the first search among the
+    // children of one element; the names stay in the tree.
+    using NameIndex = std::unordered_map<std::string_view, xml_tag*>;
+
     // Walks the children of one element.
     struct Cursor
     {
         xml_tag* const* first;
         xml_tag* const* next;
         xml_tag* const* end;
+        std::unique_ptr<NameIndex> index;
     };
 
     // Owns the parsed tree.
@@ -90,9 +99,10 @@ private:
     // `convert` and leaves it again.
     template <typename Convert>
     void ReadValue(const MetaInfo& meta, uint32_t line, Convert convert);
-    // A file over the bytes that the Base64 text of the current element
-    // decodes to; `line` locates the error for a text that is not Base64.
-    std::unique_ptr<ri_file> OpenBytes(uint32_t line) const;
+    // The bytes that the Base64 text of the current element decodes to, in a
+    // new block; `count` receives how many. `line` locates the error for a
+    // text that is not Base64.
+    std::unique_ptr<unsigned char[]> DecodeBytes(uint32_t line, size_t& count) const;
 
     Document m_document;
     xml_tag* m_root = nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -479,6 +480,30 @@ TEST(XmlPacketCursor, LookupTable)
             EXPECT_EQ(deserializer.GetCurrentMetaInfo().name, step.next);
         }
     }
+}
+
+TEST(XmlPacketCursor, SearchCostDoesNotGrowWithTheChildrenPassed)
+{
+    // 80,000 unrelated children (a 2 MB packet) before the wanted ones, which
+    // are read by name against their order: every read is a search. Linear
+    // work is well under a second; a scan of the children per search takes
+    // tens of seconds.
+    constexpr int kUnrelated = 80000;
+    std::string body;
+    for (int i = 0; i < kUnrelated; ++i)
+        body += "<u" + std::to_string(i) + ">x</u" + std::to_string(i) + ">";
+    for (int i = 0; i < kUnrelated; ++i)
+        body += "<w" + std::to_string(i) + ">" + std::to_string(i) + "</w" + std::to_string(i) + ">";
+    const std::string packet = Packet(body);
+    XMLPacketDeserializer deserializer = Over(packet);
+    const auto start = std::chrono::steady_clock::now();
+    uint32_t value = 0;
+    for (int i = kUnrelated - 1; i >= 0; --i) {
+        deserializer.Read(MetaInfo("w" + std::to_string(i)), value);
+        ASSERT_EQ(value, static_cast<uint32_t>(i));
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
 }
 
 TEST(XmlPacketCursor, EnteringAndLeavingKeepsOneCursorPerLevel)

@@ -47,7 +47,12 @@ TEST(TickTimerThreads, CallsInDeadlineOrderThenScheduleOrder)
     std::mutex lock;
     std::vector<int> order;
     std::promise<void> all;
-    const auto base = TickTimer::Clock::now() + 40ms;
+    // Holds the timer thread until every entry is scheduled, so that the test
+    // does not depend on how fast it schedules.
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    timer.Schedule(TickTimer::Clock::now(), [gate](bool) { gate.wait(); });
+    const auto base = TickTimer::Clock::now();
     auto record = [&](int n) {
         return [&, n](bool) {
             std::lock_guard<std::mutex> guard(lock);
@@ -60,6 +65,7 @@ TEST(TickTimerThreads, CallsInDeadlineOrderThenScheduleOrder)
     timer.Schedule(base, record(1));
     timer.Schedule(base + 20ms, record(4));
     timer.Schedule(base, record(2));
+    release.set_value();
     all.get_future().wait();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
 }

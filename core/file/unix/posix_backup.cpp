@@ -29,22 +29,14 @@ struct gmfn_request
 };
 
 // The names of the extended attributes of `path`, NUL-separated; false when
-// they cannot be listed.
+// they cannot be listed (then the item is backed up without them).
 bool GetXAttrNameList(const std::string& path, std::vector<char>& names)
 {
     const ssize_t size = llistxattr(path.c_str(), nullptr, 0);
-    if (size < 0) {
-        (void)MakeFileError(kNotSupported, kNotSupportedText, path.c_str(), nullptr,
-                            kPosixBackupSource.At("GetXAttrNameList", 188)); // not reported: no attributes
+    if (size < 0)
         return false;
-    }
     names.assign(static_cast<size_t>(size), '\0');
-    if (size > 0 && llistxattr(path.c_str(), names.data(), names.size()) != size) {
-        (void)MakeFileError(kNotSupported, kNotSupportedText, path.c_str(), nullptr,
-                            kPosixBackupSource.At("GetXAttrNameList", 202)); // not reported: no attributes
-        return false;
-    }
-    return true;
+    return size == 0 || llistxattr(path.c_str(), names.data(), names.size()) == size;
 }
 
 // Chunk 7: one record per attribute.
@@ -116,14 +108,11 @@ Common::Error BackupFlags(posix_dir& directory, const file_identifier* item, bac
 
 Common::Error GetXattr(const char* path, const char* name, void* buffer, uint64_t bufferSize, uint64_t* valueLength)
 {
-    ssize_t length = lgetxattr(path, name, buffer, buffer ? bufferSize : 0);
-    if (buffer && bufferSize == 0 && length > 0) {
-        // Size 0 only asks for the length: the value grew and was not read.
-        errno = ERANGE;
-        length = -1;
-    }
-    if (length < 0)
-        return MakeFileError(kReadFailed, kReadFailedText, path, name, kPosixBackupSource.At("GetXattr", 155));
+    const ssize_t length = lgetxattr(path, name, buffer, buffer ? bufferSize : 0);
+    // Size 0 only asks for the length: a value that grew meanwhile was not read.
+    const int error = length < 0 ? errno : buffer && bufferSize == 0 && length > 0 ? ERANGE : 0;
+    if (error != 0)
+        return MakeFileError(error, kReadFailed, kReadFailedText, path, name, kPosixBackupSource.At("GetXattr", 155));
     *valueLength = static_cast<uint64_t>(length);
     return Common::Success;
 }

@@ -2,6 +2,7 @@
 
 #include <sys/xattr.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -85,7 +86,7 @@ private:
             if (stream.IsFailed())
                 return stream.TakeError();
             if (fsetxattr(descriptor, name.data(), value.data(), value.size(), 0) != 0) {
-                Common::Error error = MakeFileError(kWriteFailed, kWriteFailedText, path.c_str(), nullptr,
+                Common::Error error = MakeFileError(errno, kWriteFailed, kWriteFailedText, path.c_str(), nullptr,
                                                     kPosixBackupSource.At("SetXattr", 172));
                 if (!MaySkip(error, name.data()))
                     return error;

@@ -10,6 +10,7 @@
 //   StackProbe        the spread of stack addresses seen by Mark().
 //   AssertionCapture  collects failed-assertion texts while installed.
 //   TraceCapture      collects traced errors of every level while installed.
+//   Completers        worker threads that run posted completions.
 //
 // Threading: TestAction, RecordingHandler and the captures may be used from
 // any thread; their records are guarded by a mutex or are atomic. The captures
@@ -18,11 +19,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -253,6 +257,59 @@ private:
     std::vector<Entry> m_entries;
     Common::TraceRegistry m_registry;
     Common::TraceRegistry* m_previous = nullptr;
+};
+
+// Threads that run posted tasks (completions, as a rule) in order of posting;
+// the destructor runs what is still queued, then joins.
+class Completers
+{
+public:
+    explicit Completers(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            m_threads.emplace_back([this] { Serve(); });
+    }
+    ~Completers()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        for (std::thread& thread : m_threads)
+            thread.join();
+    }
+    void Post(std::function<void()> task)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_tasks.push_back(std::move(task));
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void Serve()
+    {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
+                if (m_tasks.empty())
+                    return;
+                task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+            }
+            task();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
 };
 
 } // namespace AsyncTest

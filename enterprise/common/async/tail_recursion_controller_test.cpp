@@ -5,11 +5,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -141,78 +138,34 @@ TEST(TailRecursionController, StepHoldingUpLongerThanAPeriodSeesTheNextStepOnASe
     EXPECT_NE(one, zero);
 }
 
+// The completion arrives on another thread after the loop's thread has left:
+// the next step runs on the completing thread.
 TEST(TailRecursionController, CompletionOnAnotherThreadMovesTheLoopThere)
 {
     std::thread completer;
+    Common::Event loopReturned(true, false);
     Common::ThreadId one = 0;
-    bool continuedHere = true;
+    bool continuedHere = false;
     auto chain = std::make_shared<Chain>(2, [&](Chain& self, int index) {
-        if (index == 0)
-            completer = std::thread([&self, &continuedHere] { continuedHere = self.Continue(); });
-        else
-            one = Common::GetCurrentThreadId();
-        if (index == 1)
-            (void)self.Continue();
+        if (index == 0) {
+            completer = std::thread([&self, &continuedHere, &loopReturned] {
+                EXPECT_TRUE(loopReturned.Wait());
+                continuedHere = self.Continue();
+            });
+            return;
+        }
+        one = Common::GetCurrentThreadId();
+        (void)self.Continue();
     });
     chain->ProcessLoop();
+    EXPECT_EQ(chain->next.load(), 1); // the loop left after step 0
+    loopReturned.Set();
     ASSERT_TRUE(chain->finished.Wait());
     const Common::ThreadId completerId = completer.native_handle();
     completer.join();
     EXPECT_TRUE(continuedHere);
     EXPECT_EQ(one, completerId);
 }
-
-// Worker threads that complete steps from a queue.
-class Completers
-{
-public:
-    explicit Completers(int count)
-    {
-        for (int i = 0; i < count; ++i)
-            m_threads.emplace_back([this] { Serve(); });
-    }
-    ~Completers()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_all();
-        for (std::thread& thread : m_threads)
-            thread.join();
-    }
-    void Post(std::function<void()> task)
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_tasks.push_back(std::move(task));
-        }
-        m_wake.notify_one();
-    }
-
-private:
-    void Serve()
-    {
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
-                if (m_tasks.empty())
-                    return;
-                task = std::move(m_tasks.front());
-                m_tasks.pop_front();
-            }
-            task();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_tasks;
-    bool m_stopping = false;
-    std::vector<std::thread> m_threads;
-};
 
 // Steps complete at random inline or on one of three other threads: the part
 // of a step before it starts its action never runs on two threads at once.
@@ -225,7 +178,7 @@ TEST(TailRecursionControllerThreads, StepsNeverProcessOnTwoThreadsAtOnce)
     std::mt19937 random(7);
     for (uint32_t& choice : choices)
         choice = random() % 4;
-    Completers completers(3);
+    AsyncTest::Completers completers(3);
     auto chain = std::make_shared<Chain>(kSteps, [&](Chain& self, int index) {
         if (inside.fetch_add(1) != 0)
             ++overlaps;

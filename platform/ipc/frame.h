@@ -1,0 +1,102 @@
+// The frame format of the socket road, and its reader.
+//
+// Every message on the stream is one frame: a 16-byte header, then the payload.
+//
+//   offset 0  u8   version (1)
+//          1  u8   kind (FrameKind)
+//          2  u16  reserved, 0
+//          4  u32  payload size in bytes
+//          8  u64  call id (0 for the handshake frames)
+//
+// All numbers little-endian. A connection starts with the client's Hello
+// (payload: HelloRecord), answered by Welcome (empty) or Refused (empty, then
+// the server closes). Then the client sends Request frames, each with a fresh
+// call id, and the server answers each with a Reply (the reply bytes) or a
+// Failure (a Common::Error as an error blob) under the same call id.
+//
+// Readers check the header (version, kind, reserved bits, payload size against
+// the reader's limit) before allocating anything for the payload; a stream
+// that ends inside a frame, or any header that fails a check, is an error
+// (kMalformedFrame or kFrameTooLarge); a stream that ends between two frames
+// is kConnectionLost.
+//
+// Threading: the functions are reentrant; a ByteSource is used by one thread
+// at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/common/error.h"
+#include "platform/ipc/bytes.h"
+
+namespace Ipc {
+
+enum class FrameKind : uint8_t
+{
+    Hello = 1,
+    Welcome = 2,
+    Refused = 3,
+    Request = 4,
+    Reply = 5,
+    Failure = 6,
+};
+
+inline constexpr uint8_t kFrameVersion = 1;
+inline constexpr size_t kFrameHeaderSize = 16;
+// The largest payload a reader accepts after the handshake.
+inline constexpr uint32_t kMaxFramePayload = 64u << 20;
+// The largest Hello payload a server accepts from a peer not yet known.
+inline constexpr uint32_t kMaxHelloPayload = 4096;
+
+struct FrameHeader
+{
+    FrameKind kind;
+    uint64_t callId;
+    uint32_t payloadSize;
+};
+
+// The 16 header bytes of `header`.
+void EncodeFrameHeader(const FrameHeader& header, uint8_t (&bytes)[kFrameHeaderSize]);
+
+// Reads a header from exactly kFrameHeaderSize bytes. Refuses an unknown
+// version or kind or non-zero reserved bits (kMalformedFrame) and a payload
+// over `maxPayload` (kFrameTooLarge).
+Common::Error DecodeFrameHeader(const uint8_t* bytes, uint32_t maxPayload, FrameHeader& header);
+
+// A stream of bytes: a socket, or a buffer in tests and the fuzz target.
+class ByteSource
+{
+public:
+    virtual ~ByteSource() = default;
+    // Reads at most `size` bytes into `into`; `got` = 0 means the stream ended.
+    virtual Common::Error Read(void* into, size_t size, size_t& got) = 0;
+};
+
+// Reads the next header. A stream that ends before its first byte gives
+// kConnectionLost; one that ends inside it gives kMalformedFrame.
+Common::Error ReadFrameHeader(ByteSource& source, uint32_t maxPayload, FrameHeader& header);
+// Reads `size` payload bytes into `payload` (replaced).
+Common::Error ReadFramePayload(ByteSource& source, uint32_t size, Bytes& payload);
+// Reads and drops `size` payload bytes through a small fixed buffer.
+Common::Error SkipFramePayload(ByteSource& source, uint32_t size);
+// ReadFrameHeader, then ReadFramePayload.
+Common::Error ReadFrame(ByteSource& source, uint32_t maxPayload, FrameHeader& header, Bytes& payload);
+
+// The payload of Hello:
+//   i32 service code, u16 user size, user bytes, u16 password size, password bytes
+// and nothing after. User and password are UTF-8, taken as they are.
+struct HelloRecord
+{
+    std::string user;
+    std::string password;
+    int32_t serviceCode = 0;
+};
+
+// The payload of `hello`; kFrameTooLarge when it would exceed kMaxHelloPayload.
+Common::Error EncodeHello(const HelloRecord& hello, Bytes& payload);
+// Reads a Hello payload; anything else than the exact layout is kMalformedFrame.
+Common::Error DecodeHello(ByteView payload, HelloRecord& hello);
+
+} // namespace Ipc

@@ -1,0 +1,248 @@
+#include "platform/ipc/frame.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/ipc/host_address.h"
+#include "platform/ipc/ipc_errors.h"
+#include "testing/error_matchers.h"
+
+namespace {
+
+using Testing::ErrorIs;
+using Testing::IsSuccessError;
+
+// Hands out its bytes at most `step` at a time, and counts what was asked for.
+class MemorySource : public Ipc::ByteSource
+{
+public:
+    explicit MemorySource(Ipc::Bytes bytes, size_t step = SIZE_MAX) : m_bytes(std::move(bytes)), m_step(step) {}
+
+    Common::Error Read(void* into, size_t size, size_t& got) override
+    {
+        got = std::min({size, m_step, m_bytes.size() - m_offset});
+        std::memcpy(into, m_bytes.data() + m_offset, got);
+        m_offset += got;
+        return Common::Success;
+    }
+    size_t Consumed() const { return m_offset; }
+
+private:
+    Ipc::Bytes m_bytes;
+    size_t m_step;
+    size_t m_offset = 0;
+};
+
+Ipc::Bytes Frame(Ipc::FrameKind kind, uint64_t callId, const Ipc::Bytes& payload)
+{
+    uint8_t header[Ipc::kFrameHeaderSize];
+    Ipc::EncodeFrameHeader(Ipc::FrameHeader{kind, callId, static_cast<uint32_t>(payload.size())}, header);
+    Ipc::Bytes bytes(header, header + sizeof header);
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+TEST(FrameFormat, HeaderBytesAreLittleEndianAndReadBack)
+{
+    uint8_t header[Ipc::kFrameHeaderSize];
+    Ipc::EncodeFrameHeader(Ipc::FrameHeader{Ipc::FrameKind::Reply, 0x0102030405060708ull, 0x0A0B0C0Du}, header);
+    const uint8_t expected[] = {1, 5, 0, 0, 0x0D, 0x0C, 0x0B, 0x0A, 8, 7, 6, 5, 4, 3, 2, 1};
+    EXPECT_EQ(0, std::memcmp(header, expected, sizeof expected));
+
+    Ipc::FrameHeader read{};
+    ASSERT_THAT(Ipc::DecodeFrameHeader(header, UINT32_MAX, read), IsSuccessError());
+    EXPECT_EQ(read.kind, Ipc::FrameKind::Reply);
+    EXPECT_EQ(read.callId, 0x0102030405060708ull);
+    EXPECT_EQ(read.payloadSize, 0x0A0B0C0Du);
+}
+
+TEST(FrameFormat, HeaderChecksRefuseWhatIsNotAFrame)
+{
+    struct Case
+    {
+        const char* what;
+        size_t offset;
+        uint8_t value;
+        unsigned code;
+    };
+    const Case cases[] = {
+        {"version 0", 0, 0, Ipc::kMalformedFrame},
+        {"version 2", 0, 2, Ipc::kMalformedFrame},
+        {"kind 0", 1, 0, Ipc::kMalformedFrame},
+        {"kind past Failure", 1, 7, Ipc::kMalformedFrame},
+        {"reserved low byte", 2, 1, Ipc::kMalformedFrame},
+        {"reserved high byte", 3, 0x80, Ipc::kMalformedFrame},
+        {"payload one over the limit", 4, 0x41, Ipc::kFrameTooLarge}, // 65 bytes against a limit of 64
+    };
+    for (const Case& c : cases) {
+        uint8_t header[Ipc::kFrameHeaderSize];
+        Ipc::EncodeFrameHeader(Ipc::FrameHeader{Ipc::FrameKind::Request, 9, 64}, header);
+        header[c.offset] = c.value;
+        Ipc::FrameHeader read{};
+        EXPECT_THAT(Ipc::DecodeFrameHeader(header, 64, read), ErrorIs(c.code)) << c.what;
+    }
+}
+
+TEST(FrameReader, ReadsFramesBackToBackFromTrickledBytes)
+{
+    Ipc::Bytes stream = Frame(Ipc::FrameKind::Request, 1, {'a', 'b', 'c'});
+    const Ipc::Bytes second = Frame(Ipc::FrameKind::Reply, 2, {});
+    stream.insert(stream.end(), second.begin(), second.end());
+    MemorySource source(stream, 1);
+
+    Ipc::FrameHeader header{};
+    Ipc::Bytes payload;
+    ASSERT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, payload), IsSuccessError());
+    EXPECT_EQ(header.callId, 1u);
+    EXPECT_EQ(payload, (Ipc::Bytes{'a', 'b', 'c'}));
+    ASSERT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, payload), IsSuccessError());
+    EXPECT_EQ(header.kind, Ipc::FrameKind::Reply);
+    EXPECT_TRUE(payload.empty());
+    EXPECT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, payload), ErrorIs(Ipc::kConnectionLost));
+}
+
+TEST(FrameReader, StreamCutInsideAFrameIsMalformed)
+{
+    const Ipc::Bytes whole = Frame(Ipc::FrameKind::Reply, 7, Ipc::Bytes(100, 'x'));
+    for (size_t cut : {size_t{1}, Ipc::kFrameHeaderSize - 1, Ipc::kFrameHeaderSize, whole.size() - 1}) {
+        MemorySource source(Ipc::Bytes(whole.begin(), whole.begin() + cut));
+        Ipc::FrameHeader header{};
+        Ipc::Bytes payload;
+        EXPECT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, payload), ErrorIs(Ipc::kMalformedFrame))
+            << "cut after " << cut << " bytes";
+    }
+}
+
+TEST(FrameReader, OversizedPayloadIsRefusedBeforeItIsRead)
+{
+    uint8_t header[Ipc::kFrameHeaderSize];
+    Ipc::EncodeFrameHeader(Ipc::FrameHeader{Ipc::FrameKind::Reply, 1, UINT32_MAX}, header);
+    Ipc::Bytes stream(header, header + sizeof header);
+    stream.resize(stream.size() + 32, 'x');
+    MemorySource source(stream);
+
+    Ipc::FrameHeader read{};
+    Ipc::Bytes payload;
+    EXPECT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, read, payload), ErrorIs(Ipc::kFrameTooLarge));
+    EXPECT_EQ(source.Consumed(), Ipc::kFrameHeaderSize);
+    EXPECT_EQ(payload.capacity(), 0u);
+}
+
+TEST(FrameReader, SkippedPayloadLeavesTheNextFrameReadable)
+{
+    Ipc::Bytes stream = Frame(Ipc::FrameKind::Reply, 1, Ipc::Bytes(40000, 'x')); // several scratch buffers
+    const Ipc::Bytes next = Frame(Ipc::FrameKind::Reply, 2, {'o', 'k'});
+    stream.insert(stream.end(), next.begin(), next.end());
+    MemorySource source(stream);
+
+    Ipc::FrameHeader header{};
+    ASSERT_THAT(Ipc::ReadFrameHeader(source, Ipc::kMaxFramePayload, header), IsSuccessError());
+    ASSERT_THAT(Ipc::SkipFramePayload(source, header.payloadSize), IsSuccessError());
+    Ipc::Bytes payload;
+    ASSERT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, payload), IsSuccessError());
+    EXPECT_EQ(header.callId, 2u);
+    EXPECT_EQ(payload, (Ipc::Bytes{'o', 'k'}));
+
+    MemorySource cut(Ipc::Bytes(10, 'x'));
+    EXPECT_THAT(Ipc::SkipFramePayload(cut, 11), ErrorIs(Ipc::kMalformedFrame));
+}
+
+TEST(FrameReader, FailureOfTheSourceIsPassedOn)
+{
+    class FailingSource : public Ipc::ByteSource
+    {
+    public:
+        Common::Error Read(void*, size_t, size_t&) override
+        {
+            return Common::Error(0x40001, "read failed", Common::NoLocation);
+        }
+    } source;
+    Ipc::FrameHeader header{};
+    Ipc::Bytes payload;
+    EXPECT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, payload), ErrorIs(0x40001));
+}
+
+TEST(HelloRecord, RoundTripsUserPasswordAndServiceCode)
+{
+    const Ipc::HelloRecord hello{"alice", std::string("pa\0ss:w\xC3\xB6rd", 11), -33};
+    Ipc::Bytes payload;
+    ASSERT_THAT(Ipc::EncodeHello(hello, payload), IsSuccessError());
+    Ipc::HelloRecord read;
+    ASSERT_THAT(Ipc::DecodeHello(payload, read), IsSuccessError());
+    EXPECT_EQ(read.user, hello.user);
+    EXPECT_EQ(read.password, hello.password);
+    EXPECT_EQ(read.serviceCode, -33);
+}
+
+TEST(HelloRecord, AnythingButTheExactLayoutIsMalformed)
+{
+    Ipc::Bytes good;
+    ASSERT_THAT(Ipc::EncodeHello(Ipc::HelloRecord{"bob", "pw", 46}, good), IsSuccessError());
+    Ipc::Bytes trailing = good;
+    trailing.push_back(0);
+    Ipc::Bytes userPastEnd = good;
+    userPastEnd[4] = 200;
+    const Ipc::Bytes cases[] = {
+        {},
+        Ipc::Bytes(good.begin(), good.begin() + 3),
+        Ipc::Bytes(good.begin(), good.begin() + 5),
+        Ipc::Bytes(good.begin(), good.end() - 1),
+        trailing,
+        userPastEnd,
+    };
+    for (const Ipc::Bytes& payload : cases) {
+        Ipc::HelloRecord read{"kept", "kept", 1};
+        EXPECT_THAT(Ipc::DecodeHello(payload, read), ErrorIs(Ipc::kMalformedFrame)) << payload.size() << " bytes";
+        EXPECT_EQ(read.user, "kept");
+    }
+}
+
+TEST(HelloRecord, TooLongCredentialsAreRefused)
+{
+    Ipc::Bytes payload;
+    EXPECT_THAT(Ipc::EncodeHello(Ipc::HelloRecord{"u", std::string(Ipc::kMaxHelloPayload, 'p'), 1}, payload),
+                ErrorIs(Ipc::kFrameTooLarge));
+}
+
+TEST(HostArgument, SplitsHostAndPort)
+{
+    struct Case
+    {
+        const char* argument;
+        bool valid;
+        const char* host;
+        uint16_t port;
+    };
+    const Case cases[] = {
+        {"example.org", true, "example.org", Ipc::kDefaultServicePort},
+        {"127.0.0.1:5000", true, "127.0.0.1", 5000},
+        {"host:65535", true, "host", 65535},
+        {"[::1]:7", true, "::1", 7},
+        {"[::1]", true, "::1", Ipc::kDefaultServicePort},
+        {"::1", true, "::1", Ipc::kDefaultServicePort},
+        {"", false, "", 0},
+        {":80", false, "", 0},
+        {"host:", false, "", 0},
+        {"host:0", false, "", 0},
+        {"host:65536", false, "", 0},
+        {"host:123456", false, "", 0},
+        {"host:8o", false, "", 0},
+        {"host:-1", false, "", 0},
+        {"[::1", false, "", 0},
+        {"[::1]x", false, "", 0},
+        {"[]:80", false, "", 0},
+    };
+    for (const Case& c : cases) {
+        Ipc::HostAddress address;
+        ASSERT_EQ(Ipc::ParseHostArgument(c.argument, address), c.valid) << c.argument;
+        if (c.valid) {
+            EXPECT_EQ(address.host, c.host) << c.argument;
+            EXPECT_EQ(address.port, c.port) << c.argument;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,233 @@
+#include "platform/ipc/socket_transport.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "core/common/error_blob.h"
+#include "platform/ipc/host_address.h"
+#include "platform/ipc/ipc_errors.h"
+#include "platform/ipc/socket_io.h"
+
+namespace Ipc {
+
+namespace {
+
+constexpr Common::SourceFile kSource("platform/ipc/socket_transport");
+
+Common::Error LimitReceive(int fd, int milliseconds)
+{
+    const int failure = SetReceiveTimeout(fd, milliseconds);
+    if (failure == 0)
+        return Common::Success;
+    Common::Error error = MakeIpcError(kConnectFailed, kConnectFailedText, kSource.At("Connect", __LINE__));
+    error.AddPosixError(failure);
+    return error;
+}
+
+// Hello, then the one answer frame.
+Common::Error Handshake(int fd, SocketSource& source, const HelloRecord& credentials)
+{
+    Bytes payload;
+    Common::Error error = EncodeHello(credentials, payload);
+    if (error.IsSuccess())
+        error = LimitReceive(fd, kHandshakeTimeoutMilliseconds);
+    if (error.IsSuccess())
+        error = WriteFrame(fd, FrameKind::Hello, 0, payload);
+    FrameHeader answer{};
+    if (error.IsSuccess())
+        error = ReadFrameHeader(source, 0, answer);
+    if (!error.IsSuccess())
+        return error;
+    if (answer.kind == FrameKind::Refused && answer.callId == 0)
+        return MakeIpcError(kAuthenticationRefused, kAuthenticationRefusedText, kSource.At("Connect", __LINE__));
+    if (answer.kind != FrameKind::Welcome || answer.callId != 0)
+        return MakeIpcError(kMalformedFrame, kBadFrameText, kSource.At("Connect", __LINE__));
+    return LimitReceive(fd, 0);
+}
+
+} // namespace
+
+// What the transport, its reader thread and its call handles share.
+struct SocketTransport::Link
+{
+    SocketHandle socket;
+    std::unique_ptr<SocketSource> source; // read by the handshake, then by the reader thread only
+    std::mutex writeLock;                 // one whole frame at a time
+    std::mutex lock;                      // guards the fields below
+    std::unordered_map<uint64_t, std::shared_ptr<CallOutcome>> calls;
+    uint64_t nextCallId = 1;
+    Common::Error broken; // set once, when the reader ended
+
+    // Registers `outcome` and sends the request; a call that cannot be sent
+    // is finished with the reason.
+    void Send(const std::shared_ptr<CallOutcome>& outcome, ByteView request, uint64_t& callId);
+    std::shared_ptr<CallOutcome> Take(uint64_t callId);
+    void ReadReplies();
+};
+
+namespace {
+
+class SocketCall : public CallHandle
+{
+public:
+    SocketCall(std::weak_ptr<SocketTransport::Link> link, std::shared_ptr<CallOutcome> outcome, uint64_t callId)
+        : m_link(std::move(link)), m_outcome(std::move(outcome)), m_callId(callId)
+    {
+    }
+
+    void Cancel() override
+    {
+        if (std::shared_ptr<SocketTransport::Link> link = m_link.lock())
+            (void)link->Take(m_callId); // its reply, when it comes, finds no call and is skipped
+        (void)m_outcome->Finish(MakeCanceledError(), {});
+    }
+
+private:
+    std::weak_ptr<SocketTransport::Link> m_link;
+    std::shared_ptr<CallOutcome> m_outcome;
+    uint64_t m_callId;
+};
+
+} // namespace
+
+void SocketTransport::Link::Send(const std::shared_ptr<CallOutcome>& outcome, ByteView request, uint64_t& callId)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        callId = nextCallId++;
+        if (!broken.IsSuccess()) {
+            Common::Error reason = broken;
+            (void)outcome->Finish(std::move(reason), {});
+            return;
+        }
+        calls.emplace(callId, outcome);
+    }
+    Common::Error error;
+    {
+        std::lock_guard<std::mutex> guard(writeLock);
+        error = WriteFrame(socket.Get(), FrameKind::Request, callId, request);
+    }
+    if (!error.IsSuccess() && Take(callId))
+        (void)outcome->Finish(std::move(error), {});
+}
+
+std::shared_ptr<CallOutcome> SocketTransport::Link::Take(uint64_t callId)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = calls.find(callId);
+    if (found == calls.end())
+        return nullptr;
+    std::shared_ptr<CallOutcome> outcome = std::move(found->second);
+    calls.erase(found);
+    return outcome;
+}
+
+void SocketTransport::Link::ReadReplies()
+{
+    SocketSource& source = *this->source;
+    Common::Error failure;
+    std::shared_ptr<CallOutcome> cut; // the call whose reply broke off
+    for (;;) {
+        FrameHeader header{};
+        failure = ReadFrameHeader(source, kMaxFramePayload, header);
+        if (!failure.IsSuccess())
+            break;
+        if (header.kind != FrameKind::Reply && header.kind != FrameKind::Failure) {
+            failure = MakeIpcError(kMalformedFrame, kBadFrameText, kSource.At("ReadReplies", __LINE__));
+            break;
+        }
+        std::shared_ptr<CallOutcome> outcome = Take(header.callId);
+        if (!outcome || outcome->IsFinished()) {
+            failure = SkipFramePayload(source, header.payloadSize);
+            if (!failure.IsSuccess())
+                break;
+            continue;
+        }
+        Bytes payload;
+        failure = ReadFramePayload(source, header.payloadSize, payload);
+        if (!failure.IsSuccess()) {
+            cut = std::move(outcome);
+            break;
+        }
+        if (header.kind == FrameKind::Reply) {
+            (void)outcome->Finish(Common::Success, std::move(payload));
+            continue;
+        }
+        Common::Error reason = Common::DeserializeError(payload.data(), static_cast<uint32_t>(payload.size()));
+        if (reason.IsSuccess()) // a failure that reads as success must not pass for one
+            reason = MakeIpcError(kMalformedFrame, kBadFrameText, kSource.At("ReadReplies", __LINE__));
+        (void)outcome->Finish(std::move(reason), {});
+    }
+
+    Common::Error lost = failure;
+    if (failure.GetCode() != kConnectionLost) {
+        lost = MakeIpcError(kConnectionLost, kConnectionLostText, kSource.At("ReadReplies", __LINE__));
+        lost.AddCause(failure);
+    }
+    std::unordered_map<uint64_t, std::shared_ptr<CallOutcome>> pending;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        broken = lost;
+        pending.swap(calls);
+    }
+    if (cut)
+        pending.emplace(0, std::move(cut));
+    // Unblock writers stuck on a full socket and tell the peer we are gone.
+    (void)shutdown(socket.Get(), SHUT_RDWR); // the socket may already be shut; nothing to report then
+    for (auto& entry : pending)
+        (void)entry.second->Finish(lost, {});
+}
+
+SocketTransport::SocketTransport(std::shared_ptr<Link> link) : m_link(std::move(link))
+{
+    m_reader = std::thread([link = m_link] { link->ReadReplies(); });
+}
+
+SocketTransport::~SocketTransport()
+{
+    (void)shutdown(m_link->socket.Get(), SHUT_RDWR); // wakes the reader; failure means it is shut already
+    m_reader.join();
+}
+
+Common::Error SocketTransport::Connect(const std::string& hostArgument, const HelloRecord& credentials,
+                                       std::unique_ptr<SocketTransport>& transport)
+{
+    HostAddress address;
+    if (!ParseHostArgument(hostArgument, address)) {
+        Common::Error error = MakeIpcError(kConnectFailed, kConnectFailedText, kSource.At("Connect", __LINE__));
+        error.AddPosixError(EINVAL);
+        return error;
+    }
+    auto link = std::make_shared<Link>();
+    Common::Error error = ConnectTcp(address, kConnectTimeoutMilliseconds, link->socket);
+    if (error.IsSuccess()) {
+        link->source = std::make_unique<SocketSource>(link->socket.Get());
+        error = Handshake(link->socket.Get(), *link->source, credentials);
+    }
+    if (!error.IsSuccess())
+        return error;
+    transport.reset(new SocketTransport(std::move(link)));
+    return Common::Success;
+}
+
+Common::Error SocketTransport::Exchange(ByteView request, Bytes& reply)
+{
+    auto outcome = std::make_shared<CallOutcome>();
+    uint64_t callId = 0;
+    m_link->Send(outcome, request, callId);
+    return outcome->Wait(reply);
+}
+
+std::shared_ptr<CallHandle> SocketTransport::Start(Bytes request, Completion completion)
+{
+    auto outcome = std::make_shared<CallOutcome>(std::move(completion));
+    uint64_t callId = 0;
+    m_link->Send(outcome, request, callId);
+    return std::make_shared<SocketCall>(m_link, std::move(outcome), callId);
+}
+
+} // namespace Ipc

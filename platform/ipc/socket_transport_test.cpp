@@ -1,0 +1,372 @@
+#include "platform/ipc/socket_transport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "core/common/error_blob.h"
+#include "platform/ipc/server.h"
+#include "platform/ipc/socket_io.h"
+#include "platform/ipc/transport_test_support.h"
+#include "testing/error_matchers.h"
+
+namespace {
+
+using IpcTesting::Completions;
+using IpcTesting::ToBytes;
+using ::testing::AllOf;
+using Testing::CausedBy;
+using Testing::ErrorIs;
+using Testing::HasPosixCause;
+using Testing::HasText;
+using Testing::IsSuccessError;
+
+constexpr int32_t kHub = 33;
+
+// A server that knows alice (password "secret", service code 33 only) over the scripted handler.
+class SocketRoad : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        auto authenticate = [](const Ipc::HelloRecord& hello) {
+            return hello.user == "alice" && hello.password == "secret" && hello.serviceCode == kHub;
+        };
+        ASSERT_THAT(Ipc::Server::Start(Ipc::ServerOptions{"127.0.0.1", 0}, authenticate, m_handler, m_server),
+                    IsSuccessError());
+    }
+
+    void TearDown() override
+    {
+        m_handler.release.Set();
+        m_transport.reset();
+        m_server.reset();
+    }
+
+    std::string Host() const { return "127.0.0.1:" + std::to_string(m_server->GetPort()); }
+
+    Common::Error Connect(const char* user, const char* password, int32_t serviceCode = kHub)
+    {
+        return Ipc::SocketTransport::Connect(Host(), Ipc::HelloRecord{user, password, serviceCode}, m_transport);
+    }
+
+    std::string Exchange(const std::string& text)
+    {
+        Ipc::Bytes reply;
+        EXPECT_THAT(m_transport->Exchange(ToBytes(text), reply), IsSuccessError());
+        return std::string(reply.begin(), reply.end());
+    }
+
+    IpcTesting::ScriptedHandler m_handler;
+    std::unique_ptr<Ipc::Server> m_server;
+    std::unique_ptr<Ipc::SocketTransport> m_transport;
+};
+
+TEST_F(SocketRoad, RightPasswordConnectsAndTheHandlerSeesUserAndServiceCode)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    EXPECT_EQ(Exchange("hello"), "hello");
+    const Ipc::CallContext context = m_handler.LastContext();
+    EXPECT_EQ(context.user, "alice");
+    EXPECT_EQ(context.serviceCode, kHub);
+}
+
+TEST_F(SocketRoad, WrongCredentialsAreRefused)
+{
+    EXPECT_THAT(
+        Connect("alice", "Secret"),
+        AllOf(ErrorIs(Ipc::kAuthenticationRefused), HasText(u"IPC: The service refused the user name or password.")));
+    EXPECT_THAT(Connect("mallory", "secret"), ErrorIs(Ipc::kAuthenticationRefused));
+    EXPECT_THAT(Connect("alice", "secret", 34), ErrorIs(Ipc::kAuthenticationRefused));
+    EXPECT_EQ(m_transport, nullptr);
+}
+
+TEST_F(SocketRoad, PayloadsOfEverySizeRoundTrip)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    for (size_t size : {size_t{0}, size_t{1}, size_t{2000}, size_t{800 * 1000}, size_t{3} << 20}) {
+        Ipc::Bytes request(size);
+        for (size_t i = 0; i < size; ++i)
+            request[i] = static_cast<uint8_t>(i * 7 + size);
+        Ipc::Bytes reply;
+        ASSERT_THAT(m_transport->Exchange(request, reply), IsSuccessError());
+        EXPECT_EQ(reply, request) << size << " bytes";
+    }
+}
+
+TEST_F(SocketRoad, HandlerFailuresArriveAsTheCallsError)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    Ipc::Bytes reply{'x'};
+    EXPECT_THAT(m_transport->Exchange(ToBytes("fail"), reply),
+                AllOf(ErrorIs(Ipc::kNotSupported), HasText(u"refused here")));
+    EXPECT_TRUE(reply.empty());
+    EXPECT_THAT(m_transport->Exchange(ToBytes("throw"), reply),
+                AllOf(ErrorIs(Ipc::kNotSupported), HasText(u"thrown here")));
+    EXPECT_EQ(Exchange("still there"), "still there");
+}
+
+TEST(SocketConnect, UnreachableOrBadHostFailsToConnect)
+{
+    Ipc::SocketHandle listener;
+    uint16_t port = 0;
+    ASSERT_THAT(Ipc::ListenTcp("127.0.0.1", 0, listener, port), IsSuccessError());
+    listener.Reset(); // nobody listens there now
+
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    EXPECT_THAT(Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(port), {"a", "b", 1}, transport),
+                AllOf(ErrorIs(Ipc::kConnectFailed), HasPosixCause(ECONNREFUSED)));
+    EXPECT_THAT(Ipc::SocketTransport::Connect("127.0.0.1:0", {"a", "b", 1}, transport),
+                AllOf(ErrorIs(Ipc::kConnectFailed), HasPosixCause(EINVAL)));
+    EXPECT_THAT(Ipc::SocketTransport::Connect("no-such-host.invalid", {"a", "b", 1}, transport),
+                AllOf(ErrorIs(Ipc::kConnectFailed), CausedBy(ErrorIs(Ipc::kHostLookupFailed))));
+    EXPECT_EQ(transport, nullptr);
+}
+
+// A peer on a loopback port that answers the handshake with Welcome, reads
+// `requests` request frames, then plays `script` on the socket and closes it.
+class ScriptedPeer
+{
+public:
+    ScriptedPeer(int requests, std::function<void(int fd)> script)
+    {
+        EXPECT_THAT(Ipc::ListenTcp("127.0.0.1", 0, m_listener, m_port), IsSuccessError());
+        m_thread = std::thread([this, requests, script = std::move(script)] {
+            Ipc::SocketHandle peer(accept(m_listener.Get(), nullptr, nullptr));
+            Ipc::SocketSource source(peer.Get());
+            Ipc::FrameHeader header{};
+            Ipc::Bytes payload;
+            if (!Ipc::ReadFrame(source, Ipc::kMaxHelloPayload, header, payload).IsSuccess() ||
+                !Ipc::WriteFrame(peer.Get(), Ipc::FrameKind::Welcome, 0, {}).IsSuccess())
+                return;
+            for (int i = 0; i < requests; ++i) {
+                if (!Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, payload).IsSuccess())
+                    return;
+                m_callIds.push_back(header.callId);
+            }
+            script(peer.Get());
+        });
+    }
+    ~ScriptedPeer() { m_thread.join(); }
+
+    std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // The call ids of the requests read; valid inside the script.
+    const std::vector<uint64_t>& CallIds() const { return m_callIds; }
+
+private:
+    Ipc::SocketHandle m_listener;
+    uint16_t m_port = 0;
+    std::vector<uint64_t> m_callIds;
+    std::thread m_thread;
+};
+
+void SendRaw(int fd, const Ipc::Bytes& bytes)
+{
+    ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+TEST(SocketPeerFaultsThreads, BrokenStreamsFailEveryPendingCallOnceWithTheCause)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<void(int fd, const std::vector<uint64_t>& ids)> script;
+        unsigned cause; // 0: the loss itself is the whole error
+    };
+    const Case cases[] = {
+        {"peer closes", [](int, const std::vector<uint64_t>&) {}, 0},
+        {"garbage header", [](int fd, const std::vector<uint64_t>&) { SendRaw(fd, Ipc::Bytes(16, 0xEE)); },
+         Ipc::kMalformedFrame},
+        {"oversized reply",
+         [](int fd, const std::vector<uint64_t>& ids) {
+             uint8_t header[Ipc::kFrameHeaderSize];
+             Ipc::EncodeFrameHeader({Ipc::FrameKind::Reply, ids[0], Ipc::kMaxFramePayload + 1}, header);
+             SendRaw(fd, Ipc::Bytes(header, header + sizeof header));
+         },
+         Ipc::kFrameTooLarge},
+        {"reply cut short",
+         [](int fd, const std::vector<uint64_t>& ids) {
+             uint8_t header[Ipc::kFrameHeaderSize];
+             Ipc::EncodeFrameHeader({Ipc::FrameKind::Reply, ids[1], 100}, header);
+             Ipc::Bytes bytes(header, header + sizeof header);
+             bytes.resize(bytes.size() + 50, 'x');
+             SendRaw(fd, bytes);
+         },
+         Ipc::kMalformedFrame},
+        {"server-only frame kind",
+         [](int fd, const std::vector<uint64_t>& ids) {
+             ASSERT_THAT(Ipc::WriteFrame(fd, Ipc::FrameKind::Request, ids[0], {}), IsSuccessError());
+         },
+         Ipc::kMalformedFrame},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedPeer* peerPointer = nullptr;
+        ScriptedPeer peer(3, [&](int fd) { c.script(fd, peerPointer->CallIds()); });
+        peerPointer = &peer;
+        std::unique_ptr<Ipc::SocketTransport> transport;
+        ASSERT_THAT(Ipc::SocketTransport::Connect(peer.Host(), {"a", "b", 1}, transport), IsSuccessError());
+
+        Completions completions;
+        auto first = transport->Start(ToBytes("one"), completions.For(1));
+        auto second = transport->Start(ToBytes("two"), completions.For(2));
+        Ipc::Bytes reply;
+        const Common::Error third = transport->Exchange(ToBytes("three"), reply);
+        ASSERT_TRUE(completions.WaitFor(2));
+
+        std::vector<Common::Error> results{third};
+        for (const auto& record : completions.Records())
+            results.push_back(record.result);
+        for (const Common::Error& result : results) {
+            EXPECT_THAT(result, ErrorIs(Ipc::kConnectionLost));
+            if (c.cause != 0) {
+                EXPECT_THAT(result, CausedBy(ErrorIs(c.cause)));
+            }
+        }
+        // A call after the loss fails at once, with the same reason.
+        EXPECT_THAT(transport->Exchange(ToBytes("late"), reply), ErrorIs(Ipc::kConnectionLost));
+        first->Cancel(); // after the completion: no second one
+        transport.reset();
+        EXPECT_EQ(completions.Records().size(), 2u);
+    }
+}
+
+TEST(SocketPeerFaults, FailureThatReadsAsSuccessIsNotTakenForOne)
+{
+    ScriptedPeer* peerPointer = nullptr;
+    ScriptedPeer peer(1, [&](int fd) {
+        const uint8_t successBlob = 1;
+        ASSERT_THAT(
+            Ipc::WriteFrame(fd, Ipc::FrameKind::Failure, peerPointer->CallIds()[0], Ipc::ByteView(&successBlob, 1)),
+            IsSuccessError());
+    });
+    peerPointer = &peer;
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Ipc::SocketTransport::Connect(peer.Host(), {"a", "b", 1}, transport), IsSuccessError());
+    Ipc::Bytes reply;
+    EXPECT_THAT(transport->Exchange(ToBytes("x"), reply), ErrorIs(Ipc::kMalformedFrame));
+}
+
+TEST(SocketPeerFaults, PeerThatAnswersTheHandshakeWithSomethingElseIsRefused)
+{
+    Ipc::SocketHandle listener;
+    uint16_t port = 0;
+    ASSERT_THAT(Ipc::ListenTcp("127.0.0.1", 0, listener, port), IsSuccessError());
+    std::thread peer([&] {
+        Ipc::SocketHandle socket(accept(listener.Get(), nullptr, nullptr));
+        ASSERT_THAT(Ipc::WriteFrame(socket.Get(), Ipc::FrameKind::Reply, 0, {}), IsSuccessError());
+    });
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    EXPECT_THAT(Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(port), {"a", "b", 1}, transport),
+                ErrorIs(Ipc::kMalformedFrame));
+    peer.join();
+}
+
+class SocketRoadThreads : public SocketRoad
+{
+};
+
+TEST_F(SocketRoadThreads, HundredStartedCallsCompleteOnceEachOffTheCallersThread)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    Completions completions;
+    std::vector<std::shared_ptr<Ipc::CallHandle>> calls;
+    for (int i = 0; i < 100; ++i)
+        calls.push_back(m_transport->Start(ToBytes("call " + std::to_string(i)), completions.For(i)));
+    ASSERT_TRUE(completions.WaitFor(100));
+    EXPECT_EQ(Exchange("fence"), "fence"); // every reply of the 100 was read before this one
+    for (auto& call : calls)
+        call->Cancel(); // completed already: nothing more
+
+    const auto records = completions.Records();
+    ASSERT_EQ(records.size(), 100u);
+    std::set<int> ids;
+    for (const auto& record : records) {
+        EXPECT_THAT(record.result, IsSuccessError());
+        EXPECT_EQ(record.reply, "call " + std::to_string(record.id));
+        EXPECT_NE(record.thread, std::this_thread::get_id());
+        ids.insert(record.id);
+    }
+    EXPECT_EQ(ids.size(), 100u);
+}
+
+TEST_F(SocketRoadThreads, CancelOfAStalledCallCompletesPromptlyAndItsLateReplyIsDropped)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    Completions completions;
+    auto call = m_transport->Start(ToBytes("stall"), completions.For(1));
+    ASSERT_TRUE(m_handler.entered.TimedWait(10000));
+
+    const auto before = std::chrono::steady_clock::now();
+    call->Cancel();
+    ASSERT_TRUE(completions.WaitFor(1, std::chrono::milliseconds(1000)));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
+    call->Cancel();
+
+    m_handler.release.Set(); // the late reply comes now, before the next one
+    EXPECT_EQ(Exchange("next"), "next");
+    const auto records = completions.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_THAT(records[0].result, AllOf(ErrorIs(Ipc::kCallCanceled), HasText(u"IPC: The call was canceled.")));
+    EXPECT_EQ(records[0].reply, "");
+}
+
+TEST_F(SocketRoadThreads, SynchronousCallFromInsideACompletionDoesNotDeadlock)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    Completions completions;
+    auto outer = m_transport->Start(ToBytes("outer"), [&](const Common::Error&, Ipc::Bytes&&) {
+        Ipc::Bytes reply;
+        Common::Error result = m_transport->Exchange(ToBytes("inner"), reply);
+        completions.Add({1, result, std::string(reply.begin(), reply.end()), std::this_thread::get_id()});
+    });
+    ASSERT_TRUE(completions.WaitFor(1));
+    EXPECT_THAT(completions.Records()[0].result, IsSuccessError());
+    EXPECT_EQ(completions.Records()[0].reply, "inner");
+}
+
+TEST_F(SocketRoadThreads, ClosingTheTransportFailsItsPendingCallsOnce)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    Completions completions;
+    auto stalled = m_transport->Start(ToBytes("stall"), completions.For(1));
+    auto queued = m_transport->Start(ToBytes("behind the stalled one"), completions.For(2));
+    ASSERT_TRUE(m_handler.entered.TimedWait(10000));
+    m_transport.reset();
+    ASSERT_TRUE(completions.WaitFor(2));
+    for (const auto& record : completions.Records())
+        EXPECT_THAT(record.result, ErrorIs(Ipc::kConnectionLost));
+    stalled->Cancel(); // the transport is gone; the call completed already
+    m_handler.release.Set();
+    m_server->Stop();
+    EXPECT_EQ(completions.Records().size(), 2u);
+}
+
+TEST_F(SocketRoadThreads, CallsFromManyThreadsGetTheirOwnReplies)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                const std::string text = std::to_string(t) + "/" + std::to_string(i) + std::string(t * 1000, '.');
+                Ipc::Bytes reply;
+                if (!m_transport->Exchange(ToBytes(text), reply).IsSuccess() ||
+                    std::string(reply.begin(), reply.end()) != text)
+                    ++wrong;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+} // namespace

@@ -1,0 +1,116 @@
+// Test support shared by the transport tests: a scripted handler and a
+// recorder of completions.
+//
+// Threading: both are used from the test thread and library threads at once.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/common/event.h"
+#include "platform/ipc/call.h"
+#include "platform/ipc/ipc_errors.h"
+#include "platform/ipc/packet_handler.h"
+
+namespace IpcTesting {
+
+// Answers by the request's text:
+//   "stall..."  signals `entered`, then blocks until `release` (at most 2 s),
+//               signals `left` and echoes;
+//   "fail..."   returns kNotSupported with the text "refused here";
+//   "throw..."  throws kNotSupported;
+//   anything else: echoes.
+// Remembers the context of the last request.
+class ScriptedHandler : public Ipc::PacketHandler
+{
+public:
+    Common::Event entered{true, false};
+    Common::Event release{true, false};
+    Common::Event left{true, false};
+
+    Common::Error Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply) override
+    {
+        const std::string text(request.begin(), request.end());
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_last = context;
+        }
+        if (text.starts_with("stall")) {
+            entered.Set();
+            (void)release.TimedWait(2000); // a peer that stalls 2 s at most
+            left.Set();
+        } else if (text.starts_with("fail")) {
+            return Common::Error(Ipc::kNotSupported, "refused here", Common::NoLocation);
+        } else if (text.starts_with("throw")) {
+            throw Common::Error(Ipc::kNotSupported, "thrown here", Common::NoLocation);
+        }
+        reply.assign(request.begin(), request.end());
+        return Common::Success;
+    }
+
+    Ipc::CallContext LastContext()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_last;
+    }
+
+private:
+    std::mutex m_lock;
+    Ipc::CallContext m_last;
+};
+
+struct CompletionRecord
+{
+    int id;
+    Common::Error result;
+    std::string reply;
+    std::thread::id thread;
+};
+
+class Completions
+{
+public:
+    // A completion that records itself under `id`.
+    Ipc::Completion For(int id)
+    {
+        return [this, id](const Common::Error& result, Ipc::Bytes&& reply) {
+            Add(CompletionRecord{id, result, std::string(reply.begin(), reply.end()), std::this_thread::get_id()});
+        };
+    }
+
+    void Add(CompletionRecord record)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_records.push_back(std::move(record));
+        m_changed.notify_all();
+    }
+
+    // True when at least `count` completions arrived within `limit`.
+    bool WaitFor(size_t count, std::chrono::milliseconds limit = std::chrono::seconds(20))
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_changed.wait_for(guard, limit, [&] { return m_records.size() >= count; });
+    }
+
+    std::vector<CompletionRecord> Records()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_records;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<CompletionRecord> m_records;
+};
+
+inline Ipc::Bytes ToBytes(const std::string& text)
+{
+    return Ipc::Bytes(text.begin(), text.end());
+}
+
+} // namespace IpcTesting

@@ -1,0 +1,42 @@
+// The command line of the service process objpatcher-service:
+//
+//   objpatcher-service [--listen ADDRESS] [--port PORT] [--port-file FILE] USERS_FILE
+//   objpatcher-service adduser USERS_FILE USER
+//
+// The first form serves on ADDRESS (default 127.0.0.1) and PORT (default
+// Ipc::kDefaultServicePort; 0 picks a free port), writing the port in use and
+// a line feed to FILE once it listens. The second adds USER to USERS_FILE with
+// the password read from the first line of standard input.
+//
+// Threading: pure functions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Service {
+
+inline constexpr const char* kServiceUsage =
+    "Usage: objpatcher-service [--listen ADDRESS] [--port PORT] [--port-file FILE] USERS_FILE\n"
+    "       objpatcher-service adduser USERS_FILE USER   (password on standard input)\n";
+
+struct ServiceOptions
+{
+    enum class Command
+    {
+        Serve,
+        AddUser,
+    } command = Command::Serve;
+    std::string address = "127.0.0.1";
+    uint16_t port = 0;
+    std::string portFile;
+    std::string usersFile;
+    std::string user;
+};
+
+// False (with `problem` set) for an unknown option, a missing value, a port
+// that is not 0..65535, or a wrong number of operands.
+bool ParseServiceOptions(const std::vector<std::string>& arguments, ServiceOptions& options, std::string& problem);
+
+} // namespace Service

@@ -1,0 +1,63 @@
+#include "service/service_options.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ipc/host_address.h"
+
+namespace {
+
+using Command = Service::ServiceOptions::Command;
+
+TEST(ServiceOptions, ServeAndAddUserForms)
+{
+    struct Case
+    {
+        std::vector<std::string> arguments;
+        Command command;
+        const char* address;
+        uint16_t port;
+        const char* portFile;
+        const char* usersFile;
+        const char* user;
+    };
+    const Case cases[] = {
+        {{"users"}, Command::Serve, "127.0.0.1", Ipc::kDefaultServicePort, "", "users", ""},
+        {{"--port", "0", "--port-file", "p", "users"}, Command::Serve, "127.0.0.1", 0, "p", "users", ""},
+        {{"--listen", "::1", "users", "--port", "65535"}, Command::Serve, "::1", 65535, "", "users", ""},
+        {{"adduser", "users", "alice"}, Command::AddUser, "127.0.0.1", Ipc::kDefaultServicePort, "", "users", "alice"},
+    };
+    for (const Case& c : cases) {
+        Service::ServiceOptions options;
+        std::string problem;
+        ASSERT_TRUE(Service::ParseServiceOptions(c.arguments, options, problem)) << problem;
+        EXPECT_EQ(options.command, c.command);
+        EXPECT_EQ(options.address, c.address);
+        EXPECT_EQ(options.port, c.port);
+        EXPECT_EQ(options.portFile, c.portFile);
+        EXPECT_EQ(options.usersFile, c.usersFile);
+        EXPECT_EQ(options.user, c.user);
+    }
+}
+
+TEST(ServiceOptions, MistakesAreNamed)
+{
+    const std::vector<std::string> cases[] = {
+        {},
+        {"a", "b"},
+        {"--port"},
+        {"--port", "65536", "users"},
+        {"--port", "-1", "users"},
+        {"--port", "x", "users"},
+        {"--verbose", "users"},
+        {"adduser", "users"},
+        {"adduser", "users", "alice", "extra"},
+    };
+    for (const auto& arguments : cases) {
+        Service::ServiceOptions options;
+        std::string problem;
+        EXPECT_FALSE(Service::ParseServiceOptions(arguments, options, problem));
+        EXPECT_FALSE(problem.empty());
+    }
+}
+
+} // namespace

@@ -1,0 +1,92 @@
+#include "service/store_location.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "core/common/file_errors.h"
+#include "service/store_errors.h"
+
+namespace Service {
+
+namespace {
+
+constexpr Common::SourceFile kSource("service/store_location");
+
+bool IsAbsolute(const char* path)
+{
+    return path && path[0] == '/';
+}
+
+std::string HomeFolder()
+{
+    const char* home = std::getenv("HOME");
+    if (IsAbsolute(home))
+        return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && IsAbsolute(found->pw_dir))
+        return found->pw_dir;
+    return {};
+}
+
+Common::Error CreateFailed(int errnoValue, uint32_t line)
+{
+    Common::Error error = FileErrors::MakeFileMessageError(FileErrors::kCreateFailed, FileErrors::kCreateFailedText,
+                                                           kSource.At("CreateFolders", line));
+    error.AddPosixError(errnoValue);
+    return error;
+}
+
+} // namespace
+
+std::string ResolveStoreFolder(const char* storeFolder, const char* stateHome, const std::string& home)
+{
+    if (storeFolder && storeFolder[0])
+        return storeFolder;
+    if (IsAbsolute(stateHome))
+        return std::string(stateHome) + "/objpatcher";
+    return home.empty() ? std::string() : home + "/.local/state/objpatcher";
+}
+
+Common::Error CreateFolders(const std::string& folder)
+{
+    for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        const std::string part = folder.substr(0, end);
+        if (!part.empty() && mkdir(part.c_str(), 0700) < 0 && errno != EEXIST)
+            return CreateFailed(errno, __LINE__);
+        if (end == std::string::npos)
+            break;
+    }
+    struct stat status
+    {
+    };
+    if (stat(folder.c_str(), &status) < 0)
+        return CreateFailed(errno, __LINE__);
+    if (!S_ISDIR(status.st_mode))
+        return CreateFailed(ENOTDIR, __LINE__);
+    return Common::Success;
+}
+
+Common::Error GetLocalStorePath(std::string& path)
+{
+    const char* storeFolder = std::getenv(kStoreFolderVariable);
+    const char* stateHome = std::getenv("XDG_STATE_HOME");
+    const bool needsHome = !(storeFolder && storeFolder[0]) && !IsAbsolute(stateHome);
+    const std::string folder = ResolveStoreFolder(storeFolder, stateHome, needsHome ? HomeFolder() : std::string());
+    if (folder.empty())
+        return MakeStoreFailure("no home folder is known for the local store",
+                                kSource.At("GetLocalStorePath", __LINE__));
+    Common::Error error = CreateFolders(folder);
+    if (!error.IsSuccess())
+        return error;
+    path = folder + "/" + kStoreFileName;
+    return Common::Success;
+}
+
+} // namespace Service

@@ -1,0 +1,36 @@
+// Where the local road's store lives.
+//
+// The folder is $OBJPATCHER_STORE_DIR when that is set and not empty; else
+// $XDG_STATE_HOME/objpatcher when XDG_STATE_HOME is an absolute path; else
+// ~/.local/state/objpatcher (the home folder from $HOME when absolute, else
+// from the user database). Missing folders on the way are created with mode
+// 0700; existing ones are left as they are. The store is the file
+// kStoreFileName in that folder.
+//
+// Threading: reads the environment; safe from any thread that does not
+// change it at the same time.
+#pragma once
+
+#include <string>
+
+#include "core/common/error.h"
+
+namespace Service {
+
+inline constexpr const char* kStoreFolderVariable = "OBJPATCHER_STORE_DIR";
+inline constexpr const char* kStoreFileName = "objects.db";
+
+// The folder by the rule above from the given variable values (null: unset)
+// and home folder, without touching the file system.
+std::string ResolveStoreFolder(const char* storeFolder, const char* stateHome, const std::string& home);
+
+// Resolves the folder from the environment and makes sure it exists; `path`
+// receives the store file's path. Failures: FileErrors::kCreateFailed with the
+// POSIX cause (ENOTDIR when a file is in the way), or kStoreFailed when no
+// home folder is known.
+Common::Error GetLocalStorePath(std::string& path);
+
+// Creates `folder` and its missing parents with mode 0700.
+Common::Error CreateFolders(const std::string& folder);
+
+} // namespace Service

@@ -1,0 +1,93 @@
+#include "service/store_location.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "core/common/file_errors.h"
+#include "service/service_test_support.h"
+#include "testing/error_matchers.h"
+
+namespace {
+
+using ::testing::AllOf;
+using Testing::ErrorIs;
+using Testing::HasPosixCause;
+using Testing::IsSuccessError;
+
+TEST(StoreLocation, OverrideThenAbsoluteStateHomeThenHome)
+{
+    struct Case
+    {
+        const char* storeFolder;
+        const char* stateHome;
+        const char* home;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/srv/store", "/state", "/home/u", "/srv/store"},
+        {"", "/state", "/home/u", "/state/objpatcher"},
+        {nullptr, "/state", "/home/u", "/state/objpatcher"},
+        {nullptr, "relative/state", "/home/u", "/home/u/.local/state/objpatcher"},
+        {nullptr, "", "/home/u", "/home/u/.local/state/objpatcher"},
+        {nullptr, nullptr, "/home/u", "/home/u/.local/state/objpatcher"},
+        {nullptr, nullptr, "", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Service::ResolveStoreFolder(c.storeFolder, c.stateHome, c.home), c.expected)
+            << (c.storeFolder ? c.storeFolder : "(unset)") << " " << (c.stateHome ? c.stateHome : "(unset)");
+}
+
+class StoreFolder : public ServiceTesting::TemporaryFolder
+{
+protected:
+    void TearDown() override
+    {
+        unsetenv(Service::kStoreFolderVariable);
+        TemporaryFolder::TearDown();
+    }
+};
+
+TEST_F(StoreFolder, MissingFoldersAreCreatedPrivate)
+{
+    ASSERT_EQ(setenv(Service::kStoreFolderVariable, PathOf("a/b/objpatcher").c_str(), 1), 0);
+    std::string path;
+    ASSERT_THAT(Service::GetLocalStorePath(path), IsSuccessError());
+    EXPECT_EQ(path, PathOf("a/b/objpatcher/objects.db"));
+    for (const char* folder : {"a", "a/b", "a/b/objpatcher"}) {
+        struct stat status
+        {
+        };
+        ASSERT_EQ(stat(PathOf(folder).c_str(), &status), 0) << folder;
+        EXPECT_TRUE(S_ISDIR(status.st_mode));
+        EXPECT_EQ(status.st_mode & 0777, 0700u) << folder;
+    }
+    // A second call finds it there.
+    ASSERT_THAT(Service::GetLocalStorePath(path), IsSuccessError());
+}
+
+TEST_F(StoreFolder, ExistingFolderKeepsItsMode)
+{
+    ASSERT_EQ(mkdir(PathOf("shared").c_str(), 0755), 0);
+    ASSERT_THAT(Service::CreateFolders(PathOf("shared")), IsSuccessError());
+    struct stat status
+    {
+    };
+    ASSERT_EQ(stat(PathOf("shared").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0755u);
+}
+
+TEST_F(StoreFolder, FileInTheWayIsAClearError)
+{
+    std::ofstream(PathOf("file")) << "x";
+    EXPECT_THAT(Service::CreateFolders(PathOf("file")),
+                AllOf(ErrorIs(FileErrors::kCreateFailed), HasPosixCause(ENOTDIR)));
+    EXPECT_THAT(Service::CreateFolders(PathOf("file/below")),
+                AllOf(ErrorIs(FileErrors::kCreateFailed), HasPosixCause(ENOTDIR)));
+}
+
+} // namespace

@@ -1,0 +1,23 @@
+// Reads arbitrary bytes as the text of a users file and checks that every
+// parsed entry has a user without ':' or line feed and a non-empty hash.
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "service/user_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Service::UserTable users;
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    if (!Service::ParseUsers(text, "fuzz", users).IsSuccess())
+        return 0;
+    for (const auto& [user, hash] : users) {
+        if (user.empty() || hash.empty() || user.find_first_of(":\n") != std::string::npos ||
+            hash.find('\n') != std::string::npos)
+            std::abort();
+    }
+    (void)Service::CheckPassword(users, "alice", "secret");
+    return 0;
+}
