@@ -47,4 +47,26 @@ void DeliverSnapshot(const std::vector<std::shared_ptr<const Por::View::Unit>>& 
     }
 }
 
+void DeliverUpdates(const std::vector<ViewManagement::ViewUpdate>& updates, UpdateReader& reader)
+{
+    for (const ViewManagement::ViewUpdate& update : updates) {
+        if (!update.Key)
+            continue;
+        switch (update.Type) {
+        case ViewManagement::UPDATE_TYPE_0:
+            Guarded([&] { reader.ReadType0(*update.Key); });
+            break;
+        case ViewManagement::UPDATE_TYPE_1:
+            if (update.PackedUpdate)
+                Guarded([&] { reader.ReadType1(*update.Key, *update.PackedUpdate); });
+            break;
+        case ViewManagement::UPDATE_TYPE_2:
+            Guarded([&] { reader.ReadType2(*update.Key); });
+            break;
+        default:
+            break;
+        }
+    }
+}
+
 } // namespace Dml

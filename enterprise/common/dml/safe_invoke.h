@@ -17,6 +17,7 @@
 
 #include "enterprise/common/dml/service_interfaces.h"
 #include "platform/objrep/common_error.h"
+#include "xidl/view_management.h"
 
 namespace Dml {
 
@@ -26,5 +27,6 @@ Common::Error GetBaseError();
 void HandleCallbackException(const Common::Error& escaped) noexcept;
 
 void DeliverSnapshot(const std::vector<std::shared_ptr<const Por::View::Unit>>& snapshot, ReportReader& reader);
+void DeliverUpdates(const std::vector<ViewManagement::ViewUpdate>& updates, UpdateReader& reader);
 
 } // namespace Dml

@@ -107,4 +107,48 @@ TEST(SafeInvoke, TheAccessorReadTakesTheUnitAtItsPath)
     EXPECT_THAT(reader.read, testing::ElementsAre("DWord 5"));
 }
 
+// Records each update as "<type>:<key>[:<packed>]"; throws on the key "DWord 2".
+class RecordingUpdateReader final : public Dml::UpdateReader
+{
+public:
+    void ReadType0(const Por::View::Unit& key) override { Record("0:" + PorTesting::Render(key), key); }
+    void ReadType1(const Por::View::Unit& key, const Por::View::Unit& packed) override
+    {
+        Record("1:" + PorTesting::Render(key) + ":" + PorTesting::Render(packed), key);
+    }
+    void ReadType2(const Por::View::Unit& key) override { Record("2:" + PorTesting::Render(key), key); }
+    std::vector<std::string> read;
+
+private:
+    void Record(std::string text, const Por::View::Unit& key)
+    {
+        read.push_back(std::move(text));
+        if (PorTesting::Render(key) == "DWord 2")
+            Common::ThrowError(Common::Error(0x40003, kTestSource.At("ReadType", 1)));
+    }
+};
+
+TEST(SafeInvoke, UpdatesGoToTheirTypesOperationSkippingWhatCannotBeDelivered)
+{
+    AsyncTest::TraceCapture traces;
+    const PorTesting::Make m(*Por::Construction::GetDefaultUnitFactory());
+    auto unit = [&](unsigned value) { return std::shared_ptr<const Por::View::Unit>(m.DWord(value)); };
+    using Dml::ViewManagement::ViewUpdate;
+    const std::vector<ViewUpdate> updates = {
+        {0, unit(1), nullptr},
+        {1, unit(2), unit(20)}, // the reader throws: traced, the loop goes on
+        {2, unit(3), nullptr},
+        {3, unit(4), nullptr},       // never read
+        {7, unit(5), nullptr},       // unknown type
+        {0, nullptr, nullptr},       // an empty Key
+        {1, unit(6), nullptr},       // type 1 without its packed update
+        {1, unit(7), unit(70)},
+    };
+    RecordingUpdateReader reader;
+    Dml::DeliverUpdates(updates, reader);
+    EXPECT_THAT(reader.read, testing::ElementsAre("0:DWord 1", "1:DWord 2:DWord 20", "2:DWord 3", "1:DWord 7:DWord 70"));
+    ASSERT_EQ(traces.AtLevel(1).size(), 1u);
+    EXPECT_THAT(traces.AtLevel(1)[0], CausedBy(ErrorIs(0x40003)));
+}
+
 } // namespace
