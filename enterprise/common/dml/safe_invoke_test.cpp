@@ -135,18 +135,17 @@ TEST(SafeInvoke, UpdatesGoToTheirTypesOperationSkippingWhatCannotBeDelivered)
     auto unit = [&](unsigned value) { return std::shared_ptr<const Por::View::Unit>(m.DWord(value)); };
     using Dml::ViewManagement::ViewUpdate;
     const std::vector<ViewUpdate> updates = {
-        {0, unit(1), nullptr},
-        {1, unit(2), unit(20)}, // the reader throws: traced, the loop goes on
-        {2, unit(3), nullptr},
-        {3, unit(4), nullptr},       // never read
-        {7, unit(5), nullptr},       // unknown type
-        {0, nullptr, nullptr},       // an empty Key
-        {1, unit(6), nullptr},       // type 1 without its packed update
+        {0, unit(1), nullptr},  {1, unit(2), unit(20)}, // the reader throws: traced, the loop goes on
+        {2, unit(3), nullptr},  {3, unit(4), nullptr},  // never read
+        {7, unit(5), nullptr},                          // unknown type
+        {0, nullptr, nullptr},                          // an empty Key
+        {1, unit(6), nullptr},                          // type 1 without its packed update
         {1, unit(7), unit(70)},
     };
     RecordingUpdateReader reader;
     Dml::DeliverUpdates(updates, reader);
-    EXPECT_THAT(reader.read, testing::ElementsAre("0:DWord 1", "1:DWord 2:DWord 20", "2:DWord 3", "1:DWord 7:DWord 70"));
+    EXPECT_THAT(reader.read,
+                testing::ElementsAre("0:DWord 1", "1:DWord 2:DWord 20", "2:DWord 3", "1:DWord 7:DWord 70"));
     ASSERT_EQ(traces.AtLevel(1).size(), 1u);
     EXPECT_THAT(traces.AtLevel(1)[0], CausedBy(ErrorIs(0x40003)));
 }

@@ -48,8 +48,8 @@ bool HasLimitOptions(const Por::View::Unit& options)
 
 void SetLimitOptions(Por::Construction::Unit& options, uint32_t limit, const Por::Construction::UnitFactory& factory)
 {
-    Por::Construction::Unit& value =
-        TakeProperty(options, "LimitOptions", factory, [&] { return factory.CreateDWord(0); });
+    Por::Construction::Unit& value = TakeProperty(options, "LimitOptions", factory,
+                                                  [&] { return factory.CreateDWord(0); });
     Por::Util::SetUnitValue<unsigned int>(value, limit);
 }
 
@@ -92,8 +92,8 @@ void AddSortKey(Por::Construction::Unit& options, const Por::View::Unit& key, co
     if (!leaf || Por::Util::IsArray(*leaf) || Por::Util::IsComposite(*leaf))
         return;
     Por::Util::AddNilTrait(*leaf, direction, factory);
-    Por::Construction::Unit& sorting =
-        TakeProperty(options, "SortingOptions", factory, [&] { return factory.CreateArray(); });
+    Por::Construction::Unit& sorting = TakeProperty(options, "SortingOptions", factory,
+                                                    [&] { return factory.CreateArray(); });
     Por::GetArrayValue(sorting)->PushBack(std::move(copy));
 }
 
@@ -121,8 +121,8 @@ void AddCounterTemplate(Por::Construction::Unit& options, const Por::View::Unit&
                         const Por::Construction::UnitFactory& factory)
 {
     (void)GetObjectKey(counterTemplate); // a template without a key throws here
-    Por::Construction::Unit& counter =
-        TakeProperty(options, "Counter", factory, [&] { return factory.CreateComposite(); });
+    Por::Construction::Unit& counter = TakeProperty(options, "Counter", factory,
+                                                    [&] { return factory.CreateComposite(); });
     Por::Util::AddProperty(counter, "CounterObjectTemplate", Por::Util::CopyUnit(counterTemplate, factory), factory);
 }
 

@@ -59,8 +59,8 @@ TEST(ViewOptions, SortingByTimeStampAppendsTheAscendingTimeStampKey)
     EXPECT_EQ(spec.Options, nullptr);
 
     // Built independently: the trait name keeps its trailing blank.
-    const UnitPtr expected = m.Composite(
-        m.Prop("SortingOptions", m.Array(m.Composite(m.Prop("DmlTimeStamp", m.With(m.SQWord(0), "Ascending ", m.Nil()))))));
+    const UnitPtr expected = m.Composite(m.Prop(
+        "SortingOptions", m.Array(m.Composite(m.Prop("DmlTimeStamp", m.With(m.SQWord(0), "Ascending ", m.Nil()))))));
     ASSERT_TRUE(sorted.Options);
     EXPECT_EQ(BinaryForm(*sorted.Options), BinaryForm(*expected));
     EXPECT_EQ(Render(*sorted.Options), "{SortingOptions: [{DmlTimeStamp: SQWord 0 <Ascending >}]}");
@@ -78,16 +78,15 @@ TEST(ViewOptions, ASortKeyEndingInAnArrayOrCompositeAddsNothing)
     Dml::AddAscendingSortKey(*options, *m.Composite(m.Prop("a", m.Array())), Factory());
     Dml::AddAscendingSortKey(*options, *m.Composite(), Factory());
     EXPECT_EQ(Render(*options), "{}");
-    Dml::AddSortKey(*options, *m.Composite(m.Prop("a", m.Composite(m.Prop("b", m.DWord(1))))), "Descending",
-                    Factory());
+    Dml::AddSortKey(*options, *m.Composite(m.Prop("a", m.Composite(m.Prop("b", m.DWord(1))))), "Descending", Factory());
     EXPECT_EQ(Render(*options), "{SortingOptions: [{a: {b: DWord 1 <Descending>}}]}");
 }
 
 TEST(ViewOptions, LimitingCopiesTheOptionsAndSetsTheLimit)
 {
     const Make m(Factory());
-    const Dml::ViewSpec spec = Spec(m.Composite(), m.Composite(m.Prop("LimitOptions", m.DWord(2000)),
-                                                               m.Prop("Other", m.String(u"kept"))));
+    const Dml::ViewSpec spec = Spec(
+        m.Composite(), m.Composite(m.Prop("LimitOptions", m.DWord(2000)), m.Prop("Other", m.String(u"kept"))));
     const Dml::ViewSpec limited = Dml::LimitViewSpec(spec, 100, Factory());
     EXPECT_EQ(limited.Pattern, spec.Pattern);
     EXPECT_EQ(Render(*limited.Options), "{LimitOptions: DWord 100, Other: String \"kept\"}");
@@ -123,8 +122,9 @@ TEST(ViewOptions, TheEntryPointIsReplacedNotAdded)
     UnitPtr options = m.Composite();
     Dml::SetEntryPoint(*options, Core::EntryPoint(kCaller.At("main", 10)), Factory());
     Dml::SetEntryPoint(*options, Core::EntryPoint(kCaller.At("main", 20)), Factory());
-    EXPECT_EQ(Render(*options), "{EntryPoint: {File: String \"enterprise/common/dml/tools/objpatcher/main\", ID: QWord "
-                                "276, Line: DWord 20}}");
+    EXPECT_EQ(Render(*options),
+              "{EntryPoint: {File: String \"enterprise/common/dml/tools/objpatcher/main\", ID: QWord "
+              "276, Line: DWord 20}}");
 }
 
 TEST(ViewOptions, ACounterViewCarriesAFreshTemplateEachTime)
@@ -141,8 +141,9 @@ TEST(ViewOptions, ACounterViewCarriesAFreshTemplateEachTime)
     const Por::GuidType& guid = Por::Util::GetUnitValue<Por::GuidType>(id);
     EXPECT_NE(guid, Por::Util::GetUnitValue<Por::GuidType>(otherId));
     EXPECT_EQ(guid.third >> 12, 4); // a random version-4 GUID
-    EXPECT_EQ(Render(*first.Options), "{Counter: {CounterObjectTemplate: {ID: Guid " + Common::GuidToString(guid) +
-                                          " <PrimaryKey>}}, LimitOptions: DWord 150}");
+    EXPECT_EQ(Render(*first.Options),
+              "{Counter: {CounterObjectTemplate: {ID: Guid " + Common::GuidToString(guid) +
+                  " <PrimaryKey>}}, LimitOptions: DWord 150}");
 }
 
 TEST(ViewOptions, ACounterTemplateNeedsAKey)
