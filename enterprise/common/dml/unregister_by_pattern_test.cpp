@@ -225,12 +225,15 @@ TEST(UnregisterByPattern, MissingServicesFailTheirStep)
         const char* name;
         bool postOffice;
         bool registry;
+        bool factory;
         const char16_t* text;
+        const char* function;
         unsigned line;
     };
     const Row rows[] = {
-        {"no post office", false, true, u"DML: Unproper use. Missing PostOffice.", 384},
-        {"no registry", true, false, u"DML: Unproper use. Missing ObjectRegistry.", 242},
+        {"no post office", false, true, true, u"DML: Unproper use. Missing PostOffice.", "ReadCountAction", 384},
+        {"no registry", true, false, true, u"DML: Unproper use. Missing ObjectRegistry.", "Register", 242},
+        {"no factory", true, true, false, u"DML: Unproper use. Missing UnitFactory.", "ReadCountAction", 382},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -241,16 +244,26 @@ TEST(UnregisterByPattern, MissingServicesFailTheirStep)
         settings.specification.Pattern = Pattern();
         AsyncTest::RecordingHandler handler;
         (void)Dml::BuildUnregisterByPatternJournal(settings, row.postOffice ? &postOffice : nullptr,
-                                                   row.registry ? &registry : nullptr, Factory(), handler);
+                                                   row.registry ? &registry : nullptr,
+                                                   row.factory ? Factory() : nullptr, handler);
         ASSERT_EQ(handler.calls.load(), 1);
         const Common::Error result = handler.Last();
         EXPECT_THAT(result, ChainContains(ErrorIs(Dml::DML_ERROR_IMPROPER_USE)));
         EXPECT_THAT(result, ChainContains(HasText(row.text)));
-        EXPECT_THAT(result,
-                    ChainContains(RaisedAt("enterprise/common/dml/promise_facade",
-                                           row.name[3] == 'p' ? "ReadCountAction" : "Register", row.line)));
+        EXPECT_THAT(result, ChainContains(RaisedAt("enterprise/common/dml/promise_facade", row.function, row.line)));
         EXPECT_TRUE(registry.Calls().empty());
     }
+}
+
+TEST(UnregisterByPatternThreads, AStepOfZeroCountsAsOne)
+{
+    DeleteRun run;
+    AnswerCount(run.postOffice, 3);
+    Dml::UnregisterByPatternSettings settings(kCaller);
+    settings.specification.Pattern = Pattern();
+    settings.step = 0;
+    EXPECT_THAT(run.Run(settings), Testing::IsSuccessError());
+    EXPECT_EQ(Limits(run.registry.Calls()), (std::vector<unsigned>{1, 1, 1}));
 }
 
 TEST(UnregisterByPattern, TheBatchArithmetic)
