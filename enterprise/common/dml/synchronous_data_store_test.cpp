@@ -204,8 +204,9 @@ TEST(SynchronousDataStoreThreads, AReportStopsAtTheFirstFailingObject)
 TEST(SynchronousDataStore, MissingServicesAreReportedAtTheStoresLocation)
 {
     Dml::SynchronousDataStore store(nullptr, nullptr);
-    Processor* none = nullptr;
-    const Common::Error report = PorTesting::ErrorOf([&] { store.Report(kCaller, Dml::ViewSpec{}, *none); });
+    AsyncTest::Completers completers(1);
+    Processor processor(completers);
+    const Common::Error report = PorTesting::ErrorOf([&] { store.Report(kCaller, Dml::ViewSpec{}, processor); });
     EXPECT_THAT(report, HasText(u"DML: Unproper use. Missing PostOffice."));
     EXPECT_EQ(report.GetLocation().LineTag, 0x5b0018a6e6937f80ull);
     const Common::Error store2 = PorTesting::ErrorOf([&] { store.StoreOrUpdate(kCaller, *Object(u"x")); });
