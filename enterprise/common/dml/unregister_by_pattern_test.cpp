@@ -91,6 +91,15 @@ struct DeleteRun
         return result;
     }
 
+    // Default settings over Pattern(), with `count` matching objects.
+    Dml::UnregisterByPatternSettings Matching(unsigned count)
+    {
+        AnswerCount(postOffice, count);
+        Dml::UnregisterByPatternSettings settings(kCaller);
+        settings.specification.Pattern = Pattern();
+        return settings;
+    }
+
     Common::Error Run(const Dml::UnregisterByPatternSettings& settings)
     {
         Async::WaitingHandler waiting(true);
@@ -185,9 +194,7 @@ private:
 TEST(UnregisterByPatternThreads, SettingsLimitSortAndReportProgress)
 {
     DeleteRun run;
-    AnswerCount(run.postOffice, 1000);
-    Dml::UnregisterByPatternSettings settings(kCaller);
-    settings.specification.Pattern = Pattern();
+    Dml::UnregisterByPatternSettings settings = run.Matching(1000);
     settings.limit = 150;
     settings.sortByTimeStamp = true;
     auto progress = std::make_shared<RecordingProgress>();
@@ -208,9 +215,7 @@ TEST(UnregisterByPatternThreads, SettingsLimitSortAndReportProgress)
 TEST(UnregisterByPatternThreads, ProgressCountsWhatEachRegisteredBatchAdds)
 {
     DeleteRun run;
-    AnswerCount(run.postOffice, 250);
-    Dml::UnregisterByPatternSettings settings(kCaller);
-    settings.specification.Pattern = Pattern();
+    Dml::UnregisterByPatternSettings settings = run.Matching(250);
     auto progress = std::make_shared<RecordingProgress>();
     settings.progress = progress;
     EXPECT_THAT(run.Run(settings), Testing::IsSuccessError());
@@ -258,9 +263,7 @@ TEST(UnregisterByPattern, MissingServicesFailTheirStep)
 TEST(UnregisterByPatternThreads, AStepOfZeroCountsAsOne)
 {
     DeleteRun run;
-    AnswerCount(run.postOffice, 3);
-    Dml::UnregisterByPatternSettings settings(kCaller);
-    settings.specification.Pattern = Pattern();
+    Dml::UnregisterByPatternSettings settings = run.Matching(3);
     settings.step = 0;
     EXPECT_THAT(run.Run(settings), Testing::IsSuccessError());
     EXPECT_EQ(Limits(run.registry.Calls()), (std::vector<unsigned>{1, 1, 1}));
