@@ -49,6 +49,7 @@ public:
 TEST(ActionFacade, AMissingServiceThrowsAtTheFacadesLineAndBuildsNothing)
 {
     FakePostOffice postOffice;
+    FakeObjectRegistry registry;
     const Make m(*Factory());
     const auto pattern = Shared(m.Composite());
     struct Row
@@ -72,6 +73,27 @@ TEST(ActionFacade, AMissingServiceThrowsAtTheFacadesLineAndBuildsNothing)
                                            std::make_shared<NoReader>());
          },
          u"DML: Unproper use. Missing PostOffice.", "ProcessReportAsync", 223, 0xf2a48d81ba571653ull},
+        {"report without a factory",
+         [&] {
+             (void)Dml::ProcessReportAsync(Dml::MakeServiceHolder(&postOffice, nullptr), kCaller, Dml::ViewSpec{},
+                                           std::make_shared<NoReader>());
+         },
+         u"DML: Unproper use. Missing UnitFactory.", "ProcessReportAsync", 224, 0xf2a48d81ba571654ull},
+        {"delete without a post office",
+         [&] {
+             (void)Dml::UnregisterByPatternObject(Dml::MakeServiceHolder(nullptr, &registry, Factory()), kCaller,
+                                                  pattern);
+         },
+         u"DML: Unproper use. Missing PostOffice.", "UnregisterByPatternObject", 203, 0xf2a48d81ba57163full},
+        {"delete without a factory",
+         [&] {
+             (void)Dml::UnregisterByPatternObject(Dml::MakeServiceHolder(&postOffice, &registry, nullptr), kCaller,
+                                                  pattern);
+         },
+         u"DML: Unproper use. Missing UnitFactory.", "UnregisterByPatternObject", 204, 0xf2a48d81ba571640ull},
+        {"copying update without a factory",
+         [&] { (void)Dml::Update(Dml::MakeServiceHolder(&postOffice, &registry, nullptr), *pattern, *pattern); },
+         u"DML: Unproper use. Missing UnitFactory.", "Update", 126, 0xf2a48d81ba5715f2ull},
         {"copying delete without a factory",
          [&] { (void)Dml::UnregisterByPattern(Dml::MakeServiceHolder(&postOffice, nullptr), kCaller, *pattern); },
          u"DML: Unproper use. Missing UnitFactory.", "UnregisterByPattern", 197, 0xf2a48d81ba571639ull},
@@ -88,6 +110,7 @@ TEST(ActionFacade, AMissingServiceThrowsAtTheFacadesLineAndBuildsNothing)
         EXPECT_EQ(error.GetLocation().LineTag, row.lineTag);
     }
     EXPECT_TRUE(postOffice.Specifications().empty());
+    EXPECT_TRUE(registry.Calls().empty());
 }
 
 TEST(ActionFacade, AnEmptyUnitIsRefused)

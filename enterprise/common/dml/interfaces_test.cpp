@@ -1,6 +1,8 @@
 // The DML service interfaces keep their binary table order.
 #include <gtest/gtest.h>
 
+#include "enterprise/common/dml/async_report.h"
+#include "enterprise/common/dml/object_processor.h"
 #include "enterprise/common/dml/service_interfaces.h"
 #include "enterprise/common/por/unit_accessor.h"
 #include "testing/vtable_slot.h"
@@ -40,6 +42,31 @@ TEST(DmlInterfaces, ViewAndReaderOperationsFollowTheDestructors)
     EXPECT_EQ(VirtualSlot(&Dml::AsyncReportReader::Read), 2u);
     EXPECT_EQ(VirtualSlot(&Dml::ObjectProcessor::Process), 2u);
     EXPECT_EQ(VirtualSlot(&Dml::ObjectProcessor::ProcessMissing), 3u);
+}
+
+// The report's own table: the asynchronizer's Read, then the per-object Read,
+// then the end of the view.
+TEST(DmlInterfaces, TheReportsOperationsFollowItsBasesInOrder)
+{
+    using A = Dml::AsyncReport;
+    EXPECT_EQ((VirtualSlotOf<A, Job(Async::ActionConsumer&, Async::ActionHandler&)>(&A::Read)), 2u);
+    EXPECT_EQ((VirtualSlotOf<A, void(const Por::View::Unit&)>(&A::Read)), 3u);
+    EXPECT_EQ(VirtualSlot(&A::Completed), 4u);
+    EXPECT_EQ(
+        (VirtualSlotOf<Dml::ReportReaderDelegate, void(const Por::View::Unit&)>(&Dml::ReportReaderDelegate::Read)), 2u);
+}
+
+// The object-processing job: its description, the job's id and cancel, then
+// the reader's Read.
+TEST(DmlInterfaces, TheObjectProcessingJobReadsAfterItsJobOperations)
+{
+    using J = Dml::ObjectProcessingImpl::ObjectProcessingJob;
+    EXPECT_EQ(VirtualSlot(&J::Describe), 2u);
+    EXPECT_EQ(VirtualSlot(&J::GetId), 3u);
+    EXPECT_EQ(VirtualSlot(&J::Cancel), 4u);
+    EXPECT_EQ(VirtualSlot(&J::Read), 5u);
+    EXPECT_EQ(VirtualSlot(&Dml::Detail::WriteObject::Process), 2u);
+    EXPECT_EQ(VirtualSlot(&Dml::Detail::WriteObject::ProcessMissing), 3u);
 }
 
 TEST(DmlInterfaces, ProgressCallbackStartsWithItsOperation)
