@@ -224,37 +224,51 @@ void BlobWalkingRoute::Corrupted(uint64_t position) const
 
 namespace {
 
-// The frames the events open, as the unit accumulator keeps them: the root, a
-// property or trait, an array element. Only their depth and whether a frame
-// holds an array matter here.
+// The frames of the unit accumulator that ReadBinaryUnit builds with, kept
+// as it keeps them so that their count is the nesting of the unit: there is
+// always a root frame; a property or trait opens a frame whose value is still
+// to come; a value event fills a frame that holds nothing or Nil, and on any
+// other frame but a root holding a value that is no Array it opens a new
+// element frame (whether or not the frame holds an Array: such an element is
+// built, and only dropped at its End); an End closes the innermost frame, and
+// closing the root opens a fresh one.
 class FrameDepth
 {
 public:
-    // A property or trait opens a frame whose value is still to come.
-    bool OpenNamed() { return Push(kPending); }
-    // A value event: it fills a pending frame, opens the root, or opens an
-    // element of an array frame.
-    bool Value(bool isArray)
+    FrameDepth() { m_frames.push_back(Frame{kEmpty, true}); }
+
+    bool OpenNamed() { return Push(Frame{kEmpty, false}); }
+    bool Value(unsigned char byte)
     {
-        const Frame frame = isArray ? kArrayFrame : kOtherFrame;
-        if (m_frames.empty() || m_frames.back() == kArrayFrame)
-            return Push(frame);
-        if (m_frames.back() == kPending)
-            m_frames.back() = frame;
-        return true;
+        const Content content = byte == 0 ? kNil : byte == kArray ? kArrayValue : kOtherValue;
+        Frame& top = m_frames.back();
+        if (top.content == kEmpty || top.content == kNil) {
+            top.content = content;
+            return true;
+        }
+        if (top.root && top.content != kArrayValue)
+            return true; // ignored by the accumulator
+        return Push(Frame{content, false});
     }
     void Close()
     {
-        if (!m_frames.empty())
-            m_frames.pop_back();
+        m_frames.pop_back();
+        if (m_frames.empty())
+            m_frames.push_back(Frame{kEmpty, true});
     }
 
 private:
-    enum Frame : unsigned char
+    enum Content : unsigned char
     {
-        kPending,
-        kArrayFrame,
-        kOtherFrame,
+        kEmpty,
+        kNil,
+        kArrayValue,
+        kOtherValue,
+    };
+    struct Frame
+    {
+        Content content;
+        bool root;
     };
 
     bool Push(Frame frame)
@@ -298,7 +312,7 @@ void BlobWalkingRoute::Follow(UnitWalker& walker) const
         const unsigned char byte = m_data[item];
         const bool isValue = byte <= static_cast<unsigned char>(ValueKind::Error) || byte == kArray ||
             byte == kComposite;
-        if (isValue && !depth.Value(byte == kArray))
+        if (isValue && !depth.Value(byte))
             Corrupted(item);
         switch (byte) {
         case kUnitBegin:
