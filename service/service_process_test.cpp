@@ -55,8 +55,9 @@ protected:
             dup2(port[1], kPortDescriptor);
             const std::string portFile = "/dev/fd/" + std::to_string(kPortDescriptor);
             const std::string users = PathOf("users");
+            const std::string store = PathOf("objects.db");
             execl(OBJPATCHER_SERVICE_PROGRAM, OBJPATCHER_SERVICE_PROGRAM, "--port", "0", "--port-file",
-                  portFile.c_str(), users.c_str(), static_cast<char*>(nullptr));
+                  portFile.c_str(), "--store", store.c_str(), users.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         close(port[1]);
