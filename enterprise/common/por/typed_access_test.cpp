@@ -11,6 +11,7 @@
 #include "enterprise/common/por/module_error.h"
 #include "enterprise/common/por/test_support/list_units.h"
 #include "enterprise/common/por/test_support/make_units.h"
+#include "enterprise/common/por/test_support/thrown_errors.h"
 #include "enterprise/common/por/typed_access.h"
 #include "testing/error_matchers.h"
 
@@ -33,15 +34,8 @@ protected:
 template <typename Call>
 std::pair<Common::Error, bool> Raised(Call call)
 {
-    try {
-        call();
-    } catch (const Por::ModuleError& error) {
-        return {error, true};
-    } catch (const Common::Error& error) {
-        return {error, false};
-    }
-    ADD_FAILURE() << "nothing was thrown";
-    return {Common::Success, false};
+    const PorTesting::Thrown thrown = PorTesting::ThrownBy(call);
+    return {thrown.error, thrown.isModuleError};
 }
 
 TEST_F(TypedAccess, ReadsTheValueOfItsKind)
