@@ -3,7 +3,7 @@
 
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/local_transport.h"
-#include "service/service_test_support.h"
+#include "service/request_packets_test_support.h"
 #include "testing/error_matchers.h"
 
 namespace {
@@ -14,7 +14,10 @@ TEST(LocalPlug, ProgramThatLinksTheServiceHasItAsTheLocalPeer)
     ASSERT_NE(handler, nullptr);
     Ipc::LocalTransport transport(*handler, Ipc::CallContext{"", 46});
     Ipc::Bytes reply;
-    EXPECT_THAT(transport.Exchange(ServiceTesting::B("<request/>"), reply), Testing::ErrorIs(Ipc::kNotSupported));
+    ASSERT_THAT(transport.Exchange(ServiceTesting::RequestPacket("ViewManager", "CloseView", {}), reply),
+                Testing::IsSuccessError());
+    EXPECT_THAT(ServiceTesting::ReadReply(reply, "ViewManager", "CloseView").result,
+                Testing::ErrorIs(Ipc::kNotSupported));
 }
 
 } // namespace

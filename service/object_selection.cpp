@@ -5,8 +5,8 @@
 #include "core/common/location.h"
 #include "enterprise/common/por/blob_walking_route.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
+#include "enterprise/common/por/unit_match.h"
 #include "service/object_key.h"
-#include "service/service_errors.h"
 #include "service/store_errors.h"
 
 namespace Service {
@@ -14,14 +14,6 @@ namespace Service {
 namespace {
 
 constexpr Common::SourceFile kSource("service/object_selection");
-
-// Whether `unit` matches the pattern (not a key pattern).
-bool Matches(const Por::View::Unit& /*unit*/, const Por::View::Unit& /*pattern*/)
-{
-    throw ServiceErrors::MakeReasonError(ServiceErrors::kRequestRefused, ServiceErrors::kRequestRefusedText,
-                                         "patterns other than key patterns are not supported yet",
-                                         kSource.At("Matches", __LINE__));
-}
 
 } // namespace
 
@@ -31,11 +23,11 @@ Common::Error ReadStoredUnit(Ipc::ByteView body, std::shared_ptr<const Por::View
         std::unique_ptr<Por::Construction::Unit> read = Por::Util::ReadBinaryUnit(
             std::vector<unsigned char>(body.begin(), body.end()), *Por::Construction::GetDefaultUnitFactory());
         if (!read)
-            return MakeStoreFailure("A stored object is empty.", kSource.At("ReadStoredUnit", __LINE__));
+            return MakeStoreFailure("a stored object is empty", kSource.At("ReadStoredUnit", __LINE__));
         unit = std::move(read);
-        return Common::Error();
+        return Common::Success;
     } catch (const Common::Error& error) {
-        Common::Error failure = MakeStoreFailure("A stored object cannot be read.",
+        Common::Error failure = MakeStoreFailure("a stored object cannot be read",
                                                  kSource.At("ReadStoredUnit", __LINE__));
         failure.AddCause(error);
         return failure;
@@ -54,8 +46,8 @@ Common::Error Selection::Decide(Ipc::ByteView body, bool& selected, std::shared_
     if (!error.IsSuccess())
         return error;
     try {
-        selected = Matches(*unit, m_pattern);
-        return Common::Error();
+        selected = Por::MatchUnit(*unit, m_pattern);
+        return Common::Success;
     } catch (const Common::Error& thrown) {
         return thrown;
     }
@@ -65,7 +57,7 @@ Common::Error Selection::List(Transaction& objects, int32_t serviceCode, size_t 
                               std::vector<SelectedObject>& selected) const
 {
     if (limit == 0)
-        return Common::Error();
+        return Common::Success;
     if (m_byKey) {
         bool found = false;
         StoredObject object;

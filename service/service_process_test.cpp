@@ -12,6 +12,7 @@
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/socket_transport.h"
 #include "platform/ipc/transport_test_support.h"
+#include "service/request_packets_test_support.h"
 #include "service/service_test_support.h"
 #include "service/user_file.h"
 #include "testing/error_matchers.h"
@@ -95,7 +96,9 @@ TEST_F(ServiceProcess, RightPasswordConnectsAndRequestsGetAClearAnswer)
     std::unique_ptr<Ipc::SocketTransport> transport;
     ASSERT_THAT(Connect("alice", "secret", transport), IsSuccessError());
     Ipc::Bytes reply;
-    EXPECT_THAT(transport->Exchange(B("<request/>"), reply),
+    ASSERT_THAT(transport->Exchange(ServiceTesting::RequestPacket("ViewManager", "Subscribe", {}), reply),
+                IsSuccessError());
+    EXPECT_THAT(ServiceTesting::ReadReply(reply, "ViewManager", "Subscribe").result,
                 AllOf(ErrorIs(Ipc::kNotSupported), HasText(u"IPC: The request is not supported by this service.")));
 }
 
