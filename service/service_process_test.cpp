@@ -9,11 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+#include <vector>
+
+#include "enterprise/common/por/typed_access.h"
+#include "enterprise/common/por/utils.h"
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/socket_transport.h"
 #include "platform/ipc/transport_test_support.h"
 #include "service/request_packets_test_support.h"
 #include "service/service_test_support.h"
+#include "service/store_errors.h"
 #include "service/user_file.h"
 #include "testing/error_matchers.h"
 
@@ -38,9 +44,12 @@ protected:
 
     void TearDown() override
     {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
+        m_others.push_back(m_pid);
+        for (pid_t pid : m_others) {
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
         }
         TemporaryFolder::TearDown();
     }
@@ -48,11 +57,26 @@ protected:
     // Starts the service; true when it reported its port.
     bool Start()
     {
+        m_pid = Launch(m_port);
+        return m_port != 0;
+    }
+
+    // Starts one more service on the same store; its port, or 0.
+    int StartAnother()
+    {
+        int port = 0;
+        m_others.push_back(Launch(port));
+        return port;
+    }
+
+    pid_t Launch(int& portNumber)
+    {
         int port[2];
+        portNumber = 0;
         if (pipe(port) != 0)
-            return false;
-        m_pid = fork();
-        if (m_pid == 0) {
+            return 0;
+        const pid_t pid = fork();
+        if (pid == 0) {
             dup2(port[1], kPortDescriptor);
             const std::string portFile = "/dev/fd/" + std::to_string(kPortDescriptor);
             const std::string users = PathOf("users");
@@ -67,8 +91,8 @@ protected:
         while (read(port[0], &c, 1) == 1 && c != '\n')
             text += c;
         close(port[0]);
-        m_port = text.empty() ? 0 : std::stoi(text);
-        return m_port != 0;
+        portNumber = text.empty() ? 0 : std::stoi(text);
+        return pid;
     }
 
     // The exit status, once the process ended.
@@ -80,14 +104,46 @@ protected:
         return status;
     }
 
-    Common::Error Connect(const char* user, const char* password,
-                          std::unique_ptr<Ipc::SocketTransport>& transport) const
+    Common::Error Connect(const char* user, const char* password, std::unique_ptr<Ipc::SocketTransport>& transport,
+                          int port = 0) const
     {
-        return Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(m_port), {user, password, 33}, transport);
+        return Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(port ? port : m_port), {user, password, 46},
+                                             transport);
+    }
+
+    // Sends one request packet and reads the reply of that method.
+    static ServiceTesting::Reply Call(Ipc::SocketTransport& transport, const std::string& interfaceName,
+                                      const std::string& method, const Ipc::Bytes& request)
+    {
+        Ipc::Bytes reply;
+        EXPECT_THAT(transport.Exchange(request, reply), IsSuccessError());
+        return ServiceTesting::ReadReply(reply, interfaceName, method);
+    }
+
+    static Common::Error Register(Ipc::SocketTransport& transport, uint32_t id)
+    {
+        return Call(transport, "ObjectManager", "RegisterObject",
+                    ServiceTesting::RequestPacket("ObjectManager", "RegisterObject",
+                                                  {{"object", ServiceTesting::MakeObject(id, u"g")}}))
+            .result;
+    }
+
+    // The counter view's count of the group "g".
+    static uint32_t CountGroup(Ipc::SocketTransport& transport)
+    {
+        const ServiceTesting::Reply reply = Call(
+            transport, "ViewManager", "OpenStaticView",
+            ServiceTesting::ViewPacket(ServiceTesting::GroupPattern(u"g"), ServiceTesting::LimitOptions(2, true)));
+        EXPECT_THAT(reply.result, IsSuccessError());
+        if (reply.snapshot.size() != 1 || !reply.snapshot[0])
+            return UINT32_MAX;
+        const Por::View::Property* value = Por::Util::FindConstProperty(*reply.snapshot[0], Por::Name("CounterValue"));
+        return value ? Por::Util::GetUnitValue<unsigned int>(value->GetValue(), 0u) : UINT32_MAX;
     }
 
     pid_t m_pid = 0;
     int m_port = 0;
+    std::vector<pid_t> m_others;
 };
 
 TEST_F(ServiceProcess, RightPasswordConnectsAndRequestsGetAClearAnswer)
@@ -108,6 +164,24 @@ TEST_F(ServiceProcess, WrongPasswordOrUnknownUserIsRefused)
     std::unique_ptr<Ipc::SocketTransport> transport;
     EXPECT_THAT(Connect("alice", "wrong", transport), ErrorIs(Ipc::kAuthenticationRefused));
     EXPECT_THAT(Connect("bob", "secret", transport), ErrorIs(Ipc::kAuthenticationRefused));
+}
+
+TEST_F(ServiceProcess, ObjectsServedOverTheSocketRoadSurviveARestart)
+{
+    ASSERT_TRUE(Start());
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Connect("alice", "secret", transport), IsSuccessError());
+    for (uint32_t id = 1; id <= 3; ++id)
+        ASSERT_THAT(Register(*transport, id), IsSuccessError());
+    EXPECT_THAT(Register(*transport, 2), ErrorIs(Service::kObjectExists));
+    EXPECT_EQ(CountGroup(*transport), 3u);
+    ASSERT_EQ(kill(m_pid, SIGTERM), 0);
+    WaitForExit();
+    transport.reset();
+
+    ASSERT_TRUE(Start());
+    ASSERT_THAT(Connect("alice", "secret", transport), IsSuccessError());
+    EXPECT_EQ(CountGroup(*transport), 3u);
 }
 
 TEST_F(ServiceProcess, StopsCleanlyOnSigterm)
@@ -146,6 +220,26 @@ TEST_F(ServiceProcess, AddUserTakesThePasswordFromStandardInput)
 class ServiceProcessThreads : public ServiceProcess
 {
 };
+
+TEST_F(ServiceProcessThreads, TwoServicesOnOneStoreRegisteringAtOnceEndWithAllObjects)
+{
+    ASSERT_TRUE(Start());
+    const int otherPort = StartAnother();
+    ASSERT_NE(otherPort, 0);
+    std::vector<std::thread> clients;
+    for (int port : {m_port, otherPort})
+        clients.emplace_back([this, port, first = static_cast<uint32_t>(port == m_port ? 0 : 200)] {
+            std::unique_ptr<Ipc::SocketTransport> transport;
+            ASSERT_THAT(Connect("alice", "secret", transport, port), IsSuccessError());
+            for (uint32_t i = 0; i < 200; ++i)
+                EXPECT_THAT(Register(*transport, first + i), IsSuccessError());
+        });
+    for (std::thread& client : clients)
+        client.join();
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Connect("alice", "secret", transport), IsSuccessError());
+    EXPECT_EQ(CountGroup(*transport), 400u);
+}
 
 TEST_F(ServiceProcessThreads, KilledServiceFailsEveryPendingCallOnce)
 {
