@@ -1,0 +1,180 @@
+// 2,000 "UpdateObject" requests through each road of the IPC stand-in to the
+// stand-in service (the packet read, the object's lookup, the patch applied
+// and the object rewritten in one committed store transaction), each beside a
+// bare round trip of the same packet bytes over the same transport (an echo
+// handler): the difference is what the service itself costs.
+//
+// The store lives in a temporary folder; the update applies the same patch
+// each time, so every request does the same work.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "enterprise/common/por/in_memory_unit_factory.h"
+#include "enterprise/common/por/unit_diff.h"
+#include "enterprise/common/por/unit_serialization.h"
+#include "enterprise/common/por/utils.h"
+#include "enterprise/serialize/xml_packet_serializer.h"
+#include "platform/ipc/echo_road.h"
+#include "platform/ipc/local_transport.h"
+#include "platform/ipc/server.h"
+#include "platform/ipc/socket_transport.h"
+#include "service/service_core.h"
+
+namespace {
+
+constexpr int kRequests = 2000;
+constexpr int32_t kDml = 46;
+
+using UnitPtr = std::shared_ptr<const Por::View::Unit>;
+
+const Por::Construction::UnitFactory& Factory()
+{
+    return *Por::Construction::GetDefaultUnitFactory();
+}
+
+UnitPtr MakeObject(uint32_t size)
+{
+    std::unique_ptr<Por::Construction::Unit> object = Factory().CreateComposite();
+    std::unique_ptr<Por::Construction::Unit> id = Factory().CreateDWord(1);
+    Por::Util::AddNilTrait(*id, Por::Name("PrimaryKey"), Factory());
+    Por::Util::AddProperty(*object, Por::Name("ID"), std::move(id), Factory());
+    Por::Util::AddProperty(*object, Por::Name("Name"), Factory().CreateString(u"an object of the benchmark"),
+                           Factory());
+    Por::Util::AddProperty(*object, Por::Name("Size"), Factory().CreateDWord(size), Factory());
+    return object;
+}
+
+Ipc::Bytes Packet(const std::string& method, const std::vector<std::pair<const char*, UnitPtr>>& arguments)
+{
+    Serialization::XMLPacketSerializer out(2, -1);
+    const Serialization::MetaInfo element("request_ObjectManager_" + method);
+    out.StartWriteMetaInfo(element);
+    for (const auto& [name, unit] : arguments) {
+        Serialization::WriteScope scope(out, Serialization::MetaInfo(name));
+        Por::Serialization::SerializeUnit(out, unit);
+    }
+    out.FinishWriteMetaInfo(element);
+    Ipc::Bytes packet;
+    out.GetData(packet);
+    return packet;
+}
+
+// A service over a store in a temporary folder, holding the object to update.
+struct TemporaryService
+{
+    std::string folder;
+    std::unique_ptr<::Service::ServiceCore> core;
+
+    TemporaryService()
+    {
+        char pattern[] = "/tmp/service_update_bench.XXXXXX";
+        if (!mkdtemp(pattern))
+            return;
+        folder = pattern;
+        std::unique_ptr<::Service::Store> store;
+        if (!::Service::Store::Open(folder + "/objects.db", store).IsSuccess())
+            return;
+        core = std::make_unique<::Service::ServiceCore>(std::move(store));
+        Ipc::Bytes reply;
+        if (!core->Handle({"", kDml}, Packet("RegisterObject", {{"object", MakeObject(1)}}), reply).IsSuccess())
+            core.reset();
+    }
+    ~TemporaryService()
+    {
+        core.reset();
+        if (!folder.empty())
+            (void)std::system(("rm -rf '" + folder + "'").c_str()); // best effort
+    }
+};
+
+const Ipc::Bytes& UpdatePacket()
+{
+    static const Ipc::Bytes packet = [] {
+        const UnitPtr key = [] {
+            std::unique_ptr<Por::Construction::Unit> id = Factory().CreateDWord(1);
+            Por::Util::AddNilTrait(*id, Por::Name("PrimaryKey"), Factory());
+            return UnitPtr(std::move(id));
+        }();
+        const UnitPtr patch = Por::Util::MakeDiff(*MakeObject(1), *MakeObject(2), Factory());
+        return Packet("UpdateObject", {{"objectId", key}, {"patch", patch}});
+    }();
+    return packet;
+}
+
+void Run(benchmark::State& state, Ipc::Transport& transport)
+{
+    const Ipc::Bytes& request = UpdatePacket();
+    Ipc::Bytes reply;
+    for (auto _ : state) {
+        if (!transport.Exchange(request, reply).IsSuccess() || reply.empty()) {
+            state.SkipWithError("the request failed");
+            return;
+        }
+        benchmark::DoNotOptimize(reply.data());
+    }
+    state.counters["packet_bytes"] = static_cast<double>(request.size());
+}
+
+void BM_LocalRoadUpdateObject(benchmark::State& state)
+{
+    TemporaryService service;
+    if (!service.core) {
+        state.SkipWithError("cannot open the store");
+        return;
+    }
+    Ipc::LocalTransport transport(*service.core, Ipc::CallContext{"", kDml});
+    Run(state, transport);
+}
+
+void BM_LocalRoadBareRoundTrip(benchmark::State& state)
+{
+    Ipc::EchoRoad road;
+    if (!Ipc::OpenLocalEchoRoad(road).IsSuccess()) {
+        state.SkipWithError("cannot open the road");
+        return;
+    }
+    Run(state, *road.transport);
+}
+
+void BM_SocketRoadUpdateObject(benchmark::State& state)
+{
+    TemporaryService service;
+    std::unique_ptr<Ipc::Server> server;
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    if (!service.core ||
+        !Ipc::Server::Start(
+             Ipc::ServerOptions{"127.0.0.1", 0}, [](const Ipc::HelloRecord&) { return true; }, *service.core, server)
+             .IsSuccess() ||
+        !Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(server->GetPort()), {"bench", "bench", kDml},
+                                       transport)
+             .IsSuccess()) {
+        state.SkipWithError("cannot open the road");
+        return;
+    }
+    Run(state, *transport);
+    transport.reset();
+    server->Stop();
+}
+
+void BM_SocketRoadBareRoundTrip(benchmark::State& state)
+{
+    Ipc::EchoRoad road;
+    if (!Ipc::OpenSocketEchoRoad(road).IsSuccess()) {
+        state.SkipWithError("cannot open the road");
+        return;
+    }
+    Run(state, *road.transport);
+}
+
+} // namespace
+
+BENCHMARK(BM_LocalRoadUpdateObject)->Iterations(kRequests)->UseRealTime();
+BENCHMARK(BM_LocalRoadBareRoundTrip)->Iterations(kRequests)->UseRealTime();
+BENCHMARK(BM_SocketRoadUpdateObject)->Iterations(kRequests)->UseRealTime();
+BENCHMARK(BM_SocketRoadBareRoundTrip)->Iterations(kRequests)->UseRealTime();
+
+BENCHMARK_MAIN();
