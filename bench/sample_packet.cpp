@@ -69,6 +69,33 @@ void WriteSampleRecord(Serialization::Serializer& serializer, const SampleRecord
     serializer.Write(MetaInfo("data"), record.data);
 }
 
+void ReadSampleRecord(Serialization::Deserializer& deserializer, SampleRecord& record)
+{
+    using Serialization::MetaInfo;
+    Serialization::ReadScope scope(deserializer, MetaInfo(Serialization::kItemTag));
+    deserializer.Read(MetaInfo("id"), record.id);
+    deserializer.Read(MetaInfo("name"), record.name);
+    deserializer.Read(MetaInfo("title"), record.title);
+    deserializer.Read(MetaInfo("count"), record.count);
+    deserializer.Read(MetaInfo("size"), record.size);
+    deserializer.Read(MetaInfo("offset"), record.offset);
+    deserializer.Read(MetaInfo("ratio"), record.ratio);
+    deserializer.Read(MetaInfo("enabled"), record.enabled);
+    deserializer.Read(MetaInfo("data"), record.data);
+}
+
+void ReadSamplePacket(Serialization::Deserializer& deserializer, std::vector<SampleRecord>& records)
+{
+    using Serialization::MetaInfo;
+    Serialization::ReadScope recordsScope(deserializer, MetaInfo("records"));
+    Serialization::ReadScope vectorScope(deserializer, MetaInfo(Serialization::kVectorTag));
+    records.clear();
+    while (deserializer.GetCurrentMetaInfo().name == Serialization::kItemTag) {
+        records.emplace_back();
+        ReadSampleRecord(deserializer, records.back());
+    }
+}
+
 void WriteSamplePacket(Serialization::Serializer& serializer, const std::vector<SampleRecord>& records)
 {
     Serialization::MetaInfo outer("records");

@@ -1,7 +1,7 @@
 // The sample packet of the serialization benchmarks: one element "records"
 // holding a "vector" of composite "item" elements, each written by
-// WriteSampleRecord. The writer and reader benchmarks share it, so a reader
-// can walk exactly what the writer produced.
+// WriteSampleRecord and read by ReadSampleRecord. The writer and reader
+// benchmarks share it, so a reader walks exactly what the writer produced.
 //
 // Layout of one item (children in this order):
 //   <id>GUID</id> <name>8-bit text</name> <title>UTF-16 text</title>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/common/guid.h"
+#include "enterprise/serialize/deserializer.h"
 #include "enterprise/serialize/serializer.h"
 
 namespace Bench {
@@ -42,9 +43,14 @@ std::vector<SampleRecord> MakeSampleRecords(size_t count = kSampleRecordCount);
 
 // One record as an element "item".
 void WriteSampleRecord(Serialization::Serializer& serializer, const SampleRecord& record);
+// One record read back from the element "item" that comes next.
+void ReadSampleRecord(Serialization::Deserializer& deserializer, SampleRecord& record);
 
 // The whole sample: "records" / "vector" / one "item" per record.
 void WriteSamplePacket(Serialization::Serializer& serializer, const std::vector<SampleRecord>& records);
+
+// Reads the whole sample into `records` (one record per "item").
+void ReadSamplePacket(Serialization::Deserializer& deserializer, std::vector<SampleRecord>& records);
 
 // The finished packet bytes of WriteSamplePacket over MakeSampleRecords(count).
 std::vector<unsigned char> BuildSamplePacket(size_t count = kSampleRecordCount);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <set>
 #include <string>
 
@@ -77,6 +80,39 @@ TEST(Guid, GeneratedGuidsAreVersion4Variant1AndDistinct)
         texts.insert(text);
     }
     EXPECT_EQ(texts.size(), 1000u);
+}
+
+} // namespace
+
+namespace {
+
+// The text form and its reading agree with the C library's formatted
+// printing and scanning for random GUIDs in either case.
+TEST(Guid, TextFormAgreesWithFormattedPrintingAndScanning)
+{
+    const char* format = "%08X-%04hX-%04hX-%02X%02X-%02X%02X%02X%02X%02X%02X";
+    std::mt19937_64 random(7);
+    for (int round = 0; round < 2000; ++round) {
+        Common::Guid guid;
+        const uint64_t a = random(), b = random();
+        guid.first = static_cast<uint32_t>(a);
+        guid.second = static_cast<uint16_t>(a >> 32);
+        guid.third = static_cast<uint16_t>(a >> 48);
+        std::memcpy(guid.last, &b, sizeof guid.last);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, format, static_cast<unsigned>(guid.first), guid.second, guid.third,
+                      guid.last[0], guid.last[1], guid.last[2], guid.last[3], guid.last[4], guid.last[5], guid.last[6],
+                      guid.last[7]);
+        char text[Common::kGuidTextLength + 1];
+        Common::FormatGuid(text, guid);
+        ASSERT_STREQ(text, expected);
+        if (round % 2 == 1)
+            for (char& c : text)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        Common::Guid parsed{};
+        ASSERT_TRUE(Common::ParseGuid(parsed, text)) << text;
+        EXPECT_EQ(parsed, guid) << text;
+    }
 }
 
 } // namespace

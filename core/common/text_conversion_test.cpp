@@ -150,3 +150,61 @@ TEST(ClearString, EmptiesInPlace)
 }
 
 } // namespace
+
+namespace {
+
+// Long ASCII runs go sixteen at a time: a character of every width, a 0 unit
+// and a malformed byte at each position around the block boundaries, in
+// output strings that hold more than the result beforehand.
+TEST(UtfConversion, EveryPositionAroundAsciiBlocks)
+{
+    struct Insert
+    {
+        const char* what;
+        std::u16string wide; // inserted into the UTF-16 text
+        std::string utf8;    // the same in UTF-8
+    };
+    const Insert inserts[] = {
+        {"two bytes", u"\u00E9", "\xC3\xA9"},
+        {"three bytes", u"\u4E2D", "\xE4\xB8\xAD"},
+        {"pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {"DEL", u"\x7F", "\x7F"},
+    };
+    for (const Insert& insert : inserts) {
+        for (size_t at = 0; at <= 40; ++at) {
+            const std::u16string head(at, u'a');
+            const std::u16string tail(40 - at, u'b');
+            const std::u16string wide = head + insert.wide + tail;
+            const std::string utf8 = std::string(at, 'a') + insert.utf8 + std::string(40 - at, 'b');
+            std::string narrowOut(200, 'x');
+            Common::ConvertUtf16ToUtf8(narrowOut, wide.data(), wide.size());
+            EXPECT_EQ(narrowOut, utf8) << insert.what << " at " << at;
+            std::u16string wideOut(200, u'x');
+            EXPECT_TRUE(Common::ConvertUtf8ToUtf16(wideOut, utf8.data(), utf8.size()));
+            EXPECT_EQ(wideOut, wide) << insert.what << " at " << at;
+        }
+    }
+    for (size_t at = 0; at <= 40; ++at) {
+        // A 0 ends the text at any position, with the length given or not.
+        std::u16string wide(41, u'a');
+        wide[at] = 0;
+        std::string narrowOut;
+        Common::ConvertUtf16ToUtf8(narrowOut, wide.data(), wide.size());
+        EXPECT_EQ(narrowOut, std::string(at, 'a'));
+        std::string utf8(41, 'a');
+        utf8[at] = '\0';
+        std::u16string wideOut(100, u'x');
+        EXPECT_TRUE(Common::ConvertUtf8ToUtf16(wideOut, utf8.data(), utf8.size()));
+        EXPECT_EQ(wideOut, std::u16string(at, u'a'));
+        EXPECT_TRUE(Common::ConvertUtf8ToUtf16(wideOut, utf8.c_str(), Common::kWholeText));
+        EXPECT_EQ(wideOut, std::u16string(at, u'a'));
+        // A malformed byte gives U+FFFD in its place and the false flag.
+        utf8[at] = '\xFF';
+        std::u16string expected(41, u'a');
+        expected[at] = 0xFFFD;
+        EXPECT_FALSE(Common::ConvertUtf8ToUtf16(wideOut, utf8.data(), utf8.size()));
+        EXPECT_EQ(wideOut, expected) << at;
+    }
+}
+
+} // namespace

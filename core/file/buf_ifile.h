@@ -33,6 +33,14 @@ public:
         *bytesRead = m_cursor.Read(buffer, length);
     }
 
+    // Bytes from the position to the end (0 when the position lies outside).
+    uint64_t Remaining() const
+    {
+        if (m_cursor.position < 0 || static_cast<uint64_t>(m_cursor.position) >= m_cursor.size)
+            return 0;
+        return m_cursor.size - static_cast<uint64_t>(m_cursor.position);
+    }
+
     uint64_t Seek(uint64_t position) override { return m_cursor.Seek(position); }
     uint64_t Move(int64_t delta) override { return m_cursor.Move(delta); }
     uint64_t SeekEnd(int64_t delta) override { return m_cursor.SeekEnd(delta); }

@@ -8,6 +8,16 @@
 
 namespace {
 
+// Appends a text token to a piece; the first token of a piece is taken over
+// rather than copied.
+void AppendText(std::u16string& piece, std::u16string& token)
+{
+    if (piece.empty())
+        piece.swap(token);
+    else
+        piece += token;
+}
+
 enum class OpenResult
 {
     Failed,
@@ -31,7 +41,7 @@ OpenResult ReadStartTag(xml_tag* element, xml_text_tokenizer& tokenizer, bool& p
         // The element is not touched between the look-up and here.
         std::u16string& value = element->attributes.emplace_hint(slot, name, std::u16string())->second;
         while (tokenizer.token() == xml_text_tokenizer::token_text) {
-            value += tokenizer.text();
+            AppendText(value, tokenizer.text());
             tokenizer.advance();
         }
         if (name == "xml:space" && value == u"preserve") {
@@ -75,7 +85,7 @@ bool build_xml_tree(xml_tag* element, xml_text_tokenizer& tokenizer, bool preser
         xml_tag* current = open.back().element;
         switch (tokenizer.token()) {
         case xml_text_tokenizer::token_text:
-            current->Text.back() += tokenizer.text();
+            AppendText(current->Text.back(), tokenizer.text());
             tokenizer.advance();
             break;
         case xml_text_tokenizer::token_start_tag: {

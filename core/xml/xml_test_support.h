@@ -137,4 +137,93 @@ inline std::string Describe(const xml_tag& tag)
     return out + ")";
 }
 
+// A generated text document for differential checks of the reader: nested
+// elements with attributes, words between runs of white space of every kind,
+// references, CDATA, comments, preserved white space and, now and then, a
+// fault (a bad byte, a mismatched end tag). The same seed gives the same bytes.
+inline std::string GenerateDocument(uint64_t seed)
+{
+    uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    auto next = [&state](uint64_t bound) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state % bound;
+    };
+    static const char* const kWords[] = {"record",       "x",     "a-b",   "12",        "\xC3\xA9t\xC3\xA9",
+                                         "\xE4\xB8\xAD", "&amp;", "&#65;", "&#x1F600;", "&lt;tag&gt;",
+                                         "q&quot;",      "z"};
+    static const char* const kWhite[] = {" ", "  ", "\t", "\n", " \n ", "\r\n", ""};
+    static const char* const kNames[] = {"item", "id", "name", "title", "vector", "records", "n:s", "_x.1"};
+    std::string out = next(4) == 0 ? "\xEF\xBB\xBF" : "";
+    if (next(3) == 0)
+        out += "<?xml version='1.0'?>\n";
+    std::vector<std::string> open;
+    auto text = [&] {
+        const uint64_t words = next(5);
+        for (uint64_t i = 0; i < words; ++i) {
+            out += kWhite[next(sizeof kWhite / sizeof kWhite[0])];
+            out += kWords[next(sizeof kWords / sizeof kWords[0])];
+        }
+        out += kWhite[next(sizeof kWhite / sizeof kWhite[0])];
+    };
+    const uint64_t elements = 1 + next(40);
+    for (uint64_t e = 0; e < elements; ++e) {
+        const std::string name = kNames[next(sizeof kNames / sizeof kNames[0])];
+        out += "<" + name;
+        if (next(3) == 0)
+            out += " version=\"" + std::to_string(next(5)) + "\"";
+        if (next(8) == 0)
+            out += " xml:space='preserve'";
+        if (next(4) == 0) {
+            out += " k='";
+            text();
+            out += "'";
+        }
+        if (next(5) == 0) {
+            out += "/>";
+        } else {
+            out += ">";
+            open.push_back(name);
+        }
+        text();
+        switch (next(12)) {
+        case 0:
+            out += "<![CDATA[ a\r\n <b> ]] ]]>";
+            break;
+        case 1:
+            out += "<!-- note -->";
+            break;
+        case 2:
+            if (!open.empty()) {
+                out += "</" + open.back() + ">";
+                open.pop_back();
+            }
+            break;
+        default:
+            break;
+        }
+        text();
+    }
+    if (next(20) == 0)
+        out += next(2) == 0 ? "\xC3(" : "</wrong>";
+    while (!open.empty()) {
+        out += "</" + open.back() + ">";
+        open.pop_back();
+        text();
+    }
+    return out;
+}
+
+// A 64-bit digest of a load: result, line, column and the whole tree.
+inline uint64_t LoadDigest(const Loaded& loaded)
+{
+    const std::string shape = std::to_string(loaded.ok) + "|" + std::to_string(loaded.line) + "|" +
+        std::to_string(loaded.column) + "|" + (loaded.root != nullptr ? Describe(*loaded.root) : "(no tree)");
+    uint64_t digest = 0xcbf29ce484222325ull;
+    for (unsigned char byte : shape)
+        digest = (digest ^ byte) * 0x100000001b3ull;
+    return digest;
+}
+
 } // namespace XmlTest

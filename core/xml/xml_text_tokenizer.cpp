@@ -3,12 +3,22 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "core/file/buf_ifile.h"
 #include "core/include/file/file.h"
 
 namespace {
 
 constexpr size_t kFirstReadSize = 4;
 constexpr size_t kChunkSize = 0x8000;
+constexpr uint64_t kWholeReadLimit = uint64_t{64} << 20;
+// The buffer of the last load on this thread, kept for the next one up to
+// kKeptBufferLimit bytes of room.
+constexpr size_t kKeptBufferLimit = size_t{8} << 20;
+thread_local std::string t_keptBuffer;
 
 // Byte classes.
 constexpr uint8_t kWhite = 0x01;      // 09 0A 0D 20
@@ -70,6 +80,18 @@ inline int DigitValue(unsigned char byte, unsigned base)
 
 } // namespace
 
+xml_text_tokenizer::xml_text_tokenizer()
+{
+    m_buffer.swap(t_keptBuffer);
+}
+
+xml_text_tokenizer::~xml_text_tokenizer()
+{
+    m_buffer.clear();
+    if (m_buffer.capacity() <= kKeptBufferLimit && m_buffer.capacity() > t_keptBuffer.capacity())
+        m_buffer.swap(t_keptBuffer);
+}
+
 void xml_text_tokenizer::start(i_file* source)
 {
     m_condition = cond_start;
@@ -109,7 +131,16 @@ void xml_text_tokenizer::refill()
     // them: the binary reader takes over right behind "BXML", whatever sizes
     // the source delivers.
     const size_t kept = m_buffer.size();
-    const size_t want = m_condition == cond_start && kept < kFirstReadSize ? kFirstReadSize - kept : kChunkSize;
+    size_t want = m_condition == cond_start && kept < kFirstReadSize ? kFirstReadSize - kept : kChunkSize;
+    // Input that is one block in memory already (a packet always is) comes in
+    // one read after the first four bytes: no chunk is moved again.
+    if (want == kChunkSize) {
+        if (const auto* memory = dynamic_cast<const buf_ifile<char>*>(m_source)) {
+            const uint64_t rest = memory->Remaining();
+            if (rest > want && rest <= kWholeReadLimit)
+                want = static_cast<size_t>(rest);
+        }
+    }
     uint64_t count = 0;
     if (m_source != nullptr) {
         m_buffer.resize(kept + want);
@@ -339,10 +370,79 @@ bool xml_text_tokenizer::scan_content()
     if (c == '&')
         return scan_reference();
     if (Is(c, kContentRun)) {
-        skip_run(kContentRun);
-        return text_token(convert_text(m_lexeme, m_cursor));
+        skip_text_run();
+        return text_token(convert_joined_run());
     }
     return error();
+}
+
+bool xml_text_tokenizer::convert_joined_run()
+{
+    const uint32_t line = m_line;
+    const uint32_t column = m_column;
+    const size_t counted = m_counted;
+    if (convert_text(m_lexeme, m_cursor))
+        return true;
+    // A fault in a later word: the words before it make the text, as they
+    // would without the joining, and the scan stops at the blank before the
+    // fault, so that the fault is met again on its own with its position.
+    size_t blank = m_failedAt;
+    while (blank > m_lexeme && m_buffer[blank - 1] != ' ')
+        --blank;
+    if (blank == m_lexeme)
+        return false;
+    --blank;
+    m_line = line;
+    m_column = column;
+    m_counted = counted;
+    m_text.clear();
+    m_cursor = blank;
+    return convert_text(m_lexeme, blank);
+}
+
+void xml_text_tokenizer::skip_text_run()
+{
+    // Words joined by single blanks are one text: a lone blank between two
+    // content bytes comes out as itself whether or not white space is kept.
+    for (;;) {
+        skip_content_run();
+        if (peek(0) != ' ' || !Is(peek(1), kContentRun))
+            return;
+        m_cursor += 1;
+    }
+}
+
+void xml_text_tokenizer::skip_content_run()
+{
+#if defined(__SSE2__)
+    // Sixteen bytes at a time up to the first byte at or below a blank, '&'
+    // or '<'; the rest, near the end of the buffer, byte by byte.
+    for (;;) {
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+        while (m_buffer.size() - m_cursor >= 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + m_cursor));
+            const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(chunk, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x20));
+            const __m128i lt = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('<'));
+            const __m128i amp = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('&'));
+            const int stop = _mm_movemask_epi8(_mm_or_si128(low, _mm_or_si128(lt, amp)));
+            if (stop != 0) {
+                m_cursor += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(stop)));
+                return;
+            }
+            m_cursor += 16;
+        }
+        const unsigned char* p = data + m_cursor;
+        const unsigned char* end = data + m_buffer.size();
+        while (p < end && Is(*p, kContentRun))
+            ++p;
+        m_cursor = static_cast<size_t>(p - data);
+        if (p < end || m_end)
+            return;
+        refill();
+    }
+#else
+    skip_run(kContentRun);
+#endif
 }
 
 bool xml_text_tokenizer::scan_tag()
@@ -625,6 +725,7 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
     m_text.resize(static_cast<size_t>(target - m_text.data()));
     if (p == last)
         return true;
+    m_failedAt = static_cast<size_t>(p - reinterpret_cast<const unsigned char*>(m_buffer.data()));
     count_to(m_lexeme);
     m_column += static_cast<uint32_t>(p - first);
     return false;

@@ -13,8 +13,9 @@
 // Until the first 4 bytes have arrived, a read asks the source only for what
 // is still missing of them, so that after the binary signature the source
 // stands right behind it however few bytes each read delivers. Later reads
-// ask for 32768 bytes. A read that delivers fewer bytes than asked, but more than
-// none, is taken as a partial delivery, and a read of none as the end.
+// ask for 32768 bytes, except over a buf_ifile (input that is one block in
+// memory already), where one read takes the whole rest of up to 64 MiB. A read that delivers fewer bytes than asked,
+// but more than none, is taken as a partial delivery, and a read of none as the end.
 //
 // Threading: one tokenizer serves one load on one thread.
 #pragma once
@@ -62,7 +63,9 @@ public:
         blank_suppressed = 2,
     };
 
-    xml_text_tokenizer() = default;
+    // A tokenizer takes over the buffer its thread's last one left behind.
+    xml_text_tokenizer();
+    ~xml_text_tokenizer();
     xml_text_tokenizer(const xml_text_tokenizer&) = delete;
     xml_text_tokenizer& operator=(const xml_text_tokenizer&) = delete;
 
@@ -76,8 +79,10 @@ public:
     int32_t token() const noexcept { return m_token; }
     // Name of token_start_tag, token_end_tag and token_attribute_name.
     const std::string& name() const noexcept { return m_name; }
-    // Text of token_text.
+    // Text of token_text; the caller may take it over (swap it out) before
+    // the next advance.
     const std::u16string& text() const noexcept { return m_text; }
+    std::u16string& text() noexcept { return m_text; }
 
     // White space in content becomes text while set.
     bool preserve() const noexcept { return m_preserve; }
@@ -122,11 +127,17 @@ private:
     // Moves the cursor over bytes of class `mask`, or over such bytes up to
     // the first `stop` or `stop2` (0 is in no class and stops nothing more).
     void skip_run(uint8_t mask);
+    // Moves the cursor over content bytes, and over single blanks between
+    // them (skip_content_run: content bytes only).
+    void skip_text_run();
+    void skip_content_run();
     void skip_run(uint8_t mask, unsigned char stop, unsigned char stop2 = 0);
     void open_text();
     bool text_token(bool converted);
     bool blank_token();
     bool convert_text(size_t begin, size_t end);
+    // Converts the run of words that skip_text_run joined.
+    bool convert_joined_run();
     void append_code_point(uint32_t value);
 
     uint32_t m_condition = cond_start;
@@ -143,6 +154,8 @@ private:
     // beyond the lexeme start.
     size_t m_counted = 0;
     int32_t m_token = token_error;
+    // Buffer position of the byte that the last failed conversion stopped at.
+    size_t m_failedAt = 0;
     std::string m_name;
     std::u16string m_text;
 };

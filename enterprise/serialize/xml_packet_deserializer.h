@@ -99,9 +99,10 @@ private:
     // `convert` and leaves it again.
     template <typename Convert>
     void ReadValue(const MetaInfo& meta, uint32_t line, Convert convert);
-    // A file over the bytes that the Base64 text of the current element
-    // decodes to; `line` locates the error for a text that is not Base64.
-    std::unique_ptr<ri_file> OpenBytes(uint32_t line) const;
+    // The bytes that the Base64 text of the current element decodes to, in a
+    // new block; `count` receives how many. `line` locates the error for a
+    // text that is not Base64.
+    std::unique_ptr<unsigned char[]> DecodeBytes(uint32_t line, size_t& count) const;
 
     Document m_document;
     xml_tag* m_root = nullptr;

@@ -67,12 +67,31 @@ void CheckBase64Size(uint64_t size, uint32_t line)
 
 } // namespace
 
+// The packet buffer of the last finished packet on this thread, kept for the
+// next serializer: a packet of some hundred kilobytes then costs no fresh
+// pages from the system. Buffers beyond kKeptBufferLimit are given back.
+thread_local std::string t_keptBuffer;
+constexpr size_t kKeptBufferLimit = size_t{8} << 20;
+
 XMLPacketSerializer::XMLPacketSerializer(int32_t formatVersion, int32_t targetVersion)
-    : m_buffer(kPacketHead, sizeof(kPacketHead) - 1), m_formatVersion(formatVersion), m_targetVersion(targetVersion)
+    : m_formatVersion(formatVersion), m_targetVersion(targetVersion)
 {
+    m_buffer.swap(t_keptBuffer);
+    m_buffer.assign(kPacketHead, sizeof(kPacketHead) - 1);
 }
 
-XMLPacketSerializer::~XMLPacketSerializer() = default;
+XMLPacketSerializer::~XMLPacketSerializer()
+{
+    ReleaseBuffer();
+}
+
+void XMLPacketSerializer::ReleaseBuffer()
+{
+    m_buffer.clear();
+    if (m_buffer.capacity() <= kKeptBufferLimit && m_buffer.capacity() > t_keptBuffer.capacity())
+        m_buffer.swap(t_keptBuffer);
+    std::string().swap(m_buffer);
+}
 
 bool XMLPacketSerializer::IsForTarget(const MetaInfo& meta) const
 {
@@ -89,17 +108,8 @@ void XMLPacketSerializer::StartWriteMetaInfo(const MetaInfo& meta)
         ++m_skipDepth;
         return;
     }
-    uint64_t version = m_targetVersion != 0 && meta.targetVersion != 0 ? meta.versionForTarget : meta.version;
-
     m_names.push_back(meta.name);
-    m_buffer.push_back('<');
-    m_buffer.append(meta.name);
-    if (meta.version != 0) {
-        Append(m_buffer, " version=\"");
-        AppendUnsigned(m_buffer, version);
-        m_buffer.push_back('"');
-    }
-    m_buffer.push_back('>');
+    AppendStartTag(meta);
 }
 
 void XMLPacketSerializer::FinishWriteMetaInfo(const MetaInfo& meta)
@@ -117,9 +127,7 @@ void XMLPacketSerializer::FinishWriteMetaInfo(const MetaInfo& meta)
         if (meta.secondaryTraits)
             AppendTraits(*meta.secondaryTraits);
     }
-    Append(m_buffer, "</");
-    m_buffer.append(meta.name);
-    m_buffer.push_back('>');
+    AppendEndTag(meta.name);
     // A close without an open element is the caller's fault; the stack is
     // left alone rather than popped while empty.
     if (!m_names.empty())
@@ -144,13 +152,46 @@ bool XMLPacketSerializer::Writes(const MetaInfo& meta) const
     return m_skipDepth == 0 && IsForTarget(meta);
 }
 
+void XMLPacketSerializer::AppendStartTag(const MetaInfo& meta)
+{
+    const uint64_t version = m_targetVersion != 0 && meta.targetVersion != 0 ? meta.versionForTarget : meta.version;
+    m_buffer.push_back('<');
+    m_buffer.append(meta.name);
+    if (meta.version != 0) {
+        Append(m_buffer, " version=\"");
+        AppendUnsigned(m_buffer, version);
+        m_buffer.push_back('"');
+    }
+    m_buffer.push_back('>');
+}
+
+void XMLPacketSerializer::AppendEndTag(const std::string& name)
+{
+    Append(m_buffer, "</", 2);
+    m_buffer.append(name);
+    m_buffer.push_back('>');
+}
+
 template <typename AppendValue>
 void XMLPacketSerializer::WriteElement(const MetaInfo& meta, AppendValue appendValue)
 {
     if (!Writes(meta))
         return;
-    WriteScope scope(*this, meta);
-    appendValue();
+    if (meta.name.empty() || meta.primaryTraits || meta.secondaryTraits) {
+        WriteScope scope(*this, meta);
+        appendValue();
+        return;
+    }
+    // A leaf value: the same tags as opening and closing the element, without
+    // the element stack in between (nothing can look at it meanwhile).
+    AppendStartTag(meta);
+    try {
+        appendValue();
+    } catch (...) {
+        AppendEndTag(meta.name);
+        throw;
+    }
+    AppendEndTag(meta.name);
 }
 
 void XMLPacketSerializer::AppendBase64(const unsigned char* data, uint64_t size)
@@ -263,8 +304,9 @@ void XMLPacketSerializer::FinishPacket()
 void XMLPacketSerializer::GetData(std::vector<unsigned char>& out)
 {
     FinishPacket();
-    out.assign(m_buffer.begin(), m_buffer.end());
-    std::string().swap(m_buffer);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(m_buffer.data());
+    out.assign(bytes, bytes + m_buffer.size());
+    ReleaseBuffer();
 }
 
 SharedData XMLPacketSerializer::GetSharedData()
@@ -274,7 +316,7 @@ SharedData XMLPacketSerializer::GetSharedData()
     result.data.reset(new unsigned char[m_buffer.size()]);
     std::memcpy(result.data.get(), m_buffer.data(), m_buffer.size());
     result.size = m_buffer.size();
-    std::string().swap(m_buffer);
+    ReleaseBuffer();
     return result;
 }
 

@@ -10,6 +10,10 @@
 // with character references so that they survive the white-space
 // normalisation of the reader; byte values and error blobs as Base64.
 //
+// The packet buffer of a finished packet (up to 8 MiB of room) is kept for
+// the next serializer made on the same thread, so that writing a packet does
+// not take fresh pages from the system each time.
+//
 // Threading: one thread at a time per serializer; no shared state.
 #pragma once
 
@@ -67,7 +71,12 @@ private:
     // Opens the element, appends the text `appendValue` writes, closes it.
     template <typename AppendValue>
     void WriteElement(const MetaInfo& meta, AppendValue appendValue);
+    void AppendStartTag(const MetaInfo& meta);
+    void AppendEndTag(const std::string& name);
     void AppendTraits(const MetaInfoTraitList& traits);
+    // Empties the packet buffer, keeping its room for the thread's next
+    // serializer.
+    void ReleaseBuffer();
     void AppendBase64(const unsigned char* data, uint64_t size);
     void FinishPacket();
 

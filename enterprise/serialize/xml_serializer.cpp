@@ -8,8 +8,8 @@
 #include "core/common/message_catalogue.h"
 #include "core/file/buf_ifile.h"
 #include "core/xml/xml_document.h"
-#include "enterprise/serialize/memory_file.h"
 #include "enterprise/serialize/serialization_errors.h"
+#include "enterprise/serialize/base64_decode.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
 #include "enterprise/serialize/xml_value_parse.h"
 
@@ -189,12 +189,15 @@ void XMLPacketDeserializer::ReadValue(const MetaInfo& meta, uint32_t line, Conve
     convert(*m_current);
 }
 
-std::unique_ptr<ri_file> XMLPacketDeserializer::OpenBytes(uint32_t line) const
+std::unique_ptr<unsigned char[]> XMLPacketDeserializer::DecodeBytes(uint32_t line, size_t& count) const
 {
-    std::unique_ptr<ri_file> file = CreateMemoryFile(*m_current);
-    if (!file)
+    const std::u16string& text = ValueText(*m_current);
+    std::unique_ptr<unsigned char[]> block(new unsigned char[Base64DecodedCapacity(text.size()) + 1]);
+    const uint8_t* end = DecodeBase64(block.get(), text.data(), text.data() + text.size(), kBase64ClassTable.data());
+    if (end == nullptr)
         ThrowNoData(line);
-    return file;
+    count = static_cast<size_t>(end - block.get());
+    return block;
 }
 
 void XMLPacketDeserializer::Read(const MetaInfo& meta, bool& value)
@@ -210,7 +213,7 @@ void XMLPacketDeserializer::Read(const MetaInfo& meta, char& value)
 void XMLPacketDeserializer::Read(const MetaInfo& meta, Common::Guid& value)
 {
     ReadValue(meta, 519, [&](const xml_tag& element) {
-        const std::string narrow = NarrowText(ValueText(element));
+        const NarrowedText narrow(ValueText(element));
         Common::ParseGuid(value, narrow.c_str());
     });
 }
@@ -218,14 +221,12 @@ void XMLPacketDeserializer::Read(const MetaInfo& meta, Common::Guid& value)
 void XMLPacketDeserializer::Read(const MetaInfo& meta, Common::Error& value)
 {
     ReadValue(meta, 529, [&](const xml_tag&) {
-        std::unique_ptr<ri_file> file = OpenBytes(534);
-        const uint64_t size = file->GetSize();
+        size_t size = 0;
+        const std::unique_ptr<unsigned char[]> block = DecodeBytes(534, size);
         // An error blob counts its bytes in 32 bits; a longer text cannot
-        // hold one, and only its first 4 GiB could be read.
+        // hold one, and only its first 4 GiB are read.
         const uint32_t count = size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
-        std::unique_ptr<unsigned char[]> block(new unsigned char[count != 0 ? count : 1]);
-        const uint64_t read = count != 0 ? file->Read(block.get(), count) : 0;
-        value = Common::DeserializeError(block.get(), static_cast<uint32_t>(read));
+        value = Common::DeserializeError(block.get(), count);
     });
 }
 
@@ -277,28 +278,24 @@ void XMLPacketDeserializer::Read(const MetaInfo& meta, uint16_t& value)
 void XMLPacketDeserializer::Read(const MetaInfo& meta, std::vector<unsigned char>& value)
 {
     ReadValue(meta, 637, [&](const xml_tag&) {
-        std::unique_ptr<ri_file> file = OpenBytes(642);
-        const uint64_t count = file->GetSize();
-        value.resize(static_cast<size_t>(count));
-        if (count != 0)
-            value.resize(static_cast<size_t>(file->Read(value.data(), count)));
+        size_t count = 0;
+        const std::unique_ptr<unsigned char[]> block = DecodeBytes(642, count);
+        value.assign(block.get(), block.get() + count);
     });
 }
 
 void XMLPacketDeserializer::Read(const MetaInfo& meta, SharedData& value)
 {
     ReadValue(meta, 661, [&](const xml_tag&) {
-        std::unique_ptr<ri_file> file = OpenBytes(666);
-        const uint64_t count = file->GetSize();
+        size_t count = 0;
+        std::unique_ptr<unsigned char[]> block = DecodeBytes(666, count);
         if (count == 0) {
             value.data.reset();
             value.size = 0;
             return;
         }
-        boost::shared_array<unsigned char> block(new unsigned char[static_cast<size_t>(count)]);
-        const uint64_t read = file->Read(block.get(), count);
-        value.data = std::move(block);
-        value.size = read;
+        value.data = boost::shared_array<unsigned char>(block.release());
+        value.size = count;
     });
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "core/common/assertion.h"
 
@@ -196,10 +197,37 @@ char* PutReferenced(char* out, const Unit* text, const Unit* end)
     return out;
 }
 
+// The usual text: printable ASCII other than '<' and '&', with single
+// blanks between other characters. Its referenced form is the text as it
+// stands; false (nothing appended) for any other text.
+template <typename Unit>
+bool AppendPlain(std::string& out, const Unit* text, size_t length)
+{
+    if (text[0] == ' ' || text[length - 1] == ' ')
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        const uint32_t c = static_cast<std::make_unsigned_t<Unit>>(text[i]);
+        if (c == ' ') {
+            if (text[i - 1] == ' ')
+                return false;
+        } else if (c < 0x21 || c > 0x7F || c == '<' || c == '&') {
+            return false;
+        }
+    }
+    const size_t start = out.size();
+    if (length > out.max_size() - start)
+        throw std::length_error("basic_string::append");
+    out.resize(start + length);
+    char* target = out.data() + start;
+    for (size_t i = 0; i < length; ++i)
+        target[i] = static_cast<char>(text[i]);
+    return true;
+}
+
 template <typename Unit>
 void AppendText(std::string& out, const Unit* text, size_t length)
 {
-    if (length == 0)
+    if (length == 0 || AppendPlain(out, text, length))
         return;
     const Unit* end = text + length;
     Plan plan = PlanText(text, end);

@@ -3,9 +3,6 @@
 #include <clocale>
 #include <cstdlib>
 #include <locale.h>
-#include <memory>
-
-#include "core/common/text_conversion.h"
 
 namespace Serialization {
 
@@ -21,27 +18,46 @@ locale_t ClassicLocale()
 
 } // namespace
 
+NarrowedText::NarrowedText(const std::u16string& text)
+{
+    // Each unit to its low 8 bits, up to the first unit that gives 0 (a
+    // U+0000 unit among them).
+    size_t length = 0;
+    while (length < text.size() && (text[length] & 0xFF) != 0)
+        ++length;
+    char* out = m_small;
+    if (length >= sizeof m_small) {
+        m_large.resize(length);
+        out = m_large.data();
+    }
+    for (size_t i = 0; i < length; ++i)
+        out[i] = static_cast<char>(text[i] & 0xFF);
+    out[length] = '\0';
+    m_text = out;
+    m_length = length;
+}
+
 std::string NarrowText(const std::u16string& text)
 {
-    std::unique_ptr<char[]> narrow(Common::NarrowCString(text.c_str()));
-    return std::string(narrow.get());
+    const NarrowedText narrow(text);
+    return std::string(narrow.c_str(), narrow.size());
 }
 
 void ParseUInt64(const std::u16string& text, uint64_t& value)
 {
-    const std::string narrow = NarrowText(text);
+    const NarrowedText narrow(text);
     value = std::strtoull(narrow.c_str(), nullptr, 10);
 }
 
 void ParseInt64(const std::u16string& text, int64_t& value)
 {
-    const std::string narrow = NarrowText(text);
+    const NarrowedText narrow(text);
     value = std::strtoll(narrow.c_str(), nullptr, 10);
 }
 
 void ParseDouble(const std::u16string& text, double& value)
 {
-    const std::string narrow = NarrowText(text);
+    const NarrowedText narrow(text);
     char* end = nullptr;
     const locale_t locale = ClassicLocale();
     const double parsed = locale != static_cast<locale_t>(0) ? strtod_l(narrow.c_str(), &end, locale)

@@ -13,6 +13,7 @@
 // Threading: free functions without state; safe from any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,7 +29,27 @@ void ParseUInt16(const std::u16string& text, uint16_t& value);
 void ParseInt32(const std::u16string& text, int32_t& value);
 void ParseInt16(const std::u16string& text, int16_t& value);
 
-// The text cut at its first U+0000 unit, each unit reduced to its low 8 bits.
+// The text cut at its first U+0000 unit, each unit reduced to its low 8 bits
+// (so it also ends at a unit whose low 8 bits are 0).
 std::string NarrowText(const std::u16string& text);
+
+// The same narrowed text, 0-ended, held on the stack when it is as short as
+// value texts are.
+class NarrowedText
+{
+public:
+    explicit NarrowedText(const std::u16string& text);
+    NarrowedText(const NarrowedText&) = delete;
+    NarrowedText& operator=(const NarrowedText&) = delete;
+
+    const char* c_str() const { return m_text; }
+    size_t size() const { return m_length; }
+
+private:
+    char m_small[64];
+    std::string m_large;
+    const char* m_text;
+    size_t m_length;
+};
 
 } // namespace Serialization
