@@ -9,6 +9,7 @@
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/local_transport.h"
 #include "service/request_packets_test_support.h"
+#include "service/service_test_support.h"
 #include "service/store_location.h"
 #include "testing/error_matchers.h"
 
@@ -16,20 +17,7 @@ namespace {
 
 using Testing::IsSuccessError;
 
-// The local road's store is process-wide: every test of this program that
-// reaches it shares one temporary folder, set before its first request.
-const std::string& LocalStoreFolder()
-{
-    // Never destroyed: the removal at exit still reads it.
-    static const std::string* const folder = [] {
-        char pattern[] = "/tmp/service_local_road.XXXXXX";
-        const std::string* made = new std::string(mkdtemp(pattern) ? pattern : "");
-        setenv(Service::kStoreFolderVariable, made->c_str(), 1);
-        std::atexit([] { (void)std::system(("rm -rf '" + LocalStoreFolder() + "'").c_str()); });
-        return made;
-    }();
-    return *folder;
-}
+using ServiceTesting::LocalStoreFolder;
 
 TEST(LocalPlug, ProgramThatLinksTheServiceHasItAsTheLocalPeer)
 {

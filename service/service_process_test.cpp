@@ -31,8 +31,6 @@ using Testing::ErrorIs;
 using Testing::HasText;
 using Testing::IsSuccessError;
 
-constexpr int kPortDescriptor = 9;
-
 class ServiceProcess : public ServiceTesting::TemporaryFolder
 {
 protected:
@@ -45,12 +43,8 @@ protected:
     void TearDown() override
     {
         m_others.push_back(m_pid);
-        for (pid_t pid : m_others) {
-            if (pid > 0) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-        }
+        for (pid_t pid : m_others)
+            ServiceTesting::KillService(pid);
         TemporaryFolder::TearDown();
     }
 
@@ -69,31 +63,7 @@ protected:
         return port;
     }
 
-    pid_t Launch(int& portNumber)
-    {
-        int port[2];
-        portNumber = 0;
-        if (pipe(port) != 0)
-            return 0;
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(port[1], kPortDescriptor);
-            const std::string portFile = "/dev/fd/" + std::to_string(kPortDescriptor);
-            const std::string users = PathOf("users");
-            const std::string store = PathOf("objects.db");
-            execl(OBJPATCHER_SERVICE_PROGRAM, OBJPATCHER_SERVICE_PROGRAM, "--port", "0", "--port-file",
-                  portFile.c_str(), "--store", store.c_str(), users.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(port[1]);
-        std::string text;
-        char c;
-        while (read(port[0], &c, 1) == 1 && c != '\n')
-            text += c;
-        close(port[0]);
-        portNumber = text.empty() ? 0 : std::stoi(text);
-        return pid;
-    }
+    pid_t Launch(int& port) { return ServiceTesting::LaunchService(PathOf("users"), PathOf("objects.db"), port); }
 
     // The exit status, once the process ended.
     int WaitForExit()
