@@ -201,7 +201,9 @@ TEST_P(ServiceRoads, TheStoreSurvivesARestartOfTheService)
         return;
     }
     // Another service core over the same local store, as a new program would open it.
-    Service::ServiceCore restarted(&Service::OpenLocalStore);
+    Service::ServiceCore restarted([](std::unique_ptr<Service::Store>& store) {
+        return Service::Store::Open(LocalStoreFolder() + "/" + Service::kStoreFileName, store);
+    });
     Ipc::RegisterLocalHandler(&restarted);
     const Common::Error connected = Connect("");
     const size_t seen = connected.IsSuccess() ? View(GroupPattern(u"g")).size() : 0;
