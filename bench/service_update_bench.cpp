@@ -192,14 +192,20 @@ void BM_LocalRoadUpdateObject(benchmark::State& state)
     Run(state, transport);
 }
 
-void BM_LocalRoadBareRoundTrip(benchmark::State& state)
+// The same packet bytes echoed back over the same transport.
+void RunBareRoundTrip(benchmark::State& state, Common::Error (*open)(Ipc::EchoRoad& road))
 {
     Ipc::EchoRoad road;
-    if (!Ipc::OpenLocalEchoRoad(road).IsSuccess()) {
+    if (!open(road).IsSuccess()) {
         state.SkipWithError("cannot open the road");
         return;
     }
     Run(state, *road.transport);
+}
+
+void BM_LocalRoadBareRoundTrip(benchmark::State& state)
+{
+    RunBareRoundTrip(state, &Ipc::OpenLocalEchoRoad);
 }
 
 void BM_SocketRoadUpdateObject(benchmark::State& state)
@@ -224,12 +230,7 @@ void BM_SocketRoadUpdateObject(benchmark::State& state)
 
 void BM_SocketRoadBareRoundTrip(benchmark::State& state)
 {
-    Ipc::EchoRoad road;
-    if (!Ipc::OpenSocketEchoRoad(road).IsSuccess()) {
-        state.SkipWithError("cannot open the road");
-        return;
-    }
-    Run(state, *road.transport);
+    RunBareRoundTrip(state, &Ipc::OpenSocketEchoRoad);
 }
 
 } // namespace
