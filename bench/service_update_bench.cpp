@@ -158,19 +158,30 @@ void BM_LocalRoadExecuteRequest(benchmark::State& state)
     RunRequests(state, *accessPoint);
 }
 
+// The socket road's server for the service, on an ephemeral loopback port,
+// admitting any user; false when it could not start.
+bool StartServer(TemporaryService& service, std::unique_ptr<Ipc::Server>& server)
+{
+    return service.core &&
+        Ipc::Server::Start(
+            Ipc::ServerOptions{"127.0.0.1", 0}, [](const Ipc::HelloRecord&) { return true; }, *service.core, server)
+            .IsSuccess();
+}
+
+std::string HostOf(const Ipc::Server& server)
+{
+    return "127.0.0.1:" + std::to_string(server.GetPort());
+}
+
 void BM_SocketRoadExecuteRequest(benchmark::State& state)
 {
     TemporaryService service;
     std::unique_ptr<Ipc::Server> server;
     Binding::RemoteConnection connection;
     std::shared_ptr<Binding::AccessPoint> accessPoint;
-    if (service.core &&
-        Ipc::Server::Start(
-            Ipc::ServerOptions{"127.0.0.1", 0}, [](const Ipc::HelloRecord&) { return true; }, *service.core, server)
-            .IsSuccess()) {
+    if (StartServer(service, server)) {
         Binding::CreateBinder(connection.binder);
-        connection.settings = Binding::MakeConnectionSettings("127.0.0.1:" + std::to_string(server->GetPort()), "bench",
-                                                              "bench", kDml);
+        connection.settings = Binding::MakeConnectionSettings(HostOf(*server), "bench", "bench", kDml);
     }
     if (!server || !Binding::ConnectRemote(connection, kDml, accessPoint).IsSuccess()) {
         state.SkipWithError("cannot open the road");
@@ -213,13 +224,8 @@ void BM_SocketRoadUpdateObject(benchmark::State& state)
     TemporaryService service;
     std::unique_ptr<Ipc::Server> server;
     std::unique_ptr<Ipc::SocketTransport> transport;
-    if (!service.core ||
-        !Ipc::Server::Start(
-             Ipc::ServerOptions{"127.0.0.1", 0}, [](const Ipc::HelloRecord&) { return true; }, *service.core, server)
-             .IsSuccess() ||
-        !Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(server->GetPort()), {"bench", "bench", kDml},
-                                       transport)
-             .IsSuccess()) {
+    if (!StartServer(service, server) ||
+        !Ipc::SocketTransport::Connect(HostOf(*server), {"bench", "bench", kDml}, transport).IsSuccess()) {
         state.SkipWithError("cannot open the road");
         return;
     }
