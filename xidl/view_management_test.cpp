@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "enterprise/common/ipc/request_impl.h"
+#include "enterprise/common/ipc/test_support/container_aware_serializer.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
 #include "enterprise/common/ipc/test_support/test_units.h"
 
@@ -117,6 +118,22 @@ TEST(ViewUpdateSequence, ItemsAreNestedRecordsWhileUnitItemsArePlain)
                   "</PackedUpdate>" + item + "<item version=\"2\"><Type>3</Type><Key>" + kNoUnit +
                   "</Key><PackedUpdate>" + kNoUnit + "</PackedUpdate>" + item + "</vector></updates>");
     EXPECT_EQ(after, nullptr);
+}
+
+TEST(ViewUpdateSequence, AContainerAwareSerializerGetsPlainItems)
+{
+    ViewUpdate update;
+    update.Type = 2;
+    IpcTesting::ContainerAwareTestSerializer serializer;
+    Binding::Detail::ValueCodec<std::vector<ViewUpdate>>::Write(serializer, Serialization::MetaInfo("updates"),
+                                                                std::vector<ViewUpdate>{update});
+    EXPECT_EQ(serializer.sequences, std::vector<std::string>{"updates"});
+    std::vector<unsigned char> bytes;
+    serializer.GetData(bytes);
+    EXPECT_EQ(Content(std::string(bytes.begin(), bytes.end())),
+              "<updates><item><Type>2</Type><Key>" + kNoUnit + "</Key><PackedUpdate>" + kNoUnit +
+                  "</PackedUpdate></item></updates>");
+    EXPECT_EQ(serializer.GetContext(), nullptr);
 }
 
 TEST(RecordReaders, TopicIdFieldsAreFoundInAnyOrder)

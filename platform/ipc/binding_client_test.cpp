@@ -66,6 +66,8 @@ public:
     }
     ~Connected()
     {
+        peer.release.Set();
+        EXPECT_TRUE(peer.WaitUntilIdle());
         accessPoint.reset();
         m_browser.reset();
         m_binder.reset();

@@ -89,6 +89,7 @@ public:
 
     Common::Error Handle(const Ipc::CallContext&, Ipc::ByteView request, Ipc::Bytes& reply) override
     {
+        const Running running(*this);
         uint32_t value = 0;
         {
             std::unique_ptr<Serialization::Deserializer> deserializer;
@@ -122,6 +123,38 @@ public:
         reply.assign(bytes.begin(), bytes.end());
         return Common::Success;
     }
+
+    // True once no request is being answered, within `limit`; a canceled
+    // call's handler may still run after its call completed.
+    bool WaitUntilIdle(std::chrono::milliseconds limit = std::chrono::seconds(10))
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_idle.wait_for(guard, limit, [this] { return m_running == 0; });
+    }
+
+private:
+    class Running
+    {
+    public:
+        explicit Running(NumberPeer& peer) : m_peer(peer)
+        {
+            std::lock_guard<std::mutex> guard(m_peer.m_lock);
+            ++m_peer.m_running;
+        }
+        ~Running()
+        {
+            std::lock_guard<std::mutex> guard(m_peer.m_lock);
+            if (--m_peer.m_running == 0)
+                m_peer.m_idle.notify_all();
+        }
+
+    private:
+        NumberPeer& m_peer;
+    };
+
+    std::mutex m_lock;
+    std::condition_variable m_idle;
+    int m_running = 0;
 };
 
 // Records the completion calls of started jobs, and can own the jobs so that

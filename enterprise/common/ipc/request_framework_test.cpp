@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "enterprise/common/async/async_test_kit.h"
 #include "enterprise/common/ipc/request_impl.h"
-#include "enterprise/common/ipc/test_support/assertion_capture.h"
+#include "enterprise/common/ipc/test_support/container_aware_serializer.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
 #include "enterprise/common/ipc/test_support/test_units.h"
-#include "enterprise/common/ipc/test_support/trace_capture.h"
 #include "enterprise/common/ipc/unit_codec.h"
 #include "enterprise/serialize/serialization_errors.h"
 #include "testing/error_matchers.h"
@@ -196,7 +196,7 @@ TEST(RequestTransferFlags, DecideWritingAndReadingBack)
     };
     for (const FlagCase& flagCase : cases) {
         SCOPED_TRACE("flag " + std::to_string(flagCase.flag));
-        IpcTesting::AssertionCapture assertions;
+        AsyncTest::AssertionCapture assertions;
         uint32_t value = 7;
         std::unique_ptr<Binding::Request> request = BuildRequest<void(uint32_t&)>(
             TestIdentity(), {Binding::Detail::ParameterName("v", flagCase.flag)}, value);
@@ -258,6 +258,18 @@ TEST_F(UnitVectorReply, WritesAVectorOfItemsWithoutVersionOrTraits)
     auto empty = BuildRequest<void(Units&)>(TestIdentity(), {"snapshot"}, none);
     EXPECT_EQ(Content(WrittenPacket(*empty)),
               "<request_Iface_Method><snapshot><vector></vector></snapshot></request_Iface_Method>");
+}
+
+TEST_F(UnitVectorReply, AContainerAwareSerializerGetsTheWholeVector)
+{
+    IpcTesting::ContainerAwareTestSerializer serializer;
+    request->Write(serializer);
+    EXPECT_EQ(serializer.sequences, std::vector<std::string>{"snapshot"});
+    std::vector<unsigned char> bytes;
+    serializer.GetData(bytes);
+    EXPECT_EQ(Content(std::string(bytes.begin(), bytes.end())),
+              "<request_Iface_Method><spec>0</spec><snapshot>" + Item("old1") + Item("old2") +
+                  "</snapshot></request_Iface_Method>");
 }
 
 TEST_F(UnitVectorReply, ReadsItemsUntilAnotherElement)
@@ -322,13 +334,13 @@ namespace {
 
 TEST(RequestBuilding, AnErrorWhileBuildingIsTracedAtLevelOneAndGivesNoRequest)
 {
-    IpcTesting::TraceCapture traces;
+    AsyncTest::TraceCapture traces;
     const Refusing refusing;
     EXPECT_EQ((BuildRequest<void(const Refusing&)>(TestIdentity(), {"r"}, refusing)), nullptr);
-    const auto traced = traces.Traced();
+    const auto traced = traces.Entries();
     ASSERT_EQ(traced.size(), 1u);
-    EXPECT_EQ(traced[0].first, 1);
-    EXPECT_THAT(traced[0].second, ErrorIs(0xFC0031));
+    EXPECT_EQ(traced[0].level, 1);
+    EXPECT_THAT(traced[0].error, ErrorIs(0xFC0031));
 }
 
 } // namespace
