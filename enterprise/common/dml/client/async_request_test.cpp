@@ -12,7 +12,6 @@
 #include "core/common/event.h"
 #include "enterprise/common/async/async_test_kit.h"
 #include "enterprise/common/async/error.h"
-#include "enterprise/common/ipc/test_support/assertion_capture.h"
 #include "enterprise/common/ipc/test_support/scripted_access_point.h"
 #include "enterprise/common/ipc/test_support/test_units.h"
 #include "testing/error_matchers.h"
@@ -158,12 +157,11 @@ TEST(AsyncRequest, CancelOfARefusedCallReportsTheMissingJobAndCompletesNobody)
     request->Run();
     ASSERT_EQ(handler.recorder.calls.load(), 1);
 
-    IpcTesting::AssertionCapture assertions;
+    AsyncTest::AssertionCapture assertions;
     request->Cancel();
     EXPECT_THAT(assertions.Reports(),
-                testing::ElementsAre(testing::AllOf(testing::HasSubstr("Job.get()"),
-                                                    testing::HasSubstr("enterprise/common/dml/client/async_request"),
-                                                    testing::HasSubstr("line 108"))));
+                testing::ElementsAre(
+                    testing::HasSubstr("Job.get(), file enterprise/common/dml/client/async_request, line 108")));
     EXPECT_EQ(handler.recorder.calls.load(), 1);
     EXPECT_THAT(handler.recorder.Last(), ErrorIs(0xAD0005));
 }
@@ -173,9 +171,9 @@ TEST(AsyncRequest, ACallTakenWithoutAJobFailsInsteadOfHanging)
     auto accessPoint = MakeAccessPoint();
     accessPoint->withoutJob = true;
     Handler handler;
-    IpcTesting::AssertionCapture assertions;
+    AsyncTest::AssertionCapture assertions;
     MakeRequest(accessPoint, handler)->Run();
-    EXPECT_THAT(assertions.Reports(), testing::ElementsAre(testing::HasSubstr("line 58")));
+    EXPECT_TRUE(assertions.Saw("Job.get()", 58));
     EXPECT_EQ(handler.recorder.calls.load(), 1);
     EXPECT_THAT(handler.recorder.Last(), ErrorIs(Async::GetInvalidResultError().GetCode()));
 }
