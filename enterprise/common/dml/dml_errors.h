@@ -13,6 +13,7 @@ inline constexpr unsigned DML_ERROR_IMPROPER_USE = 0xFC0031;  // a service of a 
 inline constexpr unsigned DML_ERROR_VIEW_CLOSING = 0xFC000B;    // a subscription is being closed
 inline constexpr unsigned DML_ERROR_ALREADY_RUNNING = 0xFC000C; // a second read of a topic while one waits
 inline constexpr unsigned DML_ERROR_DISPOSED = 0xFC0017;        // a client service made without an access point
+inline constexpr unsigned DML_ERROR_NO_SUBSCRIBER = 0xFC0032;   // "Subscribe" answered without a subscriber ID
 
 // Catalogue keys of the messages.
 inline constexpr unsigned kProcessObjectByIdJobText = 69; // "DML process object by ID job."
@@ -22,5 +23,8 @@ inline constexpr unsigned kDisposedText = 213;            // "DML: Cannot access
 inline constexpr unsigned kViewClosingText =
     632; // "DML: The operation is not permitted because the view is being closed."
 inline constexpr unsigned kAlreadyRunningText = 633; // "DML: The operation is already running."
+inline constexpr unsigned kNoSubscriberText =
+    639; // "DML: The service answered the subscription without a subscriber ID."
+inline constexpr unsigned kTopicTakenText = 640; // "DML: Another channel already reads this topic."
 
 } // namespace Dml

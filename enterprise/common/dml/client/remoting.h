@@ -16,4 +16,9 @@ namespace Dml::Client {
 std::unique_ptr<ObjectRegistry> CreateRemoteObjectRegistry(const std::shared_ptr<Binding::AccessPoint>& accessPoint,
                                                            Por::Construction::UnitFactory* unitFactory);
 
+// A new view provider: a RemotePostOffice when the service reports version 1
+// of "ViewManager", else a ChanneledRemotePostOffice. An empty access point
+// throws 0xFC0017; a failing version query throws its error.
+std::unique_ptr<PostOffice> CreateRemoteViewProvider(const std::shared_ptr<Binding::AccessPoint>& accessPoint);
+
 } // namespace Dml::Client

@@ -5,7 +5,8 @@
 // fresh parse to the request's Read, and reports "result" as the call's
 // outcome. Wait runs this on the calling thread; Start runs it on a new
 // thread and completes the handler there (OnSuccess or OnError, then
-// OnCompleted). Replies may be queued, one per call; knobs script a refused
+// OnCompleted). Replies may be set per request element or queued, one per
+// call; knobs script a refused
 // call, a failing Start, a hook before the answer and a hook in Cancel, and
 // the interface version.
 //
@@ -17,6 +18,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -89,8 +91,13 @@ public:
     }
     ~ScriptedAccessPoint() override
     {
-        for (std::thread& thread : m_threads)
-            thread.join();
+        // The last share may go on one of the access point's own threads.
+        for (std::thread& thread : m_threads) {
+            if (thread.get_id() == std::this_thread::get_id())
+                thread.detach();
+            else
+                thread.join();
+        }
     }
 
     // A failure that Call returns instead of taking the request.
@@ -101,6 +108,8 @@ public:
     Common::Error startFailure;
     // Runs on a started job's thread before the call is answered.
     std::function<void()> beforeReply;
+    // Runs on the answering thread with the written packet, before the answer.
+    std::function<void(const std::string& packet)> beforeAnswer;
     // Runs inside a job's Cancel (the call is answered all the same).
     std::function<void()> onCancel;
     // Answers of GetInterfaceVersion.
@@ -116,6 +125,13 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         m_queued.emplace_back(std::move(packet), std::move(replyElement));
     }
+    // The reply to every request whose packet holds element `requestElement`;
+    // it serves before the queued and the fixed replies.
+    void ReplyTo(const std::string& requestElement, std::string packet, std::string replyElement)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_byRequest["<" + requestElement + ">"] = {std::move(packet), std::move(replyElement)};
+    }
     // Every packet written, in call order.
     std::vector<std::string> Sent()
     {
@@ -130,7 +146,7 @@ public:
             return refuseWith;
         if (withoutJob)
             return Common::Success;
-        job = std::make_unique<CallJob>(*this, std::move(request), TakeReply());
+        job = std::make_unique<CallJob>(*this, std::move(request));
         return Common::Success;
     }
     int GetConnectionKey() override { return 1; }
@@ -145,9 +161,12 @@ public:
 private:
     using Reply = std::pair<std::string, std::string>; // packet, reply element
 
-    Reply TakeReply()
+    Reply TakeReply(const std::string& packet)
     {
         std::lock_guard<std::mutex> guard(m_lock);
+        for (const auto& [element, reply] : m_byRequest)
+            if (packet.find(element) != std::string::npos)
+                return reply;
         if (m_queued.empty())
             return {m_reply, m_replyElement};
         Reply reply = std::move(m_queued.front());
@@ -164,8 +183,8 @@ private:
     class CallJob final : public JobManagement::Job
     {
     public:
-        CallJob(ScriptedAccessPoint& owner, std::unique_ptr<Binding::Request> request, Reply reply)
-            : m_owner(owner), m_request(std::move(request)), m_reply(std::move(reply))
+        CallJob(ScriptedAccessPoint& owner, std::unique_ptr<Binding::Request> request)
+            : m_owner(owner), m_request(std::move(request))
         {
         }
         Common::Error Wait(int) override { return Run(); }
@@ -197,10 +216,14 @@ private:
         Common::Error Run()
         {
             try {
-                m_owner.Record(WrittenPacket(*m_request));
-                const Common::Error result = ReadResult(m_reply.first, m_reply.second);
+                const std::string packet = WrittenPacket(*m_request);
+                m_owner.Record(packet);
+                const Reply reply = m_owner.TakeReply(packet);
+                if (m_owner.beforeAnswer)
+                    m_owner.beforeAnswer(packet);
+                const Common::Error result = ReadResult(reply.first, reply.second);
                 if (result.IsSuccess())
-                    ReadReply(*m_request, m_reply.first);
+                    ReadReply(*m_request, reply.first);
                 return result;
             } catch (const Common::Error& error) {
                 return error;
@@ -209,13 +232,13 @@ private:
 
         ScriptedAccessPoint& m_owner;
         std::unique_ptr<Binding::Request> m_request;
-        Reply m_reply;
     };
 
     std::string m_reply;
     std::string m_replyElement;
     std::mutex m_lock;
     std::deque<Reply> m_queued;
+    std::map<std::string, Reply> m_byRequest;
     std::vector<std::string> m_sent;
     std::vector<std::thread> m_threads;
 };
