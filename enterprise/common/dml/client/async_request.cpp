@@ -41,7 +41,9 @@ AsyncRequest::AsyncRequest(const std::shared_ptr<Binding::AccessPoint>& accessPo
 
 AsyncRequest::~AsyncRequest()
 {
-    m_event.Wait();
+    // `ended` is set after the event, once OnCompleted no longer touches this
+    // request (a thread inside the event's Set still uses the event).
+    m_notification->ended.Wait();
     if (m_notification->notifier.load() != std::this_thread::get_id())
         m_notification->done.Wait();
 }
@@ -56,13 +58,12 @@ Async::ActionHandler* AsyncRequest::TakeHandler()
     return handler;
 }
 
-void AsyncRequest::Complete(const Common::Error& result, Async::ActionHandler* handler)
+void AsyncRequest::Complete(const std::shared_ptr<Notification>& notification, const Common::Error& result,
+                            Async::ActionHandler* handler)
 {
     if (!handler)
         return;
-    // The handler may destroy this request: only the shared block is touched
-    // after it.
-    const std::shared_ptr<Notification> notification = m_notification;
+    // The handler may destroy the request: only the shared block is touched.
     NotifyHandler(result, handler);
     notification->notifier.store(std::thread::id());
     notification->done.Set();
@@ -82,6 +83,7 @@ void AsyncRequest::Run()
         return;
     }
     m_event.Reset();
+    m_notification->ended.Reset();
     const Common::Error started = m_job->Start(*this);
     if (!started.IsSuccess()) {
         OnError(started);
@@ -97,7 +99,8 @@ void AsyncRequest::Cancel()
     if (handler && m_job)
         (void)m_job->Cancel(); // the outcome comes through OnCompleted all the same
     m_event.Wait();
-    Complete(Async::GetCanceledError(), handler);
+    const std::shared_ptr<Notification> notification = m_notification;
+    Complete(notification, Async::GetCanceledError(), handler);
 }
 
 void AsyncRequest::OnSuccess()
@@ -112,10 +115,12 @@ void AsyncRequest::OnError(const Common::Error& error)
 
 void AsyncRequest::OnCompleted()
 {
+    const std::shared_ptr<Notification> notification = m_notification;
     const Common::Error result = m_result;
     Async::ActionHandler* handler = TakeHandler();
     m_event.Set();
-    Complete(result, handler);
+    notification->ended.Set(); // from here on the request may be gone
+    Complete(notification, result, handler);
 }
 
 void RequestRunner::Cancel()

@@ -61,17 +61,20 @@ public:
 
 private:
     // Whoever completes the handler resets `done` first and sets it once the
-    // handler has returned; the shared block outlives a request destroyed by
-    // its own handler.
+    // handler has returned; `ended` is reset while a started call runs and set
+    // once OnCompleted no longer touches the request. The shared block
+    // outlives a request destroyed by its own handler.
     struct Notification
     {
         Common::Event done{true, true};
+        Common::Event ended{true, true};
         std::atomic<std::thread::id> notifier{};
     };
 
     // Takes the handler; when there was one, marks a completion in progress.
     Async::ActionHandler* TakeHandler();
-    void Complete(const Common::Error& result, Async::ActionHandler* handler);
+    static void Complete(const std::shared_ptr<Notification>& notification, const Common::Error& result,
+                         Async::ActionHandler* handler);
 
     std::shared_ptr<Binding::AccessPoint> m_accessPoint;
     std::unique_ptr<JobManagement::Job> m_job;
