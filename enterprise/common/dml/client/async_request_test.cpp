@@ -254,15 +254,20 @@ TEST(SmartRequestRunner, ResultsAreDeliveredBeforeTheOuterHandlerAndAThrowingDel
 TEST(SmartRequestRunner, AHandlerDroppingTheLastShareInsideItsCompletionIsSafe)
 {
     auto accessPoint = MakeViewAccessPoint();
+    Common::Event handedOver(true, false);
+    accessPoint->beforeReply = [&] { handedOver.Wait(); };
     std::shared_ptr<Async::Job> job;
     Common::Event completed(true, false);
     AsyncTest::RecordingHandler outer([&](const Common::Error&) {
         job.reset(); // destroys the command and its request on the completing thread
         completed.Set();
     });
-    auto command = std::make_shared<ViewCommand>(accessPoint, outer);
-    command->Start();
-    job = std::move(command);
+    {
+        auto command = std::make_shared<ViewCommand>(accessPoint, outer);
+        job = command;
+        command->Start();
+    }
+    handedOver.Set(); // the handler's share is now the last one
     completed.Wait();
     EXPECT_EQ(outer.calls.load(), 1);
     EXPECT_FALSE(job);

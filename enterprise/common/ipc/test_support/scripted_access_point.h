@@ -141,7 +141,10 @@ public:
 
     Common::Error Call(std::unique_ptr<Binding::Request>& request, std::unique_ptr<JobManagement::Job>& job) override
     {
-        ++calls;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            ++calls;
+        }
         if (!refuseWith.IsSuccess())
             return refuseWith;
         if (withoutJob)
