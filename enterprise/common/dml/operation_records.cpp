@@ -33,22 +33,6 @@ const Por::Construction::Unit* ProvideDefinitionDefault(const Por::BaseObject&)
 
 Por::Util::StaticInstance<Por::Construction::Unit> g_definitionDefault{&Definition::MakeDefaultUnit};
 
-// Collects the texts of "Is" traits; a value that is not a String counts as "".
-class ExtractIsValues final : public Por::ItemProcessor<const Por::View::Trait>
-{
-public:
-    explicit ExtractIsValues(std::set<std::u16string>* values) noexcept : m_values(values) {}
-    bool Process(const Por::View::Trait& trait) override
-    {
-        static const std::u16string kEmpty;
-        m_values->insert(Por::Util::GetUnitValue<std::u16string>(trait.GetValue(), kEmpty));
-        return false;
-    }
-
-private:
-    std::set<std::u16string>* m_values;
-};
-
 } // namespace
 
 // Definition.
@@ -201,16 +185,40 @@ std::shared_ptr<const Por::View::Unit> OperationFactory::MakeDeleteByPattern(con
     if (spec.Options)
         record.SetOptions(spec.Options);
     record.GenerateID();
-    std::unique_ptr<Por::Construction::Unit> unit = record.CloneUnit();
+    return Impl::MakeTypedUnit(*m_factory, record.CloneUnit(), spec.Pattern.get());
+}
 
+bool Impl::ExtractIsValues::Process(const Por::View::Trait& trait)
+{
+    static const std::u16string kEmpty;
+    m_values->insert(Por::Util::GetUnitValue<std::u16string>(trait.GetValue(), kEmpty));
+    return false;
+}
+
+std::shared_ptr<const Por::View::Unit> Impl::MakeTypedUnit(const Por::Construction::UnitFactory& factory,
+                                                           std::unique_ptr<Por::Construction::Unit> unit,
+                                                           const Por::View::Unit* pattern)
+{
     std::set<std::u16string> types;
-    if (spec.Pattern) {
+    if (pattern) {
         ExtractIsValues extract(&types);
-        spec.Pattern->traits().ForEachNamed("Is", extract);
+        pattern->traits().ForEachNamed("Is", extract);
     }
-    for (const std::u16string& type : types)
-        Por::Util::AddTrait(*unit, "Type", m_factory->CreateString(type), *m_factory);
+    AddTypeTraits(*unit, types, factory);
     return std::shared_ptr<const Por::View::Unit>(std::move(unit));
+}
+
+void Impl::AddTypeTraits(Por::Construction::Unit& unit, const std::set<std::u16string>& types,
+                         const Por::Construction::UnitFactory& factory)
+{
+    for (const std::u16string& type : types)
+        AddTypeTrait(unit, type, factory);
+}
+
+void Impl::AddTypeTrait(Por::Construction::Unit& unit, const std::u16string& type,
+                        const Por::Construction::UnitFactory& factory)
+{
+    Por::Util::AddTrait(unit, "Type", factory.CreateString(type), factory);
 }
 
 } // namespace Dml::Operation

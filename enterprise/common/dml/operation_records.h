@@ -17,6 +17,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,32 @@ public:
     void SetPattern(const std::shared_ptr<const Por::View::Unit>& pattern);
     void SetOptions(const std::shared_ptr<const Por::View::Unit>& options);
 };
+
+namespace Impl {
+
+// Collects the texts of the "Is" traits it is handed into a set (a value that
+// is not a String counts as the empty text); never stops the enumeration.
+class ExtractIsValues final : public Por::ItemProcessor<const Por::View::Trait>
+{
+public:
+    explicit ExtractIsValues(std::set<std::u16string>* values) noexcept : m_values(values) {}
+    bool Process(const Por::View::Trait& trait) override;
+
+private:
+    std::set<std::u16string>* m_values;
+};
+
+// `unit` (taken over) with one "Type" trait per distinct "Is" text of the
+// pattern's own traits, in ascending order.
+std::shared_ptr<const Por::View::Unit> MakeTypedUnit(const Por::Construction::UnitFactory& factory,
+                                                     std::unique_ptr<Por::Construction::Unit> unit,
+                                                     const Por::View::Unit* pattern);
+void AddTypeTraits(Por::Construction::Unit& unit, const std::set<std::u16string>& types,
+                   const Por::Construction::UnitFactory& factory);
+void AddTypeTrait(Por::Construction::Unit& unit, const std::u16string& type,
+                  const Por::Construction::UnitFactory& factory);
+
+} // namespace Impl
 
 // Makes the units of new operation records.
 class OperationFactory

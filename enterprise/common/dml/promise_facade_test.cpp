@@ -60,6 +60,17 @@ TEST(PromiseFacade, TheRegistrationJobKeepsTheUnitAlive)
     EXPECT_EQ(PorTesting::Render(*registry.Calls()[0].first), "DWord 7");
 }
 
+TEST(PromiseFacade, RegisteringNoUnitIsAnInvalidResult)
+{
+    FakeObjectRegistry registry;
+    const Dml::PromiseFacade facade(nullptr, &registry, Factory());
+    AsyncTest::RecordingHandler handler;
+    (void)facade.Register(nullptr)->Perform(handler);
+    EXPECT_EQ(handler.calls.load(), 1);
+    EXPECT_THAT(handler.Last(), ErrorIs(0xF90001));
+    EXPECT_TRUE(registry.Calls().empty());
+}
+
 TEST(PromiseFacade, CountingNeedsAFactoryThenAPostOffice)
 {
     Dml::ViewSpec spec;

@@ -91,6 +91,15 @@ struct DeleteRun
         return result;
     }
 
+    // Default settings over Pattern(), with `count` matching objects.
+    Dml::UnregisterByPatternSettings Matching(unsigned count)
+    {
+        AnswerCount(postOffice, count);
+        Dml::UnregisterByPatternSettings settings(kCaller);
+        settings.specification.Pattern = Pattern();
+        return settings;
+    }
+
     Common::Error Run(const Dml::UnregisterByPatternSettings& settings)
     {
         Async::WaitingHandler waiting(true);
@@ -185,9 +194,7 @@ private:
 TEST(UnregisterByPatternThreads, SettingsLimitSortAndReportProgress)
 {
     DeleteRun run;
-    AnswerCount(run.postOffice, 1000);
-    Dml::UnregisterByPatternSettings settings(kCaller);
-    settings.specification.Pattern = Pattern();
+    Dml::UnregisterByPatternSettings settings = run.Matching(1000);
     settings.limit = 150;
     settings.sortByTimeStamp = true;
     auto progress = std::make_shared<RecordingProgress>();
@@ -208,9 +215,7 @@ TEST(UnregisterByPatternThreads, SettingsLimitSortAndReportProgress)
 TEST(UnregisterByPatternThreads, ProgressCountsWhatEachRegisteredBatchAdds)
 {
     DeleteRun run;
-    AnswerCount(run.postOffice, 250);
-    Dml::UnregisterByPatternSettings settings(kCaller);
-    settings.specification.Pattern = Pattern();
+    Dml::UnregisterByPatternSettings settings = run.Matching(250);
     auto progress = std::make_shared<RecordingProgress>();
     settings.progress = progress;
     EXPECT_THAT(run.Run(settings), Testing::IsSuccessError());
@@ -225,12 +230,15 @@ TEST(UnregisterByPattern, MissingServicesFailTheirStep)
         const char* name;
         bool postOffice;
         bool registry;
+        bool factory;
         const char16_t* text;
+        const char* function;
         unsigned line;
     };
     const Row rows[] = {
-        {"no post office", false, true, u"DML: Unproper use. Missing PostOffice.", 384},
-        {"no registry", true, false, u"DML: Unproper use. Missing ObjectRegistry.", 242},
+        {"no post office", false, true, true, u"DML: Unproper use. Missing PostOffice.", "ReadCountAction", 384},
+        {"no registry", true, false, true, u"DML: Unproper use. Missing ObjectRegistry.", "Register", 242},
+        {"no factory", true, true, false, u"DML: Unproper use. Missing UnitFactory.", "ReadCountAction", 382},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -241,16 +249,24 @@ TEST(UnregisterByPattern, MissingServicesFailTheirStep)
         settings.specification.Pattern = Pattern();
         AsyncTest::RecordingHandler handler;
         (void)Dml::BuildUnregisterByPatternJournal(settings, row.postOffice ? &postOffice : nullptr,
-                                                   row.registry ? &registry : nullptr, Factory(), handler);
+                                                   row.registry ? &registry : nullptr,
+                                                   row.factory ? Factory() : nullptr, handler);
         ASSERT_EQ(handler.calls.load(), 1);
         const Common::Error result = handler.Last();
         EXPECT_THAT(result, ChainContains(ErrorIs(Dml::DML_ERROR_IMPROPER_USE)));
         EXPECT_THAT(result, ChainContains(HasText(row.text)));
-        EXPECT_THAT(result,
-                    ChainContains(RaisedAt("enterprise/common/dml/promise_facade",
-                                           row.name[3] == 'p' ? "ReadCountAction" : "Register", row.line)));
+        EXPECT_THAT(result, ChainContains(RaisedAt("enterprise/common/dml/promise_facade", row.function, row.line)));
         EXPECT_TRUE(registry.Calls().empty());
     }
+}
+
+TEST(UnregisterByPatternThreads, AStepOfZeroCountsAsOne)
+{
+    DeleteRun run;
+    Dml::UnregisterByPatternSettings settings = run.Matching(3);
+    settings.step = 0;
+    EXPECT_THAT(run.Run(settings), Testing::IsSuccessError());
+    EXPECT_EQ(Limits(run.registry.Calls()), (std::vector<unsigned>{1, 1, 1}));
 }
 
 TEST(UnregisterByPattern, TheBatchArithmetic)
