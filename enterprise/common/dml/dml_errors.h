@@ -20,11 +20,13 @@ inline constexpr unsigned kProcessObjectByIdJobText = 69; // "DML process object
 inline constexpr unsigned kNoObjectKeyText = 237;         // "DML: Object identification cannot be found."
 inline constexpr unsigned kImproperUseText = 267;         // "DML: Unproper use. Missing {0}."
 inline constexpr unsigned kDisposedText = 213;            // "DML: Cannot access a disposed object."
-inline constexpr unsigned kViewClosingText =
-    632; // "DML: The operation is not permitted because the view is being closed."
-inline constexpr unsigned kAlreadyRunningText = 633; // "DML: The operation is already running."
-inline constexpr unsigned kNoSubscriberText =
-    639; // "DML: The service answered the subscription without a subscriber ID."
-inline constexpr unsigned kTopicTakenText = 640; // "DML: Another channel already reads this topic."
+// "DML: The operation is not permitted because the view is being closed."
+inline constexpr unsigned kViewClosingText = 632;
+// "DML: The operation is already running."
+inline constexpr unsigned kAlreadyRunningText = 633;
+// "DML: The service answered the subscription without a subscriber ID."
+inline constexpr unsigned kNoSubscriberText = 639;
+// "DML: Another channel already reads this topic."
+inline constexpr unsigned kTopicTakenText = 640;
 
 } // namespace Dml
