@@ -204,6 +204,22 @@ TEST(RemotePostOffice, OptionsOfAnotherKindThrowBeforeAnyCall)
     EXPECT_EQ(handler.calls.load(), 0);
 }
 
+TEST(RemotePostOffice, AViewWithoutAReaderIsAnImproperCall)
+{
+    auto accessPoint = StaticViewAccessPoint({"1"});
+    Dml::Client::RemotePostOffice postOffice(accessPoint);
+    AsyncTest::RecordingHandler handler;
+    try {
+        (void)postOffice.OpenStaticView(Core::EntryPoint(kCallSite), Dml::ViewSpec(), nullptr, handler);
+        FAIL() << "no error raised";
+    } catch (const Common::Error& error) {
+        EXPECT_THAT(error,
+                    testing::AllOf(ErrorIs(0xFC0031), Testing::HasText(u"DML: Unproper use. Missing ReportReader.")));
+    }
+    EXPECT_EQ(accessPoint->calls, 0);
+    EXPECT_EQ(handler.calls.load(), 0);
+}
+
 TEST(RemotePostOffice, AReaderThrowingForOneUnitStillGetsTheRestAndTheViewSucceeds)
 {
     auto accessPoint = StaticViewAccessPoint({"1", "2", "3"});
