@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <thread>
@@ -27,6 +28,19 @@ struct EventTestAccess
     {
         while (WaiterCount(event) != count)
             std::this_thread::yield();
+    }
+
+    // Waits until `count` waiters are queued; false when `gone` turns true first
+    // (a timed waiter that left early on a loaded machine).
+    template <typename Gone>
+    static bool WaitForWaitersUnless(Event& event, size_t count, Gone gone)
+    {
+        while (WaiterCount(event) != count) {
+            if (gone())
+                return false;
+            std::this_thread::yield();
+        }
+        return true;
     }
 
     // Whether the oldest waiter has timed out (and not yet left the list).
@@ -140,40 +154,62 @@ TEST(EventThreads, TimedWaitWithLimitReturnsWhenSet)
 
 // A waiter that timed out but has not left the list yet: the event's mutex is
 // held here, so it cannot leave before Set runs.
+bool Finished(std::future<bool>& future)
+{
+    return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+// The timed waiter must still be queued when the test takes the event's lock;
+// on a loaded machine it may time out and leave before that, so the scenario is
+// set up again with a longer timeout until it holds.
 TEST(EventThreads, SignalSkipsTimedOutWaiterAndGoesToTheNext)
 {
-    Event event(false, false);
-    auto late = std::async(std::launch::async, [&] { return event.TimedWait(10); });
-    Access::WaitForWaiters(event, 1);
-    auto patient = std::async(std::launch::async, [&] { return event.Wait(); });
-    Access::WaitForWaiters(event, 2);
+    for (uint32_t timeout = 10;; timeout *= 4) {
+        Event event(false, false);
+        auto late = std::async(std::launch::async, [&] { return event.TimedWait(timeout); });
+        const bool lateQueued = Access::WaitForWaitersUnless(event, 1, [&] { return Finished(late); });
+        auto patient = std::async(std::launch::async, [&] { return event.Wait(); });
+        if (!lateQueued || !Access::WaitForWaitersUnless(event, 2, [&] { return Finished(late); })) {
+            event.Set(); // releases the patient waiter
+            EXPECT_TRUE(patient.get());
+            EXPECT_FALSE(late.get());
+            continue;
+        }
 
-    Access::Lock(event);
-    while (!Access::OldestTimedOut(event))
-        std::this_thread::yield();
-    event.Set();
-    Access::Unlock(event);
+        Access::Lock(event);
+        while (!Access::OldestTimedOut(event))
+            std::this_thread::yield();
+        event.Set();
+        Access::Unlock(event);
 
-    EXPECT_FALSE(late.get());
-    EXPECT_TRUE(patient.get());
-    EXPECT_FALSE(event.TimedWait(0)); // consumed by the second waiter
+        EXPECT_FALSE(late.get());
+        EXPECT_TRUE(patient.get());
+        EXPECT_FALSE(event.TimedWait(0)); // consumed by the second waiter
+        return;
+    }
 }
 
 TEST(EventThreads, SignalStaysWhenOnlyTimedOutWaitersRemain)
 {
-    Event event(false, false);
-    auto late = std::async(std::launch::async, [&] { return event.TimedWait(10); });
-    Access::WaitForWaiters(event, 1);
+    for (uint32_t timeout = 10;; timeout *= 4) {
+        Event event(false, false);
+        auto late = std::async(std::launch::async, [&] { return event.TimedWait(timeout); });
+        if (!Access::WaitForWaitersUnless(event, 1, [&] { return Finished(late); })) {
+            EXPECT_FALSE(late.get());
+            continue;
+        }
 
-    Access::Lock(event);
-    while (!Access::OldestTimedOut(event))
-        std::this_thread::yield();
-    event.Set();
-    Access::Unlock(event);
+        Access::Lock(event);
+        while (!Access::OldestTimedOut(event))
+            std::this_thread::yield();
+        event.Set();
+        Access::Unlock(event);
 
-    EXPECT_FALSE(late.get());
-    EXPECT_TRUE(event.TimedWait(0));
-    EXPECT_FALSE(event.TimedWait(0));
+        EXPECT_FALSE(late.get());
+        EXPECT_TRUE(event.TimedWait(0));
+        EXPECT_FALSE(event.TimedWait(0));
+        return;
+    }
 }
 
 } // namespace
