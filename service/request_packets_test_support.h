@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "enterprise/common/dml/object_key.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/test_support/make_units.h"
 #include "enterprise/common/por/unit_serialization.h"
@@ -120,18 +121,17 @@ inline UnitPtr MakeObject(uint32_t id, const std::u16string& group, uint32_t siz
                        m.Prop("Size", m.DWord(size)));
 }
 
-// The key as a client's key pattern carries it: the key value with "ObjectID" and "PrimaryKey".
-inline UnitPtr KeyPattern(uint32_t id)
-{
-    PorTesting::Make m(Factory());
-    return m.With(m.With(m.DWord(id), kObjectId, m.Nil()), kPrimaryKey, m.Nil());
-}
-
 // The key as GetObjectKey finds it in an object.
 inline UnitPtr Key(uint32_t id)
 {
     PorTesting::Make m(Factory());
     return m.With(m.DWord(id), kPrimaryKey, m.Nil());
+}
+
+// The key pattern a client makes of it (the key with "ObjectID").
+inline UnitPtr KeyPattern(uint32_t id)
+{
+    return Dml::MakeKeyPattern(*Key(id), Factory());
 }
 
 // {Group: group}: every object of the group.

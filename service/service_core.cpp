@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/common/location.h"
+#include "enterprise/common/dml/object_key.h"
 #include "enterprise/common/por/blob_walking_route.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/typed_access.h"
@@ -149,7 +150,7 @@ UnitPtr MakeCounterAnswer(uint64_t count)
 
 Common::Error StoreAsNew(Call& call, Store& store, const Por::View::Unit& object)
 {
-    const Ipc::Bytes key = MakeKeyBytes(FindObjectKey(object));
+    const Ipc::Bytes key = MakeKeyBytes(Dml::GetObjectKey(object));
     Ipc::Bytes body;
     Por::Util::WriteBinaryUnit(object, body);
     return store.Run(Store::Mode::Write,
@@ -206,7 +207,7 @@ Common::Error UpdateObject(Call& call, Store& store)
         const std::unique_ptr<Por::Construction::Unit> updated = ApplyPatch(*old, *patch, Factory());
         Ipc::Bytes body;
         Por::Util::WriteBinaryUnit(*updated, body);
-        return objects.Replace(call.serviceCode, key, MakeKeyBytes(FindObjectKey(*updated)), body);
+        return objects.Replace(call.serviceCode, key, MakeKeyBytes(Dml::GetObjectKey(*updated)), body);
     });
 }
 

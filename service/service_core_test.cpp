@@ -12,6 +12,7 @@
 
 #include "core/common/error_text.h"
 #include "core/common/text_conversion.h"
+#include "enterprise/common/dml/dml_errors.h"
 #include "enterprise/common/por/typed_access.h"
 #include "enterprise/common/por/unit_copier.h"
 #include "enterprise/common/por/unit_diff.h"
@@ -206,7 +207,7 @@ TEST_F(ServiceCoreTest, ObjectManagerFailuresAreAnsweredInTheResult)
         unsigned code;
     };
     const Case cases[] = {
-        {"object without a key", Register(keyless), ServiceErrors::kObjectKeyNotFound},
+        {"object without a key", Register(keyless), Dml::DML_ERROR_NO_OBJECT_KEY},
         {"second register of a key", Register(MakeObject(1, u"other")), Service::kObjectExists},
         {"update of an unknown key",
          Update(Key(9), Por::Util::MakeDiff(*MakeObject(9, u"g"), *MakeObject(9, u"h"), Factory())),

@@ -11,6 +11,9 @@
 #include <atomic>
 #include <string>
 
+#include "enterprise/common/dml/object_key.h"
+#include "enterprise/common/dml/operation_records.h"
+#include "enterprise/common/dml/view_options.h"
 #include "enterprise/common/ipc/connection.h"
 #include "enterprise/common/ipc/execute_request.h"
 #include "enterprise/common/por/typed_access.h"
@@ -102,13 +105,14 @@ protected:
         return snapshot;
     }
 
+    // The counter view the DML layer makes, with its limit, read as the DML layer reads it.
     uint32_t Count(const UnitPtr& pattern, uint32_t limit)
     {
-        const Dml::ViewManagement::UnitVector snapshot = View(pattern, LimitOptions(limit, true));
-        if (snapshot.size() != 1 || !snapshot[0])
-            return UINT32_MAX;
-        const Por::View::Property* value = Por::Util::FindConstProperty(*snapshot[0], Por::Name("CounterValue"));
-        return value ? Por::Util::GetUnitValue<unsigned int>(value->GetValue(), 0u) : UINT32_MAX;
+        Dml::ViewSpec base;
+        base.Pattern = pattern;
+        const Dml::ViewSpec counter = Dml::MakeCounterViewSpec(Dml::LimitViewSpec(base, limit, Factory()), Factory());
+        const Dml::ViewManagement::UnitVector snapshot = View(counter.Pattern, counter.Options);
+        return snapshot.size() == 1 && snapshot[0] ? Dml::GetCounterValue(*snapshot[0]) : UINT32_MAX;
     }
 
     void RegisterThree()
@@ -124,22 +128,19 @@ protected:
     std::shared_ptr<Binding::AccessPoint> m_accessPoint;
 };
 
+// The record the delete-by-pattern journal registers for one batch.
 UnitPtr DeleteRecord(const UnitPtr& pattern, uint32_t limit)
 {
-    PorTesting::Make m(Factory());
-    Common::Guid guid{};
-    EXPECT_TRUE(Common::GenerateGuid(guid, 0));
-    auto record = m.Composite(m.Prop("ID", m.With(m.Guid(guid), kPrimaryKey, m.Nil())),
-                              m.Prop("Options", Por::Util::CopyUnit(*LimitOptions(limit), Factory())),
-                              m.Prop("Pattern", Por::Util::CopyUnit(*pattern, Factory())));
-    record = m.With(std::move(record), "Is", m.String(u"Dml::Operation::Definition"));
-    return m.With(std::move(record), "Is", m.String(u"Dml::Operation::DeleteByPattern"));
+    Dml::ViewSpec base;
+    base.Pattern = pattern;
+    return Dml::Operation::OperationFactory(&Factory()).MakeDeleteByPattern(Dml::LimitViewSpec(base, limit, Factory()));
 }
 
 TEST_P(ServiceRoads, AKeyPatternViewAnswersExactlyItsObject)
 {
     RegisterThree();
-    const Dml::ViewManagement::UnitVector snapshot = View(KeyPattern(2));
+    const Dml::ViewManagement::UnitVector snapshot = View(
+        Dml::MakeKeyPattern(Dml::GetObjectKey(*MakeObject(2, u"g", 2)), Factory()));
     ASSERT_EQ(snapshot.size(), 1u);
     EXPECT_TRUE(Por::Util::UnitsEqual(*snapshot[0], *MakeObject(2, u"g", 2)));
     EXPECT_EQ(View(GroupPattern(u"g")).size(), 3u);
@@ -150,7 +151,8 @@ TEST_P(ServiceRoads, AnUpdateByDiffMakesTheNextViewAnswerTheNewObject)
     RegisterThree();
     const UnitPtr old = View(KeyPattern(2)).at(0);
     const UnitPtr updated = MakeObject(2, u"h", 77);
-    ASSERT_THAT(Execute(Dml::MakeUpdateObjectRequest(Key(2), Por::Util::MakeDiff(*old, *updated, Factory()))),
+    const UnitPtr key(old, &Dml::GetObjectKey(*old));
+    ASSERT_THAT(Execute(Dml::MakeUpdateObjectRequest(key, Por::Util::MakeDiff(*old, *updated, Factory()))),
                 IsSuccessError());
     const Dml::ViewManagement::UnitVector snapshot = View(KeyPattern(2));
     ASSERT_EQ(snapshot.size(), 1u);
