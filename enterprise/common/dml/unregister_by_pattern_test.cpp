@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "enterprise/common/async/async_errors.h"
 #include "enterprise/common/async/async_test_kit.h"
 #include "enterprise/common/async/waiting_handler.h"
 #include "enterprise/common/dml/dml_errors.h"
@@ -221,6 +222,30 @@ TEST(UnregisterByPatternThreads, ProgressCountsWhatEachRegisteredBatchAdds)
     EXPECT_THAT(run.Run(settings), Testing::IsSuccessError());
     EXPECT_EQ(progress->counts, (std::vector<unsigned>{100, 200, 250}));
     EXPECT_EQ(run.registry.Calls().size(), 3u);
+}
+
+// A receiver that refuses the first count it is told.
+class RefusingProgress final : public Dml::ProgressCallback
+{
+public:
+    void OnProgress(unsigned int) override
+    {
+        Common::ThrowError(Common::Error(0x40009, kTestSource.At("Progress", 4)));
+    }
+};
+
+TEST(UnregisterByPatternThreads, AThrowingStepFailsAsWorkAndEndsTheRun)
+{
+    DeleteRun run;
+    Dml::UnregisterByPatternSettings settings = run.Matching(250);
+    settings.progress = std::make_shared<RefusingProgress>();
+    const Common::Error result = run.Run(settings);
+    EXPECT_THAT(result,
+                ChainContains(testing::AllOf(ErrorIs(Async::ASYNC_ERROR_WORK_EXCEPTION),
+                                             HasText(u"ASYNC: Exception has occurred during work execution."),
+                                             Testing::CausedBy(ErrorIs(0x40009)))));
+    // The first batch stays registered; no second pass starts.
+    EXPECT_EQ(run.registry.Calls().size(), 1u);
 }
 
 TEST(UnregisterByPattern, MissingServicesFailTheirStep)
