@@ -5,6 +5,14 @@
 // notation) refuse input that nests deeper than their limit, so that no unit
 // is deeper than the recursive operations on units can take.
 //
+// Events out of the usual order can open frames that this count does not see
+// (a value where one is already set opens an element; a Nil is replaced by
+// the value that follows it). So every property, trait and value event also
+// counts as one possibly opened frame until an End closes it: the accumulator
+// never holds more frames than one plus that number, whatever the order. In
+// the usual order a unit of `limit` frames opens at most 2 * limit - 1, so
+// this bound refuses only events out of order, beyond 2 * limit.
+//
 // Threading: one reader's local.
 #pragma once
 
@@ -20,11 +28,13 @@ public:
 
     // A property or trait opens a frame whose value is still to come; false
     // when that would pass the limit.
-    bool OpenNamed() { return Push(kPending); }
+    bool OpenNamed() { return MayOpen() && Push(kPending); }
     // A value event fills a pending frame, opens the root, or opens an element
     // of an array frame; false when that would pass the limit.
     bool Value(bool isArray)
     {
+        if (!MayOpen())
+            return false;
         const Frame frame = isArray ? kArrayFrame : kOtherFrame;
         if (m_frames.empty() || m_frames.back() == kArrayFrame)
             return Push(frame);
@@ -36,6 +46,8 @@ public:
     {
         if (!m_frames.empty())
             m_frames.pop_back();
+        if (m_mayBeOpen > 0)
+            --m_mayBeOpen;
     }
 
 private:
@@ -46,6 +58,13 @@ private:
         kOtherFrame,
     };
 
+    bool MayOpen()
+    {
+        if (m_mayBeOpen >= 2 * m_limit)
+            return false;
+        ++m_mayBeOpen;
+        return true;
+    }
     bool Push(Frame frame)
     {
         if (m_frames.size() >= m_limit)
@@ -56,6 +75,7 @@ private:
 
     size_t m_limit;
     std::vector<Frame> m_frames;
+    size_t m_mayBeOpen = 0; // property, trait and value events not yet closed by an End
 };
 
 } // namespace Por::Util

@@ -208,6 +208,31 @@ TEST(NotationReader, RefusesNestingBeyondItsLimit)
     EXPECT_THAT(ReadText(fits).unit, "null") << "deep but within the limit";
 }
 
+// Statements out of the usual order can nest the unit being built as well: a
+// second value where one is already set opens an element, and a Nil is
+// replaced in place by the value that follows it.
+TEST(NotationReader, RefusesNestingBeyondItsLimitWhateverTheOrderOfStatements)
+{
+    auto repeat = [](const std::string& piece, size_t times) {
+        std::string text;
+        for (size_t i = 0; i < times; ++i)
+            text += piece;
+        return text;
+    };
+    const size_t n = 3 * Utils::kMaxNotationDepth;
+    const std::string texts[] = {
+        ".Array()" + repeat(".Nil().Array()", n) + repeat(".End()", n + 1),
+        ".Composite().Property(\"a\").Byte(1)" + repeat(".Array().Nil()", n) + repeat(".End()", n + 3),
+        ".Array().Byte(1)" + repeat(".Byte(2)", n) + repeat(".End()", n + 2),
+        ".Trait(\"t\").Byte(1)" + repeat(".Array().Nil()", n) + repeat(".End()", n + 2),
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.substr(0, 40));
+        EXPECT_THAT(ReadText(text).unit.substr(0, 60),
+                    ::testing::StartsWith("error 9: The unit is nested too deeply."));
+    }
+}
+
 // A post-processor sees every unit that Read hands out.
 TEST(NotationReader, PassesTheUnitThroughThePostProcessor)
 {
