@@ -19,6 +19,7 @@
 #include "enterprise/common/por/test_support/render.h"
 #include "enterprise/common/por/unit_equality.h"
 #include "testing/error_matchers.h"
+#include "testing/vtable_slot.h"
 
 namespace {
 
@@ -84,6 +85,17 @@ ReadResult ReadText(const std::string& text)
     }
     result.output = output.Text();
     return result;
+}
+
+// The destructor pair comes first in each interface.
+TEST(NotationInterfaces, KeepTheirBinaryOrder)
+{
+    using Testing::VirtualSlot;
+    EXPECT_EQ(VirtualSlot(&Utils::DataReader::ReadData), 2u);
+    EXPECT_EQ(VirtualSlot(&Utils::DataWriter::WriteData), 2u);
+    EXPECT_EQ(VirtualSlot(&Utils::UnitPostProcessor::Process), 2u);
+    EXPECT_EQ(VirtualSlot(&Utils::PorFormat::Read), 2u);
+    EXPECT_EQ(VirtualSlot(&Utils::PorFormat::Write), 3u);
 }
 
 TEST(NotationReader, ReadsTheExampleAndEchoesIt)
