@@ -308,6 +308,12 @@ TEST(BinaryUnitForm, ReaderLimitsTheNesting)
     for (uint32_t i = 0; i <= Util::kMaxUnitDepth; ++i)
         properties.insert(properties.end(), {0x43, 0x50, 0x0d, 0x00, 0x00, 0x00, 0x00});
     EXPECT_THROW((void)Events(properties), Common::Error);
+
+    // So do values out of order: a Nil element replaced by an Array, again and again.
+    std::vector<unsigned char> replaced{0x41};
+    for (uint32_t i = 0; i <= Util::kMaxUnitDepth; ++i)
+        replaced.insert(replaced.end(), {0x00, 0x41});
+    EXPECT_THROW((void)Events(replaced), Common::Error);
 }
 
 std::string ReadBack(const std::string& hex)

@@ -1,23 +1,24 @@
 // Por::Util::BuildingDepth: the nesting depth of a unit being built from a
-// stream of building events, counted as the unit accumulator opens frames:
-// the root, each property and trait, each array element; each End closes the
-// innermost. Readers of outside input (the binary unit form, the text
-// notation) refuse input that nests deeper than their limit, so that no unit
-// is deeper than the recursive operations on units can take.
+// stream of building events, counted as the unit accumulator opens frames, so
+// that readers of outside input (the binary unit form, the text notation)
+// refuse input that nests deeper than their limit and no unit is deeper than
+// the recursive operations on units can take.
 //
-// Events out of the usual order can open frames that this count does not see
-// (a value where one is already set opens an element; a Nil is replaced by
-// the value that follows it). So every property, trait and value event also
-// counts as one possibly opened frame until an End closes it: the accumulator
-// never holds more frames than one plus that number, whatever the order. In
-// the usual order a unit of `limit` frames opens at most 2 * limit - 1, so
-// this bound refuses only events out of order, beyond 2 * limit.
+// Every property and trait event opens a frame; a value event fills the frame
+// of the property or trait just named, and otherwise may open one (the root,
+// an array element, or an element for a second value where one is already
+// set); End closes the innermost frame. The count takes every value event not
+// right after a property or trait as opening a frame, which it does in the
+// usual order of events (the count is then the exact number of open frames
+// with a value or a name) and which over-counts for events out of order (a
+// Nil replaced in place, a value ignored by a finished root). So whatever the
+// events, the accumulator never holds more than limit + 1 frames.
 //
 // Threading: one reader's local.
 #pragma once
 
 #include <cstddef>
-#include <vector>
+#include <utility>
 
 namespace Por::Util {
 
@@ -26,56 +27,38 @@ class BuildingDepth
 public:
     explicit BuildingDepth(size_t limit) noexcept : m_limit(limit) {}
 
-    // A property or trait opens a frame whose value is still to come; false
-    // when that would pass the limit.
-    bool OpenNamed() { return MayOpen() && Push(kPending); }
-    // A value event fills a pending frame, opens the root, or opens an element
-    // of an array frame; false when that would pass the limit.
-    bool Value(bool isArray)
+    // A property or trait; false when its frame would pass the limit.
+    bool OpenNamed() noexcept
     {
-        if (!MayOpen())
-            return false;
-        const Frame frame = isArray ? kArrayFrame : kOtherFrame;
-        if (m_frames.empty() || m_frames.back() == kArrayFrame)
-            return Push(frame);
-        if (m_frames.back() == kPending)
-            m_frames.back() = frame;
-        return true;
+        m_afterNamed = true;
+        return Open();
     }
-    void Close()
+    // A value event; false when a frame it may open would pass the limit.
+    bool Value() noexcept
     {
-        if (!m_frames.empty())
-            m_frames.pop_back();
-        if (m_mayBeOpen > 0)
-            --m_mayBeOpen;
+        if (std::exchange(m_afterNamed, false))
+            return true;
+        return Open();
+    }
+    void Close() noexcept
+    {
+        m_afterNamed = false;
+        if (m_open > 0)
+            --m_open;
     }
 
 private:
-    enum Frame : unsigned char
+    bool Open() noexcept
     {
-        kPending,
-        kArrayFrame,
-        kOtherFrame,
-    };
-
-    bool MayOpen()
-    {
-        if (m_mayBeOpen >= 2 * m_limit)
+        if (m_open >= m_limit)
             return false;
-        ++m_mayBeOpen;
-        return true;
-    }
-    bool Push(Frame frame)
-    {
-        if (m_frames.size() >= m_limit)
-            return false;
-        m_frames.push_back(frame);
+        ++m_open;
         return true;
     }
 
     size_t m_limit;
-    std::vector<Frame> m_frames;
-    size_t m_mayBeOpen = 0; // property, trait and value events not yet closed by an End
+    size_t m_open = 0;         // frames open, over-counted for events out of order
+    bool m_afterNamed = false; // the last event was a property or trait
 };
 
 } // namespace Por::Util

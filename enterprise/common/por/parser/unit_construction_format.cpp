@@ -38,7 +38,6 @@ using StatementHandler = UnitConstructor (*)(UnitConstructionParser& parser, Uni
 enum class Nesting
 {
     Value,
-    ArrayValue,
     Named,
     End,
 };
@@ -224,7 +223,7 @@ const std::map<std::u16string, Statement, std::less<>> g_statements = {
     {u"End", {&ReadEnd, Nesting::End}},
     {u"Nil", {&ReadNil, Nesting::Value}},
     {u"Boolean", {&ReadBoolean, Nesting::Value}},
-    {u"Array", {&ReadArray, Nesting::ArrayValue}},
+    {u"Array", {&ReadArray, Nesting::Value}},
     {u"DWord", {&ReadDWord, Nesting::Value}},
     {u"SDWord", {&ReadSDWord, Nesting::Value}},
     {u"QWord", {&ReadQWord, Nesting::Value}},
@@ -250,10 +249,7 @@ void TrackNesting(Por::Util::BuildingDepth& depth, Nesting nesting)
     bool fits = true;
     switch (nesting) {
     case Nesting::Value:
-        fits = depth.Value(false);
-        break;
-    case Nesting::ArrayValue:
-        fits = depth.Value(true);
+        fits = depth.Value();
         break;
     case Nesting::Named:
         fits = depth.OpenNamed();

@@ -220,6 +220,23 @@ TEST(NotationReader, RefusesNestingBeyondItsLimit)
     EXPECT_THAT(ReadText(fits).unit, "null") << "deep but within the limit";
 }
 
+// The limit is on depth only: any number of members and roots reads.
+TEST(NotationReader, ReadsUnitsOfManyMembersAtAnyWidth)
+{
+    const size_t n = 3 * Utils::kMaxNotationDepth;
+    std::string properties = ".Composite()", traits = ".Nil()", elements = ".Array()", roots;
+    for (size_t i = 0; i < n; ++i) {
+        properties += ".Property(\"p" + std::to_string(i) + "\").Composite().Property(\"q\").Nil().End().End()";
+        traits += ".Trait(\"t\").Byte(" + std::to_string(i % 256) + ").End()";
+        elements += ".Composite().Property(\"q\").Nil().End().End()";
+        roots += ".Composite().Property(\"q\").Nil().End().End()";
+    }
+    for (const std::string& text : {properties + ".End()", traits + ".End()", elements + ".End()", roots}) {
+        SCOPED_TRACE(text.substr(0, 40));
+        EXPECT_THAT(ReadText(text).unit.substr(0, 60), ::testing::Not(::testing::StartsWith("error")));
+    }
+}
+
 // Statements out of the usual order can nest the unit being built as well: a
 // second value where one is already set opens an element, and a Nil is
 // replaced in place by the value that follows it.
