@@ -220,6 +220,23 @@ TEST(NotationReader, RefusesNestingBeyondItsLimit)
     EXPECT_THAT(ReadText(fits).unit, "null") << "deep but within the limit";
 }
 
+// Values that the accumulator turns into nested elements count as nesting too:
+// a Nil replaced by an Array makes an array frame, whose next value opens an
+// element; further values on a filled non-root frame open elements as well.
+TEST(NotationReader, RefusesNestingBuiltFromRepeatedValues)
+{
+    const std::vector<std::pair<std::string, std::string>> forms{
+        {".Nil().Array()", ".Nil().Array()"},
+        {".Composite().Property(\"a\").DWord(1)", ".DWord(1)"},
+    };
+    for (const auto& [head, repeated] : forms) {
+        std::string text = head;
+        for (size_t i = 0; i <= Utils::kMaxNotationDepth; ++i)
+            text += repeated;
+        EXPECT_THAT(ReadText(text).unit, ::testing::StartsWith("error 9: The unit is nested too deeply.")) << head;
+    }
+}
+
 // The limit is on depth only: any number of members and roots reads.
 TEST(NotationReader, ReadsUnitsOfManyMembersAtAnyWidth)
 {
@@ -254,6 +271,9 @@ TEST(NotationReader, RefusesNestingBeyondItsLimitWhateverTheOrderOfStatements)
         ".Composite().Property(\"a\").Byte(1)" + repeat(".Array().Nil()", n) + repeat(".End()", n + 3),
         ".Array().Byte(1)" + repeat(".Byte(2)", n) + repeat(".End()", n + 2),
         ".Trait(\"t\").Byte(1)" + repeat(".Array().Nil()", n) + repeat(".End()", n + 2),
+        // Named again, a property takes its values in place: they open nothing.
+        ".Composite().Property(\"a\").Byte(1).End().Property(\"a\").Byte(2).Byte(3).End().End().Array()" +
+            repeat(".Nil().Array()", n) + repeat(".End()", n + 1),
     };
     for (const std::string& text : texts) {
         SCOPED_TRACE(text.substr(0, 40));
