@@ -11,8 +11,10 @@
 // right after a property or trait as opening a frame, which it does in the
 // usual order of events (the count is then the exact number of open frames
 // with a value or a name) and which over-counts for events out of order (a
-// Nil replaced in place, a value ignored by a finished root). So whatever the
-// events, the accumulator never holds more than limit + 1 frames.
+// Nil replaced in place, a value ignored by a finished root, a property named
+// again taking its values in place). So whatever the events, the accumulator
+// never holds more than `limit` frames with a value or a name (besides an
+// empty root), and no unit it builds is deeper than the limit.
 //
 // Threading: one reader's local.
 #pragma once
