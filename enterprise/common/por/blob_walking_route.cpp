@@ -251,10 +251,7 @@ void BlobWalkingRoute::Follow(UnitWalker& walker) const
         const unsigned char byte = m_data[item];
         const bool isValue = byte <= static_cast<unsigned char>(ValueKind::Error) || byte == kArray ||
             byte == kComposite;
-        if (isValue &&
-            !depth.Value(byte == 0            ? BuildingDepth::Content::Nil
-                             : byte == kArray ? BuildingDepth::Content::Array
-                                              : BuildingDepth::Content::Other))
+        if (isValue && !depth.Value())
             Corrupted(item);
         switch (byte) {
         case kUnitBegin:

@@ -337,6 +337,11 @@ TEST(BinaryUnitForm, ReaderLimitsTheNestingOfRepeatedValues)
          repeat(
              repeat({0x55, 0x00, 0x41}, {0x00, 0x43, 0x50, 0x0d, 0x00, 0x00, 0x00, 0x00, 0x00, 0x41}, 3 * levels / 8),
              {0x45}, 3 * levels / 4 + 1)},
+        // Named again, a property takes its values in place: they open nothing.
+        {"a property named again, then Nil then Array",
+         repeat(repeat(Bytes("55 43 50 0d 00000000 55 02 01 45 50 0d 00000000 55 02 02 02 03 45 45 55 41"),
+                       {0x00, 0x41}, levels),
+                {0x45}, levels + 1)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

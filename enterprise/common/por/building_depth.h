@@ -1,82 +1,66 @@
 // Por::Util::BuildingDepth: the nesting depth of a unit being built from a
-// stream of building events, counted as the unit accumulator keeps its frames,
-// so that the count is the nesting of the unit: there is always a root frame; a
-// property or trait opens a frame whose value is still to come; a value event
-// fills a frame that holds nothing or Nil, is ignored on a root that holds a
-// value other than an Array, and on any other frame opens a new element frame
-// (whether or not the frame holds an Array: such an element is built, and only
-// dropped at its End); an End closes the innermost frame, and closing the root
-// opens a fresh one. Readers of outside input (the binary unit form, the text
-// notation) refuse input that nests deeper than their limit, so that no unit is
-// deeper than the recursive operations on units can take.
+// stream of building events, counted as the unit accumulator opens frames, so
+// that readers of outside input (the binary unit form, the text notation)
+// refuse input that nests deeper than their limit and no unit is deeper than
+// the recursive operations on units can take.
+//
+// Every property and trait event opens a frame; a value event fills the frame
+// of the property or trait just named, and otherwise may open one (the root,
+// an array element, or an element for a second value where one is already
+// set); End closes the innermost frame. The count takes every value event not
+// right after a property or trait as opening a frame, which it does in the
+// usual order of events (the count is then the exact number of open frames
+// with a value or a name) and which over-counts for events out of order (a
+// Nil replaced in place, a value ignored by a finished root, a property named
+// again taking its values in place). So whatever the events, the accumulator
+// never holds more than `limit` frames with a value or a name (besides an
+// empty root), and no unit it builds is deeper than the limit.
 //
 // Threading: one reader's local.
 #pragma once
 
 #include <cstddef>
-#include <vector>
+#include <utility>
 
 namespace Por::Util {
 
 class BuildingDepth
 {
 public:
-    // What a value event brings.
-    enum class Content : unsigned char
-    {
-        Nil,
-        Array,
-        Other,
-    };
+    explicit BuildingDepth(size_t limit) noexcept : m_limit(limit) {}
 
-    explicit BuildingDepth(size_t limit) : m_limit(limit) { m_frames.push_back(Frame{kEmpty, true}); }
-
-    // A property or trait opens a frame; false when that would pass the limit.
-    bool OpenNamed() { return Push(Frame{kEmpty, false}); }
-    // A value event; false when it would open a frame past the limit.
-    bool Value(Content content)
+    // A property or trait; false when its frame would pass the limit.
+    bool OpenNamed() noexcept
     {
-        const Held held = content == Content::Nil ? kNil : content == Content::Array ? kArray : kOther;
-        Frame& top = m_frames.back();
-        if (top.held == kEmpty || top.held == kNil) {
-            top.held = held;
-            return true;
-        }
-        if (top.root && top.held != kArray)
-            return true; // the accumulator ignores it
-        return Push(Frame{held, false});
+        m_afterNamed = true;
+        return Open();
     }
-    void Close()
+    // A value event; false when a frame it may open would pass the limit.
+    bool Value() noexcept
     {
-        m_frames.pop_back();
-        if (m_frames.empty())
-            m_frames.push_back(Frame{kEmpty, true});
+        if (std::exchange(m_afterNamed, false))
+            return true;
+        return Open();
+    }
+    void Close() noexcept
+    {
+        m_afterNamed = false;
+        if (m_open > 0)
+            --m_open;
     }
 
 private:
-    enum Held : unsigned char
+    bool Open() noexcept
     {
-        kEmpty,
-        kNil,
-        kArray,
-        kOther,
-    };
-    struct Frame
-    {
-        Held held;
-        bool root;
-    };
-
-    bool Push(Frame frame)
-    {
-        if (m_frames.size() >= m_limit)
+        if (m_open >= m_limit)
             return false;
-        m_frames.push_back(frame);
+        ++m_open;
         return true;
     }
 
     size_t m_limit;
-    std::vector<Frame> m_frames;
+    size_t m_open = 0;         // frames open, over-counted for events out of order
+    bool m_afterNamed = false; // the last event was a property or trait
 };
 
 } // namespace Por::Util

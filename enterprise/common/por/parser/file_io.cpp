@@ -32,7 +32,8 @@ namespace Detail {
 
 void ReadFileData(si_dir& directory, const std::u16string& path, std::vector<char>& bytes)
 {
-    const std::unique_ptr<si_file> file(directory.OpenRead(path.c_str(), false));
+    // Range locks: the file is opened without a lock of its own.
+    const std::unique_ptr<si_file> file(directory.OpenRead(path.c_str(), true));
     if (!file)
         CannotRead(path, 53, directory.TakeError());
     if (file->IsFailed())

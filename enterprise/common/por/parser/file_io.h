@@ -2,7 +2,8 @@
 // source in one ReadData call, replacing the content of the vector.
 //
 // Utils::FileReader reads a file (a relative path is taken against the working
-// directory) through the file layer; every call opens and closes it afresh.
+// directory) through the file layer, taking no lock on it; every call opens
+// and closes it afresh.
 // A file that cannot be opened, opens in error, cannot be read whole, or holds
 // 4 GiB or more fails with code 1 "Cannot read from file '<path>'" caused by
 // the file layer's error; the vector is then left as it was.

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -74,6 +75,27 @@ TEST(FileReader, ReadsTheWholeFileInPlaceOfTheVectorsContent)
     EXPECT_EQ(Read(file), content);
     Utils::FileReader empty(Wide(scratch.Write("empty", "")));
     EXPECT_EQ(Read(empty), "");
+}
+
+// The reader takes no lock of its own: a file that someone else holds locked
+// for writing is still read. (An open-file-description lock conflicts with
+// the record locks of this very process too.)
+TEST(FileReader, ReadsAFileLockedForWritingElsewhere)
+{
+    Scratch scratch;
+    const std::string path = scratch.Write("locked", "content");
+    struct Holder
+    {
+        int descriptor;
+        ~Holder() { close(descriptor); }
+    } holder{open(path.c_str(), O_RDWR | O_CLOEXEC)};
+    ASSERT_NE(holder.descriptor, -1);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(fcntl(holder.descriptor, F_OFD_SETLK, &lock), 0);
+    Utils::FileReader file(Wide(path));
+    EXPECT_EQ(Read(file), "content");
 }
 
 TEST(FileReader, ResolvesRelativePathsAgainstTheDirectory)

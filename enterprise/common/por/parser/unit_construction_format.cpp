@@ -37,9 +37,7 @@ using StatementHandler = UnitConstructor (*)(UnitConstructionParser& parser, Uni
 // What a statement does to the nesting of the unit being built.
 enum class Nesting
 {
-    NilValue,
     Value,
-    ArrayValue,
     Named,
     End,
 };
@@ -223,9 +221,9 @@ const std::map<std::u16string, Statement, std::less<>> g_statements = {
     {u"Guid", {&ReadGuid, Nesting::Value}},
     {u"String", {&ReadString, Nesting::Value}},
     {u"End", {&ReadEnd, Nesting::End}},
-    {u"Nil", {&ReadNil, Nesting::NilValue}},
+    {u"Nil", {&ReadNil, Nesting::Value}},
     {u"Boolean", {&ReadBoolean, Nesting::Value}},
-    {u"Array", {&ReadArray, Nesting::ArrayValue}},
+    {u"Array", {&ReadArray, Nesting::Value}},
     {u"DWord", {&ReadDWord, Nesting::Value}},
     {u"SDWord", {&ReadSDWord, Nesting::Value}},
     {u"QWord", {&ReadQWord, Nesting::Value}},
@@ -250,14 +248,8 @@ void TrackNesting(Por::Util::BuildingDepth& depth, Nesting nesting)
 {
     bool fits = true;
     switch (nesting) {
-    case Nesting::NilValue:
-        fits = depth.Value(Por::Util::BuildingDepth::Content::Nil);
-        break;
     case Nesting::Value:
-        fits = depth.Value(Por::Util::BuildingDepth::Content::Other);
-        break;
-    case Nesting::ArrayValue:
-        fits = depth.Value(Por::Util::BuildingDepth::Content::Array);
+        fits = depth.Value();
         break;
     case Nesting::Named:
         fits = depth.OpenNamed();

@@ -19,6 +19,7 @@
 #include "enterprise/common/por/test_support/render.h"
 #include "enterprise/common/por/unit_equality.h"
 #include "testing/error_matchers.h"
+#include "testing/vtable_slot.h"
 
 namespace {
 
@@ -84,6 +85,17 @@ ReadResult ReadText(const std::string& text)
     }
     result.output = output.Text();
     return result;
+}
+
+// The destructor pair comes first in each interface.
+TEST(NotationInterfaces, KeepTheirBinaryOrder)
+{
+    using Testing::VirtualSlot;
+    EXPECT_EQ(VirtualSlot(&Utils::DataReader::ReadData), 2u);
+    EXPECT_EQ(VirtualSlot(&Utils::DataWriter::WriteData), 2u);
+    EXPECT_EQ(VirtualSlot(&Utils::UnitPostProcessor::Process), 2u);
+    EXPECT_EQ(VirtualSlot(&Utils::PorFormat::Read), 2u);
+    EXPECT_EQ(VirtualSlot(&Utils::PorFormat::Write), 3u);
 }
 
 TEST(NotationReader, ReadsTheExampleAndEchoesIt)
@@ -222,6 +234,51 @@ TEST(NotationReader, RefusesNestingBuiltFromRepeatedValues)
         for (size_t i = 0; i <= Utils::kMaxNotationDepth; ++i)
             text += repeated;
         EXPECT_THAT(ReadText(text).unit, ::testing::StartsWith("error 9: The unit is nested too deeply.")) << head;
+    }
+}
+
+// The limit is on depth only: any number of members and roots reads.
+TEST(NotationReader, ReadsUnitsOfManyMembersAtAnyWidth)
+{
+    const size_t n = 3 * Utils::kMaxNotationDepth;
+    std::string properties = ".Composite()", traits = ".Nil()", elements = ".Array()", roots;
+    for (size_t i = 0; i < n; ++i) {
+        properties += ".Property(\"p" + std::to_string(i) + "\").Composite().Property(\"q\").Nil().End().End()";
+        traits += ".Trait(\"t\").Byte(" + std::to_string(i % 256) + ").End()";
+        elements += ".Composite().Property(\"q\").Nil().End().End()";
+        roots += ".Composite().Property(\"q\").Nil().End().End()";
+    }
+    for (const std::string& text : {properties + ".End()", traits + ".End()", elements + ".End()", roots}) {
+        SCOPED_TRACE(text.substr(0, 40));
+        EXPECT_THAT(ReadText(text).unit.substr(0, 60), ::testing::Not(::testing::StartsWith("error")));
+    }
+}
+
+// Statements out of the usual order can nest the unit being built as well: a
+// second value where one is already set opens an element, and a Nil is
+// replaced in place by the value that follows it.
+TEST(NotationReader, RefusesNestingBeyondItsLimitWhateverTheOrderOfStatements)
+{
+    auto repeat = [](const std::string& piece, size_t times) {
+        std::string text;
+        for (size_t i = 0; i < times; ++i)
+            text += piece;
+        return text;
+    };
+    const size_t n = 3 * Utils::kMaxNotationDepth;
+    const std::string texts[] = {
+        ".Array()" + repeat(".Nil().Array()", n) + repeat(".End()", n + 1),
+        ".Composite().Property(\"a\").Byte(1)" + repeat(".Array().Nil()", n) + repeat(".End()", n + 3),
+        ".Array().Byte(1)" + repeat(".Byte(2)", n) + repeat(".End()", n + 2),
+        ".Trait(\"t\").Byte(1)" + repeat(".Array().Nil()", n) + repeat(".End()", n + 2),
+        // Named again, a property takes its values in place: they open nothing.
+        ".Composite().Property(\"a\").Byte(1).End().Property(\"a\").Byte(2).Byte(3).End().End().Array()" +
+            repeat(".Nil().Array()", n) + repeat(".End()", n + 1),
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.substr(0, 40));
+        EXPECT_THAT(ReadText(text).unit.substr(0, 60),
+                    ::testing::StartsWith("error 9: The unit is nested too deeply."));
     }
 }
 
