@@ -1,16 +1,16 @@
-// The async service library's interfaces, as this system calls them: the
-// service hands out worker threads (PerformWork), thread environments, the
-// per-thread synchronization-callback storage and metronomes. Work and
-// SynchronizationCallback are this system's own interfaces, which the service
-// calls.
+// The async service library's interfaces: the service hands out worker threads
+// (PerformWork), thread environments, the per-thread synchronization-callback
+// storage and metronomes. Work and SynchronizationCallback are implemented by
+// the service's callers, and the service calls them.
 //
-// GetAsyncService is defined by the async service library (our stand-in is
-// platform/async); callers ask anew each time, take no ownership and never shut
-// the service down. Null means no service: work that would go to it runs on the
-// calling thread instead.
+// GetAsyncService is defined by the async service library (our stand-in is this
+// folder, see async_platform.h); callers ask anew each time, take no ownership
+// and never shut the service down. Null means no service.
+//
+// The interfaces are neither copied nor assigned.
 //
 // Declaration order is the binary order; never insert or reorder. Operations
-// named Reserved* hold slots this system never calls.
+// named Reserved* hold slots that callers never call.
 //
 // Threading: the service and the objects it hands out are used from any
 // thread; SynchronizationCallbackStorage works on the calling thread's chain.
@@ -19,26 +19,32 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/common/non_copyable.h"
 #include "platform/async/job.h"
 #include "platform/objrep/common_error.h"
 
 namespace Async {
 
 // A unit of work that the service runs on one of its threads.
-class Work : public Common::NonCopyable
+class Work
 {
 public:
+    Work(const Work&) = delete;
+    Work& operator=(const Work&) = delete;
     virtual ~Work() = default;
     virtual Common::Error Run() = 0;
     virtual void Detach() = 0;
+
+protected:
+    Work() = default;
 };
 
 // An element of a thread's synchronization chain. A walk asks each element
 // from the top down to Satisfy until one answers true.
-class SynchronizationCallback : public Common::NonCopyable
+class SynchronizationCallback
 {
 public:
+    SynchronizationCallback(const SynchronizationCallback&) = delete;
+    SynchronizationCallback& operator=(const SynchronizationCallback&) = delete;
     virtual ~SynchronizationCallback() = default;
     // The element pushed before this one, or null.
     virtual SynchronizationCallback* GetNext() = 0;
@@ -46,43 +52,63 @@ public:
     // True ends a synchronization walk.
     virtual bool Satisfy(void* context) = 0;
     virtual bool TrySatisfy(void* context) = 0;
+
+protected:
+    SynchronizationCallback() = default;
 };
 
 // The calling thread's chain of synchronization callbacks.
-class SynchronizationCallbackStorage : public Common::NonCopyable
+class SynchronizationCallbackStorage
 {
 public:
+    SynchronizationCallbackStorage(const SynchronizationCallbackStorage&) = delete;
+    SynchronizationCallbackStorage& operator=(const SynchronizationCallbackStorage&) = delete;
     virtual ~SynchronizationCallbackStorage() = default;
     virtual SynchronizationCallback* GetTop() = 0;
     virtual bool Push(SynchronizationCallback* element) = 0;
     // Removes the top and returns it.
     virtual SynchronizationCallback* Pop() = 0;
     virtual void Synchronize(void* context) = 0;
+
+protected:
+    SynchronizationCallbackStorage() = default;
 };
 
 // One tick source; never freed, valid while a tick runs.
-class Metronome : public Common::NonCopyable
+class Metronome
 {
 public:
+    Metronome(const Metronome&) = delete;
+    Metronome& operator=(const Metronome&) = delete;
     virtual ~Metronome() = default;
     // One tick: completes `handler` once, with success when the period has
     // elapsed, with a failure when the tick was cancelled (the completion
     // still comes after a cancel).
     virtual std::shared_ptr<Job> Tick(ActionHandler& handler) = 0;
+
+protected:
+    Metronome() = default;
 };
 
-class MetronomeFactory : public Common::NonCopyable
+class MetronomeFactory
 {
 public:
+    MetronomeFactory(const MetronomeFactory&) = delete;
+    MetronomeFactory& operator=(const MetronomeFactory&) = delete;
     virtual ~MetronomeFactory() = default;
-    // A metronome of `period` (this system always asks 60); never null.
+    // A metronome of `period` milliseconds; never null.
     virtual Metronome* CreateMetronome(uint32_t period) = 0;
+
+protected:
+    MetronomeFactory() = default;
 };
 
 // A thread's environment, captured by an EnvironmentProvider.
-class ThreadEnvironment : public Common::NonCopyable
+class ThreadEnvironment
 {
 public:
+    ThreadEnvironment(const ThreadEnvironment&) = delete;
+    ThreadEnvironment& operator=(const ThreadEnvironment&) = delete;
     virtual ~ThreadEnvironment() = default;
     // Applies this environment to the calling thread.
     virtual void Apply() = 0;
@@ -90,19 +116,29 @@ public:
     virtual void Leave() = 0;
     // Puts this (earlier captured) environment back on the calling thread.
     virtual void Restore() = 0;
+
+protected:
+    ThreadEnvironment() = default;
 };
 
-class EnvironmentProvider : public Common::NonCopyable
+class EnvironmentProvider
 {
 public:
+    EnvironmentProvider(const EnvironmentProvider&) = delete;
+    EnvironmentProvider& operator=(const EnvironmentProvider&) = delete;
     virtual ~EnvironmentProvider() = default;
     // The calling thread's environment; never null.
     virtual std::shared_ptr<ThreadEnvironment> CaptureEnvironment() = 0;
+
+protected:
+    EnvironmentProvider() = default;
 };
 
-class Service : public Common::NonCopyable
+class Service
 {
 public:
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
     virtual ~Service() = default;
     // Runs work.Run on a service thread and completes `handler` once with its
     // result; the caller keeps the work alive until then.
@@ -121,6 +157,9 @@ public:
     virtual SynchronizationCallbackStorage* GetSynchronizationCallbackStorage() = 0;
     // Never null.
     virtual MetronomeFactory* GetMetronomeFactory() = 0;
+
+protected:
+    Service() = default;
 };
 
 } // namespace Async

@@ -1,6 +1,8 @@
-// The vocabulary of the async job framework: an Action is started with an
+// The async service library's job vocabulary: an Action is started with an
 // ActionHandler, may be represented by a Job while it runs, and reports exactly
-// one Common::Error to the handler.
+// one Common::Error to the handler. The service hands out jobs for its work
+// items and metronome ticks and completes the handlers it is given; the async
+// job framework (enterprise/common/async/job.h) builds on the same interfaces.
 //
 // Contract of a run: Action::Perform returns the job that represents the run,
 // or an empty pointer when there is nothing to cancel (the actions of this
@@ -10,6 +12,8 @@
 // then. Whoever holds the job may Cancel it; a cancel only asks, the completion
 // still comes, as a rule with ASYNC_ERROR_CANCELED.
 //
+// The interfaces are neither copied nor assigned.
+//
 // Declaration order is the binary order; never insert or reorder.
 //
 // Threading: the interfaces carry no state; see each implementation.
@@ -18,9 +22,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
-#include "core/common/location.h"
-#include "core/common/non_copyable.h"
 #include "platform/objrep/common_error.h"
 
 namespace Async {
@@ -43,11 +46,16 @@ struct EntityDescription
     }
 };
 
-class DescriptiveEntity : public Common::NonCopyable
+class DescriptiveEntity
 {
 public:
+    DescriptiveEntity(const DescriptiveEntity&) = delete;
+    DescriptiveEntity& operator=(const DescriptiveEntity&) = delete;
     virtual ~DescriptiveEntity() = default;
     virtual EntityDescription Describe() const = 0;
+
+protected:
+    DescriptiveEntity() = default;
 };
 
 class Job : public DescriptiveEntity
@@ -57,25 +65,28 @@ public:
     virtual void Cancel() = 0;
 };
 
-class Action : public Common::NonCopyable
+class Action
 {
 public:
+    Action(const Action&) = delete;
+    Action& operator=(const Action&) = delete;
     virtual ~Action() = default;
     virtual std::shared_ptr<Job> Perform(ActionHandler& handler) = 0;
+
+protected:
+    Action() = default;
 };
 
-class ActionHandler : public Common::NonCopyable
+class ActionHandler
 {
 public:
+    ActionHandler(const ActionHandler&) = delete;
+    ActionHandler& operator=(const ActionHandler&) = delete;
     virtual ~ActionHandler() = default;
     virtual void Completed(const Common::Error& result) = 0;
-};
 
-class ResultAccumulator : public Common::NonCopyable
-{
-public:
-    virtual ~ResultAccumulator() = default;
-    virtual void Accumulate(const Common::Error& result) = 0;
+protected:
+    ActionHandler() = default;
 };
 
 } // namespace Async
