@@ -7,8 +7,6 @@
 // folder, see async_platform.h); callers ask anew each time, take no ownership
 // and never shut the service down. Null means no service.
 //
-// The interfaces are neither copied nor assigned.
-//
 // Declaration order is the binary order; never insert or reorder. Operations
 // named Reserved* hold slots that callers never call.
 //
@@ -25,26 +23,19 @@
 namespace Async {
 
 // A unit of work that the service runs on one of its threads.
-class Work
+class Work : public InterfaceBase
 {
 public:
-    Work(const Work&) = delete;
-    Work& operator=(const Work&) = delete;
     virtual ~Work() = default;
     virtual Common::Error Run() = 0;
     virtual void Detach() = 0;
-
-protected:
-    Work() = default;
 };
 
 // An element of a thread's synchronization chain. A walk asks each element
 // from the top down to Satisfy until one answers true.
-class SynchronizationCallback
+class SynchronizationCallback : public InterfaceBase
 {
 public:
-    SynchronizationCallback(const SynchronizationCallback&) = delete;
-    SynchronizationCallback& operator=(const SynchronizationCallback&) = delete;
     virtual ~SynchronizationCallback() = default;
     // The element pushed before this one, or null.
     virtual SynchronizationCallback* GetNext() = 0;
@@ -52,63 +43,43 @@ public:
     // True ends a synchronization walk.
     virtual bool Satisfy(void* context) = 0;
     virtual bool TrySatisfy(void* context) = 0;
-
-protected:
-    SynchronizationCallback() = default;
 };
 
 // The calling thread's chain of synchronization callbacks.
-class SynchronizationCallbackStorage
+class SynchronizationCallbackStorage : public InterfaceBase
 {
 public:
-    SynchronizationCallbackStorage(const SynchronizationCallbackStorage&) = delete;
-    SynchronizationCallbackStorage& operator=(const SynchronizationCallbackStorage&) = delete;
     virtual ~SynchronizationCallbackStorage() = default;
     virtual SynchronizationCallback* GetTop() = 0;
     virtual bool Push(SynchronizationCallback* element) = 0;
     // Removes the top and returns it.
     virtual SynchronizationCallback* Pop() = 0;
     virtual void Synchronize(void* context) = 0;
-
-protected:
-    SynchronizationCallbackStorage() = default;
 };
 
 // One tick source; never freed, valid while a tick runs.
-class Metronome
+class Metronome : public InterfaceBase
 {
 public:
-    Metronome(const Metronome&) = delete;
-    Metronome& operator=(const Metronome&) = delete;
     virtual ~Metronome() = default;
     // One tick: completes `handler` once, with success when the period has
     // elapsed, with a failure when the tick was cancelled (the completion
     // still comes after a cancel).
     virtual std::shared_ptr<Job> Tick(ActionHandler& handler) = 0;
-
-protected:
-    Metronome() = default;
 };
 
-class MetronomeFactory
+class MetronomeFactory : public InterfaceBase
 {
 public:
-    MetronomeFactory(const MetronomeFactory&) = delete;
-    MetronomeFactory& operator=(const MetronomeFactory&) = delete;
     virtual ~MetronomeFactory() = default;
     // A metronome of `period` milliseconds; never null.
     virtual Metronome* CreateMetronome(uint32_t period) = 0;
-
-protected:
-    MetronomeFactory() = default;
 };
 
 // A thread's environment, captured by an EnvironmentProvider.
-class ThreadEnvironment
+class ThreadEnvironment : public InterfaceBase
 {
 public:
-    ThreadEnvironment(const ThreadEnvironment&) = delete;
-    ThreadEnvironment& operator=(const ThreadEnvironment&) = delete;
     virtual ~ThreadEnvironment() = default;
     // Applies this environment to the calling thread.
     virtual void Apply() = 0;
@@ -116,29 +87,19 @@ public:
     virtual void Leave() = 0;
     // Puts this (earlier captured) environment back on the calling thread.
     virtual void Restore() = 0;
-
-protected:
-    ThreadEnvironment() = default;
 };
 
-class EnvironmentProvider
+class EnvironmentProvider : public InterfaceBase
 {
 public:
-    EnvironmentProvider(const EnvironmentProvider&) = delete;
-    EnvironmentProvider& operator=(const EnvironmentProvider&) = delete;
     virtual ~EnvironmentProvider() = default;
     // The calling thread's environment; never null.
     virtual std::shared_ptr<ThreadEnvironment> CaptureEnvironment() = 0;
-
-protected:
-    EnvironmentProvider() = default;
 };
 
-class Service
+class Service : public InterfaceBase
 {
 public:
-    Service(const Service&) = delete;
-    Service& operator=(const Service&) = delete;
     virtual ~Service() = default;
     // Runs work.Run on a service thread and completes `handler` once with its
     // result; the caller keeps the work alive until then.
@@ -157,9 +118,6 @@ public:
     virtual SynchronizationCallbackStorage* GetSynchronizationCallbackStorage() = 0;
     // Never null.
     virtual MetronomeFactory* GetMetronomeFactory() = 0;
-
-protected:
-    Service() = default;
 };
 
 } // namespace Async

@@ -12,8 +12,6 @@
 // then. Whoever holds the job may Cancel it; a cancel only asks, the completion
 // still comes, as a rule with ASYNC_ERROR_CANCELED.
 //
-// The interfaces are neither copied nor assigned.
-//
 // Declaration order is the binary order; never insert or reorder.
 //
 // Threading: the interfaces carry no state; see each implementation.
@@ -27,6 +25,18 @@
 #include "platform/objrep/common_error.h"
 
 namespace Async {
+
+// The base of the library's interfaces, which are neither copied nor assigned.
+class InterfaceBase
+{
+public:
+    InterfaceBase(const InterfaceBase&) = delete;
+    InterfaceBase& operator=(const InterfaceBase&) = delete;
+
+protected:
+    constexpr InterfaceBase() = default;
+    ~InterfaceBase() = default;
+};
 
 class ActionHandler;
 
@@ -46,16 +56,11 @@ struct EntityDescription
     }
 };
 
-class DescriptiveEntity
+class DescriptiveEntity : public InterfaceBase
 {
 public:
-    DescriptiveEntity(const DescriptiveEntity&) = delete;
-    DescriptiveEntity& operator=(const DescriptiveEntity&) = delete;
     virtual ~DescriptiveEntity() = default;
     virtual EntityDescription Describe() const = 0;
-
-protected:
-    DescriptiveEntity() = default;
 };
 
 class Job : public DescriptiveEntity
@@ -65,28 +70,18 @@ public:
     virtual void Cancel() = 0;
 };
 
-class Action
+class Action : public InterfaceBase
 {
 public:
-    Action(const Action&) = delete;
-    Action& operator=(const Action&) = delete;
     virtual ~Action() = default;
     virtual std::shared_ptr<Job> Perform(ActionHandler& handler) = 0;
-
-protected:
-    Action() = default;
 };
 
-class ActionHandler
+class ActionHandler : public InterfaceBase
 {
 public:
-    ActionHandler(const ActionHandler&) = delete;
-    ActionHandler& operator=(const ActionHandler&) = delete;
     virtual ~ActionHandler() = default;
     virtual void Completed(const Common::Error& result) = 0;
-
-protected:
-    ActionHandler() = default;
 };
 
 } // namespace Async
