@@ -18,6 +18,7 @@
 #include "enterprise/common/async/error.h"
 #include "enterprise/common/async/waiting_handler.h"
 #include "testing/error_matchers.h"
+#include "testing/vtable_slot.h"
 
 namespace {
 
@@ -327,6 +328,25 @@ TEST(AsynchronizerThreads, ThousandActionsCompletingOnRandomThreads)
     ASSERT_EQ(log.started.size(), 1000u);
     for (int i = 0; i < 1000; ++i)
         EXPECT_EQ(log.started[i], i);
+}
+
+TEST(AsynchronizerSlots, BinaryOrder)
+{
+    using Async::AsynchronizerImpl::ActionJob;
+    using Async::AsynchronizerImpl::BaseAsynchronizerJob;
+    using Testing::VirtualSlot;
+    EXPECT_EQ(VirtualSlot(&Async::ActionConsumer::Consume), 2u);
+    EXPECT_EQ(VirtualSlot(&Async::ActionReader::Read), 2u);
+    EXPECT_EQ(VirtualSlot(&BaseAsynchronizerJob::Describe), 2u);
+    EXPECT_EQ(VirtualSlot(&BaseAsynchronizerJob::GetId), 3u);
+    EXPECT_EQ(VirtualSlot(&BaseAsynchronizerJob::Cancel), 4u);
+    EXPECT_EQ(VirtualSlot(&BaseAsynchronizerJob::Consume), 5u);
+    EXPECT_EQ(VirtualSlot(&BaseAsynchronizerJob::PerformAction), 6u);
+    EXPECT_EQ(VirtualSlot(&BaseAsynchronizerJob::MakeWaitAllAction), 7u);
+    EXPECT_EQ(VirtualSlot(&BaseAsynchronizerJob::MakeCancelAndWaitAction), 8u);
+    EXPECT_EQ(VirtualSlot(&ActionJob::Describe), 2u);
+    EXPECT_EQ(VirtualSlot(&ActionJob::GetId), 3u);
+    EXPECT_EQ(VirtualSlot(&ActionJob::Cancel), 4u);
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 // repeats them in a loop at constant stack depth, and a run that completes
 // later on another thread continues the cycle on that thread.
 //
+// Declaration order is the binary order; never insert or reorder.
+//
 // Threading: Cancel from any thread; runs are performed one at a time.
 #pragma once
 

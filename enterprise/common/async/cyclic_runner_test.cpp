@@ -14,6 +14,7 @@
 #include "enterprise/common/async/job_control.h"
 #include "enterprise/common/async/waiting_handler.h"
 #include "testing/error_matchers.h"
+#include "testing/vtable_slot.h"
 
 namespace {
 
@@ -117,6 +118,15 @@ TEST(CyclicRunnerThreads, RunsCompletingOnOtherThreadsCycleUntilTheFailure)
     const std::shared_ptr<Async::Job> runner = Async::CyclicRunnerImpl::Start(action, waiting);
     EXPECT_THAT(waiting.Wait(nullptr), ChainContains(ErrorIs(0xFA000D)));
     EXPECT_EQ(action->performs.load(), 5001);
+}
+
+TEST(CyclicRunnerSlots, BinaryOrder)
+{
+    using Runner = Async::CyclicRunnerImpl::CyclicRunner;
+    EXPECT_EQ(Testing::VirtualSlot(&Runner::Describe), 2u);
+    EXPECT_EQ(Testing::VirtualSlot(&Runner::GetId), 3u);
+    EXPECT_EQ(Testing::VirtualSlot(&Runner::Cancel), 4u);
+    EXPECT_EQ(Testing::VirtualSlot(&Async::Detail::CyclicRunAction::Perform), 2u);
 }
 
 } // namespace

@@ -9,6 +9,8 @@
 // the next waiting job; a completion on another thread starts the next one
 // itself. A completing job's handler runs before its place is given back.
 //
+// Declaration order is the binary order; never insert or reorder.
+//
 // Threading: admission and the queue are guarded by the logic's mutex; actions
 // are performed and handlers called outside it. A start and a cancel of one
 // job race by an atomic exchange of its pending handler.

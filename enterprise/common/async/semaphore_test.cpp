@@ -19,6 +19,7 @@
 #include "enterprise/common/async/semaphore.h"
 #include "platform/async/async_platform.h"
 #include "testing/error_matchers.h"
+#include "testing/vtable_slot.h"
 
 namespace {
 
@@ -299,6 +300,17 @@ TEST(SemaphoreThreads, CapacityOneUnderRandomCompletionsAndCancels)
     // Started in order of arrival, also when a place is given back on another
     // thread while the next one is being performed.
     EXPECT_TRUE(std::is_sorted(started.begin(), started.end()));
+}
+
+TEST(SemaphoreSlots, BinaryOrder)
+{
+    using Testing::VirtualSlot;
+    using Job = Async::Detail::SemaphoreLogic::SemaphoreJob;
+    EXPECT_EQ(VirtualSlot(&Job::Describe), 2u);
+    EXPECT_EQ(VirtualSlot(&Job::GetId), 3u);
+    EXPECT_EQ(VirtualSlot(&Job::Cancel), 4u);
+    EXPECT_EQ(VirtualSlot(&Job::Completed), 5u);
+    EXPECT_EQ(VirtualSlot(&Async::Detail::BoundAction::Perform), 2u);
 }
 
 } // namespace

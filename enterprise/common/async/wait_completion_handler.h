@@ -13,6 +13,8 @@
 // (with propagation too: the cancel is passed on rather than a success). A
 // wait from MakeUncancelableWaitAction ignores cancels.
 //
+// Declaration order is the binary order; never insert or reorder.
+//
 // Threading: the completion may arrive on any thread; waits are released on
 // that thread or wherever the gateway runs its grants, in the environment of
 // the thread that performed each wait. SetResultPropagation only before the

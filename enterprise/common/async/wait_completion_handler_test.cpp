@@ -12,6 +12,7 @@
 #include "enterprise/common/async/async_errors.h"
 #include "enterprise/common/async/async_test_kit.h"
 #include "testing/error_matchers.h"
+#include "testing/vtable_slot.h"
 
 namespace {
 
@@ -140,6 +141,13 @@ TEST(WaitCompletionHandler, ASecondCompletionIsOnlyForwarded)
     handler.Completed(kFailure);
     EXPECT_EQ(delegate.calls.load(), 2);
     EXPECT_EQ(waiter.calls.load(), 1);
+}
+
+TEST(WaitCompletionHandlerSlots, BinaryOrder)
+{
+    EXPECT_EQ(Testing::VirtualSlot(&Async::WaitCompletionHandler::Completed), 2u);
+    EXPECT_EQ(Testing::VirtualSlot(&Async::WaitCompletionHandler::FilterResult), 3u);
+    EXPECT_EQ(Testing::VirtualSlot(&Async::WaitCompletionHandler::Logic::Completed), 2u);
 }
 
 } // namespace

@@ -251,7 +251,10 @@ void BlobWalkingRoute::Follow(UnitWalker& walker) const
         const unsigned char byte = m_data[item];
         const bool isValue = byte <= static_cast<unsigned char>(ValueKind::Error) || byte == kArray ||
             byte == kComposite;
-        if (isValue && !depth.Value(byte == kArray))
+        if (isValue &&
+            !depth.Value(byte == 0            ? BuildingDepth::Content::Nil
+                             : byte == kArray ? BuildingDepth::Content::Array
+                                              : BuildingDepth::Content::Other))
             Corrupted(item);
         switch (byte) {
         case kUnitBegin:

@@ -1,7 +1,7 @@
 // Reads arbitrary bytes as a binary unit form, both as bare events and into a
 // unit through the accumulator: either works or raises a Common::Error, and
 // nothing reads outside the bytes. A unit that was built is written again and
-// read back to the same form.
+// read back to the same form, and is no deeper than the reader's limit.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include "core/common/error.h"
 #include "enterprise/common/por/blob_walking_route.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
+#include "enterprise/common/por/unit_building_walker.h"
 
 namespace {
 
@@ -19,8 +20,12 @@ namespace {
 class Sink final : public Por::Util::UnitWalker
 {
 public:
-    void BeginUnit() override {}
-    void EndUnit() override {}
+    void BeginUnit() override
+    {
+        if (++m_depth > m_deepest)
+            m_deepest = m_depth;
+    }
+    void EndUnit() override { --m_depth; }
     void Property(const Por::Name& name) override { m_sum += name.GetText()[0]; }
     void Trait(const Por::Name& name) override { m_sum += name.GetText()[0]; }
     void Nil() override {}
@@ -55,8 +60,15 @@ public:
     {
     }
 
+    size_t Deepest() const
+    {
+        return m_deepest;
+    }
+
 private:
     size_t m_sum = 0;
+    size_t m_depth = 0;
+    size_t m_deepest = 0;
 };
 
 } // namespace
@@ -77,6 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0; // refused cleanly
     }
     if (unit) {
+        Sink depth;
+        Por::Util::WalkValueFirstGuide guide;
+        Por::Util::WalkHierarchy(*unit, guide, depth);
+        if (depth.Deepest() > Por::Util::kMaxUnitDepth)
+            std::abort();
         std::vector<unsigned char> written;
         Por::Util::WriteBinaryUnit(*unit, written);
         std::vector<unsigned char> again;

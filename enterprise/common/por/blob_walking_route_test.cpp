@@ -310,6 +310,45 @@ TEST(BinaryUnitForm, ReaderLimitsTheNesting)
     EXPECT_THROW((void)Events(properties), Common::Error);
 }
 
+// Value events that the accumulator turns into nested units although no 'A'
+// of an array unit or 'P' opens them: the forms build units (or frames) 1500 to
+// 2000 deep.
+TEST(BinaryUnitForm, ReaderLimitsTheNestingOfRepeatedValues)
+{
+    const uint32_t levels = 2 * Util::kMaxUnitDepth;
+    auto repeat = [](std::vector<unsigned char> bytes, std::initializer_list<unsigned char> step, uint32_t times) {
+        for (uint32_t i = 0; i < times; ++i)
+            bytes.insert(bytes.end(), step);
+        return bytes;
+    };
+    struct Case
+    {
+        const char* what;
+        std::vector<unsigned char> bytes;
+    };
+    const Case cases[] = {
+        // An Array replaces the Nil of a unit; the next Nil opens an element of it.
+        {"Nil then Array, again and again",
+         repeat(repeat({0x55, 0x00, 0x41}, {0x00, 0x41}, levels), {0x45}, levels + 1)},
+        // A second value on a property that holds one opens an element.
+        {"Arrays after a property's value",
+         repeat(repeat(Bytes("55 43 50 0d 00000000 02 01"), {0x41}, levels), {0x45}, levels + 2)},
+        {"Nil then Composite with a property, again and again",
+         repeat(
+             repeat({0x55, 0x00, 0x41}, {0x00, 0x43, 0x50, 0x0d, 0x00, 0x00, 0x00, 0x00, 0x00, 0x41}, 3 * levels / 8),
+             {0x45}, 3 * levels / 4 + 1)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            (void)Util::ReadBinaryUnit(c.bytes, kFactory);
+            ADD_FAILURE() << "no exception";
+        } catch (const Common::Error& error) {
+            EXPECT_THAT(error, ErrorIs(0xFA0021));
+        }
+    }
+}
+
 std::string ReadBack(const std::string& hex)
 {
     const UnitPtr unit = Util::ReadBinaryUnit(Bytes(hex), kFactory);

@@ -1,9 +1,14 @@
 // Por::Util::BuildingDepth: the nesting depth of a unit being built from a
-// stream of building events, counted as the unit accumulator opens frames:
-// the root, each property and trait, each array element; each End closes the
-// innermost. Readers of outside input (the binary unit form, the text
-// notation) refuse input that nests deeper than their limit, so that no unit
-// is deeper than the recursive operations on units can take.
+// stream of building events, counted as the unit accumulator keeps its frames,
+// so that the count is the nesting of the unit: there is always a root frame; a
+// property or trait opens a frame whose value is still to come; a value event
+// fills a frame that holds nothing or Nil, is ignored on a root that holds a
+// value other than an Array, and on any other frame opens a new element frame
+// (whether or not the frame holds an Array: such an element is built, and only
+// dropped at its End); an End closes the innermost frame, and closing the root
+// opens a fresh one. Readers of outside input (the binary unit form, the text
+// notation) refuse input that nests deeper than their limit, so that no unit is
+// deeper than the recursive operations on units can take.
 //
 // Threading: one reader's local.
 #pragma once
@@ -16,34 +21,50 @@ namespace Por::Util {
 class BuildingDepth
 {
 public:
-    explicit BuildingDepth(size_t limit) noexcept : m_limit(limit) {}
-
-    // A property or trait opens a frame whose value is still to come; false
-    // when that would pass the limit.
-    bool OpenNamed() { return Push(kPending); }
-    // A value event fills a pending frame, opens the root, or opens an element
-    // of an array frame; false when that would pass the limit.
-    bool Value(bool isArray)
+    // What a value event brings.
+    enum class Content : unsigned char
     {
-        const Frame frame = isArray ? kArrayFrame : kOtherFrame;
-        if (m_frames.empty() || m_frames.back() == kArrayFrame)
-            return Push(frame);
-        if (m_frames.back() == kPending)
-            m_frames.back() = frame;
-        return true;
+        Nil,
+        Array,
+        Other,
+    };
+
+    explicit BuildingDepth(size_t limit) : m_limit(limit) { m_frames.push_back(Frame{kEmpty, true}); }
+
+    // A property or trait opens a frame; false when that would pass the limit.
+    bool OpenNamed() { return Push(Frame{kEmpty, false}); }
+    // A value event; false when it would open a frame past the limit.
+    bool Value(Content content)
+    {
+        const Held held = content == Content::Nil ? kNil : content == Content::Array ? kArray : kOther;
+        Frame& top = m_frames.back();
+        if (top.held == kEmpty || top.held == kNil) {
+            top.held = held;
+            return true;
+        }
+        if (top.root && top.held != kArray)
+            return true; // the accumulator ignores it
+        return Push(Frame{held, false});
     }
     void Close()
     {
-        if (!m_frames.empty())
-            m_frames.pop_back();
+        m_frames.pop_back();
+        if (m_frames.empty())
+            m_frames.push_back(Frame{kEmpty, true});
     }
 
 private:
-    enum Frame : unsigned char
+    enum Held : unsigned char
     {
-        kPending,
-        kArrayFrame,
-        kOtherFrame,
+        kEmpty,
+        kNil,
+        kArray,
+        kOther,
+    };
+    struct Frame
+    {
+        Held held;
+        bool root;
     };
 
     bool Push(Frame frame)

@@ -37,6 +37,7 @@ using StatementHandler = UnitConstructor (*)(UnitConstructionParser& parser, Uni
 // What a statement does to the nesting of the unit being built.
 enum class Nesting
 {
+    NilValue,
     Value,
     ArrayValue,
     Named,
@@ -222,7 +223,7 @@ const std::map<std::u16string, Statement, std::less<>> g_statements = {
     {u"Guid", {&ReadGuid, Nesting::Value}},
     {u"String", {&ReadString, Nesting::Value}},
     {u"End", {&ReadEnd, Nesting::End}},
-    {u"Nil", {&ReadNil, Nesting::Value}},
+    {u"Nil", {&ReadNil, Nesting::NilValue}},
     {u"Boolean", {&ReadBoolean, Nesting::Value}},
     {u"Array", {&ReadArray, Nesting::ArrayValue}},
     {u"DWord", {&ReadDWord, Nesting::Value}},
@@ -249,11 +250,14 @@ void TrackNesting(Por::Util::BuildingDepth& depth, Nesting nesting)
 {
     bool fits = true;
     switch (nesting) {
+    case Nesting::NilValue:
+        fits = depth.Value(Por::Util::BuildingDepth::Content::Nil);
+        break;
     case Nesting::Value:
-        fits = depth.Value(false);
+        fits = depth.Value(Por::Util::BuildingDepth::Content::Other);
         break;
     case Nesting::ArrayValue:
-        fits = depth.Value(true);
+        fits = depth.Value(Por::Util::BuildingDepth::Content::Array);
         break;
     case Nesting::Named:
         fits = depth.OpenNamed();

@@ -208,6 +208,23 @@ TEST(NotationReader, RefusesNestingBeyondItsLimit)
     EXPECT_THAT(ReadText(fits).unit, "null") << "deep but within the limit";
 }
 
+// Values that the accumulator turns into nested elements count as nesting too:
+// a Nil replaced by an Array makes an array frame, whose next value opens an
+// element; further values on a filled non-root frame open elements as well.
+TEST(NotationReader, RefusesNestingBuiltFromRepeatedValues)
+{
+    const std::vector<std::pair<std::string, std::string>> forms{
+        {".Nil().Array()", ".Nil().Array()"},
+        {".Composite().Property(\"a\").DWord(1)", ".DWord(1)"},
+    };
+    for (const auto& [head, repeated] : forms) {
+        std::string text = head;
+        for (size_t i = 0; i <= Utils::kMaxNotationDepth; ++i)
+            text += repeated;
+        EXPECT_THAT(ReadText(text).unit, ::testing::StartsWith("error 9: The unit is nested too deeply.")) << head;
+    }
+}
+
 // A post-processor sees every unit that Read hands out.
 TEST(NotationReader, PassesTheUnitThroughThePostProcessor)
 {
