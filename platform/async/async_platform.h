@@ -1,11 +1,13 @@
 // The async service library (this is our stand-in for it): GetAsyncService,
-// declared with the service's interfaces in enterprise/common/async/async_service.h,
-// is defined here.
+// declared with the service's interfaces in platform/async/async_service.h
+// (the job vocabulary they use is in platform/async/job.h), is defined here.
 //
-// Layering: this library implements the framework's interfaces from their
-// headers alone (pure interfaces, inline records) and links only the core
-// runtime; the framework library links this one. So the dependency runs one
-// way, framework -> service, as it does with the closed library.
+// Layering: like the closed library, this one sees only its own headers and
+// the object-representation library's Common::Error
+// (platform/objrep/common_error.h); it builds its errors from that class's
+// constructors with texts and places of its own. The async job framework
+// includes these headers and links this library, so the dependency runs one
+// way, framework -> service.
 //
 // The service is one process-wide object, created at the first request and
 // never shut down:

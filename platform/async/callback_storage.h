@@ -6,7 +6,7 @@
 // Threading: every operation acts on the calling thread's chain only.
 #pragma once
 
-#include "enterprise/common/async/async_service.h"
+#include "platform/async/async_service.h"
 
 namespace AsyncPlatform {
 

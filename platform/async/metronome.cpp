@@ -6,18 +6,30 @@
 #include <new>
 #include <system_error>
 
-#include "core/common/error.h"
-#include "core/common/location.h"
-#include "core/common/message_catalogue.h"
 #include "platform/async/service_job.h"
+#include "platform/objrep/common_error.h"
 
 namespace AsyncPlatform {
 
 namespace {
 
-constexpr Common::SourceFile kSource("platform/async/metronome");
-constexpr unsigned kCanceledCode = 0xF90002;
-constexpr unsigned kCanceledText = 133; // "ASYNC: The operation has been canceled."
+// The published places of this file's errors: the LineTag of a line is the
+// file's base (the 64-bit FNV-1a hash of its path) plus the line.
+constexpr const char* kSourcePath = "platform/async/metronome";
+constexpr uint64_t kLineTagBase = 0xbb0fb3fee8920852;
+constexpr uint32_t kCancelledTickLine = 44;
+constexpr uint32_t kNoTimerThreadLine = 52;
+
+constexpr unsigned kCanceledCode = 0xF90002; // ASYNC_ERROR_CANCELED
+constexpr const char16_t* kCanceledText = u"ASYNC: The operation has been canceled.";
+// The code of the error record that stands for exhausted memory.
+constexpr unsigned kOutOfMemoryCode = 0xFFF2;
+
+Common::Error CanceledError(uint32_t line)
+{
+    return Common::Error(kCanceledCode, kCanceledText,
+                         Common::Location{kLineTagBase + line, kSourcePath, "Tick", line});
+}
 
 class TickJob : public ServiceJob
 {
@@ -40,16 +52,15 @@ std::shared_ptr<Async::Job> Metronome::Tick(Async::ActionHandler& handler)
         const auto deadline = TickTimer::Clock::now() + std::chrono::milliseconds(m_period);
         job->m_tick = m_timer.Schedule(deadline, [&handler](bool cancelled) {
             if (cancelled)
-                handler.Completed(
-                    Common::Error(kCanceledCode, Common::GetMessageText(kCanceledText), kSource.At("Tick", __LINE__)));
+                handler.Completed(CanceledError(kCancelledTickLine));
             else
-                handler.Completed(Common::Success);
+                handler.Completed(Common::Error());
         });
     } catch (const std::bad_alloc&) {
-        handler.Completed(Common::Error(Common::GetOutOfMemoryErrorRecord()));
+        handler.Completed(Common::Error(kOutOfMemoryCode, Common::Location{}));
         return nullptr;
     } catch (const std::system_error& failure) { // no timer thread
-        Common::Error error(kCanceledCode, Common::GetMessageText(kCanceledText), kSource.At("Tick", __LINE__));
+        Common::Error error = CanceledError(kNoTimerThreadLine);
         handler.Completed(error.AddPosixError(failure.code().value()));
         return nullptr;
     }

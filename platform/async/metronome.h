@@ -14,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-#include "enterprise/common/async/async_service.h"
+#include "platform/async/async_service.h"
 #include "platform/async/tick_timer.h"
 
 namespace AsyncPlatform {

@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "core/common/error.h"
 #include "platform/async/async_platform.h"
 #include "platform/async/service_job.h"
+#include "platform/objrep/common_error.h"
 
 namespace AsyncPlatform {
 

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <memory>
 
-#include "enterprise/common/async/async_service.h"
+#include "platform/async/async_service.h"
 #include "platform/async/callback_storage.h"
 #include "platform/async/metronome.h"
 #include "platform/async/thread_environment.h"

@@ -4,15 +4,19 @@
 
 #include <atomic>
 
-#include "core/common/location.h"
-#include "core/common/message_catalogue.h"
+#include "platform/objrep/common_error.h"
 
 namespace AsyncPlatform {
 
 namespace {
 
-constexpr Common::SourceFile kSource("platform/async/service_job");
-constexpr unsigned kUnidentifiedJobText = 61; // "ASYNC: Unidentified job."
+// The published place of the description: the LineTag is the file's base (the
+// 64-bit FNV-1a hash of its path) plus the line.
+constexpr const char* kSourcePath = "platform/async/service_job";
+constexpr uint64_t kLineTagBase = 0xe78957b2f71790e5;
+constexpr uint32_t kDescribeLine = 27;
+
+constexpr const char16_t* kUnidentifiedJobText = u"ASYNC: Unidentified job.";
 
 std::atomic<uint64_t> g_lastJobNumber{0};
 
@@ -24,7 +28,8 @@ ServiceJob::ServiceJob() : m_id(kServiceJobIdBase | (g_lastJobNumber.fetch_add(1
 
 Async::EntityDescription ServiceJob::Describe() const
 {
-    return Async::EntityDescription(Common::GetMessageText(kUnidentifiedJobText), kSource.At("Describe", __LINE__));
+    return Async::EntityDescription(
+        kUnidentifiedJobText, Common::Location{kLineTagBase + kDescribeLine, kSourcePath, "Describe", kDescribeLine});
 }
 
 } // namespace AsyncPlatform

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "enterprise/common/async/job.h"
+#include "platform/async/job.h"
 
 namespace AsyncPlatform {
 

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "core/common/error.h"
+#include "core/common/location.h"
+#include "core/common/message_catalogue.h"
 #include "platform/async/async_platform.h"
 #include "platform/async/service_job.h"
 #include "testing/error_matchers.h"
@@ -18,8 +20,12 @@
 namespace {
 
 using namespace std::chrono_literals;
+using testing::AllOf;
 using Testing::ErrorIs;
+using Testing::HasLineTag;
+using Testing::HasText;
 using Testing::IsSuccessError;
+using Testing::RaisedAt;
 
 constexpr unsigned kCanceled = 0xF90002;
 
@@ -188,6 +194,30 @@ TEST(AsyncServiceThreads, ACancelledTickCompletesAtOnceWithCanceled)
     tick->Cancel();
     EXPECT_THAT(handler.Get(), ErrorIs(kCanceled)); // an hour's period: only the cancel ends it
     EXPECT_EQ(handler.calls.load(), 1);
+}
+
+// Logs and stored error blobs know the service's texts and places: a
+// cancelled tick and the description of a service job keep them.
+TEST(AsyncServiceThreads, ACancelledTickAndItsJobKeepTheirTextsAndPlaces)
+{
+    Async::Metronome* metronome = AsyncPlatform::GetProcessService().GetMetronomeFactory()->CreateMetronome(3600000);
+    PromiseHandler handler;
+    const std::shared_ptr<Async::Job> tick = metronome->Tick(handler);
+    ASSERT_NE(tick, nullptr);
+    tick->Cancel();
+    const Common::SourceFile metronomeSource("platform/async/metronome");
+    EXPECT_THAT(handler.Get(),
+                AllOf(ErrorIs(kCanceled), HasText(Common::GetMessageText(133)),
+                      RaisedAt("platform/async/metronome", "Tick", 44),
+                      HasLineTag(metronomeSource.At("Tick", 44).LineTag)));
+
+    const Async::EntityDescription description = tick->Describe();
+    const Common::Location expected = Common::SourceFile("platform/async/service_job").At("Describe", 27);
+    EXPECT_EQ(description.text, Common::GetMessageText(61));
+    EXPECT_STREQ(description.location.file, expected.file);
+    EXPECT_STREQ(description.location.function, expected.function);
+    EXPECT_EQ(description.location.line, expected.line);
+    EXPECT_EQ(description.location.LineTag, expected.LineTag);
 }
 
 TEST(AsyncServiceThreads, CancelRacingExpiryCompletesEachTickOnce)

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "enterprise/common/async/async_service.h"
+#include "platform/async/async_service.h"
 
 namespace AsyncPlatform {
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "core/common/location.h"
 #include "core/common/message_catalogue.h"
 #include "enterprise/common/async/async_errors.h"
 

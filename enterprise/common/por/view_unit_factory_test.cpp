@@ -11,6 +11,15 @@
 
 namespace {
 
+// Asked while the program's statics are still being initialized.
+const Por::Construction::UnitFactory* const g_askedByAStaticInitializer = Por::GetViewUnitFactory();
+
+TEST(ViewUnitFactory, IsReadyForStaticInitializers)
+{
+    ASSERT_NE(g_askedByAStaticInitializer, nullptr);
+    EXPECT_EQ(g_askedByAStaticInitializer, Por::GetViewUnitFactory());
+}
+
 TEST(ViewUnitFactory, IsOneProcessWideFactory)
 {
     const Por::Construction::UnitFactory* factory = Por::GetViewUnitFactory();
