@@ -16,6 +16,7 @@
 #include "enterprise/common/ipc/unit_codec.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/item_processor.h"
+#include "enterprise/common/por/por_errors.h"
 #include "enterprise/common/por/typed_access.h"
 #include "enterprise/common/por/utils.h"
 #include "testing/error_matchers.h"
@@ -197,9 +198,13 @@ TEST(RemotePostOffice, OptionsOfAnotherKindThrowBeforeAnyCall)
     auto accessPoint = StaticViewAccessPoint({});
     Dml::Client::RemotePostOffice postOffice(accessPoint);
     AsyncTest::RecordingHandler handler;
-    EXPECT_THROW((void)postOffice.OpenStaticView(Core::EntryPoint(kCallSite), specification,
-                                                 std::make_shared<RecordingReportReader>(), handler),
-                 Common::Error);
+    try {
+        (void)postOffice.OpenStaticView(Core::EntryPoint(kCallSite), specification,
+                                        std::make_shared<RecordingReportReader>(), handler);
+        ADD_FAILURE() << "String options were accepted";
+    } catch (const Common::Error& error) {
+        EXPECT_THAT(error, ErrorIs(PorErrors::kTypeMismatch));
+    }
     EXPECT_EQ(accessPoint->calls, 0);
     EXPECT_EQ(handler.calls.load(), 0);
 }
