@@ -4,6 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -133,3 +138,41 @@ TEST(CompositeValue, EnumerateWalksTheLiveVector)
 }
 
 } // namespace
+
+// Building from outside bytes must not cost the square of the property count,
+// whatever order the names arrive in.
+TEST(CompositeValue, BuildsLargeCompositesInAnyArrivalOrder)
+{
+    constexpr int kCount = 200000;
+    struct Order
+    {
+        const char* label;
+        std::function<int(int)> nth;
+    };
+    const Order orders[] = {
+        {"ascending", [](int i) { return i; }},
+        {"descending", [](int i) { return kCount - 1 - i; }},
+        {"interleaved", [](int i) { return i % 2 ? i / 2 : kCount - 1 - i / 2; }},
+        {"scattered", [](int i) { return static_cast<int>((static_cast<int64_t>(i) * 7919) % kCount); }},
+    };
+    for (const Order& order : orders) {
+        SCOPED_TRACE(order.label);
+        char name[16];
+        UnitPtr unit = kFactory.CreateComposite();
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kCount; ++i) {
+            std::snprintf(name, sizeof name, "p%07d", order.nth(i));
+            SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateNil());
+        }
+        const std::vector<std::string> names = Names(CompositeOf(*unit));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        ASSERT_EQ(names.size(), static_cast<size_t>(kCount));
+        EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+        EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        EXPECT_LT(elapsed, std::chrono::seconds(2));
+#else
+        (void)elapsed; // instrumented builds are too slow for a bound
+#endif
+    }
+}
