@@ -18,14 +18,14 @@ template <typename T, typename V>
 T& CurrentProperty(void* state)
 {
     auto* position = static_cast<CompositeValueHolder::IteratorState<T, V>*>(state);
-    return *(*position->properties)[position->index];
+    return *position->properties->Sorted()[position->index];
 }
 
 template <typename T, typename V>
 void NextProperty(void* state)
 {
     auto* position = static_cast<CompositeValueHolder::IteratorState<T, V>*>(state);
-    if (position->index < position->properties->size())
+    if (position->index < position->properties->Sorted().size())
         ++position->index;
 }
 
@@ -33,7 +33,7 @@ template <typename T, typename V>
 bool IsValidPosition(void* state)
 {
     auto* position = static_cast<CompositeValueHolder::IteratorState<T, V>*>(state);
-    return position->index < position->properties->size();
+    return position->index < position->properties->Sorted().size();
 }
 
 template <typename T, typename V>
@@ -45,27 +45,101 @@ PropertyIterator<T> MakeIterator(V* properties)
     return PropertyIterator<T>(std::move(state), &CurrentProperty<T, V>, &NextProperty<T, V>, &IsValidPosition<T, V>);
 }
 
+const char* NameOf(const Construction::Property& property) noexcept
+{
+    return property.GetName().GetText();
+}
+
 } // namespace
 
-CompositeValueHolder::PropertyVector::const_iterator CompositeValueHolder::LowerBound(const char* name) const noexcept
+CompositeValueHolder::Properties::~Properties()
 {
-    return std::lower_bound(m_properties.begin(), m_properties.end(), name, [](const auto& property, const char* text) {
-        return std::strcmp(property->GetName().GetText(), text) < 0;
+    Merge(); // the properties die in name order
+}
+
+CompositeValueHolder::PropertyVector::iterator
+CompositeValueHolder::Properties::LowerBound(const char* name) const noexcept
+{
+    return std::lower_bound(m_sorted.begin(), m_sorted.end(), name, [](const auto& property, const char* text) {
+        return std::strcmp(NameOf(*property), text) < 0;
     });
 }
 
-Construction::Property* CompositeValueHolder::Find(const char* name) const noexcept
+CompositeValueHolder::PropertyVector& CompositeValueHolder::Properties::Sorted() const noexcept
+{
+    m_merge.Settle([this] { Merge(); });
+    return m_sorted;
+}
+
+void CompositeValueHolder::Properties::Merge() const noexcept
+{
+    if (m_waiting.empty())
+        return;
+    // Set reserved the room: this resize allocates nothing. The merge runs from
+    // the back, so each property moves once.
+    size_t sorted = m_sorted.size();
+    size_t free = sorted + m_waiting.size();
+    m_sorted.resize(free);
+    for (auto waiting = m_waiting.rbegin(); waiting != m_waiting.rend();) {
+        if (sorted > 0 && std::strcmp(NameOf(*m_sorted[sorted - 1]), waiting->first) > 0)
+            m_sorted[--free] = std::move(m_sorted[--sorted]);
+        else
+            m_sorted[--free] = std::move((waiting++)->second);
+    }
+    m_waiting.clear();
+}
+
+Construction::Property* CompositeValueHolder::Properties::Find(const char* name) const noexcept
 {
     const auto position = LowerBound(name);
-    if (position == m_properties.end() || std::strcmp((*position)->GetName().GetText(), name) != 0)
-        return nullptr;
-    return position->get();
+    if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0)
+        return position->get();
+    const auto waiting = m_waiting.find(name);
+    return waiting == m_waiting.end() ? nullptr : waiting->second.get();
+}
+
+void CompositeValueHolder::Properties::Set(std::unique_ptr<Construction::Property>& property)
+{
+    const char* name = NameOf(*property);
+    const auto position = LowerBound(name);
+    if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0) {
+        *position = std::move(property); // deletes the property it replaces
+        return;
+    }
+    if (position == m_sorted.end() && m_waiting.empty()) {
+        m_sorted.push_back(std::move(property)); // in order: no merge needed
+        return;
+    }
+    if (const auto waiting = m_waiting.find(name); waiting != m_waiting.end()) {
+        auto node = m_waiting.extract(waiting); // rekeyed to the new property's own name
+        node.key() = name;
+        node.mapped() = std::move(property); // deletes the property it replaces
+        m_waiting.insert(std::move(node));
+        return;
+    }
+    // Room for the merge, grown geometrically, so that merging cannot fail.
+    const size_t needed = m_sorted.size() + m_waiting.size() + 1;
+    if (m_sorted.capacity() < needed)
+        m_sorted.reserve(std::max(needed, 2 * m_sorted.capacity()));
+    m_waiting.try_emplace(name, std::move(property));
+    m_merge.Raise();
+}
+
+void CompositeValueHolder::Properties::Remove(const char* name) noexcept
+{
+    if (const auto waiting = m_waiting.find(name); waiting != m_waiting.end()) {
+        m_waiting.erase(waiting);
+        return;
+    }
+    const auto position = LowerBound(name);
+    if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0)
+        m_sorted.erase(position);
 }
 
 template <typename T>
 void CompositeValueHolder::HandEach(ItemProcessor<T>& processor) const
 {
-    for (const auto& property : m_properties) {
+    for (const auto& property : m_properties.Sorted()) {
         if (processor.Process(*property))
             return;
     }
@@ -74,7 +148,7 @@ void CompositeValueHolder::HandEach(ItemProcessor<T>& processor) const
 template <typename T>
 bool CompositeValueHolder::HandNamed(const Name& name, ItemProcessor<T>& processor) const
 {
-    Construction::Property* property = Find(name.GetText());
+    Construction::Property* property = m_properties.Find(name.GetText());
     if (!property)
         return false;
     (void)processor.Process(*property); // one property: its answer changes nothing
@@ -120,19 +194,12 @@ void CompositeValueHolder::Set(std::unique_ptr<Construction::Property>&& propert
 {
     if (!property)
         ThrowModuleError(PorErrors::kNullUnit, PorErrors::kNullUnitText, kSource.At("Set", 104));
-    const char* name = property->GetName().GetText();
-    const auto position = m_properties.begin() + (LowerBound(name) - m_properties.cbegin());
-    if (position != m_properties.end() && std::strcmp((*position)->GetName().GetText(), name) == 0)
-        *position = std::move(property); // deletes the property it replaces
-    else
-        m_properties.insert(position, std::move(property));
+    m_properties.Set(property);
 }
 
 void CompositeValueHolder::Remove(const Name& name)
 {
-    const auto position = LowerBound(name.GetText());
-    if (position != m_properties.end() && std::strcmp((*position)->GetName().GetText(), name.GetText()) == 0)
-        m_properties.erase(position);
+    m_properties.Remove(name.GetText());
 }
 
 PropertyIterator<Construction::Property> CompositeValueHolder::Enumerate()

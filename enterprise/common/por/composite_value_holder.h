@@ -1,20 +1,31 @@
-// Por::CompositeValueHolder: the in-memory composite value, a vector of owned
-// properties sorted by name (strcmp, bytes as unsigned), one per name.
+// Por::CompositeValueHolder: the in-memory composite value, owned properties
+// in the order of their names (strcmp, bytes as unsigned), one per name.
 //
-// Lookups by name are bisections. Set inserts in name order or replaces (and
-// deletes) the property of the same name; the caller's pointer is emptied only
-// once the property is in place, so a failed Set leaves it with the caller and
-// the composite unchanged. A null property raises Por::ModuleError 0xFA000B.
-// Enumerate hands out an iterator over the live vector: it must not outlive
-// the holder, and a Set or Remove shifts what its later positions show.
+// The properties live in a vector sorted by name. A Set that would insert
+// before the last property parks the property in a map by name instead, and
+// the next enumeration (ForEach, Enumerate, an iterator step) merges the map
+// into the vector in one pass, so that building costs n log n in any order of
+// arrival. Lookups by name (ForEachNamed, Set, Remove) search both.
 //
-// Threading: none; an iterator is only as safe as the holder it reads.
+// Set inserts in name order or replaces (and deletes) the property of the same
+// name; the caller's pointer is emptied only once the property is in place, so
+// a failed Set leaves it with the caller and the composite unchanged. A null
+// property raises Por::ModuleError 0xFA000B. Enumerate hands out an iterator
+// over the live vector: it must not outlive the holder, and a Set or Remove
+// shifts what its later positions show.
+//
+// Threading: none for writers; readers of a composite nobody writes may run at
+// once (see Por::DeferredMerge). An iterator is only as safe as the holder it
+// reads.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <vector>
 
+#include "enterprise/common/por/deferred_merge.h"
 #include "enterprise/common/por/unit.h"
 
 namespace Por {
@@ -24,7 +35,38 @@ class CompositeValueHolder final : public Construction::CompositeValue
 public:
     using PropertyVector = std::vector<std::unique_ptr<Construction::Property>>;
 
-    // The state of one enumeration: a position in the holder's vector.
+    // The properties: the sorted vector and those waiting to be merged into it.
+    class Properties
+    {
+    public:
+        Properties() noexcept = default;
+        ~Properties();
+
+        // Every property in name order (merges the waiting ones first).
+        PropertyVector& Sorted() const noexcept;
+        // The property named `name`, or null.
+        Construction::Property* Find(const char* name) const noexcept;
+        // Takes `property` (not null) over, replacing the one of its name.
+        void Set(std::unique_ptr<Construction::Property>& property);
+        void Remove(const char* name) noexcept;
+
+    private:
+        struct NameLess
+        {
+            bool operator()(const char* left, const char* right) const noexcept { return std::strcmp(left, right) < 0; }
+        };
+        // Keyed by each property's own name text.
+        using WaitingMap = std::map<const char*, std::unique_ptr<Construction::Property>, NameLess>;
+
+        PropertyVector::iterator LowerBound(const char* name) const noexcept;
+        void Merge() const noexcept;
+
+        mutable PropertyVector m_sorted;
+        mutable WaitingMap m_waiting;
+        DeferredMerge m_merge;
+    };
+
+    // The state of one enumeration: a position in the holder's properties.
     template <typename T, typename V>
     struct IteratorState
     {
@@ -48,17 +90,12 @@ public:
     PropertyIterator<Construction::Property> Enumerate() override;
 
 private:
-    // The first position whose name does not sort before `name`.
-    PropertyVector::const_iterator LowerBound(const char* name) const noexcept;
-    // The property named `name`, or null.
-    Construction::Property* Find(const char* name) const noexcept;
-
     template <typename T>
     void HandEach(ItemProcessor<T>& processor) const;
     template <typename T>
     bool HandNamed(const Name& name, ItemProcessor<T>& processor) const;
 
-    PropertyVector m_properties;
+    Properties m_properties;
 };
 
 } // namespace Por

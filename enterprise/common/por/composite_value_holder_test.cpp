@@ -4,7 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <latch>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "enterprise/common/por/in_memory_unit_factory.h"
@@ -133,3 +140,112 @@ TEST(CompositeValue, EnumerateWalksTheLiveVector)
 }
 
 } // namespace
+
+// Building from outside bytes must not cost the square of the property count,
+// whatever order the names arrive in.
+TEST(CompositeValue, BuildsLargeCompositesInAnyArrivalOrder)
+{
+    constexpr int kCount = 200000;
+    struct Order
+    {
+        const char* label;
+        std::function<int(int)> nth;
+    };
+    const Order orders[] = {
+        {"ascending", [](int i) { return i; }},
+        {"descending", [](int i) { return kCount - 1 - i; }},
+        {"interleaved", [](int i) { return i % 2 ? i / 2 : kCount - 1 - i / 2; }},
+        {"scattered", [](int i) { return static_cast<int>((static_cast<int64_t>(i) * 7919) % kCount); }},
+    };
+    for (const Order& order : orders) {
+        SCOPED_TRACE(order.label);
+        char name[16];
+        UnitPtr unit = kFactory.CreateComposite();
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kCount; ++i) {
+            std::snprintf(name, sizeof name, "p%07d", order.nth(i));
+            SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateNil());
+        }
+        const std::vector<std::string> names = Names(CompositeOf(*unit));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        ASSERT_EQ(names.size(), static_cast<size_t>(kCount));
+        EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+        EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        EXPECT_LT(elapsed, std::chrono::seconds(2));
+#else
+        (void)elapsed; // instrumented builds are too slow for a bound
+#endif
+    }
+}
+
+// Names that arrive out of order are found, replaced and removed by name before
+// any enumeration, and an iterator sees them at their place in name order.
+TEST(CompositeValue, OutOfOrderArrivalsAreLiveAtOnce)
+{
+    UnitPtr unit = kFactory.CreateComposite();
+    Construction::CompositeValue& composite = CompositeOf(*unit);
+    for (const char* name : {"d", "b", "c"})
+        SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateNil());
+    SetProperty(kFactory, *unit, "b", kFactory.CreateDWord(7)); // replaces the waiting "b"
+    composite.Remove("c");
+    composite.Remove("x"); // missing: nothing changes
+
+    bool called = false;
+    auto reader = ProcessorOf<const View::Property>([&](const View::Property& property) {
+        called = true;
+        EXPECT_EQ(ReadValue<uint32_t>(property.GetValue()), 7u);
+        return true;
+    });
+    EXPECT_TRUE(static_cast<const View::CompositeValue&>(composite).ForEachNamed("b", reader));
+    EXPECT_TRUE(called);
+    EXPECT_THAT(Names(composite), ::testing::ElementsAre("b", "d"));
+
+    PropertyIterator<Construction::Property> iterator = composite.Enumerate();
+    iterator.Next();
+    EXPECT_STREQ(iterator.Current().GetName().GetText(), "d");
+    SetProperty(kFactory, *unit, "a", kFactory.CreateNil()); // sorts before the position
+    EXPECT_STREQ(iterator.Current().GetName().GetText(), "b") << "later positions shift";
+    iterator.Next();
+    iterator.Next();
+    EXPECT_FALSE(iterator.IsValid());
+}
+
+// The first readers of a freshly built unit may run at once: exactly one of
+// them merges the late arrivals, and all see the same order.
+TEST(CompositeValueThreads, FirstReadersOfAFreshUnitAgree)
+{
+    constexpr int kReaders = 4;
+    for (int round = 0; round < 20; ++round) {
+        UnitPtr unit = kFactory.CreateComposite();
+        for (int i = 50; i > 0; --i) {
+            const Name name(std::string(1, static_cast<char>('0' + i)));
+            SetProperty(kFactory, *unit, name, kFactory.CreateNil());
+            AddTrait(kFactory, *unit, name, kFactory.CreateSDWord(i));
+        }
+        const View::Unit& shared = *unit;
+        const View::CompositeValue& composite = CompositeOf(*unit); // reads no property
+        std::latch start(kReaders);
+        std::vector<std::vector<std::string>> seen(kReaders);
+        std::vector<size_t> traits(kReaders);
+        std::vector<std::thread> readers;
+        for (int r = 0; r < kReaders; ++r) {
+            readers.emplace_back([&, r] {
+                start.arrive_and_wait();
+                seen[r] = Names(composite);
+                auto counter = ProcessorOf<const View::Trait>([&](const View::Trait&) {
+                    ++traits[r];
+                    return false;
+                });
+                shared.traits().ForEach(counter);
+            });
+        }
+        for (std::thread& reader : readers)
+            reader.join();
+        for (int r = 0; r < kReaders; ++r) {
+            EXPECT_EQ(seen[r].size(), 50u);
+            EXPECT_TRUE(std::is_sorted(seen[r].begin(), seen[r].end()));
+            EXPECT_EQ(traits[r], 50u);
+        }
+    }
+}

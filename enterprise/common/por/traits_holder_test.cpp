@@ -4,7 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <random>
 #include <string>
@@ -231,3 +234,37 @@ TEST(TraitSet, KeepsEveryDistinctTraitOfARandomCorpus)
 }
 
 } // namespace
+
+// A large trait set builds in n log n whatever order its traits arrive in.
+TEST(TraitSet, BuildsLargeSetsInAnyArrivalOrder)
+{
+    constexpr int kCount = 200000;
+    for (const bool descending : {false, true}) {
+        SCOPED_TRACE(descending ? "descending" : "ascending");
+        UnitPtr unit = kFactory.CreateNil();
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kCount; ++i) {
+            const int n = descending ? kCount - 1 - i : i;
+            // Two names, many values each: both the name and the value order count.
+            AddTrait(kFactory, *unit, Name(n % 2 ? "odd" : "even"), kFactory.CreateSDWord(n));
+        }
+        AddTrait(kFactory, *unit, "odd", kFactory.CreateSDWord(1)); // present already
+        const std::vector<std::string> listing = Listing(*unit);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        ASSERT_EQ(listing.size(), static_cast<size_t>(kCount));
+        std::vector<int> odd;
+        auto collector = ProcessorOf<const View::Trait>([&](const View::Trait& trait) {
+            odd.push_back(ReadValue<int32_t>(trait.GetValue()).value_or(-1));
+            return false;
+        });
+        unit->traits().ForEachNamed("odd", collector);
+        ASSERT_EQ(odd.size(), static_cast<size_t>(kCount / 2));
+        EXPECT_TRUE(std::is_sorted(odd.begin(), odd.end()));
+        EXPECT_EQ(listing.front().substr(0, 5), "even=");
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        EXPECT_LT(elapsed, std::chrono::seconds(2));
+#else
+        (void)elapsed; // instrumented builds are too slow for a bound
+#endif
+    }
+}
