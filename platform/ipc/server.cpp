@@ -179,6 +179,8 @@ void Server::Serve(Session& session)
             Common::Error result = InvokeHandler(m_handler, context, payload, reply);
             Common::Error sent = result.IsSuccess() ? WriteFrame(fd, FrameKind::Reply, header.callId, reply)
                                                     : SendFailure(fd, header.callId, result);
+            if (sent.GetCode() == kFrameTooLarge) // refused before anything was sent: the call fails, not the link
+                sent = SendFailure(fd, header.callId, sent);
             if (!sent.IsSuccess())
                 break;
         }

@@ -114,6 +114,14 @@ TEST_F(SocketRoad, HandlerFailuresArriveAsTheCallsError)
     EXPECT_EQ(Exchange("still there"), "still there");
 }
 
+TEST_F(SocketRoad, ReplyTooLargeForAFrameFailsThatCallOnly)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    Ipc::Bytes reply;
+    EXPECT_THAT(m_transport->Exchange(ToBytes("huge"), reply), ErrorIs(Ipc::kFrameTooLarge));
+    EXPECT_EQ(Exchange("after"), "after");
+}
+
 TEST(SocketConnect, UnreachableOrBadHostFailsToConnect)
 {
     Ipc::SocketHandle listener;
