@@ -7,8 +7,8 @@
 // gains no time) and be at most kMaxHelloPayload bytes; a refused one is
 // answered with Refused and the connection closed. At most
 // ServerOptions::maxConnections connections are served at once; one more is
-// closed at once, unread. A handler
-// failure goes back as a Failure frame (the error blob). A frame that breaks
+// closed at once, unread. A handler failure, and a reply too large for a
+// frame, goes back as a Failure frame (the error blob). A frame that breaks
 // the protocol ends that connection only.
 //
 // Threading: Start and Stop from one controlling thread. The authenticator
