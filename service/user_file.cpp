@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "core/common/file_errors.h"
+#include "core/common/mutex.h"
 #include "core/common/safe_close.h"
 
 namespace Service {
@@ -119,10 +120,26 @@ Common::Error LoadUsers(const std::string& path, UserTable& users)
 
 bool CheckPassword(const UserTable& users, const std::string& user, const std::string& password)
 {
-    const auto found = users.find(user);
-    if (found == users.end() || !Initialized())
+    if (!Initialized())
         return false;
-    return crypto_pwhash_str_verify(found->second.c_str(), password.data(), password.size()) == 0;
+    // An unknown user is checked against a hash of a random password, so that a
+    // refusal takes as long whether the user exists or not.
+    static const std::string unknownUserHash = [] {
+        unsigned char random[32];
+        randombytes_buf(random, sizeof random);
+        char hash[crypto_pwhash_STRBYTES] = {};
+        if (crypto_pwhash_str(hash, reinterpret_cast<const char*>(random), sizeof random,
+                              crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+            return std::string(); // matches nothing, at once: only the timing is lost
+        return std::string(hash);
+    }();
+    // Each check takes the hash's memory limit (tens of MiB): one at a time, so
+    // that many connections at once cannot exhaust the memory.
+    static Common::Mutex oneAtATime;
+    const auto found = users.find(user);
+    const std::string& hash = found != users.end() ? found->second : unknownUserHash;
+    Common::LockGuard guard(oneAtATime);
+    return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0 && found != users.end();
 }
 
 Common::Error AddUser(const std::string& path, const std::string& user, const std::string& password)

@@ -28,7 +28,8 @@ Common::Error LoadUsers(const std::string& path, UserTable& users);
 // a malformed line gives FileErrors::kCorrupted and leaves `users` as it was.
 Common::Error ParseUsers(const std::string& text, const std::string& path, UserTable& users);
 
-// True when `user` is in the table and `password` matches its hash.
+// True when `user` is in the table and `password` matches its hash. An unknown
+// user takes as long as a wrong password; checks run one at a time.
 bool CheckPassword(const UserTable& users, const std::string& user, const std::string& password);
 
 // Adds `user` with `password` to the file (replacing the user's hash when

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "core/common/file_errors.h"
@@ -55,6 +56,23 @@ TEST_F(UserFile, AddingAgainReplacesThePassword)
     EXPECT_EQ(users.size(), 1u);
     EXPECT_TRUE(Service::CheckPassword(users, "alice", "new"));
     EXPECT_FALSE(Service::CheckPassword(users, "alice", "old"));
+}
+
+// A refusal must not tell an unknown user from a wrong password by its time.
+TEST_F(UserFile, UnknownUserTakesAsLongAsAWrongPassword)
+{
+    ASSERT_THAT(Service::AddUser(Users(), "alice", "secret"), IsSuccessError());
+    Service::UserTable users;
+    ASSERT_THAT(Service::LoadUsers(Users(), users), IsSuccessError());
+    const auto timeOf = [&users](const char* user) {
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_FALSE(Service::CheckPassword(users, user, "wrong"));
+        return std::chrono::steady_clock::now() - started;
+    };
+    (void)timeOf("nobody"); // the first unknown user may pay for a one-time setup
+    const auto wrongPassword = timeOf("alice");
+    const auto unknownUser = timeOf("nobody");
+    EXPECT_GT(unknownUser * 4, wrongPassword);
 }
 
 TEST_F(UserFile, FilesOtherThanPrivateAreRefused)

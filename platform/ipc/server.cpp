@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 
 #include "core/common/error_blob.h"
@@ -25,6 +26,36 @@ Common::Error SendFailure(int fd, uint64_t callId, const Common::Error& failure)
     return WriteFrame(fd, FrameKind::Failure, callId, ByteView(blob.get(), size));
 }
 
+// Reads the handshake against one deadline for the whole of it: each receive may
+// wait only for what is left, so a peer sending a byte now and then gains no time.
+class DeadlineSource : public ByteSource
+{
+public:
+    DeadlineSource(ByteSource& source, int fd, int milliseconds)
+        : m_source(source), m_fd(fd),
+          m_deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds))
+    {
+    }
+
+    Common::Error Read(void* into, size_t size, size_t& got) override
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline -
+                                                                                std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            Common::Error error = MakeIpcError(kConnectionLost, kConnectionLostText, kSource.At("Read", __LINE__));
+            error.AddPosixError(ETIMEDOUT);
+            return error;
+        }
+        (void)SetReceiveTimeout(m_fd, static_cast<int>(left.count())); // without it the peer only waits longer
+        return m_source.Read(into, size, got);
+    }
+
+private:
+    ByteSource& m_source;
+    int m_fd;
+    std::chrono::steady_clock::time_point m_deadline;
+};
+
 } // namespace
 
 struct Server::Session
@@ -34,8 +65,11 @@ struct Server::Session
     std::atomic<bool> ended{false};
 };
 
-Server::Server(SocketHandle listener, uint16_t port, Authenticator authenticator, PacketHandler& handler)
-    : m_listener(std::move(listener)), m_port(port), m_authenticator(std::move(authenticator)), m_handler(handler)
+Server::Server(SocketHandle listener, uint16_t port, const ServerOptions& options, Authenticator authenticator,
+               PacketHandler& handler)
+    : m_listener(std::move(listener)), m_port(port), m_maxConnections(options.maxConnections),
+      m_handshakeMilliseconds(options.handshakeMilliseconds), m_authenticator(std::move(authenticator)),
+      m_handler(handler)
 {
 }
 
@@ -53,7 +87,7 @@ Common::Error Server::Start(const ServerOptions& options, Authenticator authenti
         error.AddPosixError(errno);
         return error;
     }
-    std::unique_ptr<Server> started(new Server(std::move(listener), port, std::move(authenticator), handler));
+    std::unique_ptr<Server> started(new Server(std::move(listener), port, options, std::move(authenticator), handler));
     started->m_wakeRead.Reset(wake[0]);
     started->m_wakeWrite.Reset(wake[1]);
     started->m_acceptor = std::thread([raw = started.get()] { raw->AcceptConnections(); });
@@ -113,6 +147,8 @@ void Server::AcceptConnections()
             continue; // the peer gave up already, or descriptors ran out for now
         std::lock_guard<std::mutex> guard(m_lock);
         ReapEndedSessions();
+        if (m_sessions.size() >= m_maxConnections)
+            continue; // closed unread: a flood of connections holds no more threads
         auto session = std::make_unique<Session>();
         session->socket = std::move(accepted);
         Session& started = *session;
@@ -125,11 +161,11 @@ void Server::Serve(Session& session)
 {
     const int fd = session.socket.Get();
     SocketSource source(fd);
-    (void)SetReceiveTimeout(fd, kHandshakeTimeoutMilliseconds); // without it a silent peer only holds a thread longer
+    DeadlineSource handshake(source, fd, m_handshakeMilliseconds);
     FrameHeader header{};
     Bytes payload;
     HelloRecord hello;
-    bool welcome = ReadFrame(source, kMaxHelloPayload, header, payload).IsSuccess() &&
+    bool welcome = ReadFrame(handshake, kMaxHelloPayload, header, payload).IsSuccess() &&
         header.kind == FrameKind::Hello && header.callId == 0 && DecodeHello(payload, hello).IsSuccess() &&
         m_authenticator(hello);
     if (!welcome) {
@@ -143,12 +179,14 @@ void Server::Serve(Session& session)
             Common::Error result = InvokeHandler(m_handler, context, payload, reply);
             Common::Error sent = result.IsSuccess() ? WriteFrame(fd, FrameKind::Reply, header.callId, reply)
                                                     : SendFailure(fd, header.callId, result);
+            if (sent.GetCode() == kFrameTooLarge) // refused before anything was sent: the call fails, not the link
+                sent = SendFailure(fd, header.callId, sent);
             if (!sent.IsSuccess())
                 break;
         }
     }
+    session.ended.store(true);     // before the peer can see the end, so its place is free once it does
     (void)shutdown(fd, SHUT_RDWR); // tells the peer this connection is over
-    session.ended.store(true);
 }
 
 } // namespace Ipc

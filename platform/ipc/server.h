@@ -2,10 +2,13 @@
 // with its Hello, then answers its requests through a PacketHandler.
 //
 // Each connection is served on its own thread, one request after the other,
-// in the order they arrived. A Hello must come within
-// kHandshakeTimeoutMilliseconds and be at most kMaxHelloPayload bytes; a
-// refused one is answered with Refused and the connection closed. A handler
-// failure goes back as a Failure frame (the error blob). A frame that breaks
+// in the order they arrived. A whole Hello must come within
+// ServerOptions::handshakeMilliseconds of the accept (a peer trickling bytes
+// gains no time) and be at most kMaxHelloPayload bytes; a refused one is
+// answered with Refused and the connection closed. At most
+// ServerOptions::maxConnections connections are served at once; one more is
+// closed at once, unread. A handler failure, and a reply too large for a
+// frame, goes back as a Failure frame (the error blob). A frame that breaks
 // the protocol ends that connection only.
 //
 // Threading: Start and Stop from one controlling thread. The authenticator
@@ -37,6 +40,8 @@ struct ServerOptions
 {
     std::string address = "127.0.0.1";   // numeric IPv4 or IPv6 address
     uint16_t port = kDefaultServicePort; // 0: an ephemeral port
+    size_t maxConnections = 64;          // connections served at once, authenticated or not
+    int handshakeMilliseconds = kHandshakeTimeoutMilliseconds;
 };
 
 class Server
@@ -55,7 +60,8 @@ public:
 private:
     struct Session;
 
-    Server(SocketHandle listener, uint16_t port, Authenticator authenticator, PacketHandler& handler);
+    Server(SocketHandle listener, uint16_t port, const ServerOptions& options, Authenticator authenticator,
+           PacketHandler& handler);
     void AcceptConnections();
     void Serve(Session& session);
     void ReapEndedSessions();
@@ -64,6 +70,8 @@ private:
     SocketHandle m_wakeRead; // a byte here ends the accept loop
     SocketHandle m_wakeWrite;
     uint16_t m_port;
+    size_t m_maxConnections;
+    int m_handshakeMilliseconds;
     Authenticator m_authenticator;
     PacketHandler& m_handler;
     std::thread m_acceptor;

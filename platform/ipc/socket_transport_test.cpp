@@ -3,9 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <set>
@@ -110,6 +112,14 @@ TEST_F(SocketRoad, HandlerFailuresArriveAsTheCallsError)
     EXPECT_THAT(m_transport->Exchange(ToBytes("throw"), reply),
                 AllOf(ErrorIs(Ipc::kNotSupported), HasText(u"thrown here")));
     EXPECT_EQ(Exchange("still there"), "still there");
+}
+
+TEST_F(SocketRoad, ReplyTooLargeForAFrameFailsThatCallOnly)
+{
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    Ipc::Bytes reply;
+    EXPECT_THAT(m_transport->Exchange(ToBytes("huge"), reply), ErrorIs(Ipc::kFrameTooLarge));
+    EXPECT_EQ(Exchange("after"), "after");
 }
 
 TEST(SocketConnect, UnreachableOrBadHostFailsToConnect)
@@ -367,6 +377,86 @@ TEST_F(SocketRoadThreads, CallsFromManyThreadsGetTheirOwnReplies)
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+// A server that welcomes everyone, with the given limits.
+class ServerLimits : public ::testing::Test
+{
+protected:
+    void Start(size_t maxConnections, int handshakeMilliseconds)
+    {
+        Ipc::ServerOptions options{"127.0.0.1", 0};
+        options.maxConnections = maxConnections;
+        options.handshakeMilliseconds = handshakeMilliseconds;
+        ASSERT_THAT(Ipc::Server::Start(
+                        options, [](const Ipc::HelloRecord&) { return true; }, m_handler, m_server),
+                    IsSuccessError());
+    }
+
+    Ipc::SocketHandle ConnectRaw()
+    {
+        Ipc::SocketHandle socket;
+        EXPECT_THAT(Ipc::ConnectTcp(Ipc::HostAddress{"127.0.0.1", m_server->GetPort()}, 5000, socket),
+                    IsSuccessError());
+        return socket;
+    }
+
+    std::string Host() const { return "127.0.0.1:" + std::to_string(m_server->GetPort()); }
+
+    IpcTesting::ScriptedHandler m_handler;
+    std::unique_ptr<Ipc::Server> m_server;
+};
+
+// True when the server ended the connection within `milliseconds` (whatever it sent first).
+bool EndsWithin(int fd, int milliseconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    char scratch[256];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                std::chrono::steady_clock::now());
+        pollfd wait{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        const ssize_t got = recv(fd, scratch, sizeof scratch, 0);
+        if (got <= 0)
+            return true;
+    }
+}
+
+TEST_F(ServerLimits, ConnectionsOverTheCapAreClosedAndTheirPlacesComeBack)
+{
+    Start(2, 30000);
+    Ipc::SocketHandle first = ConnectRaw();
+    Ipc::SocketHandle second = ConnectRaw();
+    Ipc::SocketHandle third = ConnectRaw();
+    EXPECT_TRUE(EndsWithin(third.Get(), 5000)) << "a third connection held a thread";
+
+    ASSERT_EQ(shutdown(first.Get(), SHUT_WR), 0);
+    ASSERT_TRUE(EndsWithin(first.Get(), 5000));
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    EXPECT_THAT(Ipc::SocketTransport::Connect(Host(), {"alice", "secret", kHub}, transport), IsSuccessError());
+}
+
+TEST_F(ServerLimits, HandshakeTrickledByteByByteIsCutAtItsDeadline)
+{
+    Start(8, 300);
+    Ipc::Bytes hello;
+    ASSERT_THAT(Ipc::EncodeHello({"alice", std::string(1000, 'p'), kHub}, hello), IsSuccessError());
+    uint8_t header[Ipc::kFrameHeaderSize];
+    Ipc::EncodeFrameHeader(Ipc::FrameHeader{Ipc::FrameKind::Hello, 0, static_cast<uint32_t>(hello.size())}, header);
+    hello.insert(hello.begin(), header, header + sizeof header);
+
+    Ipc::SocketHandle peer = ConnectRaw();
+    const auto started = std::chrono::steady_clock::now();
+    bool ended = false;
+    for (size_t i = 0; i < 100 && !ended; ++i) { // one byte each 50 ms: far below any per-receive limit
+        if (send(peer.Get(), &hello[i], 1, MSG_NOSIGNAL) != 1)
+            break;
+        ended = EndsWithin(peer.Get(), 50);
+    }
+    EXPECT_TRUE(ended || EndsWithin(peer.Get(), 0));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 
 #include "core/common/event.h"
 #include "platform/ipc/call.h"
+#include "platform/ipc/frame.h"
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/packet_handler.h"
 
@@ -23,6 +24,7 @@ namespace IpcTesting {
 //               signals `left` and echoes;
 //   "fail..."   returns kNotSupported with the text "refused here";
 //   "throw..."  throws kNotSupported;
+//   "huge..."   answers one byte more than a frame may carry;
 //   anything else: echoes.
 // Remembers the context of the last request.
 class ScriptedHandler : public Ipc::PacketHandler
@@ -47,6 +49,9 @@ public:
             return Common::Error(Ipc::kNotSupported, "refused here", Common::NoLocation);
         } else if (text.starts_with("throw")) {
             throw Common::Error(Ipc::kNotSupported, "thrown here", Common::NoLocation);
+        } else if (text.starts_with("huge")) {
+            reply.assign(Ipc::kMaxFramePayload + size_t{1}, 'h');
+            return Common::Success;
         }
         reply.assign(request.begin(), request.end());
         return Common::Success;
