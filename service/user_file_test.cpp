@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 
@@ -70,8 +71,14 @@ TEST_F(UserFile, UnknownUserTakesAsLongAsAWrongPassword)
         return std::chrono::steady_clock::now() - started;
     };
     (void)timeOf("nobody"); // the first unknown user may pay for a one-time setup
-    const auto wrongPassword = timeOf("alice");
-    const auto unknownUser = timeOf("nobody");
+    // The fastest of three runs each, so that a run slowed by a loaded machine
+    // does not decide.
+    auto wrongPassword = timeOf("alice");
+    auto unknownUser = timeOf("nobody");
+    for (int run = 0; run < 2; ++run) {
+        wrongPassword = std::min(wrongPassword, timeOf("alice"));
+        unknownUser = std::min(unknownUser, timeOf("nobody"));
+    }
     EXPECT_GT(unknownUser * 4, wrongPassword);
 }
 
