@@ -10,6 +10,7 @@
 #include "core/common/location.h"
 #include "core/common/text_conversion.h"
 #include "enterprise/common/por/array_value_holder.h"
+#include "enterprise/common/por/building_depth.h"
 #include "enterprise/common/por/composite_value_holder.h"
 #include "enterprise/common/por/module_error.h"
 #include "enterprise/common/por/por_errors.h"
@@ -222,59 +223,11 @@ void BlobWalkingRoute::Corrupted(uint64_t position) const
                             {form, Common::FromUtf8(std::to_string(position).c_str())}));
 }
 
-namespace {
-
-// The frames the events open, as the unit accumulator keeps them: the root, a
-// property or trait, an array element. Only their depth and whether a frame
-// holds an array matter here.
-class FrameDepth
-{
-public:
-    // A property or trait opens a frame whose value is still to come.
-    bool OpenNamed() { return Push(kPending); }
-    // A value event: it fills a pending frame, opens the root, or opens an
-    // element of an array frame.
-    bool Value(bool isArray)
-    {
-        const Frame frame = isArray ? kArrayFrame : kOtherFrame;
-        if (m_frames.empty() || m_frames.back() == kArrayFrame)
-            return Push(frame);
-        if (m_frames.back() == kPending)
-            m_frames.back() = frame;
-        return true;
-    }
-    void Close()
-    {
-        if (!m_frames.empty())
-            m_frames.pop_back();
-    }
-
-private:
-    enum Frame : unsigned char
-    {
-        kPending,
-        kArrayFrame,
-        kOtherFrame,
-    };
-
-    bool Push(Frame frame)
-    {
-        if (m_frames.size() >= kMaxUnitDepth)
-            return false;
-        m_frames.push_back(frame);
-        return true;
-    }
-
-    std::vector<Frame> m_frames;
-};
-
-} // namespace
-
 void BlobWalkingRoute::Follow(UnitWalker& walker) const
 {
     if (m_size >= kFormLimit)
         Corrupted(0);
-    FrameDepth depth;
+    BuildingDepth depth(kMaxUnitDepth);
     uint64_t position = 0;
     // The `count` bytes at `offset` from the item start, or a corrupted form.
     auto take = [&](uint64_t itemStart, uint64_t offset, uint64_t count) -> const unsigned char* {
