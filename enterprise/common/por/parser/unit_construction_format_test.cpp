@@ -18,12 +18,14 @@
 #include "enterprise/common/por/test_support/make_units.h"
 #include "enterprise/common/por/test_support/render.h"
 #include "enterprise/common/por/unit_equality.h"
+#include "testing/captured_output.h"
 #include "testing/error_matchers.h"
 
 namespace {
 
 using PorTesting::Render;
 using PorTesting::UnitPtr;
+using Testing::CapturedOutput;
 
 const Por::Construction::InMemoryUnitFactory kFactory;
 const PorTesting::Make m(kFactory);
@@ -45,19 +47,6 @@ class BytesWriter final : public Utils::DataWriter
 public:
     std::vector<char> bytes;
     void WriteData(std::vector<char>& data) override { bytes = data; }
-};
-
-// Standard output while it lives.
-class CapturedOutput
-{
-public:
-    CapturedOutput() : m_previous(std::cout.rdbuf(m_captured.rdbuf())) {}
-    ~CapturedOutput() { std::cout.rdbuf(m_previous); }
-    std::string Text() const { return m_captured.str(); }
-
-private:
-    std::ostringstream m_captured;
-    std::streambuf* m_previous;
 };
 
 struct ReadResult

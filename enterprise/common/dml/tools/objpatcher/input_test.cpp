@@ -6,14 +6,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
 #include "enterprise/common/dml/tools/objpatcher/input.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/test_support/render.h"
+#include "testing/captured_output.h"
 #include "testing/error_matchers.h"
 
 namespace {
@@ -22,18 +21,6 @@ using namespace Objpatcher;
 using namespace Testing;
 
 const Por::Construction::InMemoryUnitFactory kFactory;
-
-class CapturedOutput
-{
-public:
-    CapturedOutput() : m_previous(std::cout.rdbuf(m_captured.rdbuf())) {}
-    ~CapturedOutput() { std::cout.rdbuf(m_previous); }
-    std::string Text() const { return m_captured.str(); }
-
-private:
-    std::ostringstream m_captured;
-    std::streambuf* m_previous;
-};
 
 // A scratch folder that is the working directory while the suite runs (the
 // file layer reads the working directory once per process).
