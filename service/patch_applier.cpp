@@ -28,9 +28,8 @@ constexpr Common::SourceFile kSource("service/patch_applier");
 
 [[noreturn]] void DoesNotFit(const std::string& reason, uint32_t line)
 {
-    const std::u16string text = Common::FormatCatalogueMessage(
-        Common::GetMessageText(ServiceErrors::kPatchDoesNotFitText), Common::FromUtf8(reason.c_str()));
-    throw Common::Error(ServiceErrors::kPatchDoesNotFit, text.c_str(), kSource.At("ApplyPatch", line));
+    throw ServiceErrors::MakeReasonError(ServiceErrors::kPatchDoesNotFit, ServiceErrors::kPatchDoesNotFitText, reason,
+                                         kSource.At("ApplyPatch", line));
 }
 
 bool IsNil(const Por::View::Unit& unit)

@@ -37,7 +37,8 @@ bool ParseServiceOptions(const std::vector<std::string>& arguments, ServiceOptio
     std::vector<std::string> operands;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        const bool takesValue = argument == "--listen" || argument == "--port" || argument == "--port-file";
+        const bool takesValue = argument == "--listen" || argument == "--port" || argument == "--port-file" ||
+            argument == "--store";
         if (!takesValue) {
             if (argument.starts_with("--")) {
                 problem = "unknown option " + argument;
@@ -55,6 +56,8 @@ bool ParseServiceOptions(const std::vector<std::string>& arguments, ServiceOptio
             parsed.address = value;
         } else if (argument == "--port-file") {
             parsed.portFile = value;
+        } else if (argument == "--store") {
+            parsed.storePath = value;
         } else if (!ParsePortNumber(value, parsed.port)) {
             problem = "the port must be a number from 0 to 65535";
             return false;

@@ -1,11 +1,12 @@
 // The command line of the service process objpatcher-service:
 //
-//   objpatcher-service [--listen ADDRESS] [--port PORT] [--port-file FILE] USERS_FILE
+//   objpatcher-service [--listen ADDRESS] [--port PORT] [--port-file FILE] [--store STORE] USERS_FILE
 //   objpatcher-service adduser USERS_FILE USER
 //
 // The first form serves on ADDRESS (default 127.0.0.1) and PORT (default
 // Ipc::kDefaultServicePort; 0 picks a free port), writing the port in use and
-// a line feed to FILE once it listens. The second adds USER to USERS_FILE with
+// a line feed to FILE once it listens, and serves the object store STORE
+// (default: the local road's store, store_location.h). The second adds USER to USERS_FILE with
 // the password read from the first line of standard input.
 //
 // Threading: pure functions.
@@ -18,7 +19,7 @@
 namespace Service {
 
 inline constexpr const char* kServiceUsage =
-    "Usage: objpatcher-service [--listen ADDRESS] [--port PORT] [--port-file FILE] USERS_FILE\n"
+    "Usage: objpatcher-service [--listen ADDRESS] [--port PORT] [--port-file FILE] [--store STORE] USERS_FILE\n"
     "       objpatcher-service adduser USERS_FILE USER   (password on standard input)\n";
 
 struct ServiceOptions
@@ -31,6 +32,7 @@ struct ServiceOptions
     std::string address = "127.0.0.1";
     uint16_t port = 0;
     std::string portFile;
+    std::string storePath; // empty: the local road's store
     std::string usersFile;
     std::string user;
 };

@@ -17,14 +17,30 @@ TEST(ServiceOptions, ServeAndAddUserForms)
         const char* address;
         uint16_t port;
         const char* portFile;
+        const char* storePath;
         const char* usersFile;
         const char* user;
     };
     const Case cases[] = {
-        {{"users"}, Command::Serve, "127.0.0.1", Ipc::kDefaultServicePort, "", "users", ""},
-        {{"--port", "0", "--port-file", "p", "users"}, Command::Serve, "127.0.0.1", 0, "p", "users", ""},
-        {{"--listen", "::1", "users", "--port", "65535"}, Command::Serve, "::1", 65535, "", "users", ""},
-        {{"adduser", "users", "alice"}, Command::AddUser, "127.0.0.1", Ipc::kDefaultServicePort, "", "users", "alice"},
+        {{"users"}, Command::Serve, "127.0.0.1", Ipc::kDefaultServicePort, "", "", "users", ""},
+        {{"--port", "0", "--port-file", "p", "users"}, Command::Serve, "127.0.0.1", 0, "p", "", "users", ""},
+        {{"--listen", "::1", "users", "--port", "65535"}, Command::Serve, "::1", 65535, "", "", "users", ""},
+        {{"--store", "/tmp/s.db", "users"},
+         Command::Serve,
+         "127.0.0.1",
+         Ipc::kDefaultServicePort,
+         "",
+         "/tmp/s.db",
+         "users",
+         ""},
+        {{"adduser", "users", "alice"},
+         Command::AddUser,
+         "127.0.0.1",
+         Ipc::kDefaultServicePort,
+         "",
+         "",
+         "users",
+         "alice"},
     };
     for (const Case& c : cases) {
         Service::ServiceOptions options;
@@ -34,6 +50,7 @@ TEST(ServiceOptions, ServeAndAddUserForms)
         EXPECT_EQ(options.address, c.address);
         EXPECT_EQ(options.port, c.port);
         EXPECT_EQ(options.portFile, c.portFile);
+        EXPECT_EQ(options.storePath, c.storePath);
         EXPECT_EQ(options.usersFile, c.usersFile);
         EXPECT_EQ(options.user, c.user);
     }
@@ -48,6 +65,7 @@ TEST(ServiceOptions, MistakesAreNamed)
         {"--port", "65536", "users"},
         {"--port", "-1", "users"},
         {"--port", "x", "users"},
+        {"users", "--store"},
         {"--verbose", "users"},
         {"adduser", "users"},
         {"adduser", "users", "alice", "extra"},

@@ -9,10 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+#include <vector>
+
+#include "enterprise/common/por/typed_access.h"
+#include "enterprise/common/por/utils.h"
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/socket_transport.h"
 #include "platform/ipc/transport_test_support.h"
+#include "service/request_packets_test_support.h"
 #include "service/service_test_support.h"
+#include "service/store_errors.h"
 #include "service/user_file.h"
 #include "testing/error_matchers.h"
 
@@ -23,8 +30,6 @@ using ::testing::AllOf;
 using Testing::ErrorIs;
 using Testing::HasText;
 using Testing::IsSuccessError;
-
-constexpr int kPortDescriptor = 9;
 
 class ServiceProcess : public ServiceTesting::TemporaryFolder
 {
@@ -37,37 +42,28 @@ protected:
 
     void TearDown() override
     {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
+        m_others.push_back(m_pid);
+        for (pid_t pid : m_others)
+            ServiceTesting::KillService(pid);
         TemporaryFolder::TearDown();
     }
 
     // Starts the service; true when it reported its port.
     bool Start()
     {
-        int port[2];
-        if (pipe(port) != 0)
-            return false;
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(port[1], kPortDescriptor);
-            const std::string portFile = "/dev/fd/" + std::to_string(kPortDescriptor);
-            const std::string users = PathOf("users");
-            execl(OBJPATCHER_SERVICE_PROGRAM, OBJPATCHER_SERVICE_PROGRAM, "--port", "0", "--port-file",
-                  portFile.c_str(), users.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(port[1]);
-        std::string text;
-        char c;
-        while (read(port[0], &c, 1) == 1 && c != '\n')
-            text += c;
-        close(port[0]);
-        m_port = text.empty() ? 0 : std::stoi(text);
+        m_pid = Launch(m_port);
         return m_port != 0;
     }
+
+    // Starts one more service on the same store; its port, or 0.
+    int StartAnother()
+    {
+        int port = 0;
+        m_others.push_back(Launch(port));
+        return port;
+    }
+
+    pid_t Launch(int& port) { return ServiceTesting::LaunchService(PathOf("users"), PathOf("objects.db"), port); }
 
     // The exit status, once the process ended.
     int WaitForExit()
@@ -78,14 +74,46 @@ protected:
         return status;
     }
 
-    Common::Error Connect(const char* user, const char* password,
-                          std::unique_ptr<Ipc::SocketTransport>& transport) const
+    Common::Error Connect(const char* user, const char* password, std::unique_ptr<Ipc::SocketTransport>& transport,
+                          int port = 0) const
     {
-        return Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(m_port), {user, password, 33}, transport);
+        return Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(port ? port : m_port), {user, password, 46},
+                                             transport);
+    }
+
+    // Sends one request packet and reads the reply of that method.
+    static ServiceTesting::Reply Call(Ipc::SocketTransport& transport, const std::string& interfaceName,
+                                      const std::string& method, const Ipc::Bytes& request)
+    {
+        Ipc::Bytes reply;
+        EXPECT_THAT(transport.Exchange(request, reply), IsSuccessError());
+        return ServiceTesting::ReadReply(reply, interfaceName, method);
+    }
+
+    static Common::Error Register(Ipc::SocketTransport& transport, uint32_t id)
+    {
+        return Call(transport, "ObjectManager", "RegisterObject",
+                    ServiceTesting::RequestPacket("ObjectManager", "RegisterObject",
+                                                  {{"object", ServiceTesting::MakeObject(id, u"g")}}))
+            .result;
+    }
+
+    // The counter view's count of the group "g".
+    static uint32_t CountGroup(Ipc::SocketTransport& transport)
+    {
+        const ServiceTesting::Reply reply = Call(
+            transport, "ViewManager", "OpenStaticView",
+            ServiceTesting::ViewPacket(ServiceTesting::GroupPattern(u"g"), ServiceTesting::LimitOptions(2, true)));
+        EXPECT_THAT(reply.result, IsSuccessError());
+        if (reply.snapshot.size() != 1 || !reply.snapshot[0])
+            return UINT32_MAX;
+        const Por::View::Property* value = Por::Util::FindConstProperty(*reply.snapshot[0], Por::Name("CounterValue"));
+        return value ? Por::Util::GetUnitValue<unsigned int>(value->GetValue(), 0u) : UINT32_MAX;
     }
 
     pid_t m_pid = 0;
     int m_port = 0;
+    std::vector<pid_t> m_others;
 };
 
 TEST_F(ServiceProcess, RightPasswordConnectsAndRequestsGetAClearAnswer)
@@ -94,7 +122,9 @@ TEST_F(ServiceProcess, RightPasswordConnectsAndRequestsGetAClearAnswer)
     std::unique_ptr<Ipc::SocketTransport> transport;
     ASSERT_THAT(Connect("alice", "secret", transport), IsSuccessError());
     Ipc::Bytes reply;
-    EXPECT_THAT(transport->Exchange(B("<request/>"), reply),
+    ASSERT_THAT(transport->Exchange(ServiceTesting::RequestPacket("ViewManager", "Subscribe", {}), reply),
+                IsSuccessError());
+    EXPECT_THAT(ServiceTesting::ReadReply(reply, "ViewManager", "Subscribe").result,
                 AllOf(ErrorIs(Ipc::kNotSupported), HasText(u"IPC: The request is not supported by this service.")));
 }
 
@@ -104,6 +134,24 @@ TEST_F(ServiceProcess, WrongPasswordOrUnknownUserIsRefused)
     std::unique_ptr<Ipc::SocketTransport> transport;
     EXPECT_THAT(Connect("alice", "wrong", transport), ErrorIs(Ipc::kAuthenticationRefused));
     EXPECT_THAT(Connect("bob", "secret", transport), ErrorIs(Ipc::kAuthenticationRefused));
+}
+
+TEST_F(ServiceProcess, ObjectsServedOverTheSocketRoadSurviveARestart)
+{
+    ASSERT_TRUE(Start());
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Connect("alice", "secret", transport), IsSuccessError());
+    for (uint32_t id = 1; id <= 3; ++id)
+        ASSERT_THAT(Register(*transport, id), IsSuccessError());
+    EXPECT_THAT(Register(*transport, 2), ErrorIs(Service::kObjectExists));
+    EXPECT_EQ(CountGroup(*transport), 3u);
+    ASSERT_EQ(kill(m_pid, SIGTERM), 0);
+    WaitForExit();
+    transport.reset();
+
+    ASSERT_TRUE(Start());
+    ASSERT_THAT(Connect("alice", "secret", transport), IsSuccessError());
+    EXPECT_EQ(CountGroup(*transport), 3u);
 }
 
 TEST_F(ServiceProcess, StopsCleanlyOnSigterm)
@@ -142,6 +190,26 @@ TEST_F(ServiceProcess, AddUserTakesThePasswordFromStandardInput)
 class ServiceProcessThreads : public ServiceProcess
 {
 };
+
+TEST_F(ServiceProcessThreads, TwoServicesOnOneStoreRegisteringAtOnceEndWithAllObjects)
+{
+    ASSERT_TRUE(Start());
+    const int otherPort = StartAnother();
+    ASSERT_NE(otherPort, 0);
+    std::vector<std::thread> clients;
+    for (int port : {m_port, otherPort})
+        clients.emplace_back([this, port, first = static_cast<uint32_t>(port == m_port ? 0 : 200)] {
+            std::unique_ptr<Ipc::SocketTransport> transport;
+            ASSERT_THAT(Connect("alice", "secret", transport, port), IsSuccessError());
+            for (uint32_t i = 0; i < 200; ++i)
+                EXPECT_THAT(Register(*transport, first + i), IsSuccessError());
+        });
+    for (std::thread& client : clients)
+        client.join();
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Connect("alice", "secret", transport), IsSuccessError());
+    EXPECT_EQ(CountGroup(*transport), 400u);
+}
 
 TEST_F(ServiceProcessThreads, KilledServiceFailsEveryPendingCallOnce)
 {

@@ -89,4 +89,11 @@ Common::Error GetLocalStorePath(std::string& path)
     return Common::Success;
 }
 
+Common::Error OpenLocalStore(std::unique_ptr<Store>& store)
+{
+    std::string path;
+    Common::Error error = GetLocalStorePath(path);
+    return error.IsSuccess() ? Store::Open(path, store) : error;
+}
+
 } // namespace Service

@@ -11,9 +11,11 @@
 // change it at the same time.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "core/common/error.h"
+#include "service/store.h"
 
 namespace Service {
 
@@ -29,6 +31,9 @@ std::string ResolveStoreFolder(const char* storeFolder, const char* stateHome, c
 // POSIX cause (ENOTDIR when a file is in the way), or kStoreFailed when no
 // home folder is known.
 Common::Error GetLocalStorePath(std::string& path);
+
+// Opens (creating when missing) the store at the local store path.
+Common::Error OpenLocalStore(std::unique_ptr<Store>& store);
 
 // Creates `folder` and its missing parents with mode 0700.
 Common::Error CreateFolders(const std::string& folder);

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <string>
 
 #include "core/common/file_errors.h"
 #include "service/service_test_support.h"
@@ -42,14 +44,27 @@ TEST(StoreLocation, OverrideThenAbsoluteStateHomeThenHome)
             << (c.storeFolder ? c.storeFolder : "(unset)") << " " << (c.stateHome ? c.stateHome : "(unset)");
 }
 
+// Gives the store variable back as it found it: other tests of the program
+// rely on it for the local road's store.
 class StoreFolder : public ServiceTesting::TemporaryFolder
 {
 protected:
+    void SetUp() override
+    {
+        TemporaryFolder::SetUp();
+        const char* value = std::getenv(Service::kStoreFolderVariable);
+        m_saved = value ? std::optional<std::string>(value) : std::nullopt;
+    }
     void TearDown() override
     {
-        unsetenv(Service::kStoreFolderVariable);
+        if (m_saved)
+            setenv(Service::kStoreFolderVariable, m_saved->c_str(), 1);
+        else
+            unsetenv(Service::kStoreFolderVariable);
         TemporaryFolder::TearDown();
     }
+
+    std::optional<std::string> m_saved;
 };
 
 TEST_F(StoreFolder, MissingFoldersAreCreatedPrivate)

@@ -1,5 +1,5 @@
 // objpatcher-service: the service process of the remote road. Serves the
-// service's handler to authenticated users over TCP until SIGTERM or SIGINT,
+// service core over its object store to authenticated users over TCP until SIGTERM or SIGINT,
 // or adds a user to a users file (see service/service_options.h).
 
 #include <fcntl.h>
@@ -10,14 +10,17 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/common/error_text.h"
 #include "core/common/safe_close.h"
 #include "platform/ipc/server.h"
-#include "service/not_supported_handler.h"
+#include "service/service_core.h"
 #include "service/service_options.h"
+#include "service/store_location.h"
 #include "service/user_file.h"
 
 namespace {
@@ -51,11 +54,16 @@ int Serve(const Service::ServiceOptions& options)
     Common::Error error = Service::LoadUsers(options.usersFile, users);
     if (!error.IsSuccess())
         return Fail(error);
+    std::unique_ptr<Service::Store> store;
+    error = options.storePath.empty() ? Service::OpenLocalStore(store) : Service::Store::Open(options.storePath, store);
+    if (!error.IsSuccess())
+        return Fail(error);
+    Service::ServiceCore core(std::move(store));
     std::unique_ptr<Ipc::Server> server;
     error = Ipc::Server::Start(
         Ipc::ServerOptions{options.address, options.port},
         [&users](const Ipc::HelloRecord& hello) { return Service::CheckPassword(users, hello.user, hello.password); },
-        Service::GetServiceHandler(), server);
+        core, server);
     if (!error.IsSuccess())
         return Fail(error);
     if (!options.portFile.empty() && !WritePortFile(options.portFile, server->GetPort())) {

@@ -3,7 +3,7 @@
 // (an interface source), so no linker drops it.
 
 #include "platform/ipc/packet_handler.h"
-#include "service/not_supported_handler.h"
+#include "service/service_core.h"
 
 namespace {
 

@@ -58,7 +58,7 @@ namespace Por::View {
 
 // The content of a unit "item" for container-aware serializers
 // (Serialization::ValueIterator finds it by argument-dependent lookup).
-inline void SerializeValue(Serialization::Serializer& serializer, const std::shared_ptr<const Unit>& unit)
+inline void SerializeValue(::Serialization::Serializer& serializer, const std::shared_ptr<const Unit>& unit)
 {
     Binding::Detail::WriteUnit(serializer, unit);
 }

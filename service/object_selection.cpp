@@ -1,0 +1,109 @@
+#include "service/object_selection.h"
+
+#include <utility>
+
+#include "core/common/location.h"
+#include "enterprise/common/por/blob_walking_route.h"
+#include "enterprise/common/por/in_memory_unit_factory.h"
+#include "enterprise/common/por/unit_match.h"
+#include "service/object_key.h"
+#include "service/store_errors.h"
+
+namespace Service {
+
+namespace {
+
+constexpr Common::SourceFile kSource("service/object_selection");
+
+} // namespace
+
+Common::Error ReadStoredUnit(Ipc::ByteView body, std::shared_ptr<const Por::View::Unit>& unit)
+{
+    try {
+        std::unique_ptr<Por::Construction::Unit> read = Por::Util::ReadBinaryUnit(
+            std::vector<unsigned char>(body.begin(), body.end()), *Por::Construction::GetDefaultUnitFactory());
+        if (!read)
+            return MakeStoreFailure("a stored object is empty", kSource.At("ReadStoredUnit", __LINE__));
+        unit = std::move(read);
+        return Common::Success;
+    } catch (const Common::Error& error) {
+        Common::Error failure = MakeStoreFailure("a stored object cannot be read",
+                                                 kSource.At("ReadStoredUnit", __LINE__));
+        failure.AddCause(error);
+        return failure;
+    }
+}
+
+Selection::Selection(const Por::View::Unit& pattern) : m_pattern(pattern), m_byKey(IsKeyPattern(pattern))
+{
+    if (m_byKey)
+        m_key = MakeKeyBytes(pattern);
+}
+
+Common::Error Selection::Decide(Ipc::ByteView body, bool& selected, std::shared_ptr<const Por::View::Unit>& unit) const
+{
+    Common::Error error = ReadStoredUnit(body, unit);
+    if (!error.IsSuccess())
+        return error;
+    try {
+        selected = Por::MatchUnit(*unit, m_pattern);
+        return Common::Success;
+    } catch (const Common::Error& thrown) {
+        return thrown;
+    }
+}
+
+Common::Error Selection::List(Transaction& objects, int32_t serviceCode, size_t limit,
+                              std::vector<SelectedObject>& selected) const
+{
+    if (limit == 0)
+        return Common::Success;
+    if (m_byKey) {
+        bool found = false;
+        StoredObject object;
+        Common::Error error = objects.Get(serviceCode, m_key, found, object);
+        if (!error.IsSuccess() || !found)
+            return error;
+        SelectedObject entry{std::move(object.key), nullptr};
+        error = ReadStoredUnit(object.body, entry.unit);
+        if (error.IsSuccess())
+            selected.push_back(std::move(entry));
+        return error;
+    }
+    // The filter meets the objects in order; those it selects are the ones
+    // the listing appends, so their units are kept as they are decided.
+    std::vector<std::shared_ptr<const Por::View::Unit>> units;
+    const BodyFilter filter = [&](Ipc::ByteView body, bool& take) {
+        std::shared_ptr<const Por::View::Unit> unit;
+        Common::Error error = Decide(body, take, unit);
+        if (take)
+            units.push_back(std::move(unit));
+        return error;
+    };
+    std::vector<StoredObject> listed;
+    Common::Error error = objects.List(serviceCode, filter, limit, listed);
+    if (!error.IsSuccess())
+        return error;
+    for (size_t i = 0; i < listed.size(); ++i)
+        selected.push_back(SelectedObject{std::move(listed[i].key), std::move(units[i])});
+    return error;
+}
+
+Common::Error Selection::Count(Transaction& objects, int32_t serviceCode, uint64_t& count) const
+{
+    count = 0;
+    if (m_byKey) {
+        bool found = false;
+        StoredObject object;
+        Common::Error error = objects.Get(serviceCode, m_key, found, object);
+        count = found ? 1 : 0;
+        return error;
+    }
+    const BodyFilter filter = [&](Ipc::ByteView body, bool& take) {
+        std::shared_ptr<const Por::View::Unit> unit;
+        return Decide(body, take, unit);
+    };
+    return objects.Count(serviceCode, filter, count);
+}
+
+} // namespace Service

@@ -1,0 +1,54 @@
+// The objects of one service code that a view pattern selects, read inside a
+// store transaction.
+//
+// A key pattern (object_key.h) selects the one object whose key equals the
+// pattern's value, looked up directly; any other pattern is evaluated by the
+// matcher against every stored object, in registration order. Objects are
+// read from their stored binary unit form; a stored form that does not read
+// back is the store's failure (kStoreFailed), and a matcher's error ends the
+// selection with that error.
+//
+// Threading: one selection is used on one thread, inside one transaction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/common/error.h"
+#include "enterprise/common/por/unit.h"
+#include "service/store.h"
+
+namespace Service {
+
+struct SelectedObject
+{
+    Ipc::Bytes key; // stored form
+    std::shared_ptr<const Por::View::Unit> unit;
+};
+
+class Selection
+{
+public:
+    explicit Selection(const Por::View::Unit& pattern);
+
+    // The selected objects in registration order, at most `limit`, appended.
+    Common::Error List(Transaction& objects, int32_t serviceCode, size_t limit,
+                       std::vector<SelectedObject>& selected) const;
+    // The number of all selected objects.
+    Common::Error Count(Transaction& objects, int32_t serviceCode, uint64_t& count) const;
+
+private:
+    // Decides one stored body; `unit` receives the object read from it.
+    Common::Error Decide(Ipc::ByteView body, bool& selected, std::shared_ptr<const Por::View::Unit>& unit) const;
+
+    const Por::View::Unit& m_pattern;
+    bool m_byKey;
+    Ipc::Bytes m_key; // stored form, for a key pattern
+};
+
+// The unit of a stored body; kStoreFailed when the bytes do not read back.
+Common::Error ReadStoredUnit(Ipc::ByteView body, std::shared_ptr<const Por::View::Unit>& unit);
+
+} // namespace Service

@@ -1,0 +1,68 @@
+// The stand-in DML service's core: answers the system's request packets from
+// the object store, on both roads.
+//
+// A request packet holds one element "request_<Interface>_<Method>"; the
+// answer is a packet holding "reply_<Interface>_<Method>", whose first child
+// is "result" (a Common::Error) followed, on success only, by the method's
+// read-back parameters in order. Served:
+// - ObjectManager "RegisterObject"(object): stores the object under its key
+//   (0xFC000A without one, kObjectExists when the key is taken). A
+//   delete-by-pattern operation record is executed instead of stored: up to
+//   its "LimitOptions" objects matching its "Pattern" are removed, in store
+//   order. Any other operation record is refused.
+// - "UpdateObject"(objectId, patch): applies the patch (ApplyPatch) to the
+//   object of that key and stores the result under its own key
+//   (kObjectNotFound, kObjectExists when the new key belongs to another one).
+// - "UnregisterObject"(objectId): removes the object of that key.
+//   The three answer their parameters back as they came.
+// - ViewManager "OpenStaticView"(specification, snapshot): answers "snapshot",
+//   the objects the pattern selects (object_selection.h) in store order, at
+//   most "LimitOptions" (a DWord) of them; with "Counter" in the options, one
+//   Composite whose DWord "CounterValue" counts every match, not capped by
+//   the limit. "EntryPoint" and other options are accepted and not used.
+// - Every other method answers kNotSupported in "result".
+// Each request runs in one store transaction (a write transaction for the
+// ObjectManager methods), for the caller's service code. Every failure of a
+// method, including the deserializer's error for a malformed argument, is
+// answered in "result"; only a packet without a request element fails the
+// call itself.
+//
+// Threading: Handle may run on many threads at once; requests take turns in
+// the store.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "core/common/mutex.h"
+#include "platform/ipc/packet_handler.h"
+#include "service/store.h"
+
+namespace Service {
+
+class ServiceCore final : public Ipc::PacketHandler
+{
+public:
+    using StoreOpener = std::function<Common::Error(std::unique_ptr<Store>& store)>;
+
+    // Serves the given store.
+    explicit ServiceCore(std::unique_ptr<Store> store);
+    // Opens the store at the first request that needs it; a failed opening
+    // is that request's result and is tried again by the next one.
+    explicit ServiceCore(StoreOpener opener);
+
+    Common::Error Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply) override;
+
+private:
+    Common::Error GetStore(Store*& store);
+
+    Common::Mutex m_lock; // guards the opening
+    StoreOpener m_opener;
+    std::unique_ptr<Store> m_store;
+};
+
+// The local road's service: a ServiceCore over the store at the local store
+// path (store_location.h), opened at its first request. Lives until exit.
+Ipc::PacketHandler& GetServiceHandler();
+
+} // namespace Service

@@ -1,0 +1,433 @@
+// The service core answering request packets over a store in a temporary
+// folder, as both roads deliver them.
+
+#include "service/service_core.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/common/error_text.h"
+#include "core/common/text_conversion.h"
+#include "enterprise/common/por/typed_access.h"
+#include "enterprise/common/por/unit_copier.h"
+#include "enterprise/common/por/unit_diff.h"
+#include "enterprise/common/por/unit_equality.h"
+#include "enterprise/common/por/utils.h"
+#include "enterprise/common/por/value_type_index.h"
+#include "enterprise/serialize/serialization_errors.h"
+#include "platform/ipc/ipc_errors.h"
+#include "service/request_packets_test_support.h"
+#include "service/service_errors.h"
+#include "service/service_test_support.h"
+#include "service/store_errors.h"
+#include "testing/error_matchers.h"
+
+namespace {
+
+using namespace ServiceTesting;
+using ::testing::ElementsAre;
+using Testing::ErrorIs;
+using ::testing::HasSubstr;
+using Testing::IsSuccessError;
+
+constexpr int32_t kDml = 46;
+
+class ServiceCoreTest : public TemporaryFolder
+{
+protected:
+    void SetUp() override
+    {
+        TemporaryFolder::SetUp();
+        OpenCore();
+    }
+
+    void OpenCore()
+    {
+        m_core.reset();
+        std::unique_ptr<Service::Store> store;
+        ASSERT_THAT(Service::Store::Open(PathOf("objects.db"), store), IsSuccessError());
+        m_core = std::make_unique<Service::ServiceCore>(std::move(store));
+    }
+
+    Reply Send(const std::string& interfaceName, const std::string& method, const Ipc::Bytes& request,
+               int32_t serviceCode = kDml)
+    {
+        Ipc::Bytes packet;
+        const Common::Error transport = Ipc::InvokeHandler(*m_core, Ipc::CallContext{"", serviceCode}, request, packet);
+        EXPECT_THAT(transport, IsSuccessError());
+        return ReadReply(packet, interfaceName, method);
+    }
+
+    Common::Error Register(const UnitPtr& object, int32_t serviceCode = kDml)
+    {
+        return Send("ObjectManager", "RegisterObject",
+                    RequestPacket("ObjectManager", "RegisterObject", {{"object", object}}), serviceCode)
+            .result;
+    }
+
+    Common::Error Update(const UnitPtr& key, const UnitPtr& patch)
+    {
+        return Send("ObjectManager", "UpdateObject",
+                    RequestPacket("ObjectManager", "UpdateObject", {{"objectId", key}, {"patch", patch}}))
+            .result;
+    }
+
+    Common::Error Unregister(const UnitPtr& key)
+    {
+        return Send("ObjectManager", "UnregisterObject",
+                    RequestPacket("ObjectManager", "UnregisterObject", {{"objectId", key}}))
+            .result;
+    }
+
+    Reply View(const UnitPtr& pattern, const UnitPtr& options = nullptr, int32_t serviceCode = kDml)
+    {
+        return Send("ViewManager", "OpenStaticView", ViewPacket(pattern, options), serviceCode);
+    }
+
+    // The IDs of the objects a view answers, in order.
+    std::vector<uint32_t> ViewIds(const UnitPtr& pattern, const UnitPtr& options = nullptr)
+    {
+        const Reply reply = View(pattern, options);
+        EXPECT_THAT(reply.result, IsSuccessError());
+        std::vector<uint32_t> ids;
+        for (const UnitPtr& unit : reply.snapshot) {
+            const Por::View::Property* id = Por::Util::FindConstProperty(*unit, Por::Name("ID"));
+            ids.push_back(id ? Por::Util::GetUnitValue<unsigned int>(id->GetValue()) : 0);
+        }
+        return ids;
+    }
+
+    void RegisterGroup(std::initializer_list<uint32_t> ids, const std::u16string& group)
+    {
+        for (uint32_t id : ids)
+            ASSERT_THAT(Register(MakeObject(id, group)), IsSuccessError());
+    }
+
+    static UnitPtr Everything() { return Factory().CreateNil(); }
+
+    std::unique_ptr<Service::ServiceCore> m_core;
+};
+
+UnitPtr DeleteByPatternRecord(const UnitPtr& pattern, const UnitPtr& options,
+                              const char16_t* operationClass = u"Dml::Operation::DeleteByPattern")
+{
+    PorTesting::Make m(Factory());
+    Common::Guid guid{};
+    EXPECT_TRUE(Common::GenerateGuid(guid, 0));
+    auto record = m.Composite(
+        m.Prop("ID", m.With(m.Guid(guid), kPrimaryKey, m.Nil())),
+        m.Prop("Options", options ? Por::Util::CopyUnit(*options, Factory()) : m.With(m.Nil(), "Nil", m.Nil())),
+        m.Prop("Pattern", Por::Util::CopyUnit(*pattern, Factory())));
+    record = m.With(std::move(record), "Is", m.String(u"Dml::Operation::Definition"));
+    return m.With(std::move(record), "Is", m.String(operationClass));
+}
+
+UnitPtr CounterValueOf(const Reply& reply)
+{
+    EXPECT_EQ(reply.snapshot.size(), 1u);
+    if (reply.snapshot.size() != 1 || !reply.snapshot[0])
+        return nullptr;
+    const Por::View::Property* value = Por::Util::FindConstProperty(*reply.snapshot[0], Por::Name("CounterValue"));
+    return value ? UnitPtr(reply.snapshot[0], &value->GetValue()) : nullptr;
+}
+
+// Objects: registration, key views, updates by diff, removal.
+
+TEST_F(ServiceCoreTest, RegisteredObjectsAreFoundByTheirKeyPattern)
+{
+    RegisterGroup({1, 2, 3}, u"g");
+    const Reply reply = View(KeyPattern(2), LimitOptions(2000));
+    ASSERT_THAT(reply.result, IsSuccessError());
+    ASSERT_EQ(reply.snapshot.size(), 1u);
+    EXPECT_TRUE(Por::Util::UnitsEqual(*reply.snapshot[0], *MakeObject(2, u"g")));
+    EXPECT_TRUE(View(KeyPattern(4)).snapshot.empty());
+}
+
+TEST_F(ServiceCoreTest, UpdateByDiffMakesTheObjectEqualToTheNewOne)
+{
+    RegisterGroup({1, 2, 3}, u"g");
+    const UnitPtr old = MakeObject(2, u"g", 5);
+    const UnitPtr updated = MakeObject(2, u"h", 9);
+    ASSERT_THAT(Update(Key(2), Por::Util::MakeDiff(*old, *updated, Factory())), IsSuccessError());
+    const Reply reply = View(KeyPattern(2));
+    ASSERT_EQ(reply.snapshot.size(), 1u);
+    EXPECT_TRUE(Por::Util::UnitsEqual(*reply.snapshot[0], *updated));
+    EXPECT_THAT(ViewIds(GroupPattern(u"g")), ElementsAre(1, 3));
+}
+
+TEST_F(ServiceCoreTest, UpdateKeepsTheObjectsPlaceAndAnEmptyDiffChangesNothing)
+{
+    RegisterGroup({1, 2, 3}, u"g");
+    ASSERT_THAT(Update(Key(1), Por::Util::MakeDiff(*MakeObject(1, u"g"), *MakeObject(1, u"g", 4), Factory())),
+                IsSuccessError());
+    EXPECT_THAT(ViewIds(GroupPattern(u"g")), ElementsAre(1, 2, 3));
+    ASSERT_THAT(Update(Key(3), Por::Util::MakeDiff(*MakeObject(3, u"g"), *MakeObject(3, u"g"), Factory())),
+                IsSuccessError());
+    EXPECT_TRUE(Por::Util::UnitsEqual(*View(KeyPattern(3)).snapshot.at(0), *MakeObject(3, u"g")));
+}
+
+TEST_F(ServiceCoreTest, KeysCompareByValueWithTheirOwnTraitsIgnored)
+{
+    RegisterGroup({7}, u"g");
+    PorTesting::Make m(Factory());
+    const UnitPtr bare = m.DWord(7);
+    const UnitPtr decorated = m.With(m.With(m.DWord(7), "Extra", m.Byte(1)), kObjectId, m.Nil());
+    const UnitPtr patch = Por::Util::MakeDiff(*MakeObject(7, u"g"), *MakeObject(7, u"g", 1), Factory());
+    EXPECT_THAT(Update(bare, patch), IsSuccessError());
+    EXPECT_THAT(View(decorated).snapshot, ::testing::SizeIs(1));
+    EXPECT_THAT(Unregister(bare), IsSuccessError());
+    EXPECT_TRUE(View(KeyPattern(7)).snapshot.empty());
+}
+
+TEST_F(ServiceCoreTest, UpdateThatChangesTheKeyKeepsKeysUnique)
+{
+    RegisterGroup({1, 2}, u"g");
+    const UnitPtr moveOnto2 = Por::Util::MakeDiff(*MakeObject(1, u"g"), *MakeObject(2, u"g"), Factory());
+    EXPECT_THAT(Update(Key(1), moveOnto2), ErrorIs(Service::kObjectExists));
+    const UnitPtr moveTo5 = Por::Util::MakeDiff(*MakeObject(1, u"g"), *MakeObject(5, u"g"), Factory());
+    ASSERT_THAT(Update(Key(1), moveTo5), IsSuccessError());
+    EXPECT_THAT(ViewIds(GroupPattern(u"g")), ElementsAre(5, 2));
+}
+
+TEST_F(ServiceCoreTest, ObjectManagerFailuresAreAnsweredInTheResult)
+{
+    RegisterGroup({1}, u"g");
+    PorTesting::Make m(Factory());
+    const UnitPtr keyless = m.Composite(m.Prop("Group", m.String(u"g")));
+    const UnitPtr unmarkedPatch = MakeObject(1, u"x");
+    struct Case
+    {
+        const char* what;
+        Common::Error result;
+        unsigned code;
+    };
+    const Case cases[] = {
+        {"object without a key", Register(keyless), ServiceErrors::kObjectKeyNotFound},
+        {"second register of a key", Register(MakeObject(1, u"other")), Service::kObjectExists},
+        {"update of an unknown key",
+         Update(Key(9), Por::Util::MakeDiff(*MakeObject(9, u"g"), *MakeObject(9, u"h"), Factory())),
+         Service::kObjectNotFound},
+        {"patch without PackedDiff", Update(Key(1), unmarkedPatch), ServiceErrors::kPatchDoesNotFit},
+        {"unregister of an unknown key", Unregister(Key(9)), Service::kObjectNotFound},
+        {"register without an object", Register(nullptr), ServiceErrors::kRequestRefused},
+    };
+    for (const Case& c : cases)
+        EXPECT_THAT(c.result, ErrorIs(c.code)) << c.what;
+    EXPECT_THAT(Register(keyless), Testing::HasText(u"DML: Object identification cannot be found."));
+    EXPECT_TRUE(Por::Util::UnitsEqual(*View(KeyPattern(1)).snapshot.at(0), *MakeObject(1, u"g")));
+}
+
+TEST_F(ServiceCoreTest, ServiceCodesSeeOnlyTheirOwnObjects)
+{
+    ASSERT_THAT(Register(MakeObject(1, u"g"), 33), IsSuccessError());
+    EXPECT_TRUE(View(KeyPattern(1), nullptr, kDml).snapshot.empty());
+    EXPECT_EQ(View(KeyPattern(1), nullptr, 33).snapshot.size(), 1u);
+    EXPECT_THAT(Register(MakeObject(1, u"g"), kDml), IsSuccessError());
+}
+
+TEST_F(ServiceCoreTest, TheStoreSurvivesARestart)
+{
+    RegisterGroup({1, 2, 3}, u"g");
+    OpenCore();
+    EXPECT_THAT(ViewIds(GroupPattern(u"g")), ElementsAre(1, 2, 3));
+}
+
+// Views: patterns, limits, counters.
+
+TEST_F(ServiceCoreTest, OtherPatternsGoThroughTheMatcherInStoreOrderUpToTheLimit)
+{
+    RegisterGroup({5, 1, 4}, u"a");
+    RegisterGroup({2, 3}, u"b");
+    RegisterGroup({6}, u"a");
+    EXPECT_THAT(ViewIds(GroupPattern(u"a")), ElementsAre(5, 1, 4, 6));
+    EXPECT_THAT(ViewIds(GroupPattern(u"a"), LimitOptions(2)), ElementsAre(5, 1));
+    EXPECT_THAT(ViewIds(GroupPattern(u"a"), LimitOptions(0)), ElementsAre());
+    EXPECT_THAT(ViewIds(KeyPattern(3), LimitOptions(0)), ElementsAre());
+    PorTesting::Make m(Factory());
+    EXPECT_THAT(ViewIds(m.Nil()), ElementsAre(5, 1, 4, 2, 3, 6)); // a bare Nil matches everything
+}
+
+TEST_F(ServiceCoreTest, ACounterCountsEveryMatchWhateverTheLimit)
+{
+    RegisterGroup({1, 2, 3}, u"a");
+    RegisterGroup({4}, u"b");
+    struct Case
+    {
+        UnitPtr pattern;
+        uint32_t limit;
+        uint32_t count;
+    };
+    const Case cases[] = {{GroupPattern(u"a"), 2, 3},
+                          {GroupPattern(u"a"), 2000, 3},
+                          {GroupPattern(u"c"), 2, 0},
+                          {KeyPattern(4), 0, 1},
+                          {KeyPattern(5), 1, 0}};
+    for (const Case& c : cases) {
+        const Reply reply = View(c.pattern, LimitOptions(c.limit, true));
+        ASSERT_THAT(reply.result, IsSuccessError());
+        const UnitPtr value = CounterValueOf(reply);
+        ASSERT_NE(value, nullptr);
+        EXPECT_EQ(Por::Util::GetValueTypeIndex(*value), static_cast<int>(Por::ValueKind::DWord));
+        EXPECT_EQ(Por::Util::GetUnitValue<unsigned int>(*value, 0u), c.count);
+    }
+}
+
+TEST_F(ServiceCoreTest, BadViewSpecificationsAreRefusedClearly)
+{
+    RegisterGroup({1}, u"a");
+    PorTesting::Make m(Factory());
+    const UnitPtr qwordLimit = m.Composite(m.Prop("LimitOptions", m.QWord(2)));
+    const UnitPtr entryPoint = m.Composite(
+        m.Prop("EntryPoint",
+               m.Composite(m.Prop("File", m.String(u"f")), m.Prop("ID", m.QWord(1)), m.Prop("Line", m.DWord(3)))),
+        m.Prop("LimitOptions", m.DWord(5)));
+    const Reply wrongKind = View(GroupPattern(u"a"), qwordLimit);
+    EXPECT_THAT(wrongKind.result, ErrorIs(ServiceErrors::kRequestRefused));
+    EXPECT_THAT(Common::ToUtf8(Common::FormatError(wrongKind.result).c_str()), HasSubstr("LimitOptions"));
+    EXPECT_FALSE(wrongKind.hasSnapshot);
+    EXPECT_THAT(View(nullptr).result, ErrorIs(ServiceErrors::kRequestRefused));
+    EXPECT_THAT(View(GroupPattern(u"a"), m.String(u"options")).result, ErrorIs(ServiceErrors::kRequestRefused));
+    EXPECT_THAT(View(m.With(Por::Util::CopyUnit(*GroupPattern(u"a"), Factory()), "NoSuchOperator", m.Nil())).result,
+                ErrorIs(0xFA000E));
+    EXPECT_THAT(ViewIds(GroupPattern(u"a"), entryPoint), ElementsAre(1));
+}
+
+// Operation records.
+
+TEST_F(ServiceCoreTest, ADeleteByPatternRecordRemovesUpToItsLimitInStoreOrder)
+{
+    RegisterGroup({1, 2}, u"a");
+    RegisterGroup({3}, u"b");
+    RegisterGroup({4}, u"a");
+    ASSERT_THAT(Register(DeleteByPatternRecord(GroupPattern(u"a"), LimitOptions(2))), IsSuccessError());
+    EXPECT_THAT(ViewIds(Everything()), ElementsAre(3, 4));
+    ASSERT_THAT(Register(DeleteByPatternRecord(GroupPattern(u"a"), nullptr)), IsSuccessError());
+    EXPECT_THAT(ViewIds(Everything()), ElementsAre(3));
+    ASSERT_THAT(Register(DeleteByPatternRecord(KeyPattern(3), LimitOptions(100))), IsSuccessError());
+    EXPECT_THAT(ViewIds(Everything()), ElementsAre());
+}
+
+TEST_F(ServiceCoreTest, OtherOperationRecordsAreRefusedAndNothingIsStored)
+{
+    RegisterGroup({1}, u"a");
+    const UnitPtr record = DeleteByPatternRecord(GroupPattern(u"a"), nullptr, u"Dml::Operation::UpdateByPattern");
+    EXPECT_THAT(Register(record), ErrorIs(ServiceErrors::kRequestRefused));
+    EXPECT_THAT(ViewIds(Everything()), ElementsAre(1));
+}
+
+// Packets: layout, dispatch, malformed requests.
+
+TEST_F(ServiceCoreTest, ResultComesFirstAndReadBackParametersFollowInOrder)
+{
+    RegisterGroup({1}, u"a");
+    Ipc::Bytes packet;
+    ASSERT_THAT(Ipc::InvokeHandler(*m_core, {"", kDml}, ViewPacket(GroupPattern(u"a"), nullptr), packet),
+                IsSuccessError());
+    const std::string text(packet.begin(), packet.end());
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF<XML_SERIALIZER><reply_ViewManager_OpenStaticView><result>", 0), 0u) << text;
+    EXPECT_THAT(text, HasSubstr("</result><snapshot><vector><item><is_empty>"));
+    EXPECT_THAT(ReadReply(packet, "ViewManager", "OpenStaticView").readBack, ElementsAre("snapshot"));
+
+    const Reply update = Send("ObjectManager", "UpdateObject",
+                              RequestPacket("ObjectManager", "UpdateObject",
+                                            {{"objectId", Key(1)}, {"patch", Por::Util::MakeEmptyDiff(Factory())}}));
+    EXPECT_THAT(update.result, ::testing::Not(IsSuccessError())); // an EmptyDiff without PackedDiff
+    EXPECT_THAT(update.readBack, ElementsAre());
+}
+
+TEST_F(ServiceCoreTest, ObjectManagerRepliesAnswerTheirParametersBack)
+{
+    const Reply reply = Send("ObjectManager", "RegisterObject",
+                             RequestPacket("ObjectManager", "RegisterObject", {{"object", MakeObject(1, u"a")}}));
+    ASSERT_THAT(reply.result, IsSuccessError());
+    EXPECT_THAT(reply.readBack, ElementsAre("object"));
+}
+
+TEST_F(ServiceCoreTest, MethodsTheToolNeverUsesAnswerNotSupported)
+{
+    const char* const methods[] = {"OpenDynamicView", "AcquireUpdates",   "CloseView",      "Subscribe",
+                                   "AddInterest",     "ReadSubscription", "RemoveInterest", "Unsubscribe"};
+    for (const char* method : methods) {
+        const Reply reply = Send("ViewManager", method, RequestPacket("ViewManager", method, {}));
+        EXPECT_THAT(reply.result, ErrorIs(Ipc::kNotSupported)) << method;
+        EXPECT_THAT(reply.result, Testing::HasText(u"IPC: The request is not supported by this service."));
+    }
+    EXPECT_THAT(Send("Registry", "Drop", RequestPacket("Registry", "Drop", {})).result, ErrorIs(Ipc::kNotSupported));
+}
+
+TEST_F(ServiceCoreTest, MalformedArgumentsGetTheDeserializersError)
+{
+    RegisterGroup({1}, u"a");
+    const std::string corrupt = "\xEF\xBB\xBF<XML_SERIALIZER><request_ObjectManager_UnregisterObject><objectId>"
+                                "<is_empty>0</is_empty><value>AAECAwQ=</value></objectId>"
+                                "</request_ObjectManager_UnregisterObject></XML_SERIALIZER>";
+    EXPECT_THAT(Send("ObjectManager", "RegisterObject", RequestPacket("ObjectManager", "RegisterObject", {})).result,
+                ErrorIs(SerializationErrors::kInconsistentMeta));
+    EXPECT_THAT(Send("ObjectManager", "UnregisterObject", B(corrupt)).result, ::testing::Not(IsSuccessError()));
+    EXPECT_THAT(ViewIds(GroupPattern(u"a")), ElementsAre(1));
+}
+
+TEST_F(ServiceCoreTest, APacketWithoutARequestFailsTheCall)
+{
+    const std::string packets[] = {
+        "\xEF\xBB\xBF<XML_SERIALIZER><reply_ObjectManager_RegisterObject/></XML_SERIALIZER>",
+        "\xEF\xBB\xBF<XML_SERIALIZER><request_ObjectManager/></XML_SERIALIZER>",
+        "\xEF\xBB\xBF<XML_SERIALIZER></XML_SERIALIZER>",
+    };
+    for (const std::string& packet : packets) {
+        Ipc::Bytes reply;
+        EXPECT_THAT(Ipc::InvokeHandler(*m_core, {"", kDml}, B(packet), reply), ::testing::Not(IsSuccessError()))
+            << packet;
+        EXPECT_TRUE(reply.empty());
+    }
+}
+
+TEST(ServiceCoreOpening, AStoreThatCannotBeOpenedIsTheResultAndIsTriedAgain)
+{
+    int openings = 0;
+    Service::ServiceCore core([&openings](std::unique_ptr<Service::Store>&) {
+        ++openings;
+        return Service::MakeStoreFailure("no store here", Common::NoLocation);
+    });
+    for (int i = 0; i < 2; ++i) {
+        Ipc::Bytes packet;
+        ASSERT_THAT(Ipc::InvokeHandler(core, {"", kDml}, ViewPacket(GroupPattern(u"a"), nullptr), packet),
+                    IsSuccessError());
+        EXPECT_THAT(ReadReply(packet, "ViewManager", "OpenStaticView").result, ErrorIs(Service::kStoreFailed));
+    }
+    EXPECT_EQ(openings, 2);
+}
+
+class ServiceCoreThreads : public ServiceCoreTest
+{
+};
+
+TEST_F(ServiceCoreThreads, ConcurrentRequestsAllLand)
+{
+    constexpr uint32_t kThreads = 8;
+    constexpr uint32_t kEach = 25;
+    std::vector<std::thread> threads;
+    for (uint32_t t = 0; t < kThreads; ++t)
+        threads.emplace_back([this, t] {
+            for (uint32_t i = 0; i < kEach; ++i) {
+                Ipc::Bytes packet;
+                EXPECT_THAT(Ipc::InvokeHandler(*m_core, {"", kDml},
+                                               RequestPacket("ObjectManager", "RegisterObject",
+                                                             {{"object", MakeObject(t * kEach + i, u"a")}}),
+                                               packet),
+                            IsSuccessError());
+                EXPECT_THAT(ReadReply(packet, "ObjectManager", "RegisterObject").result, IsSuccessError());
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    const UnitPtr value = CounterValueOf(View(GroupPattern(u"a"), LimitOptions(1, true)));
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(Por::Util::GetUnitValue<unsigned int>(*value, 0u), kThreads * kEach);
+}
+
+} // namespace
