@@ -37,12 +37,27 @@ bool IsNil(const Por::View::Unit& unit)
     return Por::Util::GetValueTypeIndex(unit) == static_cast<int>(Por::ValueKind::Nil);
 }
 
-// A trait of that name whose value is a Nil.
+size_t CountTraits(const Por::View::Unit& unit)
+{
+    size_t traits = 0;
+    auto counter = Por::ProcessorOf<const Por::View::Trait>([&](const Por::View::Trait&) { return ++traits, false; });
+    unit.traits().ForEach(counter);
+    return traits;
+}
+
+// The value of a marker: a Nil without traits. A trait of a marker's name
+// holding anything else is data.
+bool IsMarkerValue(const Por::View::Unit& unit)
+{
+    return IsNil(unit) && CountTraits(unit) == 0;
+}
+
+// A marker trait of that name.
 bool HasMarker(const Por::View::Unit& unit, const Por::Name& name)
 {
     bool found = false;
     auto finder = Por::ProcessorOf<const Por::View::Trait>(
-        [&](const Por::View::Trait& trait) { return found = IsNil(trait.GetValue()); });
+        [&](const Por::View::Trait& trait) { return found = IsMarkerValue(trait.GetValue()); });
     unit.traits().ForEachNamed(name, finder);
     return found;
 }
@@ -50,10 +65,7 @@ bool HasMarker(const Por::View::Unit& unit, const Por::Name& name)
 // A Nil whose only trait is the marker `name`.
 bool IsBareMarkedNil(const Por::View::Unit& unit, const Por::Name& name)
 {
-    int traits = 0;
-    auto counter = Por::ProcessorOf<const Por::View::Trait>([&](const Por::View::Trait&) { return ++traits, false; });
-    unit.traits().ForEach(counter);
-    return IsNil(unit) && traits == 1 && HasMarker(unit, name);
+    return IsNil(unit) && CountTraits(unit) == 1 && HasMarker(unit, name);
 }
 
 const Por::View::CompositeValue* CompositeOf(const Por::View::Unit& unit)
@@ -122,7 +134,7 @@ std::vector<Record> ReadRecords(const Por::View::Unit& patch, std::initializer_l
             return false;
         }
         for (const Por::Name* name : allowed) {
-            if (trait.GetName() == *name && IsNil(value))
+            if (trait.GetName() == *name && IsMarkerValue(value))
                 return false;
         }
         DoesNotFit(std::string("unexpected trait '") + trait.GetName().GetText() + "'", __LINE__);
@@ -180,7 +192,7 @@ UnitPtr ApplyCompositeDiff(const Por::View::Unit& oldUnit, const Por::View::Comp
             if (!HasMarker(value, M::kAdded))
                 DoesNotFit(std::string("property '") + name.GetText() + "' is missing", __LINE__);
             UnitPtr added = Por::Util::CopyUnit(value, factory);
-            (void)added->traits().Remove(M::kAdded); // the marker, once or more
+            RemoveOneTrait(*added, M::kAdded, *factory.CreateNil(), factory); // the marker only
             composite.Set(factory.CreateProperty(name, std::move(added)));
         } else if (IsBareMarkedNil(value, M::kRemoved)) {
             composite.Remove(name);
@@ -204,7 +216,7 @@ UnitPtr ApplyUnitDiff(const Por::View::Unit& oldUnit, const Por::View::Unit& pat
         UnitPtr result = Por::Util::CopyUnitValue(patch, factory);
         auto copier = Por::ProcessorOf<const Por::View::Trait>([&](const Por::View::Trait& trait) {
             const Por::Name& name = trait.GetName();
-            const bool marker = IsNil(trait.GetValue()) &&
+            const bool marker = IsMarkerValue(trait.GetValue()) &&
                 (name == M::kFullElementCopy || name == M::kFixedTraitedFullCopy || (topMarker && name == *topMarker));
             if (!marker)
                 AddTraitCopy(*result, name, trait.GetValue(), factory);

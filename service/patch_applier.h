@@ -21,10 +21,14 @@
 // old unit, and an array copy without "FixedTraitedFullCopy" raise
 // 0xFC0F00 "The patch does not fit the object: <reason>.".
 //
-// The format cannot tell a marker from a value that looks like one: a new
-// property whose value carries a Nil trait "Added", or a trait whose value is
-// a Nil carrying "Added" or "Removed", reads back without that trait or as the
-// other kind of record. Such values do not survive a diff and its application.
+// A marker is a trait whose value is a Nil without traits; a trait of a
+// marker's name holding anything else is data and is kept. The format cannot
+// tell a marker from data that looks exactly like one: a new property whose
+// value carries a bare Nil trait "Added", a changed array carrying a bare Nil
+// trait "FullElementCopy" or "FixedTraitedFullCopy" (or "PackedDiff" at the
+// top), or a trait whose value is a Nil carrying only "Added" or "Removed",
+// reads back without that trait or as the other kind of record. Such values do
+// not survive a diff and its application.
 //
 // Threading: the caller's thread; reads its inputs only.
 #pragma once

@@ -87,6 +87,17 @@ const Pair kPairs[] = {
      [] { return m.With(m.Nil(), "T", m.Double(1)); }},
     {"trait values with traits", [] { return m.With(m.Nil(), "T", m.With(m.DWord(1), "Inner", m.Nil())); },
      [] { return m.With(m.Nil(), "T", m.DWord(1)); }},
+    // Traits named like markers but holding values are data, not markers.
+    {"an added property carries traits named like markers", [] { return m.Composite(); },
+     [] {
+         return m.Composite(m.Prop("a", m.With(m.With(m.DWord(1), "Added", m.DWord(5)), "Removed", m.Nil())),
+                            m.Prop("b", m.With(m.Nil(), "Added", m.With(m.Nil(), "X", m.Nil()))));
+     }},
+    {"an array copy carries traits named like markers", [] { return m.Array(); },
+     [] {
+         return m.With(m.With(m.Array(m.DWord(1)), "FullElementCopy", m.DWord(1)), "PackedDiff",
+                       m.With(m.Nil(), "X", m.Nil()));
+     }},
 };
 
 TEST(ApplyPatch, RebuildsTheNewUnitOfEveryPair)
@@ -106,7 +117,9 @@ TEST(ApplyPatch, RebuildsTheNewUnitOfEveryPair)
 class UnitGenerator
 {
 public:
-    explicit UnitGenerator(unsigned seed) : m_random(seed) {}
+    // With `diffNames`, names are drawn from the diff format's own names too
+    // (and mostly hold Nil markers): units that look like patches.
+    explicit UnitGenerator(unsigned seed, bool diffNames = false) : m_random(seed), m_diffNames(diffNames) {}
 
     UnitPtr Make(int depth)
     {
@@ -140,12 +153,12 @@ public:
             unit = kFactory.CreateComposite();
             for (const char* name : {"p", "q", "r"}) {
                 if (Pick(2))
-                    SetProperty(*unit, Name(std::string(name)), Make(depth - 1));
+                    SetProperty(*unit, PropertyName(name), Make(depth - 1));
             }
         }
         }
         for (int i = Pick(3) == 0 ? 1 + Pick(2) : 0; i > 0; --i)
-            unit->traits().Add(kFactory.CreateTrait(Name(std::string(1, "TU"[Pick(2)])), Make(0)));
+            AddTrait(*unit, depth);
         return unit;
     }
 
@@ -165,6 +178,27 @@ public:
 private:
     int Pick(int n) { return static_cast<int>(m_random() % static_cast<unsigned>(n)); }
 
+    static constexpr const char* kDiffNames[] = {
+        "PackedDiff",     "EmptyDiff", "FullElementCopy", "FixedTraitedFullCopy",
+        "TraitsOnlyDiff", "FullDiff",  "Removed",         "Added"};
+
+    Name PropertyName(const char* name)
+    {
+        if (m_diffNames && Pick(2))
+            return Pick(2) ? Name("PreviousValue") : Name("NewValue");
+        return Name(std::string(name));
+    }
+
+    void AddTrait(Construction::Unit& unit, int depth)
+    {
+        if (m_diffNames && Pick(2)) {
+            const Name name(std::string(kDiffNames[Pick(static_cast<int>(std::size(kDiffNames)))]));
+            unit.traits().Add(kFactory.CreateTrait(name, Pick(4) ? kFactory.CreateNil() : Make(depth - 1)));
+            return;
+        }
+        unit.traits().Add(kFactory.CreateTrait(Name(std::string(1, "TU"[Pick(2)])), Make(0)));
+    }
+
     static void PushBack(Construction::Unit& array, UnitPtr element)
     {
         PorTesting::Detail::ElementPusher pusher{&element};
@@ -179,6 +213,7 @@ private:
     }
 
     std::mt19937 m_random;
+    bool m_diffNames;
 };
 
 TEST(ApplyPatch, RebuildsTheNewUnitOfRandomPairs)
@@ -190,6 +225,33 @@ TEST(ApplyPatch, RebuildsTheNewUnitOfRandomPairs)
         const UnitPtr newUnit = round % 2 ? generator.Make(3) : generator.Mutate(*oldUnit, 3);
         ExpectRoundTrip(*oldUnit, *newUnit);
     }
+}
+
+// Patches from elsewhere: random units shaped like patches, and real patches
+// applied to units they were not made for. Each gives a unit or an error,
+// never a crash or a leak (ASan, LSan).
+TEST(ApplyPatch, AnyPatchGivesAUnitOrAnError)
+{
+    UnitGenerator units(7);
+    UnitGenerator patches(11, true);
+    int applied = 0;
+    for (int round = 0; round < 2000; ++round) {
+        SCOPED_TRACE(round);
+        const UnitPtr oldUnit = units.Make(3);
+        UnitPtr patch;
+        if (round % 2) {
+            patch = m.With(patches.Make(3), "PackedDiff", m.Nil());
+        } else {
+            const UnitPtr other = units.Make(3);
+            patch = Util::MakeDiff(*other, *units.Mutate(*other, 3), kFactory);
+        }
+        try {
+            EXPECT_NE(Service::ApplyPatch(*oldUnit, *patch, kFactory), nullptr);
+            ++applied;
+        } catch (const Common::Error&) {
+        }
+    }
+    EXPECT_GT(applied, 0);
 }
 
 ::testing::Matcher<const Common::Error&> DoesNotFit(const std::u16string& reason)

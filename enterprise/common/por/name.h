@@ -40,6 +40,12 @@ public:
     {
     }
 
+    // A writable char array is a buffer, not a literal: borrowing it would
+    // leave the name (and every copy of it) pointing into storage that
+    // changes or dies. Make such names from a std::string_view.
+    template <size_t N>
+    Name(char (&buffer)[N]) = delete;
+
     // From runtime text (UTF-8, or UTF-16 converted to UTF-8): the name owns
     // a copy; hash 0. A literal argument still takes the literal constructor.
     explicit Name(std::string_view utf8);

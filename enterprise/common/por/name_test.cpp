@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 #include "enterprise/common/por/name.h"
 #include "enterprise/common/por/value_kind.h"
@@ -47,6 +49,17 @@ TEST(Name, OrderIsStrcmpOfUnsignedBytes)
     // 0x80 orders after every ASCII letter.
     EXPECT_TRUE(Name("z") < Name(std::string("\x80")));
     EXPECT_GT(Por::CompareNames(Name(std::string("\x80")), Name("z")), 0);
+}
+
+TEST(Name, AWritableBufferIsNoLiteral)
+{
+    static_assert(!std::is_constructible_v<Name, char(&)[8]>, "a buffer must not be borrowed");
+    static_assert(std::is_constructible_v<Name, const char(&)[8]>);
+    char buffer[8] = "abc";
+    const Name name{std::string_view(buffer)};
+    buffer[0] = 'x';
+    EXPECT_STREQ(name.GetText(), "abc");
+    EXPECT_TRUE(name.OwnsText());
 }
 
 TEST(Name, CopyOfALiteralSharesTheLiteral)
