@@ -6,7 +6,11 @@
 #include "enterprise/common/async/delegating_action_handler.h"
 #include "enterprise/common/async/job.h"
 #include "enterprise/common/async/job_control.h"
+#include "enterprise/common/async/lazy_barrier.h"
+#include "enterprise/common/async/metronome.h"
 #include "enterprise/common/async/operation_description.h"
+#include "enterprise/common/async/synchronization_fork.h"
+#include "enterprise/common/async/tail_recursion_controller.h"
 #include "testing/vtable_slot.h"
 
 namespace {
@@ -61,6 +65,23 @@ TEST(AsyncInterfaceSlots, ObjectsTheServiceHandsOutAndCalls)
     EXPECT_EQ(VirtualSlot(&Async::SynchronizationCallback::TrySatisfy), 5u);
     EXPECT_EQ(VirtualSlot(&Async::Work::Run), 2u);
     EXPECT_EQ(VirtualSlot(&Async::Work::Detach), 3u);
+}
+
+TEST(AsyncInterfaceSlots, ListenersForksAndLoops)
+{
+    EXPECT_EQ(VirtualSlot(&Async::MetronomeListener::Completed), 2u);
+    EXPECT_EQ(VirtualSlot(&Async::MetronomeListener::OnTick), 3u);
+    // A fork's primary table is the scoped callback's, then its own two.
+    EXPECT_EQ(VirtualSlot(&Async::SynchronizationFork::GetNext), 2u);
+    EXPECT_EQ(VirtualSlot(&Async::SynchronizationFork::SetNext), 3u);
+    EXPECT_EQ(VirtualSlot(&Async::SynchronizationFork::Satisfy), 4u);
+    EXPECT_EQ(VirtualSlot(&Async::SynchronizationFork::TrySatisfy), 5u);
+    EXPECT_EQ(VirtualSlot(&Async::SynchronizationFork::IsReady), 6u);
+    EXPECT_EQ(VirtualSlot(&Async::SynchronizationFork::TakeWork), 7u);
+    EXPECT_EQ(VirtualSlot(&Async::TailRecursionController::KeepAlive), 2u);
+    EXPECT_EQ(VirtualSlot(&Async::TailRecursionController::ProcessStep), 3u);
+    EXPECT_EQ(VirtualSlot(&Async::LazyBarrier::BarrierJob::OneActionHandler::Completed), 2u);
+    EXPECT_EQ(VirtualSlot(&Async::LazyBarrier::BarrierJob::OneActionHandler::Cancel), 3u);
 }
 
 } // namespace

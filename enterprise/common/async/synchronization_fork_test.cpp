@@ -68,7 +68,7 @@ TEST(SynchronizationFork, WithoutServiceReadyWorkRunsOnTheSynchronizingThread)
     EXPECT_EQ(fork.ranOn, Common::GetCurrentThreadId());
 }
 
-TEST(SynchronizationFork, WithServiceReadyWorkRunsOnAServiceThread)
+TEST(SynchronizationForkThreads, WithServiceReadyWorkRunsOnAServiceThread)
 {
     TestFork fork;
     Async::SynchronizeThread(nullptr);
@@ -98,7 +98,7 @@ TEST(SynchronizationFork, WaitWithoutATickReturnsAtOnce)
     EXPECT_EQ(fork.taken.load(), 0);
 }
 
-TEST(SynchronizationFork, TickSynchronizesTheFork)
+TEST(SynchronizationForkThreads, TickSynchronizesTheFork)
 {
     TestFork fork;
     fork.StartMetronome();
@@ -155,7 +155,7 @@ public:
     Common::Event ticked{true, false};
 };
 
-TEST(MetronomeListener, StopDuringATickReturnsAfterTheCancelledTicksCompletionWithoutOnTick)
+TEST(MetronomeListenerThreads, StopDuringATickReturnsAfterTheCancelledTicksCompletionWithoutOnTick)
 {
     SlowCancelMetronome metronome;
     {
@@ -182,7 +182,7 @@ TEST(MetronomeListener, ASecondStartIsReportedAndRefused)
     metronome.completer.join();
 }
 
-TEST(MetronomeListener, ServiceTickCallsOnTickOnce)
+TEST(MetronomeListenerThreads, ServiceTickCallsOnTickOnce)
 {
     Async::Service* service = nullptr;
     (void)GetAsyncService(&service);

@@ -69,7 +69,7 @@ TEST(TailRecursionController, MillionSynchronousStepsRunInOneLoopAtConstantStack
     EXPECT_LT(probe.Spread(), 16u * 1024);
 }
 
-TEST(TailRecursionController, SynchronousStepsWithAServiceStayOnTheLoopsThread)
+TEST(TailRecursionControllerThreads, SynchronousStepsWithAServiceStayOnTheLoopsThread)
 {
     AsyncTest::StackProbe probe;
     RunSynchronousChain(10000, probe);
@@ -105,7 +105,7 @@ TEST(TailRecursionController, BlockedStepIsRescuedInlineWithoutAService)
     EXPECT_EQ(one, zero);
 }
 
-TEST(TailRecursionController, BlockedStepIsRescuedOnAServiceThread)
+TEST(TailRecursionControllerThreads, BlockedStepIsRescuedOnAServiceThread)
 {
     Common::ThreadId zero = 0;
     Common::ThreadId one = 0;
@@ -113,7 +113,7 @@ TEST(TailRecursionController, BlockedStepIsRescuedOnAServiceThread)
     EXPECT_NE(one, zero);
 }
 
-TEST(TailRecursionController, StepHoldingUpLongerThanAPeriodSeesTheNextStepOnAServiceThread)
+TEST(TailRecursionControllerThreads, StepHoldingUpLongerThanAPeriodSeesTheNextStepOnAServiceThread)
 {
     std::atomic<bool> stepOneRan{false};
     Common::ThreadId zero = 0;
@@ -140,7 +140,7 @@ TEST(TailRecursionController, StepHoldingUpLongerThanAPeriodSeesTheNextStepOnASe
 
 // The completion arrives on another thread after the loop's thread has left:
 // the next step runs on the completing thread.
-TEST(TailRecursionController, CompletionOnAnotherThreadMovesTheLoopThere)
+TEST(TailRecursionControllerThreads, CompletionOnAnotherThreadMovesTheLoopThere)
 {
     std::thread completer;
     Common::Event loopReturned(true, false);

@@ -96,7 +96,7 @@ void BinaryDataProvider::NameItem(unsigned char letter, const Name& name)
 {
     std::u16string text;
     (void)Common::ConvertUtf8ToUtf16(text, name.GetText(), Common::kWholeText); // bad bytes become U+FFFD
-    if (text.size() >= kFormLimit / 4)
+    if (text.size() >= kFormLimit / 2)
         TooLarge("NameItem", __LINE__);
     WriteByte(letter);
     Counted(kStringTag, text.data(), text.size() * 2);

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "core/common/error.h"
 #include "core/common/error_text.h"
@@ -48,10 +49,17 @@ struct Statement
     Nesting nesting;
 };
 
-void Echo(std::ostream& trace, const std::string& text)
+void Echo(std::ostream& trace, const char* text)
 {
     trace << text;
     trace.flush();
+}
+
+// The silent stream has no buffer: echoes that must be formatted first are
+// formatted only for a stream that keeps them.
+bool Tracing(const std::ostream& trace)
+{
+    return trace.rdbuf() != nullptr;
 }
 
 // The low bytes of `text` up to its first U+0000.
@@ -117,14 +125,16 @@ template <const char* Echoed, UnitConstructor (UnitConstructor::*Open)(const Por
 UnitConstructor ReadNamed(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
 {
     const std::u16string name = parser.TakeQuotedText();
-    Echo(trace, QuotedEcho<Echoed>(name));
+    if (Tracing(trace))
+        Echo(trace, QuotedEcho<Echoed>(name).c_str());
     return (constructor.*Open)(NameOf(name));
 }
 
 UnitConstructor ReadString(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
 {
     const std::u16string text = parser.TakeQuotedText();
-    Echo(trace, QuotedEcho<kStringEcho>(text));
+    if (Tracing(trace))
+        Echo(trace, QuotedEcho<kStringEcho>(text).c_str());
     return constructor.String(text);
 }
 
@@ -180,7 +190,8 @@ T ReadLargeNumber(UnitConstructionParser& parser, std::ostream& trace, const cha
         return 0;
     }
     const T value = static_cast<T>(Signed ? parser.TakeSQwordValue() : parser.TakeQwordValue());
-    Echo(trace, echo + std::to_string(value) + ")");
+    if (Tracing(trace))
+        Echo(trace, (echo + std::to_string(value) + ")").c_str());
     return value;
 }
 
@@ -204,7 +215,7 @@ UnitConstructor ReadSQWord(UnitConstructionParser& parser, UnitConstructor const
     return constructor.SQWord(ReadLargeNumber<long long, true>(parser, trace, ".SQWord(", ".SQWord(0)"));
 }
 
-const std::map<std::u16string, Statement> g_statements = {
+const std::map<std::u16string, Statement, std::less<>> g_statements = {
     {u"Composite", {&ReadComposite, Nesting::Value}},
     {u"Property", {&ReadNamed<kPropertyEcho, &UnitConstructor::Property>, Nesting::Named}},
     {u"Trait", {&ReadNamed<kTraitEcho, &UnitConstructor::Trait>, Nesting::Named}},
@@ -224,11 +235,11 @@ const std::map<std::u16string, Statement> g_statements = {
     {u"Byte", {&ReadByte, Nesting::Value}},
 };
 
-const Statement& GetStatement(const std::u16string& name)
+const Statement& GetStatement(std::u16string_view name)
 {
     const auto found = g_statements.find(name);
     if (found == g_statements.end()) {
-        const std::u16string text = Common::FormatMessageWithArgument(kUnknownStatementTemplate, name);
+        const std::u16string text = Common::FormatMessageWithArgument(kUnknownStatementTemplate, std::u16string(name));
         Common::ThrowError(Common::Error(6, text.c_str(), kSource.At("GetStatement", 86)));
     }
     return found->second;
@@ -283,7 +294,7 @@ std::unique_ptr<Por::Construction::Unit> UnitConstructionFormat::Read(DataReader
         if (parser.GetInput() == u'.')
             parser.Skip();
         const size_t open = parser.GetNext([](char16_t c) { return c == u'('; });
-        const Statement& statement = GetStatement(parser.Slice(parser.GetPosition(), open));
+        const Statement& statement = GetStatement(parser.View(parser.GetPosition(), open));
         parser.MoveTo(open + 1);
         TrackNesting(depth, statement.nesting);
         constructor = statement.handler(parser, constructor, trace);

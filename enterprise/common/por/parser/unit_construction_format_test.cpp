@@ -164,6 +164,25 @@ TEST(NotationReader, EdgeCases)
     }
 }
 
+// Every prefix of a valid text reads to a unit, to no unit or to an error;
+// nothing is read past its end (ASan).
+TEST(NotationReader, EveryPrefixOfAValidTextIsReadSafely)
+{
+    const std::string text =
+        ".Composite()\n  .Trait(\"Kind\").String(\"x\").End()\n  .Property(\"ID\").QWord(42).End()\n"
+        "  .Property(\"G\").Guid(01234567-89AB-CDEF-0123-456789ABCDEF).End()\n"
+        "  .Property(\"Tags\").Array()\n    .String(\"a\").End()\n    .Boolean(true).End()\n"
+        "  .End()\n.End()";
+    int units = 0;
+    for (size_t size = 0; size <= text.size(); ++size) {
+        std::string prefix = text.substr(0, size);
+        prefix.shrink_to_fit();
+        const ReadResult result = ReadText(prefix);
+        units += result.unit.rfind("error", 0) != 0 && result.unit != "null";
+    }
+    EXPECT_EQ(units, 1) << "only the whole text closes its root";
+}
+
 TEST(NotationReader, RefusesNestingBeyondItsLimit)
 {
     std::string deep;

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/common/guid.h"
 
@@ -30,6 +31,10 @@ public:
     size_t GetPosition() const noexcept { return m_position; }
     // The text between two positions.
     std::u16string Slice(size_t from, size_t to) const { return std::u16string(m_text + from, m_text + to); }
+    std::u16string_view View(size_t from, size_t to) const noexcept
+    {
+        return std::u16string_view(m_text + from, to - from);
+    }
     void MoveTo(size_t position) noexcept { m_position = position; }
     // Steps over one character; at the end fails with error 2.
     void Skip();
