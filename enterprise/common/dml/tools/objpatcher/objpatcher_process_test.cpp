@@ -40,7 +40,6 @@ using ::testing::StartsWith;
 constexpr const char* kPassword = "pw-7f3a9c-secret";
 constexpr int kDmlCode = 46;
 constexpr int kHubCode = 33;
-constexpr int kPortDescriptor = 9;
 constexpr const char* kLocalHost = "localhost";
 
 struct Outcome
@@ -130,6 +129,28 @@ protected:
         return Run({m_host, "alice", kPassword, m_service, command, "from_text", text});
     }
 
+    // Creates printers `first` .. `first + count - 1` through `host`, all at
+    // once; true when every run succeeded.
+    bool CreateAtOnce(const std::string& host, int first, int count) const
+    {
+        std::vector<std::pair<pid_t, int>> runs;
+        for (int i = first; i < first + count; ++i) {
+            int output = -1;
+            const pid_t pid = Start({host, "alice", kPassword, m_service, "create", "from_text",
+                                     Printer("p" + std::to_string(i), "printer", "x")},
+                                    output);
+            if (pid > 0)
+                runs.emplace_back(pid, output);
+        }
+        bool succeeded = static_cast<int>(runs.size()) == count;
+        for (const auto& [pid, output] : runs) {
+            const Outcome outcome = Finish(pid, output);
+            EXPECT_EQ(outcome.status, 0) << outcome.output;
+            succeeded = succeeded && outcome.status == 0;
+        }
+        return succeeded;
+    }
+
     // Every stored object of the service code, rendered, in store order.
     std::vector<std::string> Stored(int serviceCode = kDmlCode) const
     {
@@ -161,27 +182,10 @@ protected:
     {
         ASSERT_THAT(Service::AddUser(PathOf("users"), "alice", kPassword), Testing::IsSuccessError());
         ASSERT_THAT(Service::CreateFolders(m_store), Testing::IsSuccessError());
-        int port[2];
-        ASSERT_EQ(pipe(port), 0);
-        m_service_pid = fork();
-        if (m_service_pid == 0) {
-            dup2(port[1], kPortDescriptor);
-            const std::string portFile = "/dev/fd/" + std::to_string(kPortDescriptor);
-            const std::string users = PathOf("users");
-            const std::string store = m_store + "/" + Service::kStoreFileName;
-            execl(OBJPATCHER_SERVICE_PROGRAM, OBJPATCHER_SERVICE_PROGRAM, "--listen", "127.0.0.1", "--port", "0",
-                  "--port-file", portFile.c_str(), "--store", store.c_str(), users.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(port[1]);
-        std::string text;
-        char c;
-        while (read(port[0], &c, 1) == 1 && c != '\n')
-            text += c;
-        close(port[0]);
-        ASSERT_FALSE(text.empty()) << "the service reported no port";
-        m_host = "127.0.0.1:" + text;
+        int port = 0;
+        m_service_pid = ServiceTesting::LaunchService(PathOf("users"), m_store + "/" + Service::kStoreFileName, port);
+        ASSERT_NE(port, 0) << "the service reported no port";
+        m_host = "127.0.0.1:" + std::to_string(port);
         m_service = "HUB";
         m_serviceCode = kHubCode;
     }
@@ -261,25 +265,12 @@ TEST_P(ObjpatcherRoads, UpdateByPatternWithDiffChangesEveryMatch)
 TEST_P(ObjpatcherRoads, DeleteRemovesEveryMatchAndMatchingNothingSucceeds)
 {
     constexpr int kPrinters = 250;
-    constexpr int kAtOnce = 8;
-    for (int first = 0; first < kPrinters; first += kAtOnce) {
-        std::vector<std::pair<pid_t, int>> runs;
-        for (int i = first; i < std::min(first + kAtOnce, kPrinters); ++i) {
-            int output = -1;
-            // Stored through the local road into the same store under the same
-            // service code: quicker than 250 logins, and the delete below takes
-            // the road under test.
-            const pid_t pid = Start({kLocalHost, "alice", kPassword, m_service, "create", "from_text",
-                                     Printer("p" + std::to_string(i), "printer", "x")},
-                                    output);
-            ASSERT_GT(pid, 0);
-            runs.emplace_back(pid, output);
-        }
-        for (const auto& [pid, output] : runs) {
-            const Outcome outcome = Finish(pid, output);
-            ASSERT_EQ(outcome.status, 0) << outcome.output;
-        }
-    }
+    constexpr int kAtOnce = 10;
+    // Stored through the local road into the same store under the same service
+    // code: quicker than 250 logins, and the delete below takes the road under
+    // test.
+    for (int first = 0; first < kPrinters; first += kAtOnce)
+        ASSERT_TRUE(CreateAtOnce(kLocalHost, first, kAtOnce));
     ASSERT_EQ(Command("create", Printer("s1", "scanner", "x")).status, 0);
     ASSERT_EQ(Stored(m_serviceCode).size(), kPrinters + 1u);
 
@@ -308,17 +299,7 @@ TEST_P(ObjpatcherRoads, ACapitalisedCommandFailsAfterConnecting)
 
 TEST_P(ObjpatcherRoads, EightConcurrentCreatesAreAllStored)
 {
-    std::vector<std::pair<pid_t, int>> runs;
-    for (int i = 0; i < 8; ++i) {
-        int output = -1;
-        const pid_t pid = Start({m_host, "alice", kPassword, m_service, "create", "from_text",
-                                 Printer("c" + std::to_string(i), "printer", "x")},
-                                output);
-        ASSERT_GT(pid, 0);
-        runs.emplace_back(pid, output);
-    }
-    for (const auto& [pid, output] : runs)
-        EXPECT_EQ(Finish(pid, output).status, 0);
+    EXPECT_TRUE(CreateAtOnce(m_host, 0, 8));
     EXPECT_EQ(Stored(m_serviceCode).size(), 8u);
 }
 

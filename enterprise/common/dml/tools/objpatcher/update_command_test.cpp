@@ -69,10 +69,23 @@ TEST(ViewSpecOfUpdate, NeitherPatternNorIdNamesIdAtGetViewSpec)
     EXPECT_THAT(error, RaisedAt("enterprise/common/dml/tools/objpatcher/main", "GetViewSpec", 253));
 }
 
-TEST(ProcessorOfUpdate, NeitherDiffNorStateNamesStateAtGetUpdateProcessor)
+// The services of the processors: the post office answers views, the
+// registry records what it is sent.
+class ProcessorOfUpdate : public ::testing::Test
 {
+protected:
+    // Selects by ID, brings "Size" to 7.
+    static UnitPtr StateInput()
+    {
+        return m.Composite(m.Prop("ID", m.DWord(1)), m.Prop("State", m.Composite(m.Prop("Size", m.DWord(7)))));
+    }
+
     DmlTesting::FakePostOffice postOffice;
     DmlTesting::FakeObjectRegistry registry;
+};
+
+TEST_F(ProcessorOfUpdate, NeitherDiffNorStateNamesStateAtGetUpdateProcessor)
+{
     const Common::Error error = ThrownBy(
         [&] { (void)GetUpdateProcessor(*m.Composite(m.Prop("ID", m.DWord(1))), &postOffice, &registry, kFactory); });
     EXPECT_THAT(error, ErrorIs(0xFA000Du));
@@ -101,10 +114,8 @@ std::vector<Common::Error> Feed(Dml::AsyncReportReader& processor,
     return results;
 }
 
-TEST(ProcessorOfUpdate, ADiffGoesUnchangedToEveryObjectUnderItsKey)
+TEST_F(ProcessorOfUpdate, ADiffGoesUnchangedToEveryObjectUnderItsKey)
 {
-    DmlTesting::FakePostOffice postOffice;
-    DmlTesting::FakeObjectRegistry registry;
     const UnitPtr input = m.Composite(
         m.Prop("ID", m.DWord(1)),
         m.Prop("Diff", m.With(m.Composite(m.Prop("Size", m.DWord(9))), "PackedDiff", m.Nil())),
@@ -121,12 +132,9 @@ TEST(ProcessorOfUpdate, ADiffGoesUnchangedToEveryObjectUnderItsKey)
     }
 }
 
-TEST(ProcessorOfUpdate, AStateGivesEachObjectItsOwnPatchAndTheEmptyDiffIsStillSent)
+TEST_F(ProcessorOfUpdate, AStateGivesEachObjectItsOwnPatchAndTheEmptyDiffIsStillSent)
 {
-    DmlTesting::FakePostOffice postOffice;
-    DmlTesting::FakeObjectRegistry registry;
-    const UnitPtr input = m.Composite(m.Prop("ID", m.DWord(1)),
-                                      m.Prop("State", m.Composite(m.Prop("Size", m.DWord(7)))));
+    const UnitPtr input = StateInput();
     const auto processor = GetUpdateProcessor(*input, &postOffice, &registry, kFactory);
     (void)Feed(*processor, {Object(1, 1), Object(2, 7)});
     const auto calls = registry.Calls();
@@ -135,12 +143,9 @@ TEST(ProcessorOfUpdate, AStateGivesEachObjectItsOwnPatchAndTheEmptyDiffIsStillSe
     EXPECT_EQ(Render(*calls[1].patch), "Nil <EmptyDiff, PackedDiff>");
 }
 
-TEST(ProcessorOfUpdate, AnObjectWithoutAKeyFailsAndNothingIsSent)
+TEST_F(ProcessorOfUpdate, AnObjectWithoutAKeyFailsAndNothingIsSent)
 {
-    DmlTesting::FakePostOffice postOffice;
-    DmlTesting::FakeObjectRegistry registry;
-    const UnitPtr input = m.Composite(m.Prop("ID", m.DWord(1)),
-                                      m.Prop("State", m.Composite(m.Prop("Size", m.DWord(7)))));
+    const UnitPtr input = StateInput();
     const auto processor = GetUpdateProcessor(*input, &postOffice, &registry, kFactory);
     const auto results = Feed(*processor, {m.Composite(m.Prop("Size", m.DWord(1)))});
     ASSERT_EQ(results.size(), 1u);
@@ -148,10 +153,8 @@ TEST(ProcessorOfUpdate, AnObjectWithoutAKeyFailsAndNothingIsSent)
     EXPECT_TRUE(registry.Calls().empty());
 }
 
-TEST(ProcessorOfUpdate, InAReportTheFirstRefusalStopsTheRemainingObjects)
+TEST_F(ProcessorOfUpdate, InAReportTheFirstRefusalStopsTheRemainingObjects)
 {
-    DmlTesting::FakePostOffice postOffice;
-    DmlTesting::FakeObjectRegistry registry;
     postOffice.answer = [](const Dml::ViewSpec&) {
         return DmlTesting::FakePostOffice::View{{Object(1, 1), Object(2, 1), Object(3, 1)}, Common::Error()};
     };
