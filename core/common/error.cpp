@@ -194,7 +194,22 @@ const ErrorRecordKind kPosixErrorKind{FreeRecord, ClonePosix, PosixText, PosixIn
 const ErrorRecordKind kTraceLevelErrorKind{FreeRecord, CloneSized, TraceLevelText, TraceLevelInteger,
                                            ModuleText, NoWideText, TraceLevelNames};
 
-constinit const Error Success;
+namespace {
+
+// Storage that static destruction never ends: threads of the libraries may
+// still copy the success value while the process exits.
+union ImmortalSuccess
+{
+    Error value;
+    constexpr ImmortalSuccess() : value() {}
+    ~ImmortalSuccess() {}
+};
+
+constinit const ImmortalSuccess g_success;
+
+} // namespace
+
+constinit const Error& Success = g_success.value;
 
 // ---- Detail -----------------------------------------------------------------
 

@@ -76,8 +76,9 @@ extern const ErrorRecordKind kNarrowTextErrorKind;
 extern const ErrorRecordKind kPosixErrorKind;
 extern const ErrorRecordKind kTraceLevelErrorKind;
 
-// The shared success value: no record.
-extern const Error Success;
+// The shared success value: no record. It is never destroyed, so it may be
+// used until the process ends.
+extern const Error& Success;
 
 // The static out-of-memory record (count 1, never freed), without a new reference.
 ErrorRecord* GetOutOfMemoryErrorRecord() noexcept;

@@ -18,6 +18,7 @@
 #include "enterprise/common/por/test_support/make_units.h"
 #include "enterprise/common/por/test_support/render.h"
 #include "enterprise/common/por/unit_equality.h"
+#include "testing/captured_output.h"
 #include "testing/error_matchers.h"
 #include "testing/vtable_slot.h"
 
@@ -25,6 +26,7 @@ namespace {
 
 using PorTesting::Render;
 using PorTesting::UnitPtr;
+using Testing::CapturedOutput;
 
 const Por::Construction::InMemoryUnitFactory kFactory;
 const PorTesting::Make m(kFactory);
@@ -46,19 +48,6 @@ class BytesWriter final : public Utils::DataWriter
 public:
     std::vector<char> bytes;
     void WriteData(std::vector<char>& data) override { bytes = data; }
-};
-
-// Standard output while it lives.
-class CapturedOutput
-{
-public:
-    CapturedOutput() : m_previous(std::cout.rdbuf(m_captured.rdbuf())) {}
-    ~CapturedOutput() { std::cout.rdbuf(m_previous); }
-    std::string Text() const { return m_captured.str(); }
-
-private:
-    std::ostringstream m_captured;
-    std::streambuf* m_previous;
 };
 
 struct ReadResult

@@ -1,0 +1,32 @@
+#include "enterprise/common/dml/tools/objpatcher/input.h"
+
+#include "core/common/error.h"
+#include "core/common/message_catalogue.h"
+#include "core/common/text_conversion.h"
+#include "enterprise/common/dml/tools/objpatcher/tool_locations.h"
+#include "enterprise/common/por/parser/unit_construction_format.h"
+#include "enterprise/common/por/por_errors.h"
+
+namespace Objpatcher {
+
+std::shared_ptr<Por::Construction::Unit> ReadInput(const InputChoice& input,
+                                                   const Por::Construction::UnitFactory& factory)
+{
+    const std::u16string value = Common::FromUtf8(input.value);
+    std::unique_ptr<Utils::DataReader> reader;
+    if (input.isText)
+        reader = std::make_unique<Utils::InMemoryDataReader>(value);
+    else
+        reader = std::make_unique<Utils::FileReader>(value);
+    std::shared_ptr<Por::Construction::Unit> unit;
+    {
+        Utils::UnitConstructionFormat format;
+        unit = format.Read(*reader, factory);
+    }
+    if (!unit)
+        Common::ThrowError(Common::Error(PorErrors::kNullUnit, Common::GetMessageText(PorErrors::kNullUnitText),
+                                         kMainSource.At("ReadInput", __LINE__)));
+    return unit;
+}
+
+} // namespace Objpatcher

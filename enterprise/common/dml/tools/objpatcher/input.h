@@ -1,0 +1,21 @@
+// The tool's input: the POR text of a file or of the command line, parsed by
+// the text notation reader, which echoes "Interpret trace: " and the
+// statements it reads to standard output.
+//
+// Threading: the main thread.
+#pragma once
+
+#include <memory>
+
+#include "enterprise/common/dml/tools/objpatcher/command_line.h"
+#include "enterprise/common/por/unit_factory.h"
+
+namespace Objpatcher {
+
+// The parsed unit, built by `factory`. Errors of the file read and of the
+// parse are thrown; a text that closes no unit throws 0xFA000B "POR: Null
+// units are forbidden." (the commands need an object).
+std::shared_ptr<Por::Construction::Unit> ReadInput(const InputChoice& input,
+                                                   const Por::Construction::UnitFactory& factory);
+
+} // namespace Objpatcher

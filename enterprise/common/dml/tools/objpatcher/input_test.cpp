@@ -1,0 +1,103 @@
+// The tool's input: from the command line or a file, echoed while parsed.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "enterprise/common/dml/tools/objpatcher/input.h"
+#include "enterprise/common/por/in_memory_unit_factory.h"
+#include "enterprise/common/por/test_support/render.h"
+#include "testing/captured_output.h"
+#include "testing/error_matchers.h"
+
+namespace {
+
+using namespace Objpatcher;
+using namespace Testing;
+
+const Por::Construction::InMemoryUnitFactory kFactory;
+
+// A scratch folder that is the working directory while the suite runs (the
+// file layer reads the working directory once per process).
+class InputFolder : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        char pattern[] = "/tmp/objpatcher_input_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        s_folder = pattern;
+        s_previous = std::filesystem::current_path();
+        std::filesystem::current_path(s_folder);
+    }
+    static void TearDownTestSuite()
+    {
+        std::filesystem::current_path(s_previous);
+        std::filesystem::remove_all(s_folder);
+    }
+    static void Write(const std::string& name, const std::string& text) { std::ofstream(s_folder / name) << text; }
+
+    static inline std::filesystem::path s_folder;
+    static inline std::filesystem::path s_previous;
+};
+
+TEST_F(InputFolder, TextAndFileGiveTheSameUnitAndEcho)
+{
+    const char* text = ".Composite() .Property(\"Name\").String(\"n\u00e9\").End() .End()";
+    Write("object.por", text);
+    for (const InputChoice& choice : {InputChoice{true, text}, InputChoice{false, "object.por"}}) {
+        CapturedOutput output;
+        const auto unit = ReadInput(choice, kFactory);
+        ASSERT_TRUE(unit);
+        EXPECT_EQ(PorTesting::Render(*unit), "{Name: String \"n\xc3\x83\xc2\xa9\"}") << choice.isText;
+        EXPECT_EQ(output.Text(), "Interpret trace: .Composite().Property(\"Name\").String(\"n\u00e9\").End().End()\n");
+    }
+}
+
+TEST_F(InputFolder, AFileNamedFromTextIsRead)
+{
+    Write("from_text", ".DWord(7).End()");
+    CapturedOutput output;
+    const auto unit = ReadInput({false, "from_text"}, kFactory);
+    ASSERT_TRUE(unit);
+    EXPECT_EQ(PorTesting::Render(*unit), "DWord 7");
+}
+
+TEST_F(InputFolder, AMissingFileIsAReadError)
+{
+    CapturedOutput output;
+    try {
+        (void)ReadInput({false, "missing.por"}, kFactory);
+        FAIL() << "no error";
+    } catch (const Common::Error& error) {
+        EXPECT_THAT(error, ErrorIs(1u));
+        EXPECT_THAT(error, CausedBy(ErrorIs(0x40011u)));
+    }
+}
+
+TEST(Input, ATextThatClosesNoUnitIsRefused)
+{
+    for (const char* text : {"", "   ", "\n"}) {
+        CapturedOutput output;
+        try {
+            (void)ReadInput({true, text}, kFactory);
+            FAIL() << "no error for \"" << text << "\"";
+        } catch (const Common::Error& error) {
+            EXPECT_THAT(error, ErrorIs(0xFA000Bu));
+            EXPECT_THAT(error, HasText(u"POR: Null units are forbidden."));
+        }
+    }
+}
+
+TEST(Input, AParseErrorPassesThrough)
+{
+    CapturedOutput output;
+    EXPECT_THROW((void)ReadInput({true, ".Composite().Bogus()"}, kFactory), Common::Error);
+}
+
+} // namespace

@@ -1,0 +1,3 @@
+.Composite()
+  .Property("Kind").String("printer").End()
+.End()

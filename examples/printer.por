@@ -1,0 +1,8 @@
+.Composite()
+  .Property("ID").String("printer-1")
+    .Trait("PrimaryKey").Nil().End()
+  .End()
+  .Property("Kind").String("printer").End()
+  .Property("Location").String("room 101").End()
+  .Property("Pages").DWord(0).End()
+.End()

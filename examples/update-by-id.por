@@ -1,0 +1,6 @@
+.Composite()
+  .Property("ID").String("printer-1").End()
+  .Property("State").Composite()
+    .Property("Pages").DWord(120).End()
+  .End()
+.End()
