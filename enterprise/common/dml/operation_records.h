@@ -161,7 +161,7 @@ class OperationFactory
 public:
     explicit OperationFactory(const Por::Construction::UnitFactory* factory) noexcept : m_factory(factory) {}
 
-    // A new delete-by-pattern unit: the spec's pattern as "Pattern", its
+    // A new delete-by-pattern unit: the view specification's pattern as "Pattern", its
     // options (when it has any) as "Options", a random "ID", and one "Type"
     // trait per distinct "Is" text of the pattern's own traits.
     std::shared_ptr<const Por::View::Unit> MakeDeleteByPattern(const ViewSpec& spec) const;

@@ -156,7 +156,7 @@ TEST(OperationFactory, EachUnitHasItsOwnIdAndOwnCopies)
     const Por::GuidType& id = Por::Util::GetUnitValue<Por::GuidType>(Dml::GetObjectKey(*first));
     EXPECT_EQ(id.third >> 12, 4);
 
-    // Changing the spec's pattern afterwards leaves the unit as made.
+    // Changing the view specification's pattern afterwards leaves the unit as made.
     Por::Util::SetUnitValue<unsigned int>(
         const_cast<Por::Construction::Unit&>(
             static_cast<const Por::Construction::Unit&>(Por::Util::FindConstProperty(*spec.Pattern, "a")->GetValue())),
