@@ -10,6 +10,7 @@
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/types_mismatch.h"
 #include "enterprise/common/por/unit_diff.h"
+#include "enterprise/common/por/utils.h"
 
 namespace {
 
@@ -18,25 +19,16 @@ constexpr int kChangedEvery = 100; // 1%
 
 using UnitPtr = std::unique_ptr<Por::Construction::Unit>;
 
-// The composite value of a Composite unit.
-struct CompositeFinder : Por::Construction::CompositeVisitor
-{
-    Por::Construction::CompositeValue* value = nullptr;
-    using CompositeVisitor::Visit;
-    void Visit(Por::Construction::CompositeValue& composite) override { value = &composite; }
-};
-
 // Properties "p00000".. with DWord values; every 100th differs in `changed`.
 UnitPtr MakeComposite(const Por::Construction::UnitFactory& factory, bool changed)
 {
     UnitPtr root = factory.CreateComposite();
-    CompositeFinder finder;
-    root->Accept(finder);
+    Por::Construction::CompositeValue& composite = Por::Util::GetCompositeValue(*root);
     for (int i = 0; i < kProperties; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "p%05d", i);
         const unsigned value = changed && i % kChangedEvery == 0 ? i + 1u : static_cast<unsigned>(i);
-        finder.value->Set(factory.CreateProperty(Por::Name(std::string(name)), factory.CreateDWord(value)));
+        composite.Set(factory.CreateProperty(Por::Name(std::string(name)), factory.CreateDWord(value)));
     }
     return root;
 }

@@ -80,18 +80,6 @@ const Por::View::CompositeValue* CompositeOf(const Por::View::Unit& unit)
     return finder.value;
 }
 
-Por::Construction::CompositeValue& MutableCompositeOf(Por::Construction::Unit& unit)
-{
-    struct Finder : Por::Construction::CompositeVisitor
-    {
-        Por::Construction::CompositeValue* value = nullptr;
-        using CompositeVisitor::Visit;
-        void Visit(Por::Construction::CompositeValue& composite) override { value = &composite; }
-    } finder;
-    unit.Accept(finder);
-    return *finder.value;
-}
-
 const Por::View::Unit* FindProperty(const Por::View::CompositeValue& composite, const Por::Name& name)
 {
     const Por::View::Property* property = Por::Util::FindConstCompositeProperty(composite, name);
@@ -183,7 +171,7 @@ UnitPtr ApplyCompositeDiff(const Por::View::Unit& oldUnit, const Por::View::Comp
                            const Por::View::CompositeValue& patch, const UnitFactory& factory)
 {
     UnitPtr result = Por::Util::CopyUnit(oldUnit, factory);
-    Por::Construction::CompositeValue& composite = MutableCompositeOf(*result);
+    Por::Construction::CompositeValue& composite = Por::Util::GetCompositeValue(*result);
     auto applier = Por::ProcessorOf<const Por::View::Property>([&](const Por::View::Property& property) {
         const Por::Name& name = property.GetName();
         const Por::View::Unit& value = property.GetValue();

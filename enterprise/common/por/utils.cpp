@@ -21,33 +21,6 @@ constexpr Common::SourceFile kSource("enterprise/common/por/utils", 0xA6FE40D1C3
     ThrowModuleError(PorErrors::kPropertyNotFound, PorErrors::kPropertyNotFoundText, location, {name.ToUtf16()});
 }
 
-// The composite value of a construction unit; other kinds raise the
-// type-mismatch error.
-Construction::CompositeValue& CompositeOf(Construction::Unit& unit)
-{
-    struct Reader : Construction::CompositeVisitor
-    {
-        using CompositeVisitor::Visit;
-        void Visit(Construction::CompositeValue& value) override { composite = &value; }
-        Construction::CompositeValue* composite = nullptr;
-    } reader;
-    unit.Accept(reader);
-    return *reader.composite;
-}
-
-const View::CompositeValue& ConstCompositeOf(const View::Unit& unit)
-{
-    struct Reader : View::TypeMismatchThrowingVisitor
-    {
-        Reader() : TypeMismatchThrowingVisitor(kCompositeKind) {}
-        using TypeMismatchThrowingVisitor::Visit;
-        void Visit(const View::CompositeValue& value) override { composite = &value; }
-        const View::CompositeValue* composite = nullptr;
-    } reader;
-    unit.Accept(reader);
-    return *reader.composite;
-}
-
 // Whether a trait of that name satisfies `matches`; stops at the first.
 template <typename Matches>
 bool AnyTraitNamed(const View::Unit& unit, const Name& name, Matches matches)
@@ -85,6 +58,31 @@ void ApplyTraits(const View::Unit& source, Construction::Unit& target, const Con
 }
 
 } // namespace
+
+Construction::CompositeValue& GetCompositeValue(Construction::Unit& unit)
+{
+    struct Reader : Construction::CompositeVisitor
+    {
+        using CompositeVisitor::Visit;
+        void Visit(Construction::CompositeValue& value) override { composite = &value; }
+        Construction::CompositeValue* composite = nullptr;
+    } reader;
+    unit.Accept(reader);
+    return *reader.composite;
+}
+
+const View::CompositeValue& GetCompositeValue(const View::Unit& unit)
+{
+    struct Reader : View::TypeMismatchThrowingVisitor
+    {
+        Reader() : TypeMismatchThrowingVisitor(kCompositeKind) {}
+        using TypeMismatchThrowingVisitor::Visit;
+        void Visit(const View::CompositeValue& value) override { composite = &value; }
+        const View::CompositeValue* composite = nullptr;
+    } reader;
+    unit.Accept(reader);
+    return *reader.composite;
+}
 
 bool HasTrait(const View::Unit& unit, const Name& name)
 {
@@ -157,7 +155,7 @@ void AddTraitToProperty(Construction::Unit& target, const Name& property, const 
                         const Construction::UnitFactory& factory)
 {
     std::unique_ptr<View::Trait> marker = factory.CreateTrait(trait, factory.CreateNil()); // before the unit is read
-    AddMarkerToProperty(CompositeOf(target), property, std::move(marker));
+    AddMarkerToProperty(GetCompositeValue(target), property, std::move(marker));
 }
 
 bool HasProperties(const View::Unit& unit)
@@ -170,7 +168,7 @@ bool HasProperties(const View::Unit& unit)
 
 const View::Property* FindConstProperty(const View::Unit& unit, const Name& name)
 {
-    return FindConstCompositeProperty(ConstCompositeOf(unit), name);
+    return FindConstCompositeProperty(GetCompositeValue(unit), name);
 }
 
 bool HasProperty(const View::Unit& unit, const Name& name)
@@ -180,7 +178,7 @@ bool HasProperty(const View::Unit& unit, const Name& name)
 
 Construction::Property* FindProperty(Construction::Unit& unit, const Name& name)
 {
-    return FindCompositeProperty(CompositeOf(unit), name);
+    return FindCompositeProperty(GetCompositeValue(unit), name);
 }
 
 Construction::Property& GetProperty(Construction::Unit& unit, const Name& name)
@@ -251,7 +249,7 @@ void AddProperty(Construction::Unit& unit, const Name& name, std::unique_ptr<Con
 void AddOwnedProperty(Construction::Unit& unit, std::unique_ptr<Construction::Property>&& property)
 {
     std::unique_ptr<Construction::Property> taken = std::move(property);
-    CompositeOf(unit).Set(std::move(taken));
+    GetCompositeValue(unit).Set(std::move(taken));
 }
 
 void AddPropertyCopy(Construction::Unit& unit, const Name& name, const View::Unit& value,
@@ -282,7 +280,7 @@ void AddNilCompositeProperty(Construction::CompositeValue& composite, const Name
 
 void RemoveProperty(Construction::Unit& unit, const Name& name)
 {
-    CompositeOf(unit).Remove(name);
+    GetCompositeValue(unit).Remove(name);
 }
 
 bool HaveSameValueType(const View::Unit& a, const View::Unit& b)

@@ -90,6 +90,11 @@ void AddNilCompositeProperty(Construction::CompositeValue& composite, const Name
 // A missing name changes nothing.
 void RemoveProperty(Construction::Unit& unit, const Name& name);
 
+// The composite value of a unit; other kinds raise the type-mismatch error
+// 0xFA000A (expected "composite").
+Construction::CompositeValue& GetCompositeValue(Construction::Unit& unit);
+const View::CompositeValue& GetCompositeValue(const View::Unit& unit);
+
 // Kinds and copies.
 bool HaveSameValueType(const View::Unit& a, const View::Unit& b);
 bool IsArray(const View::Unit& unit);

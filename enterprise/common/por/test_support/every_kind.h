@@ -15,6 +15,7 @@
 #include "enterprise/common/por/array_visitor.h"
 #include "enterprise/common/por/types_mismatch.h"
 #include "enterprise/common/por/unit_factory.h"
+#include "enterprise/common/por/utils.h"
 
 namespace PorTesting {
 
@@ -46,14 +47,7 @@ std::optional<T> ReadValue(const Por::View::Unit& unit)
 // another kind raises the type-mismatch error).
 inline Por::Construction::CompositeValue& CompositeOf(Por::Construction::Unit& unit)
 {
-    struct Finder : Por::Construction::CompositeVisitor
-    {
-        Por::Construction::CompositeValue* value = nullptr;
-        using CompositeVisitor::Visit;
-        void Visit(Por::Construction::CompositeValue& composite) override { value = &composite; }
-    } finder;
-    unit.Accept(finder);
-    return *finder.value;
+    return Por::Util::GetCompositeValue(unit);
 }
 
 inline Por::Construction::ArrayValue& ArrayOf(Por::Construction::Unit& unit)
