@@ -15,6 +15,8 @@
 #include <pugixml.hpp>
 #include <unicode/ustring.h>
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -334,4 +336,17 @@ BENCHMARK_CAPTURE(IcuUtf16ToUtf8, ascii, false);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    // The heap keeps what is freed instead of handing it back to the system:
+    // otherwise which side pays for fresh pages depends on the order in which
+    // the benchmarks run and on what the one before left behind.
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -476,7 +476,7 @@ TEST(BinaryXmlFailures, NamesRepeatedByIdStayLinearInTheInput)
         EXPECT_TRUE(result.ok);
         ASSERT_NE(result.root, nullptr);
         ASSERT_EQ(result.root->children.size(), 20000u);
-        EXPECT_EQ(result.root->children.back()->name, name);
+        EXPECT_EQ(result.root->children.back()->name, std::string_view(name));
     }
     {
         // A long name sent once and repeated by id would make a tree far
@@ -491,7 +491,7 @@ TEST(BinaryXmlFailures, NamesRepeatedByIdStayLinearInTheInput)
         ASSERT_NE(result.root, nullptr);
         uint64_t treeNameBytes = 0;
         for (const xml_tag* child : result.root->children) {
-            EXPECT_EQ(child->name, name);
+            EXPECT_EQ(child->name, std::string_view(name));
             treeNameBytes += child->name.size();
         }
         EXPECT_LT(result.root->children.size(), count);

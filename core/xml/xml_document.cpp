@@ -1,21 +1,18 @@
 #include "core/xml/xml_document.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "core/file/buf_ifile.h"
 #include "core/include/file/file.h"
 #include "core/xml/binary_xml_load.h"
 
 namespace {
 
-// Appends a text token to a piece; the first token of a piece is taken over
-// rather than copied.
-void AppendText(std::u16string& piece, std::u16string& token)
+void AppendText(std::pmr::u16string& piece, std::u16string_view token)
 {
-    if (piece.empty())
-        piece.swap(token);
-    else
-        piece += token;
+    piece.append(token);
 }
 
 enum class OpenResult
@@ -25,26 +22,38 @@ enum class OpenResult
     Content,  // ">": content follows
 };
 
-// Reads the attributes and the end of the start tag of `element`. `preserve`
-// enters as the inherited setting and leaves as the element's own.
+// Reads the rest of the start tag of `element`, which the tokenizer stands
+// on: its closing, or its attributes and then its closing. `preserve` enters
+// as the inherited setting and leaves as the element's own.
 OpenResult ReadStartTag(xml_tag* element, xml_text_tokenizer& tokenizer, bool& preserve)
 {
+    const xml_text_tokenizer::closing_kind closing = tokenizer.closing();
+    tokenizer.advance();
+    if (closing == xml_text_tokenizer::closing_content)
+        return OpenResult::Content;
+    if (closing == xml_text_tokenizer::closing_empty)
+        return OpenResult::Complete;
     while (tokenizer.token() == xml_text_tokenizer::token_attribute_name) {
-        auto slot = element->attributes.lower_bound(tokenizer.name());
-        if (slot != element->attributes.end() && slot->first == tokenizer.name())
+        const std::string_view name = tokenizer.name();
+        auto slot = element->attributes.lower_bound(name);
+        if (slot != element->attributes.end() && slot->first == name)
             return OpenResult::Failed;
-        std::string name = tokenizer.name();
+        // Inserted before the tokenizer moves on from the name, and taken out
+        // again when no value follows.
+        const auto inserted = element->attributes.emplace_hint(slot, name, std::u16string_view());
+        const bool space = name == "xml:space";
         tokenizer.advance();
-        if (tokenizer.token() != xml_text_tokenizer::token_value_open)
+        if (tokenizer.token() != xml_text_tokenizer::token_value_open) {
+            element->attributes.erase(inserted);
             return OpenResult::Failed;
+        }
         tokenizer.advance();
-        // The element is not touched between the look-up and here.
-        std::u16string& value = element->attributes.emplace_hint(slot, name, std::u16string())->second;
+        std::pmr::u16string& value = inserted->second;
         while (tokenizer.token() == xml_text_tokenizer::token_text) {
             AppendText(value, tokenizer.text());
             tokenizer.advance();
         }
-        if (name == "xml:space" && value == u"preserve") {
+        if (space && value == u"preserve") {
             tokenizer.set_preserve(true);
             preserve = true;
         }
@@ -57,6 +66,18 @@ OpenResult ReadStartTag(xml_tag* element, xml_text_tokenizer& tokenizer, bool& p
         return OpenResult::Failed;
     tokenizer.advance();
     return OpenResult::Content;
+}
+
+// First block of a document's store: room for the tree of an input that is
+// one block in memory, within limits; a modest block for a stream.
+size_t StoreSizeHint(const i_file& source)
+{
+    constexpr uint64_t kStreamHint = 64 * 1024;
+    constexpr uint64_t kLargestHint = 64 * 1024 * 1024;
+    uint64_t hint = kStreamHint;
+    if (const auto* memory = dynamic_cast<const buf_ifile<char>*>(&source))
+        hint = std::min(std::max(memory->Remaining() * 3, kStreamHint), kLargestHint);
+    return static_cast<size_t>(hint);
 }
 
 } // namespace
@@ -79,7 +100,12 @@ bool build_xml_tree(xml_tag* element, xml_text_tokenizer& tokenizer, bool preser
     case OpenResult::Content:
         break;
     }
+    // New elements come from the document store of the tree's root.
+    xml_tag* store = element;
+    while (store->parent != nullptr)
+        store = store->parent;
     std::vector<OpenElement> open;
+    open.reserve(64);
     open.push_back({element, preserve});
     while (!open.empty()) {
         xml_tag* current = open.back().element;
@@ -91,11 +117,10 @@ bool build_xml_tree(xml_tag* element, xml_text_tokenizer& tokenizer, bool preser
         case xml_text_tokenizer::token_start_tag: {
             if (open.size() >= kMaxXmlDepth)
                 return false;
-            auto owned = std::make_unique<xml_tag>(tokenizer.name());
-            xml_tag* child = owned.get();
+            // The element lives in the document store: nothing to give back
+            // if the insertion fails.
+            xml_tag* child = store->NewElement(tokenizer.name());
             current->InsertChild(current->Text.size(), child);
-            owned.release();
-            tokenizer.advance();
             bool childPreserve = open.back().preserve;
             switch (ReadStartTag(child, tokenizer, childPreserve)) {
             case OpenResult::Failed:
@@ -112,9 +137,11 @@ bool build_xml_tree(xml_tag* element, xml_text_tokenizer& tokenizer, bool preser
         case xml_text_tokenizer::token_end_tag:
             if (tokenizer.name() != current->name)
                 return false;
-            tokenizer.advance();
-            if (tokenizer.token() != xml_text_tokenizer::token_tag_close)
-                return false;
+            if (tokenizer.closing() != xml_text_tokenizer::closing_content) {
+                tokenizer.advance();
+                if (tokenizer.token() != xml_text_tokenizer::token_tag_close)
+                    return false;
+            }
             tokenizer.advance();
             open.pop_back();
             if (!open.empty())
@@ -143,7 +170,7 @@ bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& c
     switch (tokenizer.token()) {
     case xml_text_tokenizer::token_start_tag:
         root = new xml_tag(tokenizer.name());
-        tokenizer.advance();
+        root->UseDocumentStore(StoreSizeHint(source));
         result = build_xml_tree(root, tokenizer, false) && tokenizer.token() == xml_text_tokenizer::token_end &&
             source.IsClear();
         break;

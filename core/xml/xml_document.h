@@ -29,7 +29,7 @@ inline constexpr size_t kMaxXmlDepth = 1000;
 // for its owner to free.
 bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& column);
 
-// Reads the rest of `element`, whose start-tag name has just been consumed:
+// Reads the rest of `element`, whose start tag the tokenizer stands on:
 // attributes, then content up to the matching end tag. `preserve` is the
 // white-space setting inherited from the enclosing element. The tokenizer is
 // left on the token after the element.

@@ -201,7 +201,7 @@ private:
     std::mt19937 m_random;
 };
 
-std::string Hex16(const std::u16string& text)
+std::string Hex16(std::u16string_view text)
 {
     static const char kHex[] = "0123456789abcdef";
     std::string out;
@@ -214,12 +214,14 @@ std::string Hex16(const std::u16string& text)
 // The form that the python script prints.
 std::string Canonical(const xml_tag& tag)
 {
-    std::string out = "<" + tag.name;
+    std::string out = "<";
+    out += tag.name;
     for (const auto& [name, value] : tag.attributes)
-        out += " " + name + "=" + Hex16(value);
-    out += " [" + Hex16(tag.Text.empty() ? std::u16string() : tag.Text[0]) + "]";
+        out.append(" ").append(name).append("=").append(Hex16(value));
+    out += " [" + Hex16(tag.Text.empty() ? std::u16string_view() : std::u16string_view(tag.Text[0])) + "]";
     for (size_t i = 0; i < tag.children.size(); ++i)
-        out += Canonical(*tag.children[i]) + "[" + Hex16(i + 1 < tag.Text.size() ? tag.Text[i + 1] : u"") + "]";
+        out += Canonical(*tag.children[i]) + "[" +
+            Hex16(i + 1 < tag.Text.size() ? std::u16string_view(tag.Text[i + 1]) : std::u16string_view()) + "]";
     return out + ">";
 }
 

@@ -107,7 +107,7 @@ inline const xml_tag* FindShapeFault(const xml_tag& root)
 
 // UTF-16 text as printable ASCII: characters from 0x20 to 0x7E stand as they
 // are, except '"' and '\', and every other unit as \uXXXX.
-inline std::string Printable(const std::u16string& text)
+inline std::string Printable(std::u16string_view text)
 {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -126,9 +126,10 @@ inline std::string Printable(const std::u16string& text)
 // name(@attr="value" ... "piece0" child "piece1" ...)
 inline std::string Describe(const xml_tag& tag)
 {
-    std::string out = tag.name + "(";
+    std::string out(tag.name);
+    out += "(";
     for (const auto& [name, value] : tag.attributes)
-        out += "@" + name + "=\"" + Printable(value) + "\" ";
+        out.append("@").append(name).append("=\"").append(Printable(value)).append("\" ");
     for (size_t i = 0; i < tag.Text.size(); ++i) {
         if (i > 0 && i - 1 < tag.children.size())
             out += " " + Describe(*tag.children[i - 1]) + " ";

@@ -1,5 +1,6 @@
 #include "core/xml/xml_text_tokenizer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -206,8 +207,10 @@ bool xml_text_tokenizer::error()
 
 void xml_text_tokenizer::scan()
 {
-    m_name.clear();
-    m_text.clear();
+    m_nameBegin = 0;
+    m_nameLength = 0;
+    m_closing = closing_none;
+    m_textLength = 0;
     for (;;) {
         // Line and column of this lexeme are those of its first byte.
         m_lexeme = m_cursor;
@@ -282,7 +285,8 @@ void xml_text_tokenizer::scan_name(size_t offset)
     m_cursor += offset;
     const size_t begin = m_cursor - m_lexeme;
     skip_run(kNameChar);
-    m_name.assign(m_buffer, m_lexeme + begin, m_cursor - m_lexeme - begin);
+    m_nameBegin = begin;
+    m_nameLength = m_cursor - m_lexeme - begin;
 }
 
 bool xml_text_tokenizer::scan_start()
@@ -349,6 +353,7 @@ bool xml_text_tokenizer::scan_content()
             m_token = token_end_tag;
             m_condition = cond_tag;
             m_blank = blank_none;
+            take_tag_close();
             return true;
         }
         if (c1 == '?') {
@@ -363,6 +368,7 @@ bool xml_text_tokenizer::scan_content()
             m_token = token_start_tag;
             m_condition = cond_tag;
             m_blank = blank_suppressed;
+            take_tag_close();
             return true;
         }
         return error();
@@ -395,7 +401,7 @@ bool xml_text_tokenizer::convert_joined_run()
     m_line = line;
     m_column = column;
     m_counted = counted;
-    m_text.clear();
+    m_textLength = 0;
     m_cursor = blank;
     return convert_text(m_lexeme, blank);
 }
@@ -443,6 +449,23 @@ void xml_text_tokenizer::skip_content_run()
 #else
     skip_run(kContentRun);
 #endif
+}
+
+void xml_text_tokenizer::take_tag_close()
+{
+    // The same moves as scanning the closing token on its own would make;
+    // the lexeme stays at the start of the tag.
+    const unsigned char c = peek(0);
+    if (c == '>') {
+        m_cursor += 1;
+        m_condition = cond_content;
+        m_closing = closing_content;
+    } else if (c == '/' && m_token == token_start_tag && peek(1) == '>') {
+        m_cursor += 2;
+        m_condition = cond_content;
+        m_blank = blank_none;
+        m_closing = closing_empty;
+    }
 }
 
 bool xml_text_tokenizer::scan_tag()
@@ -517,7 +540,7 @@ bool xml_text_tokenizer::scan_cdata()
     if (c == '\t' || c == '\n') {
         m_cursor += 1;
         open_text();
-        m_text.push_back(c);
+        push_text(c);
         return text_token(true);
     }
     if (c == '\r') {
@@ -533,7 +556,7 @@ bool xml_text_tokenizer::scan_cdata()
         }
         m_cursor += 1;
         open_text();
-        m_text.push_back(u']');
+        push_text(u']');
         return text_token(true);
     }
     if (!Is(c, kCdataRun))
@@ -608,7 +631,7 @@ bool xml_text_tokenizer::scan_reference()
         if (i == length) {
             m_cursor += 1 + length;
             open_text();
-            m_text.push_back(entity.value);
+            push_text(entity.value);
             return text_token(true);
         }
     }
@@ -618,18 +641,32 @@ bool xml_text_tokenizer::scan_reference()
 void xml_text_tokenizer::append_code_point(uint32_t value)
 {
     if (value > 0xFFFF) {
-        m_text.push_back(static_cast<char16_t>(0xD800 | ((value - 0x10000) >> 10)));
-        m_text.push_back(static_cast<char16_t>(0xDC00 | (value & 0x3FF)));
+        push_text(static_cast<char16_t>(0xD800 | ((value - 0x10000) >> 10)));
+        push_text(static_cast<char16_t>(0xDC00 | (value & 0x3FF)));
     } else {
-        m_text.push_back(static_cast<char16_t>(value));
+        push_text(static_cast<char16_t>(value));
     }
+}
+
+char16_t* xml_text_tokenizer::text_room(size_t units)
+{
+    // The string only grows: its size is the room, m_textLength the text.
+    if (m_text.size() - m_textLength < units)
+        m_text.resize(std::max(m_textLength + units, m_text.size() * 2));
+    return m_text.data() + m_textLength;
+}
+
+void xml_text_tokenizer::push_text(char16_t unit)
+{
+    *text_room(1) = unit;
+    ++m_textLength;
 }
 
 void xml_text_tokenizer::open_text()
 {
     // Every text token carries a pending blank in front of its text.
     if (m_blank == blank_pending)
-        m_text.push_back(u' ');
+        push_text(u' ');
 }
 
 bool xml_text_tokenizer::blank_token()
@@ -637,7 +674,8 @@ bool xml_text_tokenizer::blank_token()
     // A pending blank comes out on its own; the markup behind it is scanned
     // again on the next call.
     m_cursor = m_lexeme;
-    m_text.assign(1, u' ');
+    m_textLength = 0;
+    push_text(u' ');
     m_blank = blank_none;
     m_token = token_text;
     return true;
@@ -660,9 +698,8 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
     // control characters but TAB, LF and CR. The text goes in one pass into
     // the token text, behind the pending blank if there is one.
     open_text();
-    const size_t out = m_text.size();
-    m_text.resize(out + (end - begin)); // never more units than bytes
-    char16_t* target = m_text.data() + out;
+    char16_t* const start = text_room(end - begin); // never more units than bytes
+    char16_t* target = start;
     const unsigned char* const first = reinterpret_cast<const unsigned char*>(m_buffer.data()) + begin;
     const unsigned char* p = first;
     const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_buffer.data()) + end;
@@ -722,7 +759,7 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
         }
         break;
     }
-    m_text.resize(static_cast<size_t>(target - m_text.data()));
+    m_textLength += static_cast<size_t>(target - start);
     if (p == last)
         return true;
     m_failedAt = static_cast<size_t>(p - reinterpret_cast<const unsigned char*>(m_buffer.data()));

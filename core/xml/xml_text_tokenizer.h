@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class i_file;
 
@@ -41,6 +42,13 @@ public:
         token_value_open = 7,
         token_text = 8,
         token_binary_magic = 9,
+    };
+
+    enum closing_kind : uint32_t
+    {
+        closing_none = 0,
+        closing_content = 1, // ">"
+        closing_empty = 2,   // "/>" (start tags only)
     };
 
     enum condition : uint32_t
@@ -77,12 +85,18 @@ public:
     void advance();
 
     int32_t token() const noexcept { return m_token; }
-    // Name of token_start_tag, token_end_tag and token_attribute_name.
-    const std::string& name() const noexcept { return m_name; }
-    // Text of token_text; the caller may take it over (swap it out) before
-    // the next advance.
-    const std::u16string& text() const noexcept { return m_text; }
-    std::u16string& text() noexcept { return m_text; }
+    // Name of token_start_tag, token_end_tag and token_attribute_name; valid
+    // up to the next advance.
+    std::string_view name() const noexcept
+    {
+        return std::string_view(m_buffer.data() + m_lexeme + m_nameBegin, m_nameLength);
+    }
+    // How a start or end tag closed right behind its name, when it did: the
+    // closing was consumed with the name and makes no token of its own.
+    // Otherwise (attributes follow, or white space) closing_none.
+    closing_kind closing() const noexcept { return m_closing; }
+    // Text of token_text; valid up to the next advance.
+    std::u16string_view text() const noexcept { return std::u16string_view(m_text.data(), m_textLength); }
 
     // White space in content becomes text while set.
     bool preserve() const noexcept { return m_preserve; }
@@ -120,6 +134,8 @@ private:
 
     bool scan_reference();
     void scan_name(size_t offset);
+    // Consumes a ">" (or, after a start-tag name, "/>") right behind the name.
+    void take_tag_close();
     // Moves the cursor over the bytes that `accept` takes, refilling the
     // buffer as needed, up to the first other byte or the end of the input.
     template <typename Accept>
@@ -139,6 +155,9 @@ private:
     // Converts the run of words that skip_text_run joined.
     bool convert_joined_run();
     void append_code_point(uint32_t value);
+    // Room for `units` more units of text behind the current text.
+    char16_t* text_room(size_t units);
+    void push_text(char16_t unit);
 
     uint32_t m_condition = cond_start;
     uint32_t m_blank = blank_suppressed;
@@ -156,6 +175,11 @@ private:
     int32_t m_token = token_error;
     // Buffer position of the byte that the last failed conversion stopped at.
     size_t m_failedAt = 0;
-    std::string m_name;
+    // The name lies in the buffer, from m_nameBegin bytes behind the lexeme.
+    size_t m_nameBegin = 0;
+    size_t m_nameLength = 0;
+    closing_kind m_closing = closing_none;
+    // The text is the first m_textLength units; the rest is room.
     std::u16string m_text;
+    size_t m_textLength = 0;
 };

@@ -43,8 +43,8 @@ private:
 
 std::unique_ptr<ri_file> CreateMemoryFile(const xml_tag& element)
 {
-    static const std::u16string kEmpty;
-    const std::u16string& text = element.Text.empty() ? kEmpty : element.Text.front();
+    const std::u16string_view text = element.Text.empty() ? std::u16string_view()
+                                                          : std::u16string_view(element.Text.front());
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[Base64DecodedCapacity(text.size())]);
     const uint8_t* end = DecodeBase64(buffer.get(), text.data(), text.data() + text.size(), kBase64ClassTable.data());
     if (end == nullptr)

@@ -25,7 +25,7 @@ std::u16string Widen(const std::string& text)
     return wide;
 }
 
-std::string Hex(const std::u16string& text)
+std::string Hex(std::u16string_view text)
 {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;

@@ -8,8 +8,8 @@
 #include "core/common/message_catalogue.h"
 #include "core/file/buf_ifile.h"
 #include "core/xml/xml_document.h"
-#include "enterprise/serialize/serialization_errors.h"
 #include "enterprise/serialize/base64_decode.h"
+#include "enterprise/serialize/serialization_errors.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
 #include "enterprise/serialize/xml_value_parse.h"
 
@@ -45,10 +45,9 @@ void Assert(const char* expression, uint32_t line)
 }
 
 // The value text of an element: the character data before its first child.
-const std::u16string& ValueText(const xml_tag& element)
+std::u16string_view ValueText(const xml_tag& element)
 {
-    static const std::u16string kEmpty;
-    return element.Text.empty() ? kEmpty : element.Text.front();
+    return element.Text.empty() ? std::u16string_view() : std::u16string_view(element.Text.front());
 }
 
 } // namespace
@@ -98,7 +97,7 @@ xml_tag* XMLPacketDeserializer::Child(const MetaInfo& meta)
         ThrowInconsistentMeta("Child", 724);
     xml_tag* candidate = *cursor.next;
     ++cursor.next;
-    if (candidate->name == meta.name)
+    if (std::string_view(candidate->name) == meta.name)
         return candidate;
     if (meta.strictOrder)
         ThrowInconsistentMeta("Child", 742);
@@ -149,7 +148,7 @@ void XMLPacketDeserializer::FinishReadMetaInfo(const MetaInfo& meta)
         Assert("!\"XMLPacketDeserializer: No tags.\"", 777);
         ThrowNoMeta("FinishReadMetaInfo", 778);
     }
-    if (meta.name != m_current->name || meta.primaryTraits || meta.secondaryTraits) {
+    if (std::string_view(m_current->name) != meta.name || meta.primaryTraits || meta.secondaryTraits) {
         Assert("!\"XMLPacketDeserializer: Inconsistent meta.\"", 782);
         ThrowInconsistentMeta("FinishReadMetaInfo", 783);
     }
@@ -177,7 +176,7 @@ MetaInfo XMLPacketDeserializer::GetCurrentMetaInfo() const
 {
     if (m_cursors.empty() || m_cursors.back().next == m_cursors.back().end)
         return MetaInfo();
-    return MetaInfo((*m_cursors.back().next)->name);
+    return MetaInfo(std::string((*m_cursors.back().next)->name));
 }
 
 template <typename Convert>
@@ -191,7 +190,7 @@ void XMLPacketDeserializer::ReadValue(const MetaInfo& meta, uint32_t line, Conve
 
 std::unique_ptr<unsigned char[]> XMLPacketDeserializer::DecodeBytes(uint32_t line, size_t& count) const
 {
-    const std::u16string& text = ValueText(*m_current);
+    const std::u16string_view text = ValueText(*m_current);
     std::unique_ptr<unsigned char[]> block(new unsigned char[Base64DecodedCapacity(text.size()) + 1]);
     const uint8_t* end = DecodeBase64(block.get(), text.data(), text.data() + text.size(), kBase64ClassTable.data());
     if (end == nullptr)
@@ -232,7 +231,7 @@ void XMLPacketDeserializer::Read(const MetaInfo& meta, Common::Error& value)
 
 void XMLPacketDeserializer::Read(const MetaInfo& meta, std::u16string& value)
 {
-    ReadValue(meta, 547, [&](const xml_tag& element) { value = ValueText(element); });
+    ReadValue(meta, 547, [&](const xml_tag& element) { value.assign(ValueText(element)); });
 }
 
 void XMLPacketDeserializer::Read(const MetaInfo& meta, uint32_t& value)

@@ -18,7 +18,7 @@ locale_t ClassicLocale()
 
 } // namespace
 
-NarrowedText::NarrowedText(const std::u16string& text)
+NarrowedText::NarrowedText(std::u16string_view text)
 {
     // Each unit to its low 8 bits, up to the first unit that gives 0 (a
     // U+0000 unit among them).
@@ -37,25 +37,25 @@ NarrowedText::NarrowedText(const std::u16string& text)
     m_length = length;
 }
 
-std::string NarrowText(const std::u16string& text)
+std::string NarrowText(std::u16string_view text)
 {
     const NarrowedText narrow(text);
     return std::string(narrow.c_str(), narrow.size());
 }
 
-void ParseUInt64(const std::u16string& text, uint64_t& value)
+void ParseUInt64(std::u16string_view text, uint64_t& value)
 {
     const NarrowedText narrow(text);
     value = std::strtoull(narrow.c_str(), nullptr, 10);
 }
 
-void ParseInt64(const std::u16string& text, int64_t& value)
+void ParseInt64(std::u16string_view text, int64_t& value)
 {
     const NarrowedText narrow(text);
     value = std::strtoll(narrow.c_str(), nullptr, 10);
 }
 
-void ParseDouble(const std::u16string& text, double& value)
+void ParseDouble(std::u16string_view text, double& value)
 {
     const NarrowedText narrow(text);
     char* end = nullptr;
@@ -66,42 +66,42 @@ void ParseDouble(const std::u16string& text, double& value)
         value = parsed;
 }
 
-void ParseBool(const std::u16string& text, bool& value)
+void ParseBool(std::u16string_view text, bool& value)
 {
     uint64_t number = 0;
     ParseUInt64(text, number);
     value = number != 0;
 }
 
-void ParseChar(const std::u16string& text, char& value)
+void ParseChar(std::u16string_view text, char& value)
 {
     uint64_t number = 0;
     ParseUInt64(text, number);
     value = static_cast<char>(static_cast<unsigned char>(number & 0xFF));
 }
 
-void ParseUInt32(const std::u16string& text, uint32_t& value)
+void ParseUInt32(std::u16string_view text, uint32_t& value)
 {
     uint64_t number = 0;
     ParseUInt64(text, number);
     value = static_cast<uint32_t>(number);
 }
 
-void ParseUInt16(const std::u16string& text, uint16_t& value)
+void ParseUInt16(std::u16string_view text, uint16_t& value)
 {
     uint64_t number = 0;
     ParseUInt64(text, number);
     value = static_cast<uint16_t>(number);
 }
 
-void ParseInt32(const std::u16string& text, int32_t& value)
+void ParseInt32(std::u16string_view text, int32_t& value)
 {
     int64_t number = 0;
     ParseInt64(text, number);
     value = static_cast<int32_t>(static_cast<uint64_t>(number));
 }
 
-void ParseInt16(const std::u16string& text, int16_t& value)
+void ParseInt16(std::u16string_view text, int16_t& value)
 {
     int64_t number = 0;
     ParseInt64(text, number);

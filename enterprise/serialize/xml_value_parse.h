@@ -16,29 +16,30 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Serialization {
 
-void ParseUInt64(const std::u16string& text, uint64_t& value);
-void ParseInt64(const std::u16string& text, int64_t& value);
-void ParseDouble(const std::u16string& text, double& value);
-void ParseBool(const std::u16string& text, bool& value);
-void ParseChar(const std::u16string& text, char& value);
-void ParseUInt32(const std::u16string& text, uint32_t& value);
-void ParseUInt16(const std::u16string& text, uint16_t& value);
-void ParseInt32(const std::u16string& text, int32_t& value);
-void ParseInt16(const std::u16string& text, int16_t& value);
+void ParseUInt64(std::u16string_view text, uint64_t& value);
+void ParseInt64(std::u16string_view text, int64_t& value);
+void ParseDouble(std::u16string_view text, double& value);
+void ParseBool(std::u16string_view text, bool& value);
+void ParseChar(std::u16string_view text, char& value);
+void ParseUInt32(std::u16string_view text, uint32_t& value);
+void ParseUInt16(std::u16string_view text, uint16_t& value);
+void ParseInt32(std::u16string_view text, int32_t& value);
+void ParseInt16(std::u16string_view text, int16_t& value);
 
 // The text cut at its first U+0000 unit, each unit reduced to its low 8 bits
 // (so it also ends at a unit whose low 8 bits are 0).
-std::string NarrowText(const std::u16string& text);
+std::string NarrowText(std::u16string_view text);
 
 // The same narrowed text, 0-ended, held on the stack when it is as short as
 // value texts are.
 class NarrowedText
 {
 public:
-    explicit NarrowedText(const std::u16string& text);
+    explicit NarrowedText(std::u16string_view text);
     NarrowedText(const NarrowedText&) = delete;
     NarrowedText& operator=(const NarrowedText&) = delete;
 
