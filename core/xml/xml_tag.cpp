@@ -165,10 +165,16 @@ void xml_tag::InsertChild(size_t position, xml_tag* child)
     if (Text.size() == Text.capacity())
         Text.reserve(Text.size() * 2 + 3);
     // An element that gets one child usually gets several.
-    if (children.capacity() == 0)
+    if (children.capacity() < Text.capacity() - 1)
         children.reserve(Text.capacity() - 1);
-    children.insert(children.begin() + static_cast<std::ptrdiff_t>(index), child);
-    Text.emplace(Text.begin() + static_cast<std::ptrdiff_t>(position));
+    if (position == Text.size()) {
+        // Appending, as the readers do.
+        children.push_back(child);
+        Text.emplace_back();
+    } else {
+        children.insert(children.begin() + static_cast<std::ptrdiff_t>(index), child);
+        Text.emplace(Text.begin() + static_cast<std::ptrdiff_t>(position));
+    }
     child->parent = this;
     if (m_inStore && !child->m_inStore)
         static_cast<DocumentStore*>(children.get_allocator().resource())->holdsHeapElements = true;

@@ -110,13 +110,6 @@ void xml_text_tokenizer::start(i_file* source)
     scan();
 }
 
-void xml_text_tokenizer::advance()
-{
-    if (m_token == token_end || m_token == token_binary_magic)
-        return;
-    scan();
-}
-
 void xml_text_tokenizer::refill()
 {
     if (m_end)
@@ -284,7 +277,14 @@ void xml_text_tokenizer::scan_name(size_t offset)
     // that is no name character.
     m_cursor += offset;
     const size_t begin = m_cursor - m_lexeme;
-    skip_run(kNameChar);
+    const unsigned char* const data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+    const unsigned char* p = data + m_cursor;
+    const unsigned char* const end = data + m_buffer.size();
+    while (p < end && Is(*p, kNameChar))
+        ++p;
+    m_cursor = static_cast<size_t>(p - data);
+    if (p == end)
+        skip_run(kNameChar);
     m_nameBegin = begin;
     m_nameLength = m_cursor - m_lexeme - begin;
 }
@@ -412,8 +412,13 @@ void xml_text_tokenizer::skip_text_run()
     // content bytes comes out as itself whether or not white space is kept.
     for (;;) {
         skip_content_run();
-        if (peek(0) != ' ' || !Is(peek(1), kContentRun))
+        if (m_cursor + 1 < m_buffer.size()) {
+            const unsigned char* next = reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_cursor;
+            if (next[0] != ' ' || !Is(next[1], kContentRun))
+                return;
+        } else if (peek(0) != ' ' || !Is(peek(1), kContentRun)) {
             return;
+        }
         m_cursor += 1;
     }
 }
@@ -704,6 +709,19 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
     const unsigned char* p = first;
     const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_buffer.data()) + end;
     while (p < last) {
+#if defined(__SSE2__)
+        // Sixteen printable ASCII bytes (20-7F) at a time: they widen unchanged.
+        while (last - p >= 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i control = _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20)); // also every byte from 80
+            if (_mm_movemask_epi8(control) != 0)
+                break;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_unpacklo_epi8(chunk, _mm_setzero_si128()));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 8), _mm_unpackhi_epi8(chunk, _mm_setzero_si128()));
+            target += 16;
+            p += 16;
+        }
+#endif
         // Eight printable ASCII bytes (20-7F) at a time: they widen unchanged.
         while (last - p >= 8) {
             uint64_t word;

@@ -82,7 +82,11 @@ public:
     void start(i_file* source);
     // Scans the next token. token_end stays once reached, and so does
     // token_binary_magic: the rest of the input then belongs to the binary reader.
-    void advance();
+    void advance()
+    {
+        if (m_token != token_end && m_token != token_binary_magic)
+            scan();
+    }
 
     int32_t token() const noexcept { return m_token; }
     // Name of token_start_tag, token_end_tag and token_attribute_name; valid
