@@ -104,32 +104,34 @@ bool build_xml_tree(xml_tag* element, xml_text_tokenizer& tokenizer, bool preser
     xml_tag* store = element;
     while (store->parent != nullptr)
         store = store->parent;
-    std::vector<OpenElement> open;
-    open.reserve(64);
-    open.push_back({element, preserve});
-    while (!open.empty()) {
-        xml_tag* current = open.back().element;
+    // Room for the deepest nesting allowed, so that opening an element
+    // never reallocates.
+    const std::unique_ptr<OpenElement[]> open(new OpenElement[kMaxXmlDepth]);
+    size_t depth = 0;
+    open[depth++] = {element, preserve};
+    while (depth > 0) {
+        xml_tag* current = open[depth - 1].element;
         switch (tokenizer.token()) {
         case xml_text_tokenizer::token_text:
             AppendText(current->Text.back(), tokenizer.text());
             tokenizer.advance();
             break;
         case xml_text_tokenizer::token_start_tag: {
-            if (open.size() >= kMaxXmlDepth)
+            if (depth >= kMaxXmlDepth)
                 return false;
             // The element lives in the document store: nothing to give back
             // if the insertion fails.
             xml_tag* child = store->NewElement(tokenizer.name());
             current->InsertChild(current->Text.size(), child);
-            bool childPreserve = open.back().preserve;
+            bool childPreserve = open[depth - 1].preserve;
             switch (ReadStartTag(child, tokenizer, childPreserve)) {
             case OpenResult::Failed:
                 return false;
             case OpenResult::Complete:
-                tokenizer.set_preserve(open.back().preserve);
+                tokenizer.set_preserve(open[depth - 1].preserve);
                 break;
             case OpenResult::Content:
-                open.push_back({child, childPreserve});
+                open[depth++] = {child, childPreserve};
                 break;
             }
             break;
@@ -143,9 +145,9 @@ bool build_xml_tree(xml_tag* element, xml_text_tokenizer& tokenizer, bool preser
                     return false;
             }
             tokenizer.advance();
-            open.pop_back();
-            if (!open.empty())
-                tokenizer.set_preserve(open.back().preserve);
+            --depth;
+            if (depth > 0)
+                tokenizer.set_preserve(open[depth - 1].preserve);
             break;
         default:
             return false;

@@ -156,6 +156,10 @@ private:
     bool text_token(bool converted);
     bool blank_token();
     bool convert_text(size_t begin, size_t end);
+    // Takes a whole run of printable ASCII words as skip_text_run and
+    // convert_joined_run would, in one pass; false (nothing taken) for any
+    // other run.
+    bool fast_text_run();
     // Converts the run of words that skip_text_run joined.
     bool convert_joined_run();
     void append_code_point(uint32_t value);
