@@ -41,6 +41,15 @@ public:
         return m_cursor.size - static_cast<uint64_t>(m_cursor.position);
     }
 
+    // The Remaining() bytes from the position on, where they lie (null when
+    // there are none).
+    const CharT* Rest() const
+    {
+        if (Remaining() == 0)
+            return nullptr;
+        return reinterpret_cast<const CharT*>(m_cursor.data + m_cursor.position);
+    }
+
     uint64_t Seek(uint64_t position) override { return m_cursor.Seek(position); }
     uint64_t Move(int64_t delta) override { return m_cursor.Move(delta); }
     uint64_t SeekEnd(int64_t delta) override { return m_cursor.SeekEnd(delta); }

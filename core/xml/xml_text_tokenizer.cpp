@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,7 +16,6 @@ namespace {
 
 constexpr size_t kFirstReadSize = 4;
 constexpr size_t kChunkSize = 0x8000;
-constexpr uint64_t kWholeReadLimit = uint64_t{64} << 20;
 // The buffer of the last load on this thread, kept for the next one up to
 // kKeptBufferLimit bytes of room.
 constexpr size_t kKeptBufferLimit = size_t{8} << 20;
@@ -103,10 +103,25 @@ void xml_text_tokenizer::start(i_file* source)
     m_column = 0;
     m_preserve = false;
     m_buffer.clear();
+    m_data = m_buffer.data();
+    m_size = 0;
     m_lexeme = 0;
     m_cursor = 0;
     m_counted = 0;
     m_token = token_error;
+    // Input that is one block in memory already (a packet always is) is read
+    // where it lies. The source is left where reading it through would have
+    // left it: behind the binary signature, or at the end.
+    if (auto* memory = dynamic_cast<buf_ifile<char>*>(source)) {
+        const uint64_t rest = memory->Remaining();
+        if (rest <= std::numeric_limits<size_t>::max()) {
+            m_data = memory->Rest();
+            m_size = static_cast<size_t>(rest);
+            m_end = true;
+            const bool binary = m_size >= kFirstReadSize && std::memcmp(m_data, "BXML", kFirstReadSize) == 0;
+            memory->Move(static_cast<int64_t>(binary ? kFirstReadSize : rest));
+        }
+    }
     scan();
 }
 
@@ -125,16 +140,7 @@ void xml_text_tokenizer::refill()
     // them: the binary reader takes over right behind "BXML", whatever sizes
     // the source delivers.
     const size_t kept = m_buffer.size();
-    size_t want = m_condition == cond_start && kept < kFirstReadSize ? kFirstReadSize - kept : kChunkSize;
-    // Input that is one block in memory already (a packet always is) comes in
-    // one read after the first four bytes: no chunk is moved again.
-    if (want == kChunkSize) {
-        if (const auto* memory = dynamic_cast<const buf_ifile<char>*>(m_source)) {
-            const uint64_t rest = memory->Remaining();
-            if (rest > want && rest <= kWholeReadLimit)
-                want = static_cast<size_t>(rest);
-        }
-    }
+    const size_t want = m_condition == cond_start && kept < kFirstReadSize ? kFirstReadSize - kept : kChunkSize;
     uint64_t count = 0;
     if (m_source != nullptr) {
         m_buffer.resize(kept + want);
@@ -142,31 +148,28 @@ void xml_text_tokenizer::refill()
         if (count > want)
             count = want;
     }
-    if (count == 0) {
-        m_buffer.resize(kept);
-        m_buffer.push_back('\0');
-        m_end = true;
-    } else {
-        m_buffer.resize(kept + static_cast<size_t>(count));
-    }
+    m_buffer.resize(kept + static_cast<size_t>(count));
+    m_end = count == 0;
+    m_data = m_buffer.data();
+    m_size = m_buffer.size();
 }
 
 unsigned char xml_text_tokenizer::peek(size_t offset)
 {
-    while (m_cursor + offset >= m_buffer.size()) {
+    while (m_cursor + offset >= m_size) {
         if (m_end)
             return 0;
         refill();
     }
-    return static_cast<unsigned char>(m_buffer[m_cursor + offset]);
+    return static_cast<unsigned char>(m_data[m_cursor + offset]);
 }
 
 void xml_text_tokenizer::count_to(size_t position) noexcept
 {
     // TAB moves the column to the next multiple of 8, LF starts a new line,
     // every other byte is one column.
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_counted;
-    const unsigned char* const end = reinterpret_cast<const unsigned char*>(m_buffer.data()) + position;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(m_data) + m_counted;
+    const unsigned char* const end = reinterpret_cast<const unsigned char*>(m_data) + position;
     m_counted = position;
     uint32_t line = m_line;
     uint32_t column = m_column;
@@ -192,9 +195,9 @@ void xml_text_tokenizer::count_to(size_t position) noexcept
 
 bool xml_text_tokenizer::error()
 {
-    // The sentinel NUL behind the last byte of input ends the document; any
-    // other byte that matches no rule is an error.
-    m_token = m_end && m_lexeme + 1 >= m_buffer.size() ? token_end : token_error;
+    // The end of the input ends the document; any byte that matches no rule
+    // is an error.
+    m_token = m_end && m_lexeme >= m_size ? token_end : token_error;
     return true;
 }
 
@@ -249,9 +252,9 @@ template <typename Accept>
 void xml_text_tokenizer::skip_while(Accept accept)
 {
     for (;;) {
-        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_data);
         const unsigned char* p = data + m_cursor;
-        const unsigned char* end = data + m_buffer.size();
+        const unsigned char* end = data + m_size;
         while (p < end && accept(*p))
             ++p;
         m_cursor = static_cast<size_t>(p - data);
@@ -277,9 +280,9 @@ void xml_text_tokenizer::scan_name(size_t offset)
     // that is no name character.
     m_cursor += offset;
     const size_t begin = m_cursor - m_lexeme;
-    const unsigned char* const data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+    const unsigned char* const data = reinterpret_cast<const unsigned char*>(m_data);
     const unsigned char* p = data + m_cursor;
-    const unsigned char* const end = data + m_buffer.size();
+    const unsigned char* const end = data + m_size;
     while (p < end && Is(*p, kNameChar))
         ++p;
     m_cursor = static_cast<size_t>(p - data);
@@ -391,9 +394,9 @@ bool xml_text_tokenizer::fast_text_run()
     // single blanks, sixteen bytes at a time, while the buffer holds them.
     // Anything else (a byte from 80, the end of the buffer near) leaves the
     // run to the general scan from its start.
-    const unsigned char* const data = reinterpret_cast<const unsigned char*>(m_buffer.data());
+    const unsigned char* const data = reinterpret_cast<const unsigned char*>(m_data);
     const unsigned char* p = data + m_cursor;
-    const unsigned char* const end = data + m_buffer.size();
+    const unsigned char* const end = data + m_size;
     open_text();
     for (;;) {
         if (end - p < 16)
@@ -440,7 +443,7 @@ bool xml_text_tokenizer::convert_joined_run()
     // would without the joining, and the scan stops at the blank before the
     // fault, so that the fault is met again on its own with its position.
     size_t blank = m_failedAt;
-    while (blank > m_lexeme && m_buffer[blank - 1] != ' ')
+    while (blank > m_lexeme && m_data[blank - 1] != ' ')
         --blank;
     if (blank == m_lexeme)
         return false;
@@ -459,8 +462,8 @@ void xml_text_tokenizer::skip_text_run()
     // content bytes comes out as itself whether or not white space is kept.
     for (;;) {
         skip_content_run();
-        if (m_cursor + 1 < m_buffer.size()) {
-            const unsigned char* next = reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_cursor;
+        if (m_cursor + 1 < m_size) {
+            const unsigned char* next = reinterpret_cast<const unsigned char*>(m_data) + m_cursor;
             if (next[0] != ' ' || !Is(next[1], kContentRun))
                 return;
         } else if (peek(0) != ' ' || !Is(peek(1), kContentRun)) {
@@ -476,8 +479,8 @@ void xml_text_tokenizer::skip_content_run()
     // Sixteen bytes at a time up to the first byte at or below a blank, '&'
     // or '<'; the rest, near the end of the buffer, byte by byte.
     for (;;) {
-        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_buffer.data());
-        while (m_buffer.size() - m_cursor >= 16) {
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(m_data);
+        while (m_size - m_cursor >= 16) {
             const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + m_cursor));
             const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(chunk, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x20));
             const __m128i lt = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('<'));
@@ -490,7 +493,7 @@ void xml_text_tokenizer::skip_content_run()
             m_cursor += 16;
         }
         const unsigned char* p = data + m_cursor;
-        const unsigned char* end = data + m_buffer.size();
+        const unsigned char* end = data + m_size;
         while (p < end && Is(*p, kContentRun))
             ++p;
         m_cursor = static_cast<size_t>(p - data);
@@ -700,12 +703,10 @@ void xml_text_tokenizer::append_code_point(uint32_t value)
     }
 }
 
-char16_t* xml_text_tokenizer::text_room(size_t units)
+void xml_text_tokenizer::grow_text(size_t units)
 {
     // The string only grows: its size is the room, m_textLength the text.
-    if (m_text.size() - m_textLength < units)
-        m_text.resize(std::max(m_textLength + units, m_text.size() * 2));
-    return m_text.data() + m_textLength;
+    m_text.resize(std::max(m_textLength + units, m_text.size() * 2));
 }
 
 void xml_text_tokenizer::push_text(char16_t unit)
@@ -752,9 +753,9 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
     open_text();
     char16_t* const start = text_room(end - begin); // never more units than bytes
     char16_t* target = start;
-    const unsigned char* const first = reinterpret_cast<const unsigned char*>(m_buffer.data()) + begin;
+    const unsigned char* const first = reinterpret_cast<const unsigned char*>(m_data) + begin;
     const unsigned char* p = first;
-    const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_buffer.data()) + end;
+    const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_data) + end;
     while (p < last) {
 #if defined(__SSE2__)
         // Sixteen printable ASCII bytes (20-7F) at a time: they widen unchanged.
@@ -827,7 +828,7 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
     m_textLength += static_cast<size_t>(target - start);
     if (p == last)
         return true;
-    m_failedAt = static_cast<size_t>(p - reinterpret_cast<const unsigned char*>(m_buffer.data()));
+    m_failedAt = static_cast<size_t>(p - reinterpret_cast<const unsigned char*>(m_data));
     count_to(m_lexeme);
     m_column += static_cast<uint32_t>(p - first);
     return false;

@@ -10,12 +10,13 @@
 // (column 0-based; TAB moves to the next multiple of 8); a UTF-8 failure
 // advances the column to the offending byte.
 //
-// Until the first 4 bytes have arrived, a read asks the source only for what
-// is still missing of them, so that after the binary signature the source
-// stands right behind it however few bytes each read delivers. Later reads
-// ask for 32768 bytes, except over a buf_ifile (input that is one block in
-// memory already), where one read takes the whole rest of up to 64 MiB. A read that delivers fewer bytes than asked,
-// but more than none, is taken as a partial delivery, and a read of none as the end.
+// Input that is one block in memory already (a buf_ifile) is scanned where
+// it lies. From other sources, until the first 4 bytes have arrived, a read
+// asks only for what is still missing of them, so that after the binary
+// signature the source stands right behind it however few bytes each read
+// delivers; later reads ask for 32768 bytes. A read that delivers fewer bytes
+// than asked, but more than none, is taken as a partial delivery, and a read
+// of none as the end.
 //
 // Threading: one tokenizer serves one load on one thread.
 #pragma once
@@ -93,7 +94,7 @@ public:
     // up to the next advance.
     std::string_view name() const noexcept
     {
-        return std::string_view(m_buffer.data() + m_lexeme + m_nameBegin, m_nameLength);
+        return std::string_view(m_data + m_lexeme + m_nameBegin, m_nameLength);
     }
     // How a start or end tag closed right behind its name, when it did: the
     // closing was consumed with the name and makes no token of its own.
@@ -164,7 +165,13 @@ private:
     bool convert_joined_run();
     void append_code_point(uint32_t value);
     // Room for `units` more units of text behind the current text.
-    char16_t* text_room(size_t units);
+    char16_t* text_room(size_t units)
+    {
+        if (m_text.size() - m_textLength < units)
+            grow_text(units);
+        return m_text.data() + m_textLength;
+    }
+    void grow_text(size_t units);
     void push_text(char16_t unit);
 
     uint32_t m_condition = cond_start;
@@ -174,7 +181,11 @@ private:
     uint32_t m_line = 1;
     uint32_t m_column = 0;
     bool m_preserve = false;
+    // Bytes read from a stream; m_data and m_size are the bytes being
+    // scanned: those of m_buffer, or the input itself where it lies.
     std::string m_buffer;
+    const char* m_data = nullptr;
+    size_t m_size = 0;
     size_t m_lexeme = 0;
     size_t m_cursor = 0;
     // Buffer position up to which line and column have been counted; never
