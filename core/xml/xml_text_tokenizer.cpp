@@ -210,6 +210,12 @@ void xml_text_tokenizer::scan()
     for (;;) {
         // Line and column of this lexeme are those of its first byte.
         m_lexeme = m_cursor;
+        // Content comes up far more often than anything else.
+        if (m_condition == cond_content) {
+            if (scan_content())
+                return;
+            continue;
+        }
         bool produced = false;
         switch (m_condition) {
         case cond_start:
