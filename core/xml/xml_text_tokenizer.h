@@ -92,10 +92,7 @@ public:
     int32_t token() const noexcept { return m_token; }
     // Name of token_start_tag, token_end_tag and token_attribute_name; valid
     // up to the next advance.
-    std::string_view name() const noexcept
-    {
-        return std::string_view(m_data + m_lexeme + m_nameBegin, m_nameLength);
-    }
+    std::string_view name() const noexcept { return std::string_view(m_data + m_lexeme + m_nameBegin, m_nameLength); }
     // How a start or end tag closed right behind its name, when it did: the
     // closing was consumed with the name and makes no token of its own.
     // Otherwise (attributes follow, or white space) closing_none.

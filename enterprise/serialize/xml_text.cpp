@@ -5,6 +5,10 @@
 #include <stdexcept>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/common/assertion.h"
 
 namespace Serialization::Detail {
@@ -197,6 +201,26 @@ char* PutReferenced(char* out, const Unit* text, const Unit* end)
     return out;
 }
 
+#if defined(__SSE2__)
+// Sixteen units of the text as bytes; false when one of them lies above FF.
+inline bool LoadBytes(const char* text, __m128i& bytes)
+{
+    bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    return true;
+}
+
+inline bool LoadBytes(const char16_t* text, __m128i& bytes)
+{
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 8));
+    const __m128i high = _mm_or_si128(_mm_srli_epi16(first, 8), _mm_srli_epi16(second, 8));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) != 0xFFFF)
+        return false;
+    bytes = _mm_packus_epi16(first, second);
+    return true;
+}
+#endif
+
 // The usual text: printable ASCII other than '<' and '&', with single
 // blanks between other characters. Its referenced form is the text as it
 // stands; false (nothing appended) for any other text.
@@ -205,7 +229,29 @@ bool AppendPlain(std::string& out, const Unit* text, size_t length)
 {
     if (text[0] == ' ' || text[length - 1] == ' ')
         return false;
-    for (size_t i = 0; i < length; ++i) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen units at a time; a blank may not follow a blank, also across
+    // two blocks.
+    unsigned previousBlank = 0;
+    for (; length - i >= 16; i += 16) {
+        __m128i bytes;
+        if (!LoadBytes(text + i, bytes))
+            return false;
+        const __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+        // Signed: bytes from 80 count as below 21 as well.
+        const __m128i low = _mm_andnot_si128(blank, _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x21)));
+        const __m128i markup = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')),
+                                            _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
+        if (_mm_movemask_epi8(_mm_or_si128(low, markup)) != 0)
+            return false;
+        const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(blank));
+        if ((blanks & ((blanks << 1) | previousBlank)) != 0)
+            return false;
+        previousBlank = blanks >> 15;
+    }
+#endif
+    for (; i < length; ++i) {
         const uint32_t c = static_cast<std::make_unsigned_t<Unit>>(text[i]);
         if (c == ' ') {
             if (text[i - 1] == ' ')
@@ -214,14 +260,33 @@ bool AppendPlain(std::string& out, const Unit* text, size_t length)
             return false;
         }
     }
-    const size_t start = out.size();
-    if (length > out.max_size() - start)
-        throw std::length_error("basic_string::append");
-    out.resize(start + length);
-    char* target = out.data() + start;
-    for (size_t i = 0; i < length; ++i)
-        target[i] = static_cast<char>(text[i]);
+    if constexpr (sizeof(Unit) == 1) {
+        out.append(text, length);
+    } else {
+        const size_t start = out.size();
+        if (length > out.max_size() - start)
+            throw std::length_error("basic_string::append");
+        out.resize(start + length);
+        char* target = out.data() + start;
+        for (size_t j = 0; j < length; ++j)
+            target[j] = static_cast<char>(text[j]);
+    }
     return true;
+}
+
+// Longest referenced form of one unit: "&#65534;".
+constexpr size_t kMaxReferencedBytes = 8;
+// Texts up to this length are written without planning when they need no
+// CDATA section.
+constexpr size_t kUnplannedLength = 4096;
+
+template <typename Unit>
+bool HasLineFeed(const Unit* text, const Unit* end)
+{
+    for (; text != end; ++text)
+        if (*text == '\n')
+            return true;
+    return false;
 }
 
 template <typename Unit>
@@ -230,6 +295,15 @@ void AppendText(std::string& out, const Unit* text, size_t length)
     if (length == 0 || AppendPlain(out, text, length))
         return;
     const Unit* end = text + length;
+    if (length <= kUnplannedLength && !HasLineFeed(text, end)) {
+        // Without a line feed the referenced form is the one: written into
+        // room for the longest it can be, then cut to what it took.
+        const size_t start = out.size();
+        out.resize(start + length * kMaxReferencedBytes);
+        const char* last = PutReferenced(out.data() + start, text, end);
+        out.resize(static_cast<size_t>(last - out.data()));
+        return;
+    }
     Plan plan = PlanText(text, end);
     size_t start = out.size();
     if (plan.length > out.max_size() - start)
