@@ -15,6 +15,17 @@ void AppendText(std::pmr::u16string& piece, std::u16string_view token)
     piece.append(token);
 }
 
+// Names are short: compared in place rather than through a library call.
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
 enum class OpenResult
 {
     Failed,
@@ -137,7 +148,7 @@ bool build_xml_tree(xml_tag* element, xml_text_tokenizer& tokenizer, bool preser
             break;
         }
         case xml_text_tokenizer::token_end_tag:
-            if (tokenizer.name() != current->name)
+            if (!SameName(tokenizer.name(), current->name))
                 return false;
             if (tokenizer.closing() != xml_text_tokenizer::closing_content) {
                 tokenizer.advance();
