@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/file/buf_ifile.h"
@@ -510,6 +515,60 @@ TEST(XmlLoad, LineAndColumnCountEveryByte)
     EXPECT_FALSE(loaded.ok);
     EXPECT_EQ(loaded.line, 2);
     EXPECT_EQ(loaded.column, 10);
+}
+
+} // namespace
+
+namespace {
+
+TEST(XmlStoreThreads, TreesLoadedOnOneThreadAreReleasedOnAnother)
+{
+    // A document's store takes its blocks through the cache of the thread at
+    // hand and gives them back to the cache of the thread that releases it.
+    // Two threads each load documents and hand every tree to the other one,
+    // which checks and releases it.
+    constexpr int kDocuments = 300;
+    struct Mailbox
+    {
+        std::mutex mutex;
+        std::condition_variable ready;
+        std::deque<xml_tag*> trees;
+    };
+    Mailbox boxes[2];
+    std::atomic<int> wrong{0};
+    auto work = [&](int self) {
+        Mailbox& outgoing = boxes[1 - self];
+        Mailbox& incoming = boxes[self];
+        for (int i = 0; i < kDocuments; ++i) {
+            const std::string document = XmlTest::GenerateDocument(static_cast<uint64_t>(self * kDocuments + i));
+            buf_ifile<char> source(document.data(), document.size());
+            xml_tag* root = nullptr;
+            int32_t line = 0;
+            int32_t column = 0;
+            static_cast<void>(load_xml_document(root, source, line, column));
+            {
+                std::lock_guard<std::mutex> lock(outgoing.mutex);
+                outgoing.trees.push_back(root);
+            }
+            outgoing.ready.notify_one();
+        }
+        for (int received = 0; received < kDocuments; ++received) {
+            std::unique_lock<std::mutex> lock(incoming.mutex);
+            incoming.ready.wait(lock, [&] { return !incoming.trees.empty(); });
+            xml_tag* root = incoming.trees.front();
+            incoming.trees.pop_front();
+            lock.unlock();
+            if (root != nullptr && XmlTest::FindShapeFault(*root) != nullptr)
+                ++wrong;
+            free_xml_tag(root);
+            delete root;
+        }
+    };
+    std::thread first(work, 0);
+    std::thread second(work, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 } // namespace

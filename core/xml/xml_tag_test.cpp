@@ -75,3 +75,54 @@ TEST(XmlTag, DeletingAnElementReleasesItsChildren)
 }
 
 } // namespace
+
+namespace {
+
+TEST(XmlTagStore, ElementsOfAStoreAndHeapElementsBelowThemAreReleased)
+{
+    // Checked by the leak detector of the sanitizer build: the heap element
+    // hanging below store elements is deleted with the tree.
+    auto* root = new xml_tag("r");
+    xml_tag* item = root->NewElement("item");
+    root->InsertChild(1, item);
+    xml_tag* leaf = root->NewElement("leaf");
+    item->InsertChild(1, leaf);
+    leaf->Text[0] = u"a text long enough to leave the string's own room";
+    leaf->attributes["k"] = u"v";
+    auto* heap = new xml_tag("heap");
+    heap->Text[0] = u"another text long enough to leave the string's own room";
+    leaf->InsertChild(1, heap);
+    heap->InsertChild(1, new xml_tag("below"));
+    EXPECT_EQ(heap->parent, leaf);
+    EXPECT_EQ(leaf->Text.size(), 2u);
+
+    free_xml_tag(root);
+    EXPECT_TRUE(root->children.empty());
+    EXPECT_TRUE(root->Text.empty());
+
+    // The released root takes elements again, from the heap or a new store.
+    root->InsertChild(1, new xml_tag("again"));
+    root->InsertChild(2, root->NewElement("stored"));
+    ASSERT_EQ(root->children.size(), 2u);
+    EXPECT_EQ(root->children[1]->name, "stored");
+    delete root;
+}
+
+TEST(XmlTagStore, InsertingInFrontKeepsTheShapeInAStore)
+{
+    auto* root = new xml_tag("r");
+    xml_tag* parent = root->NewElement("p");
+    root->InsertChild(1, parent);
+    for (int i = 0; i < 40; ++i) {
+        xml_tag* child = root->NewElement(std::to_string(i));
+        parent->InsertChild(i % 3 == 0 ? 0 : parent->Text.size(), child);
+        parent->Text[0] = u"piece " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
+    }
+    EXPECT_EQ(parent->Text.size(), parent->children.size() + 1);
+    EXPECT_EQ(parent->children.front()->name, "39");
+    for (xml_tag* child : parent->children)
+        EXPECT_EQ(child->parent, parent);
+    delete root;
+}
+
+} // namespace
