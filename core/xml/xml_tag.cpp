@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -15,8 +16,9 @@ constexpr size_t kMinimumStoreBlock = 4096;
 // a block fits any later request of its class; a thread keeps up to
 // kKeptBlocks blocks of together at most kKeptBytes. A block may be given back
 // on another thread than the one that took it: it goes to the cache of the
-// thread at hand. Once the thread's cache is gone (the thread is ending),
-// blocks go straight back to the heap.
+// thread at hand. Once the thread's cache has been emptied (the thread is
+// ending), blocks go straight back to the heap. The cache itself is never
+// destroyed, so that it may be asked at any point of the thread's end.
 class BlockCache
 {
 public:
@@ -25,11 +27,12 @@ public:
     static constexpr size_t kKeptBytes = size_t{16} << 20;
     static constexpr size_t kKeptBlocks = 8;
 
-    ~BlockCache()
+    void Empty() noexcept
     {
         for (size_t i = 0; i < m_count; ++i)
             ::operator delete(m_blocks[i]);
         m_count = 0;
+        m_keptBytes = 0;
         m_gone = true;
     }
 
@@ -77,7 +80,17 @@ private:
     bool m_gone = false;
 };
 
+static_assert(std::is_trivially_destructible_v<BlockCache>);
+
 thread_local BlockCache t_blockCache;
+
+// Empties the thread's cache when the thread ends.
+struct BlockCacheEnd
+{
+    ~BlockCacheEnd() { t_blockCache.Empty(); }
+};
+
+thread_local BlockCacheEnd t_blockCacheEnd;
 
 // The upstream of every document store: blocks from the heap through the
 // calling thread's cache. It holds no state of its own.
@@ -102,6 +115,7 @@ class CachedBlocks final : public std::pmr::memory_resource
             return;
         }
         const size_t sizeClass = BlockCache::ClassOf(bytes);
+        static_cast<void>(&t_blockCacheEnd); // the thread's end empties what is kept
         if (sizeClass <= BlockCache::kLargestClass && t_blockCache.Keep(block, sizeClass))
             return;
         ::operator delete(block);
