@@ -9,7 +9,9 @@
 //   Utf8ToUtf16, Utf16ToUtf8 (mixed and ASCII text)     | ICU u_strFromUTF8 / u_strToUTF8
 //
 // Ratios are our throughput over the peer's; run the binary pinned to few
-// cores with --benchmark_repetitions for medians.
+// cores with --benchmark_repetitions for medians. The heap is told to keep
+// freed memory, so that no side pays for fresh pages because of the order
+// in which the benchmarks run.
 #include <benchmark/benchmark.h>
 
 #include <pugixml.hpp>
