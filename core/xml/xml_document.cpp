@@ -79,15 +79,16 @@ OpenResult ReadStartTag(xml_tag* element, xml_text_tokenizer& tokenizer, bool& p
     return OpenResult::Content;
 }
 
-// First block of a document's store: room for the tree of an input that is
-// one block in memory, within limits; a modest block for a stream.
+// First block of a document's store: for an input that is one block in
+// memory, room for its whole tree (a packet's tree takes about eight bytes
+// per byte of text), within limits; a modest block for a stream.
 size_t StoreSizeHint(const i_file& source)
 {
     constexpr uint64_t kStreamHint = 64 * 1024;
     constexpr uint64_t kLargestHint = 64 * 1024 * 1024;
     uint64_t hint = kStreamHint;
     if (const auto* memory = dynamic_cast<const buf_ifile<char>*>(&source))
-        hint = std::min(std::max(memory->Remaining() * 3, kStreamHint), kLargestHint);
+        hint = std::min(std::max(memory->Remaining() * 8, kStreamHint), kLargestHint);
     return static_cast<size_t>(hint);
 }
 
@@ -174,6 +175,8 @@ bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& c
         delete root;
         root = nullptr;
     }
+    // Taken before the tokenizer moves the source on.
+    const size_t storeSizeHint = StoreSizeHint(source);
     xml_text_tokenizer tokenizer;
     tokenizer.start(&source);
     line = tokenizer.line();
@@ -183,7 +186,7 @@ bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& c
     switch (tokenizer.token()) {
     case xml_text_tokenizer::token_start_tag:
         root = new xml_tag(tokenizer.name());
-        root->UseDocumentStore(StoreSizeHint(source));
+        root->UseDocumentStore(storeSizeHint);
         result = build_xml_tree(root, tokenizer, false) && tokenizer.token() == xml_text_tokenizer::token_end &&
             source.IsClear();
         break;
