@@ -80,8 +80,8 @@ OpenResult ReadStartTag(xml_tag* element, xml_text_tokenizer& tokenizer, bool& p
 }
 
 // First block of a document's store: for an input that is one block in
-// memory, room for its whole tree (a packet's tree takes about eight bytes
-// per byte of text), within limits; a modest block for a stream.
+// memory, room for its whole tree (a packet's tree takes several bytes per
+// byte of text), within limits; a modest block for a stream.
 size_t StoreSizeHint(const i_file& source)
 {
     constexpr uint64_t kStreamHint = 64 * 1024;
