@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <typeinfo>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -111,8 +112,10 @@ void xml_text_tokenizer::start(i_file* source)
     m_token = token_error;
     // Input that is one block in memory already (a packet always is) is read
     // where it lies. The source is left where reading it through would have
-    // left it: behind the binary signature, or at the end.
-    if (auto* memory = dynamic_cast<buf_ifile<char>*>(source)) {
+    // left it: behind the binary signature, or at the end. A class derived
+    // from the memory file may read otherwise: it is read through.
+    if (source != nullptr && typeid(*source) == typeid(buf_ifile<char>)) {
+        auto* memory = static_cast<buf_ifile<char>*>(source);
         const uint64_t rest = memory->Remaining();
         if (rest <= std::numeric_limits<size_t>::max()) {
             m_data = memory->Rest();
