@@ -137,6 +137,28 @@ inline void PackAsciiRun(const char16_t*& read, char*& write, const char16_t* st
         read += 16;
     }
 }
+
+// The ASCII run at `read`, sixteen bytes at a time while at least sixteen are
+// left before `stop`: all sixteen are widened and stored (the write never
+// passes the read), and both sides move over the ASCII ones.
+inline void WidenAsciiRun(const unsigned char*& read, char16_t*& write, const unsigned char* stop)
+{
+    const __m128i zero = _mm_setzero_si128();
+    while (stop - read >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(write), _mm_unpacklo_epi8(chunk, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(write + 8), _mm_unpackhi_epi8(chunk, zero));
+        const int other = _mm_movemask_epi8(chunk);
+        if (other != 0) {
+            const size_t run = static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(other)));
+            write += run;
+            read += run;
+            return;
+        }
+        write += 16;
+        read += 16;
+    }
+}
 #endif
 
 // UTF-16 -> UTF-8 from `read` until it reaches `stop`, at least kReadMargin
@@ -355,6 +377,49 @@ inline bool DecodeSequence(const unsigned char*& read, char16_t*& write, const u
     return false;
 }
 
+// UTF-8 -> UTF-16 of the sequence at `read`, which does not start with an
+// ASCII byte and has at least four bytes after it: as DecodeSequence, the
+// three-byte form first, as in most text beyond Latin, and the continuation
+// bytes checked together.
+inline bool DecodeMultiByte(const unsigned char*& read, char16_t*& write)
+{
+    const uint32_t lead = read[0];
+    const uint32_t b1 = read[1];
+    if (lead >= 0xE0) {
+        const uint32_t b2 = read[2];
+        if (lead < 0xF0) {
+            if (((b1 & 0xC0) | (b2 & 0xC0) << 8) == 0x8080) {
+                const uint32_t value = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+                *write++ = static_cast<char16_t>(value);
+                read += 3;
+                return value >= 0x800;
+            }
+        } else if (lead < 0xF8) {
+            const uint32_t b3 = read[3];
+            if (((b1 & 0xC0) | (b2 & 0xC0) << 8 | (b3 & 0xC0) << 16) == 0x808080) {
+                const uint32_t value = (lead & 0x07) << 18 | (b1 & 0x3F) << 12 | (b2 & 0x3F) << 6 | (b3 & 0x3F);
+                read += 4;
+                if (value - 0x10000 <= 0x10FFFF - 0x10000) {
+                    write[0] = static_cast<char16_t>(0xD800 | (value - 0x10000) >> 10);
+                    write[1] = static_cast<char16_t>(0xDC00 | (value & 0x3FF));
+                    write += 2;
+                    return true;
+                }
+                *write++ = value <= 0xFFFF ? static_cast<char16_t>(value) : kReplacement;
+                return false;
+            }
+        }
+    } else if (lead >= 0xC0 && (b1 & 0xC0) == 0x80) {
+        const uint32_t value = (lead & 0x1F) << 6 | (b1 & 0x3F);
+        *write++ = static_cast<char16_t>(value);
+        read += 2;
+        return value >= 0x80;
+    }
+    *write++ = kReplacement;
+    ++read;
+    return false;
+}
+
 // UTF-8 -> UTF-16 from `read` until it reaches `stop`, at least kReadMargin
 // bytes before the end, with room for one unit per byte and kStoreMargin
 // more; the last step may go a little past `stop`. Returns false when
@@ -374,68 +439,180 @@ bool DecodeStretch(const unsigned char*& read, char16_t*& write, const unsigned 
             } while (read < streakEnd && (lead = *read) < 0x80);
             if (read == streakEnd) {
 #if defined(__SSE2__)
-                const __m128i zero = _mm_setzero_si128();
-                while (stop - read >= 16) {
-                    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
-                    _mm_storeu_si128(reinterpret_cast<__m128i*>(write), _mm_unpacklo_epi8(chunk, zero));
-                    _mm_storeu_si128(reinterpret_cast<__m128i*>(write + 8), _mm_unpackhi_epi8(chunk, zero));
-                    const int other = _mm_movemask_epi8(chunk);
-                    if (other != 0) {
-                        const size_t run = static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(other)));
-                        write += run;
-                        read += run;
-                        break;
-                    }
-                    write += 16;
-                    read += 16;
-                }
+                WidenAsciiRun(read, write, stop);
 #endif
                 continue;
             }
         }
-        // A whole sequence can be read without a check of what is left; the
-        // three-byte form first, as in most text beyond Latin. Continuation
-        // bytes are checked together.
-        const uint32_t b1 = read[1];
-        if (lead >= 0xE0) {
-            const uint32_t b2 = read[2];
-            if (lead < 0xF0) {
-                if (((b1 & 0xC0) | (b2 & 0xC0) << 8) == 0x8080) {
-                    const uint32_t value = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
-                    wellFormed &= value >= 0x800;
-                    *write++ = static_cast<char16_t>(value);
-                    read += 3;
-                    continue;
-                }
-            } else if (lead < 0xF8) {
-                const uint32_t b3 = read[3];
-                if (((b1 & 0xC0) | (b2 & 0xC0) << 8 | (b3 & 0xC0) << 16) == 0x808080) {
-                    const uint32_t value = (lead & 0x07) << 18 | (b1 & 0x3F) << 12 | (b2 & 0x3F) << 6 | (b3 & 0x3F);
-                    if (value - 0x10000 <= 0x10FFFF - 0x10000) {
-                        write[0] = static_cast<char16_t>(0xD800 | (value - 0x10000) >> 10);
-                        write[1] = static_cast<char16_t>(0xDC00 | (value & 0x3FF));
-                        write += 2;
-                    } else {
-                        wellFormed = false;
-                        *write++ = value <= 0xFFFF ? static_cast<char16_t>(value) : kReplacement;
-                    }
-                    read += 4;
-                    continue;
-                }
-            }
-        } else if (lead >= 0xC0 && (b1 & 0xC0) == 0x80) {
-            const uint32_t value = (lead & 0x1F) << 6 | (b1 & 0x3F);
-            wellFormed &= value >= 0x80;
-            *write++ = static_cast<char16_t>(value);
-            read += 2;
-            continue;
-        }
-        wellFormed = false;
-        *write++ = kReplacement;
-        ++read;
+        wellFormed &= DecodeMultiByte(read, write);
     }
     return wellFormed;
 }
+
+#if TEXT_CONVERSION_SHUFFLE
+// Unit selections for eight 16-bit lanes: by the key of the lanes to keep,
+// those lanes in order, and their number.
+struct UnitShuffleTable
+{
+    alignas(16) uint8_t select[256][16];
+    uint8_t count[256];
+};
+
+constexpr UnitShuffleTable MakeUnitShuffleTable()
+{
+    UnitShuffleTable table{};
+    for (unsigned key = 0; key < 256; ++key) {
+        unsigned count = 0;
+        for (unsigned lane = 0; lane < 8; ++lane) {
+            if (key >> lane & 1) {
+                table.select[key][2 * count] = static_cast<uint8_t>(2 * lane);
+                table.select[key][2 * count + 1] = static_cast<uint8_t>(2 * lane + 1);
+                ++count;
+            }
+        }
+        for (unsigned i = 2 * count; i < 16; ++i)
+            table.select[key][i] = 0x80;
+        table.count[key] = static_cast<uint8_t>(count);
+    }
+    return table;
+}
+
+constexpr UnitShuffleTable kUnitShuffleTable = MakeUnitShuffleTable();
+
+// Stores the lanes of `units` selected by `key` at `write`, eight units in
+// all, and moves `write` over the selected ones.
+__attribute__((target("ssse3"))) inline void StoreSelected(char16_t*& write, __m128i units, unsigned key)
+{
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(write),
+        _mm_shuffle_epi8(units, _mm_load_si128(reinterpret_cast<const __m128i*>(kUnitShuffleTable.select[key]))));
+    write += kUnitShuffleTable.count[key];
+}
+
+// DecodeStretch sixteen bytes at a time with the shuffle. The bytes before
+// the last one among bytes 12-15 that starts a sequence are taken when their
+// sequences are whole and in order: every lead byte followed by just as many
+// continuation bytes as it asks for, no continuation byte elsewhere, no byte
+// F8-FF, and four-byte forms within U+10000-U+10FFFF. Each sequence's value
+// is built at its last byte from the payload bits of up to three bytes, and
+// the last bytes are kept; a four-byte form keeps its third byte too, for the
+// high surrogate, and its last byte gives the low one. Overlong forms are
+// decoded all the same and only marked. Other blocks go one sequence at a
+// time.
+__attribute__((target("ssse3"))) bool ShuffleDecodeStretch(const unsigned char*& read, char16_t*& write,
+                                                           const unsigned char* stop)
+{
+    // By the high half of each byte: the payload bits, and the number of
+    // continuation bytes a lead byte asks for.
+    const __m128i payloadMasks = _mm_setr_epi8(0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x3F, 0x3F, 0x3F, 0x3F,
+                                               0x1F, 0x1F, 0x0F, 0x07);
+    const __m128i continuations = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3);
+    const __m128i zero = _mm_setzero_si128();
+    auto bytesOf = [](int value) { return _mm_set1_epi8(static_cast<char>(value)); };
+    bool wellFormed = true;
+    while (read < stop) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
+        if (_mm_movemask_epi8(bytes) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(write), _mm_unpacklo_epi8(bytes, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(write + 8), _mm_unpackhi_epi8(bytes, zero));
+            read += 16;
+            write += 16;
+            WidenAsciiRun(read, write, stop);
+            continue;
+        }
+        // Where the next block starts, from bytes 12-15 read on their own:
+        // the sooner known, the sooner the next block is read.
+        uint32_t lastFour;
+        std::memcpy(&lastFour, read + 12, sizeof lastFour);
+        const uint32_t lastStarts = ~(lastFour & ~(lastFour << 1)) & 0x80808080u;
+        const unsigned taken = lastStarts != 0 ? 12 + (31 - static_cast<unsigned>(__builtin_clz(lastStarts))) / 8 : 0;
+        const unsigned before = (1u << taken) - 1;
+
+        // Continuation bytes (80-BF) where they are not expected, and other
+        // bytes where one is, up to and with the next block's start.
+        const __m128i continuation = _mm_cmplt_epi8(bytes, bytesOf(0xC0));
+        const __m128i nibbles = _mm_and_si128(_mm_srli_epi16(bytes, 4), bytesOf(0x0F));
+        const __m128i asked = _mm_shuffle_epi8(continuations, nibbles);
+        const __m128i expected = _mm_or_si128(
+            _mm_or_si128(_mm_slli_si128(asked, 1), _mm_subs_epu8(_mm_slli_si128(asked, 2), bytesOf(1))),
+            _mm_subs_epu8(_mm_slli_si128(asked, 3), bytesOf(2)));
+        unsigned rejected = static_cast<unsigned>(
+                                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_cmpeq_epi8(expected, zero), continuation))) &
+            (before << 1 | 1);
+        const __m128i fourLeads = _mm_cmpeq_epi8(nibbles, bytesOf(0x0F));
+        const unsigned fours = static_cast<unsigned>(_mm_movemask_epi8(fourLeads)) & before;
+        const __m128i next = _mm_srli_si128(bytes, 1);
+        if (fours != 0) {
+            // F8-FF, and four-byte forms whose code point >> 16 is not 1-16.
+            const __m128i plane = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(bytes, bytesOf(0x07)), 2),
+                                               _mm_and_si128(_mm_srli_epi16(next, 4), bytesOf(0x03)));
+            rejected |= static_cast<unsigned>(_mm_movemask_epi8(
+                            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(plane, zero), _mm_cmpgt_epi8(plane, bytesOf(16))),
+                                         _mm_cmpeq_epi8(_mm_max_epu8(bytes, bytesOf(0xF8)), bytes)))) &
+                fours;
+        }
+        if (taken == 0 || rejected != 0) {
+            // Up to twelve bytes, so that the last sequence is still within
+            // the sixteen.
+            const unsigned char* const blockEnd = read + 12;
+            while (read < blockEnd) {
+                if (*read < 0x80)
+                    *write++ = static_cast<char16_t>(*read++);
+                else
+                    wellFormed &= DecodeMultiByte(read, write);
+            }
+            continue;
+        }
+        // Overlong: C0 and C1, and E0 before 80-9F.
+        const __m128i twoOverlong = _mm_cmpeq_epi8(_mm_and_si128(bytes, bytesOf(0xFE)), bytesOf(0xC0));
+        const __m128i threeLead = _mm_cmpeq_epi8(bytes, bytesOf(0xE0));
+        if ((static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(twoOverlong, threeLead))) & before) != 0) {
+            const __m128i overlong = _mm_or_si128(
+                twoOverlong, _mm_and_si128(threeLead, _mm_cmpeq_epi8(_mm_and_si128(next, bytesOf(0x20)), zero)));
+            wellFormed &= (static_cast<unsigned>(_mm_movemask_epi8(overlong)) & before) == 0;
+        }
+
+        // value = payload | payload1 << 6 | payload2 << 12, payload1 and
+        // payload2 being those of the bytes before where they belong to the
+        // same sequence; as low and high bytes.
+        const __m128i payload = _mm_and_si128(bytes, _mm_shuffle_epi8(payloadMasks, nibbles));
+        const __m128i payload1 = _mm_and_si128(_mm_slli_si128(payload, 1), continuation);
+        const __m128i payload2 = _mm_and_si128(_mm_slli_si128(payload, 2),
+                                               _mm_and_si128(continuation, _mm_slli_si128(continuation, 1)));
+        __m128i low = _mm_or_si128(payload, _mm_slli_epi16(_mm_and_si128(payload1, bytesOf(0x03)), 6));
+        __m128i high = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(payload1, 2), bytesOf(0x3F)),
+                                    _mm_and_si128(_mm_slli_epi16(payload2, 4), bytesOf(0xF0)));
+        // The last byte of each sequence before the next block's start.
+        unsigned keep = (~static_cast<unsigned>(_mm_movemask_epi8(continuation)) & 0xFFFF) >> 1 & before;
+        __m128i valuesLow = _mm_unpacklo_epi8(low, high);
+        __m128i valuesHigh = _mm_unpackhi_epi8(low, high);
+        if (fours != 0) {
+            // Third byte: D800 + (code point >> 10) - 0x40, the code point >>
+            // 10 being payload2 << 8 | payload1 << 2 | payload >> 4. Last
+            // byte: DC00 | the low ten bits of the value.
+            const __m128i third = _mm_slli_si128(fourLeads, 2);
+            const __m128i last = _mm_slli_si128(fourLeads, 3);
+            const __m128i planeLow = _mm_or_si128(_mm_slli_epi16(payload1, 2),
+                                                  _mm_and_si128(_mm_srli_epi16(payload, 4), bytesOf(0x0F)));
+            low = _mm_or_si128(_mm_and_si128(third, planeLow), _mm_andnot_si128(third, low));
+            high = _mm_or_si128(
+                _mm_or_si128(_mm_and_si128(third, payload2),
+                             _mm_and_si128(last, _mm_or_si128(_mm_and_si128(high, bytesOf(0x03)), bytesOf(0xDC)))),
+                _mm_andnot_si128(_mm_or_si128(third, last), high));
+            const __m128i base = _mm_set1_epi16(static_cast<short>(0xD7C0));
+            valuesLow = _mm_add_epi16(_mm_unpacklo_epi8(low, high),
+                                      _mm_and_si128(_mm_unpacklo_epi8(third, third), base));
+            valuesHigh = _mm_add_epi16(_mm_unpackhi_epi8(low, high),
+                                       _mm_and_si128(_mm_unpackhi_epi8(third, third), base));
+            keep |= fours << 2;
+        }
+        StoreSelected(write, valuesLow, keep & 0xFF);
+        StoreSelected(write, valuesHigh, keep >> 8);
+        read += taken;
+    }
+    return wellFormed;
+}
+#endif
 
 } // namespace
 
@@ -515,7 +692,12 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
         }
         const unsigned char* const stop = read + std::min(readLeft - kReadMargin, fit);
         char16_t* write = out.data() + written;
-        wellFormed &= DecodeStretch(read, write, stop);
+#if TEXT_CONVERSION_SHUFFLE
+        if (HasShuffle())
+            wellFormed &= ShuffleDecodeStretch(read, write, stop);
+        else
+#endif
+            wellFormed &= DecodeStretch(read, write, stop);
         written = static_cast<size_t>(write - out.data());
     }
     // The last bytes, each sequence checked against the end.
