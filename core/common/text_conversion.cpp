@@ -1,6 +1,7 @@
 #include "core/common/text_conversion.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -68,6 +69,22 @@ inline bool IsContinuation(unsigned char byte)
 
 constexpr char16_t kReplacement = 0xFFFD;
 
+#if TEXT_CONVERSION_SHUFFLE
+// Off only for tests (AllowByteShuffle).
+std::atomic<bool> shuffleAllowed{true};
+
+// Whether to take the shuffle paths: the processor has SSSE3 and they are
+// allowed.
+bool UseShuffle()
+{
+    static const bool present = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return present && shuffleAllowed.load(std::memory_order_relaxed);
+}
+#endif
+
 // UTF-8 of the unit at `read`, or of the pair starting there when the next
 // unit, before `end`, completes it; a lone surrogate takes three bytes like
 // any unit of its range. Moves both pointers on.
@@ -96,14 +113,6 @@ inline void EncodeUnit(const char16_t*& read, char*& write, const char16_t* end)
     }
 }
 
-// True when the four units at `units` are ASCII.
-inline bool StartsAsciiRun(const char16_t* units)
-{
-    uint64_t word;
-    std::memcpy(&word, units, sizeof word);
-    return (word & 0xFF80FF80FF80FF80ull) == 0;
-}
-
 #if defined(__SSE2__)
 inline __m128i Splat(int value)
 {
@@ -114,6 +123,14 @@ inline __m128i Splat(int value)
 inline __m128i AsciiLanes(__m128i units)
 {
     return _mm_cmpeq_epi16(_mm_and_si128(units, Splat(0xFF80)), _mm_setzero_si128());
+}
+
+// True when the four units at `units` are ASCII.
+inline bool StartsAsciiRun(const char16_t* units)
+{
+    uint64_t word;
+    std::memcpy(&word, units, sizeof word);
+    return (word & 0xFF80FF80FF80FF80ull) == 0;
 }
 
 // The ASCII run at `read`, sixteen units at a time while at least sixteen
@@ -186,7 +203,7 @@ void EncodeStretch(const char16_t*& read, char*& write, const char16_t* stop, co
 
 #if TEXT_CONVERSION_SHUFFLE
 // Byte selections for four units, each given as a 32-bit word of candidate
-// bytes [lead, low byte of the unit, second, last] (see EncodeEight): by the
+// bytes [lead, low byte of the unit, second, last] (see EightUnits): by the
 // key of their ASCII lanes (bits 0-3) and of their lanes below 0x800 (bits
 // 4-7), the bytes to take in order and their number.
 struct ShuffleTable
@@ -229,10 +246,11 @@ constexpr ShuffleTable kShuffleTable = MakeShuffleTable();
 //   below 0x800      lead C0 | u >> 6, last 80 | u & 3F
 //   others           lead E0 | u >> 12, second 80 | u >> 6 & 3F, last 80 | u & 3F
 // A pair gives its four bytes as two of the second form, two for each
-// surrogate, so that a pair split between two blocks needs nothing more: the
-// high one gives F0 | plane >> 8 and 80 | plane >> 2 & 3F, plane being the
-// code point >> 10, and the low one 80 | (plane & 3) << 4 | low >> 6 & F and
-// 80 | low & 3F.
+// surrogate, so that a pair split between two blocks needs nothing more (nor
+// between the blocks and the checked loop at the end, which looks back for
+// it): the high one gives F0 | plane >> 8 and 80 | plane >> 2 & 3F, plane
+// being the code point >> 10, and the low one 80 | (plane & 3) << 4 | low >>
+// 6 & F and 80 | low & 3F.
 struct EightUnits
 {
     __m128i units;
@@ -321,14 +339,6 @@ __attribute__((target("ssse3"))) void ShuffleStretch(const char16_t*& read, char
     }
 }
 
-bool HasShuffle()
-{
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("ssse3") != 0;
-    }();
-    return has;
-}
 #endif
 
 // UTF-8 -> UTF-16 of the sequence at `read`, checked against `end`: moves
@@ -629,6 +639,9 @@ bool ConvertUtf16ToUtf8(std::string& out, const char16_t* source, size_t length)
     // grows to that bound only when the rest may not fit: converting into the
     // same string again fills no more than a short stretch near the end.
     size_t written = 0;
+#if TEXT_CONVERSION_SHUFFLE
+    const bool shuffle = UseShuffle();
+#endif
     for (;;) {
         const size_t readLeft = static_cast<size_t>(end - read);
         if (readLeft <= kReadMargin)
@@ -642,7 +655,7 @@ bool ConvertUtf16ToUtf8(std::string& out, const char16_t* source, size_t length)
         const char16_t* const stop = read + std::min(readLeft - kReadMargin, fit);
         char* write = out.data() + written;
 #if TEXT_CONVERSION_SHUFFLE
-        if (HasShuffle())
+        if (shuffle)
             ShuffleStretch(read, write, stop, source);
         else
 #endif
@@ -680,6 +693,9 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
     // string again fills no more than a short stretch near the end.
     bool wellFormed = true;
     size_t written = 0;
+#if TEXT_CONVERSION_SHUFFLE
+    const bool shuffle = UseShuffle();
+#endif
     for (;;) {
         const size_t readLeft = static_cast<size_t>(end - read);
         if (readLeft <= kReadMargin)
@@ -693,7 +709,7 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
         const unsigned char* const stop = read + std::min(readLeft - kReadMargin, fit);
         char16_t* write = out.data() + written;
 #if TEXT_CONVERSION_SHUFFLE
-        if (HasShuffle())
+        if (shuffle)
             wellFormed &= ShuffleDecodeStretch(read, write, stop);
         else
 #endif
@@ -709,6 +725,15 @@ bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length)
         wellFormed &= DecodeSequence(read, write, end);
     out.resize(static_cast<size_t>(write - out.data()));
     return wellFormed;
+}
+
+void AllowByteShuffle(bool allowed)
+{
+#if TEXT_CONVERSION_SHUFFLE
+    shuffleAllowed.store(allowed, std::memory_order_relaxed);
+#else
+    (void)allowed;
+#endif
 }
 
 std::string ToUtf8(const char16_t* text)
