@@ -6,7 +6,11 @@
 // convert into a temporary and append it. Lengths given explicitly are never
 // read past; kWholeText stands for "up to the terminator".
 //
-// Threading: free functions without state; safe from any thread.
+// Where the processor has a byte shuffle (SSSE3) the converters take blocks
+// of text with it; the results are the same either way.
+//
+// Threading: free functions; safe from any thread. Their one state is the
+// switch of AllowByteShuffle, an atomic flag.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +30,11 @@ bool ConvertUtf16ToUtf8(std::string& out, const char16_t* source, size_t length)
 // Returns true when the input was well-formed. Overlong forms are stored with
 // the result false; undecodable bytes give U+FFFD one byte at a time.
 bool ConvertUtf8ToUtf16(std::u16string& out, const char* source, size_t length);
+
+// Whether the converters may use the byte shuffle where the processor has
+// one (the default). Tests turn it off to reach the paths for processors
+// without; conversions started afterwards follow it.
+void AllowByteShuffle(bool allowed);
 
 // Whole-text conversions; null gives the empty string.
 std::string ToUtf8(const char16_t* text);
