@@ -92,24 +92,28 @@ inline void EncodeUnit(const char16_t*& read, char*& write, const char16_t* end)
 {
     const uint32_t unit = *read;
     if (unit < 0x80) {
-        *write++ = static_cast<char>(unit);
-        ++read;
+        write[0] = static_cast<char>(unit);
+        write += 1;
+        read += 1;
     } else if (unit < 0x800) {
-        *write++ = static_cast<char>(0xC0 | unit >> 6);
-        *write++ = static_cast<char>(0x80 | (unit & 0x3F));
-        ++read;
+        write[0] = static_cast<char>(0xC0 | unit >> 6);
+        write[1] = static_cast<char>(0x80 | (unit & 0x3F));
+        write += 2;
+        read += 1;
     } else if ((unit & 0xFC00) == 0xD800 && end - read >= 2 && (read[1] & 0xFC00) == 0xDC00) {
         const uint32_t cp = ((unit & 0x3FF) << 10 | (read[1] & 0x3FF)) + 0x10000;
-        *write++ = static_cast<char>(0xF0 | cp >> 18);
-        *write++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-        *write++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        *write++ = static_cast<char>(0x80 | (cp & 0x3F));
+        write[0] = static_cast<char>(0xF0 | cp >> 18);
+        write[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        write[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        write[3] = static_cast<char>(0x80 | (cp & 0x3F));
+        write += 4;
         read += 2;
     } else {
-        *write++ = static_cast<char>(0xE0 | unit >> 12);
-        *write++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-        *write++ = static_cast<char>(0x80 | (unit & 0x3F));
-        ++read;
+        write[0] = static_cast<char>(0xE0 | unit >> 12);
+        write[1] = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+        write[2] = static_cast<char>(0x80 | (unit & 0x3F));
+        write += 3;
+        read += 1;
     }
 }
 
@@ -123,14 +127,6 @@ inline __m128i Splat(int value)
 inline __m128i AsciiLanes(__m128i units)
 {
     return _mm_cmpeq_epi16(_mm_and_si128(units, Splat(0xFF80)), _mm_setzero_si128());
-}
-
-// True when the four units at `units` are ASCII.
-inline bool StartsAsciiRun(const char16_t* units)
-{
-    uint64_t word;
-    std::memcpy(&word, units, sizeof word);
-    return (word & 0xFF80FF80FF80FF80ull) == 0;
 }
 
 // The ASCII run at `read`, sixteen units at a time while at least sixteen
@@ -201,20 +197,24 @@ void EncodeStretch(const char16_t*& readAt, char*& writeAt, const char16_t* stop
     const char16_t* read = readAt;
     char* write = writeAt;
     while (read < stop) {
+        if (*read >= 0x80) {
+            EncodeUnit(read, write, end);
+            continue;
+        }
 #if defined(__SSE2__)
-        if (StartsAsciiRun(read)) {
-            // Eight or more ASCII units go packed; the rest one at a time.
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
-            if (_mm_movemask_epi8(AsciiLanes(units)) == 0xFFFF) {
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(write), _mm_packus_epi16(units, units));
-                read += 8;
-                write += 8;
-                PackAsciiRun(read, write, stop);
-                continue;
-            }
+        // A run of eight or more ASCII units goes packed.
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
+        if (_mm_movemask_epi8(AsciiLanes(units)) == 0xFFFF) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(write), _mm_packus_epi16(units, units));
+            read += 8;
+            write += 8;
+            PackAsciiRun(read, write, stop);
+            continue;
         }
 #endif
-        EncodeUnit(read, write, end);
+        do
+            *write++ = static_cast<char>(*read++);
+        while (read < stop && *read < 0x80);
     }
     readAt = read;
     writeAt = write;
