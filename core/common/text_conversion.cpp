@@ -92,24 +92,28 @@ inline void EncodeUnit(const char16_t*& read, char*& write, const char16_t* end)
 {
     const uint32_t unit = *read;
     if (unit < 0x80) {
-        *write++ = static_cast<char>(unit);
-        ++read;
+        write[0] = static_cast<char>(unit);
+        write += 1;
+        read += 1;
     } else if (unit < 0x800) {
-        *write++ = static_cast<char>(0xC0 | unit >> 6);
-        *write++ = static_cast<char>(0x80 | (unit & 0x3F));
-        ++read;
+        write[0] = static_cast<char>(0xC0 | unit >> 6);
+        write[1] = static_cast<char>(0x80 | (unit & 0x3F));
+        write += 2;
+        read += 1;
     } else if ((unit & 0xFC00) == 0xD800 && end - read >= 2 && (read[1] & 0xFC00) == 0xDC00) {
         const uint32_t cp = ((unit & 0x3FF) << 10 | (read[1] & 0x3FF)) + 0x10000;
-        *write++ = static_cast<char>(0xF0 | cp >> 18);
-        *write++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-        *write++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        *write++ = static_cast<char>(0x80 | (cp & 0x3F));
+        write[0] = static_cast<char>(0xF0 | cp >> 18);
+        write[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        write[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        write[3] = static_cast<char>(0x80 | (cp & 0x3F));
+        write += 4;
         read += 2;
     } else {
-        *write++ = static_cast<char>(0xE0 | unit >> 12);
-        *write++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-        *write++ = static_cast<char>(0x80 | (unit & 0x3F));
-        ++read;
+        write[0] = static_cast<char>(0xE0 | unit >> 12);
+        write[1] = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+        write[2] = static_cast<char>(0x80 | (unit & 0x3F));
+        write += 3;
+        read += 1;
     }
 }
 
@@ -123,14 +127,6 @@ inline __m128i Splat(int value)
 inline __m128i AsciiLanes(__m128i units)
 {
     return _mm_cmpeq_epi16(_mm_and_si128(units, Splat(0xFF80)), _mm_setzero_si128());
-}
-
-// True when the four units at `units` are ASCII.
-inline bool StartsAsciiRun(const char16_t* units)
-{
-    uint64_t word;
-    std::memcpy(&word, units, sizeof word);
-    return (word & 0xFF80FF80FF80FF80ull) == 0;
 }
 
 // The ASCII run at `read`, sixteen units at a time while at least sixteen
@@ -161,6 +157,19 @@ inline void PackAsciiRun(const char16_t*& read, char*& write, const char16_t* st
 inline void WidenAsciiRun(const unsigned char*& read, char16_t*& write, const unsigned char* stop)
 {
     const __m128i zero = _mm_setzero_si128();
+    // Thirty-two at a time while all are ASCII, then sixteen to find the end.
+    while (stop - read >= 32) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read + 16));
+        if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0)
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(write), _mm_unpacklo_epi8(a, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(write + 8), _mm_unpackhi_epi8(a, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(write + 16), _mm_unpacklo_epi8(b, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(write + 24), _mm_unpackhi_epi8(b, zero));
+        read += 32;
+        write += 32;
+    }
     while (stop - read >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(write), _mm_unpacklo_epi8(chunk, zero));
@@ -181,24 +190,34 @@ inline void WidenAsciiRun(const unsigned char*& read, char16_t*& write, const un
 // UTF-16 -> UTF-8 from `read` until it reaches `stop`, at least kReadMargin
 // units before the end `end`, with room for three bytes per unit and
 // kStoreMargin more. The last step may go a little past `stop`.
-void EncodeStretch(const char16_t*& read, char*& write, const char16_t* stop, const char16_t* end)
+void EncodeStretch(const char16_t*& readAt, char*& writeAt, const char16_t* stop, const char16_t* end)
 {
+    // Worked on in locals: a store of a vector may alias anything, and
+    // pointers behind references would be read again after each one.
+    const char16_t* read = readAt;
+    char* write = writeAt;
     while (read < stop) {
+        if (*read >= 0x80) {
+            EncodeUnit(read, write, end);
+            continue;
+        }
 #if defined(__SSE2__)
-        if (StartsAsciiRun(read)) {
-            // Eight or more ASCII units go packed; the rest one at a time.
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
-            if (_mm_movemask_epi8(AsciiLanes(units)) == 0xFFFF) {
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(write), _mm_packus_epi16(units, units));
-                read += 8;
-                write += 8;
-                PackAsciiRun(read, write, stop);
-                continue;
-            }
+        // A run of eight or more ASCII units goes packed.
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
+        if (_mm_movemask_epi8(AsciiLanes(units)) == 0xFFFF) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(write), _mm_packus_epi16(units, units));
+            read += 8;
+            write += 8;
+            PackAsciiRun(read, write, stop);
+            continue;
         }
 #endif
-        EncodeUnit(read, write, end);
+        do
+            *write++ = static_cast<char>(*read++);
+        while (read < stop && *read < 0x80);
     }
+    readAt = read;
+    writeAt = write;
 }
 
 #if TEXT_CONVERSION_SHUFFLE
@@ -309,9 +328,13 @@ __attribute__((target("ssse3"))) inline void ShuffleEight(char*& write, const Ei
 // EncodeStretch in blocks of eight units with the shuffle; ASCII blocks are
 // packed. A pair may be split at the end: its low surrogate is at `read` then
 // and its high one has given its two bytes.
-__attribute__((target("ssse3"))) void ShuffleStretch(const char16_t*& read, char*& write, const char16_t* stop,
+__attribute__((target("ssse3"))) void ShuffleStretch(const char16_t*& readAt, char*& writeAt, const char16_t* stop,
                                                      const char16_t* text)
 {
+    // Worked on in locals: a store of a vector may alias anything, and
+    // pointers behind references would be read again after each one.
+    const char16_t* read = readAt;
+    char* write = writeAt;
     while (read < stop) {
         EightUnits block;
         block.units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(read));
@@ -337,6 +360,8 @@ __attribute__((target("ssse3"))) void ShuffleStretch(const char16_t*& read, char
         ShuffleEight(write, block);
         read += 8;
     }
+    readAt = read;
+    writeAt = write;
 }
 
 #endif
@@ -434,8 +459,12 @@ inline bool DecodeMultiByte(const unsigned char*& read, char16_t*& write)
 // bytes before the end, with room for one unit per byte and kStoreMargin
 // more; the last step may go a little past `stop`. Returns false when
 // something read was not well-formed.
-bool DecodeStretch(const unsigned char*& read, char16_t*& write, const unsigned char* stop)
+bool DecodeStretch(const unsigned char*& readAt, char16_t*& writeAt, const unsigned char* stop)
 {
+    // Worked on in locals: a store of a vector may alias anything, and
+    // pointers behind references would be read again after each one.
+    const unsigned char* read = readAt;
+    char16_t* write = writeAt;
     bool wellFormed = true;
     while (read < stop) {
         uint32_t lead = *read;
@@ -456,6 +485,8 @@ bool DecodeStretch(const unsigned char*& read, char16_t*& write, const unsigned 
         }
         wellFormed &= DecodeMultiByte(read, write);
     }
+    readAt = read;
+    writeAt = write;
     return wellFormed;
 }
 
@@ -509,9 +540,13 @@ __attribute__((target("ssse3"))) inline void StoreSelected(char16_t*& write, __m
 // high surrogate, and its last byte gives the low one. Overlong forms are
 // decoded all the same and only marked. Other blocks go one sequence at a
 // time.
-__attribute__((target("ssse3"))) bool ShuffleDecodeStretch(const unsigned char*& read, char16_t*& write,
+__attribute__((target("ssse3"))) bool ShuffleDecodeStretch(const unsigned char*& readAt, char16_t*& writeAt,
                                                            const unsigned char* stop)
 {
+    // Worked on in locals: a store of a vector may alias anything, and
+    // pointers behind references would be read again after each one.
+    const unsigned char* read = readAt;
+    char16_t* write = writeAt;
     // By the high half of each byte: the payload bits, and the number of
     // continuation bytes a lead byte asks for.
     const __m128i payloadMasks = _mm_setr_epi8(0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x3F, 0x3F, 0x3F, 0x3F,
@@ -620,6 +655,8 @@ __attribute__((target("ssse3"))) bool ShuffleDecodeStretch(const unsigned char*&
         StoreSelected(write, valuesHigh, keep >> 8);
         read += taken;
     }
+    readAt = read;
+    writeAt = write;
     return wellFormed;
 }
 #endif
