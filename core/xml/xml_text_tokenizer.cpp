@@ -80,6 +80,25 @@ inline int DigitValue(unsigned char byte, unsigned base)
     return -1;
 }
 
+#if defined(__SSE2__)
+// Bit i set where byte i of the block ends a run of content: at or below a
+// blank, '<' or '&'.
+inline unsigned ContentStops(__m128i block)
+{
+    const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(block, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x20));
+    const __m128i markup = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('<')),
+                                        _mm_cmpeq_epi8(block, _mm_set1_epi8('&')));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(low, markup)));
+}
+
+// Stores the sixteen bytes of the block as sixteen units.
+inline void WidenSixteen(__m128i block, char16_t* out)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(block, _mm_setzero_si128()));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(block, _mm_setzero_si128()));
+}
+#endif
+
 } // namespace
 
 xml_text_tokenizer::xml_text_tokenizer()
@@ -411,19 +430,14 @@ bool xml_text_tokenizer::fast_text_run()
         if (end - p < 16)
             break;
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(chunk, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x20));
-        const __m128i markup = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('<')),
-                                            _mm_cmpeq_epi8(chunk, _mm_set1_epi8('&')));
-        const int stop = _mm_movemask_epi8(_mm_or_si128(low, markup)) | _mm_movemask_epi8(chunk);
-        char16_t* const out = text_room(16);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(chunk, _mm_setzero_si128()));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(chunk, _mm_setzero_si128()));
+        const unsigned stop = ContentStops(chunk) | static_cast<unsigned>(_mm_movemask_epi8(chunk));
+        WidenSixteen(chunk, text_room(16));
         if (stop == 0) {
             m_textLength += 16;
             p += 16;
             continue;
         }
-        const unsigned count = static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(stop)));
+        const unsigned count = static_cast<unsigned>(__builtin_ctz(stop));
         m_textLength += count;
         p += count;
         if (*p >= 0x80 || (*p == ' ' && p + 1 == end))
@@ -491,12 +505,9 @@ void xml_text_tokenizer::skip_content_run()
         const unsigned char* data = reinterpret_cast<const unsigned char*>(m_data);
         while (m_size - m_cursor >= 16) {
             const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + m_cursor));
-            const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(chunk, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x20));
-            const __m128i lt = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('<'));
-            const __m128i amp = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('&'));
-            const int stop = _mm_movemask_epi8(_mm_or_si128(low, _mm_or_si128(lt, amp)));
+            const unsigned stop = ContentStops(chunk);
             if (stop != 0) {
-                m_cursor += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(stop)));
+                m_cursor += static_cast<size_t>(__builtin_ctz(stop));
                 return;
             }
             m_cursor += 16;
@@ -773,8 +784,7 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
             const __m128i control = _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20)); // also every byte from 80
             if (_mm_movemask_epi8(control) != 0)
                 break;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_unpacklo_epi8(chunk, _mm_setzero_si128()));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 8), _mm_unpackhi_epi8(chunk, _mm_setzero_si128()));
+            WidenSixteen(chunk, target);
             target += 16;
             p += 16;
         }
