@@ -202,9 +202,13 @@ void xml_tag::UseDocumentStore(size_t sizeHint)
 
 xml_tag* xml_tag::NewElement(std::string_view tagName)
 {
-    UseDocumentStore(kMinimumStoreBlock);
-    void* memory = m_store->allocate(sizeof(xml_tag), alignof(xml_tag));
-    return ::new (memory) xml_tag(tagName, m_store.get());
+    std::pmr::memory_resource* store = m_inStore ? children.get_allocator().resource() : nullptr;
+    if (store == nullptr) {
+        UseDocumentStore(kMinimumStoreBlock);
+        store = m_store.get();
+    }
+    void* memory = store->allocate(sizeof(xml_tag), alignof(xml_tag));
+    return ::new (memory) xml_tag(tagName, store);
 }
 
 void free_xml_tag(xml_tag* tag)

@@ -52,9 +52,9 @@ public:
     // Gives this element a document store whose first block holds about
     // `sizeHint` bytes, unless it has one already.
     void UseDocumentStore(size_t sizeHint);
-    // A new element named `tagName` in this element's document store (one is
-    // made if there is none yet). It lives as long as this element's
-    // contents: insert it into the tree below this element, or leave it to
+    // A new element named `tagName` in the document store this element lives
+    // in or owns (an element of neither is given one). It lives as long as
+    // the store: insert it into the tree below this element, or leave it to
     // the store; it is never deleted on its own.
     xml_tag* NewElement(std::string_view tagName);
 

@@ -85,7 +85,8 @@ TEST(XmlTagStore, ElementsOfAStoreAndHeapElementsBelowThemAreReleased)
     auto* root = new xml_tag("r");
     xml_tag* item = root->NewElement("item");
     root->InsertChild(1, item);
-    xml_tag* leaf = root->NewElement("leaf");
+    // An element of the store makes its elements in the same store.
+    xml_tag* leaf = item->NewElement("leaf");
     item->InsertChild(1, leaf);
     leaf->Text[0] = u"a text long enough to leave the string's own room";
     leaf->attributes["k"] = u"v";
