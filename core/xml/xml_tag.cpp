@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <new>
 #include <type_traits>
-#include <utility>
 
 namespace {
 
@@ -227,12 +226,10 @@ void free_xml_tag(xml_tag* tag)
         pending.pop_back();
         if (child == nullptr)
             continue;
-        if (child->m_inStore) {
-            if (walkStore)
-                pending.insert(pending.end(), child->children.begin(), child->children.end());
+        if (walkStore || !child->m_inStore)
+            pending.insert(pending.end(), child->children.begin(), child->children.end());
+        if (child->m_inStore)
             continue;
-        }
-        pending.insert(pending.end(), child->children.begin(), child->children.end());
         child->children.clear();
         delete child;
     }
