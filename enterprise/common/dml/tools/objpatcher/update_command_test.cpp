@@ -317,4 +317,47 @@ TEST_F(RunOfUpdate, AFailedViewIsThrownWithNothingUpdated)
     EXPECT_EQ(Parameter(error, "objects updated"), u"0");
 }
 
+// The same run with the view and every update completing on other threads,
+// as the IPC library's threads complete them.
+TEST(RunOfUpdateThreads, CountsAndNamesTheStopAcrossThreads)
+{
+    AsyncTest::Completers completers(3);
+    DmlTesting::FakePostOffice postOffice(&completers);
+    DmlTesting::FakeObjectRegistry registry(&completers);
+    postOffice.answer = [](const Dml::ViewSpec&) {
+        DmlTesting::FakePostOffice::View view;
+        for (uint32_t id = 1; id <= 40; ++id)
+            view.units.push_back(Object(id, 1));
+        return view;
+    };
+    registry.answer = [](const DmlTesting::FakeObjectRegistry::Call&, size_t index) {
+        return index == 30 ? Common::Error(0xFC0005, u"refused", Common::NoLocation) : Common::Error();
+    };
+    const UnitPtr input = m.Composite(m.Prop("Pattern", m.Composite()),
+                                      m.Prop("State", m.Composite(m.Prop("Size", m.DWord(7)))));
+    const Dml::ViewSpec specification = GetViewSpec(*input, kFactory);
+    Dml::SynchronousDataStore store(&postOffice, &registry);
+    auto run = [&](uint64_t& updated) {
+        const auto processor = GetUpdateProcessor(*input, &postOffice, &registry, kFactory);
+        const Common::Error error = ThrownBy([&] {
+            RunUpdate(store, Core::EntryPoint(Common::Location{1, "test", "Report", 1}), specification, *processor);
+        });
+        updated = processor->GetUpdatedCount();
+        return error;
+    };
+
+    uint64_t updated = 0;
+    Common::Error error = run(updated);
+    EXPECT_THAT(error, Testing::ChainContains(ErrorIs(0xFC0005u)));
+    EXPECT_EQ(Parameter(error, "object"), u".DWord(31) .Trait(\"PrimaryKey\").Nil().End() .End()");
+    EXPECT_EQ(Parameter(error, "objects updated"), u"30");
+    EXPECT_EQ(updated, 30u);
+
+    registry.answer = [](const DmlTesting::FakeObjectRegistry::Call&, size_t) { return Common::Error(); };
+    error = run(updated);
+    EXPECT_THAT(error, Testing::IsSuccessError());
+    EXPECT_EQ(updated, 40u);
+    EXPECT_EQ(registry.Calls().size(), 31u + 40u);
+}
+
 } // namespace
