@@ -32,6 +32,10 @@
 
 namespace Dml {
 
+// The "LimitOptions" the view providers give a view whose options have none: a
+// view that delivers this many objects may have left matches out.
+inline constexpr uint32_t kDefaultViewLimit = 2000;
+
 // True when the options have a child "LimitOptions" of any kind.
 bool HasLimitOptions(const Por::View::Unit& options);
 void SetLimitOptions(Por::Construction::Unit& options, uint32_t limit, const Por::Construction::UnitFactory& factory);

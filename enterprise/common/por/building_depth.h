@@ -48,6 +48,8 @@ public:
         if (m_open > 0)
             --m_open;
     }
+    // The frames open now: for events in the usual order, the Ends still due.
+    size_t GetOpen() const noexcept { return m_open; }
 
 private:
     bool Open() noexcept

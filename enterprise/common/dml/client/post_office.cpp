@@ -21,7 +21,6 @@ namespace Dml::Client {
 namespace {
 
 constexpr Common::SourceFile kSource("enterprise/common/dml/client/post_office");
-constexpr uint32_t kDefaultLimit = 2000;
 
 using ViewManagement::UnitVector;
 
@@ -181,7 +180,7 @@ std::shared_ptr<const Por::View::Unit> PrepareViewOptions(const RemotePostOffice
     const Por::Construction::UnitFactory& factory = postOffice.GetUnitFactory();
     std::unique_ptr<Por::Construction::Unit> copy = Por::Util::CopyAsComposite(options, factory);
     if (!HasLimitOptions(*copy))
-        SetLimitOptions(*copy, kDefaultLimit, factory);
+        SetLimitOptions(*copy, kDefaultViewLimit, factory);
     SetEntryPoint(*copy, caller, factory);
     return std::shared_ptr<const Por::View::Unit>(std::move(copy));
 }

@@ -13,8 +13,9 @@
 // caller's holder (deleting what it held), then completes the caller's handler.
 // The specification is prepared first: its options are copied (absent: an
 // empty Composite; not a Composite: the object model's type mismatch, thrown
-// before any request), get "LimitOptions" 2000 unless they have one, and get
-// the caller as "EntryPoint". The caller's specification is never changed.
+// before any request), get "LimitOptions" kDefaultViewLimit (2000) unless they
+// have one, and get the caller as "EntryPoint". The caller's specification is
+// never changed.
 //
 // The caller keeps the reader alive until the handler has completed.
 //

@@ -267,6 +267,14 @@ void TrackNesting(Por::Util::BuildingDepth& depth, Nesting nesting)
 std::unique_ptr<Por::Construction::Unit> UnitConstructionFormat::Read(DataReader& reader,
                                                                       const Por::Construction::UnitFactory& factory)
 {
+    ReadProgress progress;
+    return Read(reader, factory, progress);
+}
+
+std::unique_ptr<Por::Construction::Unit>
+UnitConstructionFormat::Read(DataReader& reader, const Por::Construction::UnitFactory& factory, ReadProgress& progress)
+{
+    progress = ReadProgress();
     std::vector<char> bytes;
     reader.ReadData(bytes);
     std::u16string text(bytes.size(), u'\0');
@@ -295,6 +303,8 @@ std::unique_ptr<Por::Construction::Unit> UnitConstructionFormat::Read(DataReader
         TrackNesting(depth, statement.nesting);
         constructor = statement.handler(parser, constructor, trace);
         parser.Skip(); // the closing character, whatever it is
+        ++progress.statements;
+        progress.open = depth.GetOpen();
     }
 }
 

@@ -37,6 +37,14 @@ namespace Utils {
 
 inline constexpr size_t kMaxNotationDepth = 1000;
 
+// How far one read got: the statements it read and the frames still open
+// when it ended (for statements in the usual order, the End statements due).
+struct ReadProgress
+{
+    size_t statements = 0;
+    size_t open = 0;
+};
+
 class DataWriter : private Common::NonCopyable
 {
 public:
@@ -72,6 +80,10 @@ public:
 
     std::unique_ptr<Por::Construction::Unit> Read(DataReader& reader,
                                                   const Por::Construction::UnitFactory& factory) override;
+    // Read that also tells how far it got: `progress` counts the statements
+    // read whole, also when a later one throws.
+    std::unique_ptr<Por::Construction::Unit> Read(DataReader& reader, const Por::Construction::UnitFactory& factory,
+                                                  ReadProgress& progress);
     void Write(const Por::View::Unit& unit, DataWriter& writer) override;
 
 private:

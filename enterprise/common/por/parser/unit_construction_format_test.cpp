@@ -291,6 +291,46 @@ TEST(NotationReader, PassesTheUnitThroughThePostProcessor)
     EXPECT_EQ(output.Text(), "") << "no trace without the trace flag";
 }
 
+// How far a read got: the statements read whole and the Ends still due.
+TEST(NotationReader, TellsHowFarItGot)
+{
+    struct Case
+    {
+        const char* text;
+        bool unit;
+        size_t statements;
+        size_t open;
+    };
+    const Case cases[] = {
+        {"", false, 0, 0},
+        {" \r\n\t", false, 0, 0},
+        {".DWord(5)", false, 1, 1},
+        {".Composite() .Property(\"a\").String(\"x\").End()", false, 4, 1},
+        {".Composite() .Property(\"a\").Composite() .Property(\"b\").Nil().End()", false, 6, 2},
+        {".End()", false, 1, 0},
+        {".Composite() .Property(\"a\").String(\"x\").End() .End()", true, 5, 0},
+        {".Nil().End() .Composite()", true, 3, 1}, // the closed unit is the result
+        {".Composite() .Property(\"a\").String(\"x\")", false, 3, 2},
+    };
+    for (const Case& c : cases) {
+        CapturedOutput output;
+        BytesReader reader(c.text);
+        Utils::ReadProgress progress{99, 99};
+        const UnitPtr unit = Utils::UnitConstructionFormat().Read(reader, kFactory, progress);
+        EXPECT_EQ(unit != nullptr, c.unit) << c.text;
+        EXPECT_EQ(progress.statements, c.statements) << c.text;
+        EXPECT_EQ(progress.open, c.open) << c.text;
+    }
+
+    // A failing statement leaves the count of those read before it.
+    CapturedOutput output;
+    BytesReader reader(".Composite() .Property(\"a\").Bogus()");
+    Utils::ReadProgress progress;
+    EXPECT_THROW((void)Utils::UnitConstructionFormat().Read(reader, kFactory, progress), Common::Error);
+    EXPECT_EQ(progress.statements, 2u);
+    EXPECT_EQ(progress.open, 2u);
+}
+
 std::string Written(const Por::View::Unit& unit)
 {
     BytesWriter writer;

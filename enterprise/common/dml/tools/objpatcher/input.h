@@ -13,8 +13,10 @@
 namespace Objpatcher {
 
 // The parsed unit, built by `factory`. Errors of the file read and of the
-// parse are thrown; a text that closes no unit throws 0xFA000B "POR: Null
-// units are forbidden." (the commands need an object).
+// parse are thrown; a text that closes no unit (empty, or a unit without its
+// End) throws 0xFA000B saying that the input ends before its unit is complete,
+// with the statements read and the units still open (the commands need an
+// object).
 std::shared_ptr<Por::Construction::Unit> ReadInput(const InputChoice& input,
                                                    const Por::Construction::UnitFactory& factory);
 

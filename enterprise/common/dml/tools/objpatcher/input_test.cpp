@@ -68,6 +68,21 @@ TEST_F(InputFolder, AFileNamedFromTextIsRead)
     EXPECT_EQ(PorTesting::Render(*unit), "DWord 7");
 }
 
+TEST_F(InputFolder, AnEmptyFileEndsBeforeItsUnit)
+{
+    Write("empty.por", "");
+    CapturedOutput output;
+    try {
+        (void)ReadInput({false, "empty.por"}, kFactory);
+        FAIL() << "no error";
+    } catch (const Common::Error& error) {
+        EXPECT_THAT(error, ErrorIs(0xFA000Bu));
+        EXPECT_THAT(error,
+                    HasText(u"POR: The input ends before its unit is complete (statements read: 0; units "
+                            u"without their .End(): 0)."));
+    }
+}
+
 TEST_F(InputFolder, AMissingFileIsAReadError)
 {
     CapturedOutput output;
@@ -80,16 +95,31 @@ TEST_F(InputFolder, AMissingFileIsAReadError)
     }
 }
 
-TEST(Input, ATextThatClosesNoUnitIsRefused)
+TEST(Input, ATextThatCompletesNoUnitSaysHowFarItGot)
 {
-    for (const char* text : {"", "   ", "\n"}) {
+    struct Case
+    {
+        const char* text;
+        const char16_t* counts;
+    };
+    const Case cases[] = {
+        {"", u"statements read: 0; units without their .End(): 0"},
+        {" \n\t ", u"statements read: 0; units without their .End(): 0"},
+        {".Composite() .Property(\"ID\").String(\"p1\").End()", u"statements read: 4; units without their .End(): 1"},
+        {".Composite() .Property(\"a\").Composite()", u"statements read: 3; units without their .End(): 2"},
+        {".End()", u"statements read: 1; units without their .End(): 0"},
+    };
+    for (const Case& c : cases) {
         CapturedOutput output;
         try {
-            (void)ReadInput({true, text}, kFactory);
-            FAIL() << "no error for \"" << text << "\"";
+            (void)ReadInput({true, c.text}, kFactory);
+            ADD_FAILURE() << "no error for \"" << c.text << "\"";
         } catch (const Common::Error& error) {
             EXPECT_THAT(error, ErrorIs(0xFA000Bu));
-            EXPECT_THAT(error, HasText(u"POR: Null units are forbidden."));
+            EXPECT_THAT(
+                error,
+                HasText(u"POR: The input ends before its unit is complete (" + std::u16string(c.counts) + u")."));
+            EXPECT_STREQ(error.GetLocation().function, "ReadInput");
         }
     }
 }

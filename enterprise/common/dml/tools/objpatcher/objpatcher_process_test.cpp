@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,12 +18,16 @@
 #include <string>
 #include <vector>
 
+#include "core/common/text_conversion.h"
+#include "enterprise/common/dml/object_key.h"
 #include "enterprise/common/dml/tools/objpatcher/tool.h"
 #include "enterprise/common/por/blob_walking_route.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
+#include "enterprise/common/por/test_support/make_units.h"
 #include "enterprise/common/por/test_support/render.h"
 #include "platform/ipc/packet_handler.h"
 #include "platform/security/security_core.h"
+#include "service/object_key.h"
 #include "service/service_core.h"
 #include "service/service_test_support.h"
 #include "service/store.h"
@@ -71,7 +76,20 @@ protected:
     void TearDown() override
     {
         StopService();
+        if (!m_memoryFolder.empty())
+            std::filesystem::remove_all(m_memoryFolder);
         TemporaryFolder::TearDown();
+    }
+
+    // Moves the store into memory when the machine has a memory file system:
+    // each update commits with a sync, which a disk makes slow.
+    void UseMemoryStore()
+    {
+        char pattern[] = "/dev/shm/objpatcher_store.XXXXXX";
+        if (!mkdtemp(pattern))
+            return; // the store stays on disk
+        m_memoryFolder = pattern;
+        m_store = m_memoryFolder + "/store";
     }
 
     // Starts the program with `arguments`; its standard output is read from
@@ -151,6 +169,33 @@ protected:
         return succeeded;
     }
 
+    // Stores printers `first` .. `first + count - 1` straight into the store,
+    // in one transaction, as the service would register them.
+    void StoreDirectly(int first, int count) const
+    {
+        ASSERT_THAT(Service::CreateFolders(m_store), Testing::IsSuccessError());
+        std::unique_ptr<Service::Store> store;
+        ASSERT_THAT(Service::Store::Open(m_store + "/" + Service::kStoreFileName, store), Testing::IsSuccessError());
+        const Por::Construction::InMemoryUnitFactory factory;
+        const PorTesting::Make m(factory);
+        ASSERT_THAT(store->Run(Service::Store::Mode::Write,
+                               [&](Service::Transaction& objects) {
+                                   Common::Error error;
+                                   for (int i = first; error.IsSuccess() && i < first + count; ++i) {
+                                       const std::u16string id = u"p" + Common::FromUtf8(std::to_string(i).c_str());
+                                       const auto object = m.Composite(
+                                           m.Prop("ID", m.With(m.String(id), "PrimaryKey", m.Nil())),
+                                           m.Prop("Kind", m.String(u"printer")), m.Prop("Location", m.String(u"x")));
+                                       std::vector<unsigned char> body;
+                                       Por::Util::WriteBinaryUnit(*object, body);
+                                       error = objects.Insert(m_serviceCode,
+                                                              Service::MakeKeyBytes(Dml::GetObjectKey(*object)), body);
+                                   }
+                                   return error;
+                               }),
+                    Testing::IsSuccessError());
+    }
+
     // Every stored object of the service code, rendered, in store order.
     std::vector<std::string> Stored(int serviceCode = kDmlCode) const
     {
@@ -200,6 +245,7 @@ protected:
     }
 
     std::string m_store;
+    std::string m_memoryFolder;
     std::string m_host = kLocalHost;
     std::string m_service = "DML";
     int m_serviceCode = kDmlCode;
@@ -284,17 +330,57 @@ TEST_P(ObjpatcherRoads, DeleteRemovesEveryMatchAndMatchingNothingSucceeds)
     EXPECT_EQ(Stored(m_serviceCode).size(), 1u);
 }
 
-TEST_P(ObjpatcherRoads, ACapitalisedCommandFailsAfterConnecting)
+TEST_P(ObjpatcherRoads, AnUnknownCommandIsNamedAfterConnecting)
 {
-    const Outcome outcome = Command("Create", Printer("p1", "printer", "a"));
-    EXPECT_EQ(outcome.status, 1);
-    const std::string text = "POR: Property '{0}' cannot be found.";
-    const size_t trace = outcome.output.find("\nFailed to process request:\n");
-    ASSERT_NE(trace, std::string::npos) << outcome.output;
-    const std::string report = outcome.output.substr(trace + 1);
-    EXPECT_THAT(report, HasSubstr(text));
-    EXPECT_NE(report.find(text), report.rfind(text)) << "the error text is printed twice";
+    for (const std::string word : {"Create", "updte"}) {
+        const Outcome outcome = Command(word, Printer("p1", "printer", "a"));
+        EXPECT_EQ(outcome.status, 1);
+        const std::string text = "Error 0xfa000d: POR: Property '" + word +
+            "' cannot be found.\n"
+            "| line: 0x6f7744b1cdc5bd21\n"
+            "| file: enterprise/common/dml/tools/objpatcher/main:326\n"
+            "| function: main\n"
+            "| TraceLevel: 0x1\n"
+            "| $module: objpatcher_lxa64_43043\n"
+            "| reason: The command '" +
+            word + "' is unknown: the commands are create, update and delete.\n";
+        const size_t trace = outcome.output.find("\nFailed to process request:\n");
+        ASSERT_NE(trace, std::string::npos) << outcome.output;
+        EXPECT_EQ(outcome.output.substr(trace + 1), "Failed to process request:\n" + text + text)
+            << "the error text is printed twice";
+    }
     EXPECT_TRUE(Stored(m_serviceCode).empty());
+}
+
+// The first failure stops "update"; the error names the object and how many
+// were updated before it.
+TEST_P(ObjpatcherRoads, AnUpdateThatStopsNamesTheObjectAndTheCountUpdated)
+{
+    auto owned = [](const std::string& id, const std::string& owner) {
+        return ".Composite() .Property(\"ID\").String(\"" + id +
+            "\") .Trait(\"PrimaryKey\").Nil().End() .End()"
+            " .Property(\"Kind\").String(\"printer\").End()" +
+            (owner.empty() ? "" : " .Property(\"Owner\").String(\"" + owner + "\").End()") + " .End()";
+    };
+    ASSERT_EQ(Command("create", owned("p1", "a")).status, 0);
+    ASSERT_EQ(Command("create", owned("p2", "")).status, 0);
+    ASSERT_EQ(Command("create", owned("p3", "c")).status, 0);
+    const Outcome outcome = Command("update",
+                                    ".Composite() .Property(\"Pattern\").Composite()"
+                                    " .Property(\"Kind\").String(\"printer\").End() .End()"
+                                    " .Property(\"Diff\").Composite() .Trait(\"PackedDiff\").Nil().End()"
+                                    " .Property(\"Owner\").String(\"x\").End() .End() .End()");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_THAT(outcome.output,
+                HasSubstr("Failed to process request:\n"
+                          "Error 0xfc0f00: The patch does not fit the object: property 'Owner' is "
+                          "missing.\n"));
+    EXPECT_THAT(outcome.output,
+                HasSubstr("| object: .String(\"p2\") .Trait(\"PrimaryKey\").Nil().End() .End()\n"
+                          "| objects updated: 1\n"));
+    EXPECT_THAT(Stored(m_serviceCode),
+                ::testing::ElementsAre(HasSubstr("Owner: String \"x\""), Not(HasSubstr("Owner")),
+                                       HasSubstr("Owner: String \"c\"")));
 }
 
 TEST_P(ObjpatcherRoads, EightConcurrentCreatesAreAllStored)
@@ -305,6 +391,65 @@ TEST_P(ObjpatcherRoads, EightConcurrentCreatesAreAllStored)
 
 INSTANTIATE_TEST_SUITE_P(Road, ObjpatcherRoads, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Remote" : "Local"; });
+
+// "update" by "Pattern" reads one view of at most 2000 objects: a view that
+// full cannot tell whether more match, so the run fails once all of them are
+// updated; one object fewer is a success.
+TEST_F(ObjpatcherProgram, AnUpdateWhoseViewIsFullFailsAfterUpdatingAll)
+{
+    constexpr int kLimit = 2000;
+    const std::string update = ".Composite() .Property(\"Pattern\").Composite()"
+                               " .Property(\"Kind\").String(\"printer\").End() .End()"
+                               " .Property(\"Diff\").Composite() .Trait(\"PackedDiff\").Nil().End()"
+                               " .Property(\"Location\").String(\"moved\").End() .End() .End()";
+    auto moved = [this] {
+        const std::vector<std::string> objects = Stored();
+        return std::count_if(objects.begin(), objects.end(),
+                             [](const std::string& object) { return object.find("moved") != std::string::npos; });
+    };
+
+    UseMemoryStore();
+    StoreDirectly(0, kLimit - 1);
+    Outcome outcome = Command("update", update);
+    EXPECT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_THAT(outcome.output, Not(HasSubstr("Failed")));
+    EXPECT_EQ(moved(), kLimit - 1);
+
+    StoreDirectly(kLimit - 1, 2); // 2001 printers now
+    outcome = Command("update", update);
+    EXPECT_EQ(outcome.status, 1);
+    const std::string text = "DML: The view was full at its limit of 2000 objects: 2000 objects were updated, and "
+                             "more objects may match.";
+    EXPECT_THAT(outcome.output, HasSubstr("Failed to process request:\nError 0xfc0201: " + text + "\n"));
+    EXPECT_EQ(moved(), kLimit) << "the view's first 2000 objects were updated, the last one not";
+    EXPECT_THAT(Stored().back(), HasSubstr("Location: String \"x\""));
+}
+
+TEST_F(ObjpatcherProgram, AnInputThatEndsBeforeItsUnitIsAFailedRequest)
+{
+    std::ofstream(PathOf("empty.por")).flush();
+    struct Case
+    {
+        std::vector<std::string> input;
+        const char* counts;
+    };
+    const Case cases[] = {
+        {{"from_text", ".Composite() .Property(\"ID\").String(\"p1\").End()"},
+         "statements read: 4; units without their .End(): 1"},
+        {{"empty.por"}, "statements read: 0; units without their .End(): 0"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{"localhost", "alice", kPassword, "DML", "create"};
+        arguments.insert(arguments.end(), c.input.begin(), c.input.end());
+        const Outcome outcome = Run(arguments);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_THAT(outcome.output,
+                    HasSubstr(std::string("Failed to process request:\nError 0xfa000b: POR: The "
+                                          "input ends before its unit is complete (") +
+                              c.counts + ").\n"));
+    }
+    EXPECT_TRUE(Stored().empty());
+}
 
 TEST_F(ObjpatcherProgram, FiveArgumentsPrintTheUsageText)
 {

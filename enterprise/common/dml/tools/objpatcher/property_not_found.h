@@ -1,20 +1,28 @@
 // The tool's missing-property error: 0xFA000D with catalogue message 348
-// "POR: Property '{0}' cannot be found.", a trace-level record (level 1,
-// parameters "TraceLevel,$module") at the given location.
+// "POR: Property '{0}' cannot be found.", a trace-level record (level 1) at the
+// given location, whose parameters "TraceLevel,$module,reason" end with a
+// text the user can act on.
 //
-// The placeholder holds the name that was looked for last ("ID" for a view
-// without "Pattern" and "ID", "State" for an update without "Diff" and
-// "State"); without a name (an unrecognised command) the text stays as the
-// catalogue has it, held by reference to the active catalogue.
+// An input that lacks both of two alternative properties ("Pattern" or "ID",
+// "Diff" or "State") fills the placeholder with the name looked for last ("ID"
+// at "GetViewSpec" 253, "State" at "GetUpdateProcessor" 273), and its reason
+// names both. An unknown command word fills it with the word, and its reason
+// says the command is unknown and names create, update and delete.
 //
 // Threading: any thread.
 #pragma once
+
+#include <string>
 
 #include "core/common/location.h"
 #include "platform/objrep/common_error.h"
 
 namespace Objpatcher {
 
-Common::Error MakePropertyNotFoundError(const Common::Location& location, const char16_t* name = nullptr);
+// Neither `first` nor `second` was found (looked for in that order).
+Common::Error MakeMissingAlternativesError(const Common::Location& location, const char16_t* first,
+                                           const char16_t* second);
+// At "main" 326.
+Common::Error MakeUnknownCommandError(const std::u16string& command);
 
 } // namespace Objpatcher

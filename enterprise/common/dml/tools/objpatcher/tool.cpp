@@ -47,16 +47,15 @@ void RunCommand(const std::u16string& command, const Por::Construction::Unit& in
         store.StoreOrUpdate(Core::EntryPoint(kCreateLocation), input);
     } else if (command == u"update") {
         const Dml::ViewSpec specification = GetViewSpec(input, factory);
-        const std::unique_ptr<Dml::AsyncReportReader> processor = GetUpdateProcessor(input, postOffice, registry,
-                                                                                     factory);
-        store.Report(Core::EntryPoint(kUpdateLocation), specification, *processor);
+        const std::unique_ptr<UpdateProcessor> processor = GetUpdateProcessor(input, postOffice, registry, factory);
+        RunUpdate(store, Core::EntryPoint(kUpdateLocation), specification, *processor);
     } else if (command == u"delete") {
         const std::shared_ptr<Dml::ServiceHolder> holder = Dml::MakeServiceHolder(postOffice, registry, &factory);
         const std::unique_ptr<Async::Action> action = Dml::UnregisterByPattern(
             holder, Core::EntryPoint(kDeleteLocation), input);
         Dml::RunActionOrThrow(*action);
     } else {
-        Common::ThrowError(MakePropertyNotFoundError(kUnknownCommandLocation));
+        Common::ThrowError(MakeUnknownCommandError(command));
     }
 }
 

@@ -1,5 +1,8 @@
 #include "enterprise/common/dml/tools/objpatcher/update_processors.h"
 
+#include <utility>
+
+#include "core/common/error.h"
 #include "enterprise/common/dml/action_facade.h"
 #include "enterprise/common/dml/object_key.h"
 #include "enterprise/common/dml/tools/objpatcher/state_patch.h"
@@ -7,27 +10,6 @@
 namespace Objpatcher {
 
 namespace {
-
-class UpdateProcessor : public Dml::AsyncReportReader
-{
-public:
-    explicit UpdateProcessor(std::shared_ptr<Dml::ServiceHolder> holder) : m_holder(std::move(holder)) {}
-
-    std::shared_ptr<Async::Job> Read(const std::shared_ptr<const Por::View::Unit>& object,
-                                     Async::ActionHandler& handler) override
-    {
-        const std::shared_ptr<Por::Construction::Unit> patch = GetPatch(*object);
-        const Por::View::Unit& key = Dml::GetObjectKey(*object);
-        const std::unique_ptr<Async::Action> action = Dml::Update(m_holder, key, *patch);
-        return action->Perform(handler);
-    }
-
-protected:
-    virtual std::shared_ptr<Por::Construction::Unit> GetPatch(const Por::View::Unit& object) = 0;
-
-private:
-    std::shared_ptr<Dml::ServiceHolder> m_holder;
-};
 
 class DiffUpdateProcessor final : public UpdateProcessor
 {
@@ -64,15 +46,48 @@ private:
 
 } // namespace
 
-std::unique_ptr<Dml::AsyncReportReader> MakeDiffUpdateProcessor(std::shared_ptr<Dml::ServiceHolder> holder,
-                                                                std::shared_ptr<Por::Construction::Unit> diff)
+UpdateProcessor::UpdateProcessor(std::shared_ptr<Dml::ServiceHolder> holder) : m_holder(std::move(holder))
+{
+}
+
+UpdateProcessor::~UpdateProcessor() = default;
+
+std::shared_ptr<Async::Job> UpdateProcessor::Read(const std::shared_ptr<const Por::View::Unit>& object,
+                                                  Async::ActionHandler& handler)
+{
+    m_current = object;
+    try {
+        const std::shared_ptr<Por::Construction::Unit> patch = GetPatch(*object);
+        const Por::View::Unit& key = Dml::GetObjectKey(*object);
+        const std::unique_ptr<Async::Action> action = Dml::Update(m_holder, key, *patch);
+        m_handler = &handler;
+        return action->Perform(*this);
+    } catch (const Common::Error&) {
+        m_handler = nullptr;
+        m_failed = object;
+        throw;
+    }
+}
+
+void UpdateProcessor::Completed(const Common::Error& result)
+{
+    if (result.IsSuccess())
+        m_updated.fetch_add(1, std::memory_order_release);
+    else
+        m_failed = m_current;
+    // Last: the report may read the next object before this call returns.
+    std::exchange(m_handler, nullptr)->Completed(result);
+}
+
+std::unique_ptr<UpdateProcessor> MakeDiffUpdateProcessor(std::shared_ptr<Dml::ServiceHolder> holder,
+                                                         std::shared_ptr<Por::Construction::Unit> diff)
 {
     return std::make_unique<DiffUpdateProcessor>(std::move(holder), std::move(diff));
 }
 
-std::unique_ptr<Dml::AsyncReportReader> MakeStateUpdateProcessor(std::shared_ptr<Dml::ServiceHolder> holder,
-                                                                 const Por::View::Unit& state,
-                                                                 const Por::Construction::UnitFactory& factory)
+std::unique_ptr<UpdateProcessor> MakeStateUpdateProcessor(std::shared_ptr<Dml::ServiceHolder> holder,
+                                                          const Por::View::Unit& state,
+                                                          const Por::Construction::UnitFactory& factory)
 {
     return std::make_unique<StateUpdateProcessor>(std::move(holder), state, factory);
 }
