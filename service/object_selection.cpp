@@ -89,6 +89,30 @@ Common::Error Selection::List(Transaction& objects, int32_t serviceCode, size_t 
     return error;
 }
 
+Common::Error Selection::Remove(Transaction& objects, int32_t serviceCode, size_t limit, size_t& removed) const
+{
+    removed = 0;
+    if (limit == 0)
+        return Common::Success;
+    if (m_byKey) {
+        bool found = false;
+        StoredObject object;
+        Common::Error error = objects.Get(serviceCode, m_key, found, object);
+        if (!error.IsSuccess() || !found)
+            return error;
+        error = objects.Remove(serviceCode, m_key);
+        removed = error.IsSuccess() ? 1 : 0;
+        return error;
+    }
+    Ipc::Bytes name;
+    Por::Util::WriteBinaryUnit(m_pattern, name);
+    const BodyFilter filter = [&](Ipc::ByteView body, bool& take) {
+        std::shared_ptr<const Por::View::Unit> unit;
+        return Decide(body, take, unit);
+    };
+    return objects.RemoveSelected(serviceCode, filter, name, limit, removed);
+}
+
 Common::Error Selection::Count(Transaction& objects, int32_t serviceCode, uint64_t& count) const
 {
     count = 0;

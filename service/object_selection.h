@@ -6,7 +6,8 @@
 // matcher against every stored object, in registration order. Objects are
 // read from their stored binary unit form; a stored form that does not read
 // back is the store's failure (kStoreFailed), and a matcher's error ends the
-// selection with that error.
+// selection with that error. A match depends on the object and the pattern
+// only.
 //
 // Threading: one selection is used on one thread, inside one transaction.
 #pragma once
@@ -38,6 +39,12 @@ public:
                        std::vector<SelectedObject>& selected) const;
     // The number of all selected objects.
     Common::Error Count(Transaction& objects, int32_t serviceCode, uint64_t& count) const;
+    // Removes the first `limit` selected objects in registration order (in a
+    // write transaction); `removed` receives their number. Removals by one
+    // pattern one after the other do not read again what the earlier ones
+    // passed (Transaction::RemoveSelected, the pattern's binary form naming
+    // the filter).
+    Common::Error Remove(Transaction& objects, int32_t serviceCode, size_t limit, size_t& removed) const;
 
 private:
     // Decides one stored body; `unit` receives the object read from it.
