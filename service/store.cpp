@@ -121,12 +121,12 @@ private:
 // reads it, and SQLite answers a race there with "database is locked" at once
 // instead of waiting; so the openers of one store take turns here. (Not the
 // database file itself: closing any descriptor of it would drop SQLite's own
-// locks of this process.)
+// locks of this process.) The lock needs no write access to the file.
 class SetupLock
 {
 public:
     explicit SetupLock(const std::string& storePath)
-        : m_fd(open((storePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+        : m_fd(open((storePath + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600))
     {
         if (m_fd >= 0)
             while (flock(m_fd, LOCK_EX) < 0 && errno == EINTR) {}
