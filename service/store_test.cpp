@@ -6,10 +6,13 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "service/service_test_support.h"
 #include "service/store_errors.h"
@@ -469,6 +472,134 @@ TEST_F(ObjectRemoval, MarksAreKeptPerServiceCodeAndFilterName)
     ASSERT_THAT(Write([&](Service::Transaction& t) { return t.RemoveSelected(kDml, any, B("any"), 1, removed); }),
                 IsSuccessError());
     EXPECT_THAT(Contents(), ElementsAre("k3=yes"));
+}
+
+// Group commit and reads beside writes.
+
+class ObjectStoreThreads : public ObjectStore
+{
+protected:
+    // Runs a write on a thread of its own that holds its transaction open
+    // until Release; returns once the work is inside it.
+    void HoldWriter(const std::string& key)
+    {
+        std::promise<void> inside;
+        m_holder = std::thread([this, key, &inside] {
+            EXPECT_THAT(Write([&](Service::Transaction& t) {
+                            Common::Error error = t.Insert(kDml, B(key), B("held"));
+                            inside.set_value();
+                            m_gate.wait();
+                            return error;
+                        }),
+                        IsSuccessError());
+        });
+        inside.get_future().wait();
+    }
+    void Release()
+    {
+        m_open.set_value();
+        m_holder.join();
+    }
+    // Waits until `count` writes are accepted and unanswered; false after 30 s.
+    bool AwaitPendingWrites(size_t count)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (m_store->PendingWrites() != count) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
+    std::promise<void> m_open;
+    std::shared_future<void> m_gate = m_open.get_future().share();
+    std::thread m_holder;
+};
+
+TEST_F(ObjectStoreThreads, WritesThatComeDuringATransactionShareTheNextOneEachWithItsOwnOutcome)
+{
+    HoldWriter("first");
+    enum class Kind
+    {
+        Succeeds,
+        Fails,
+        Throws
+    };
+    const Kind kinds[] = {Kind::Succeeds, Kind::Fails, Kind::Succeeds, Kind::Throws, Kind::Succeeds, Kind::Fails};
+    constexpr size_t kWrites = std::size(kinds);
+    std::vector<std::thread::id> ranOn(kWrites);
+    std::vector<Common::Error> results(kWrites);
+    std::vector<bool> thrown(kWrites, false);
+    std::vector<std::thread> writers;
+    for (size_t i = 0; i < kWrites; ++i)
+        writers.emplace_back([&, i] {
+            const std::string key = "w" + std::to_string(i);
+            try {
+                results[i] = Write([&](Service::Transaction& t) -> Common::Error {
+                    ranOn[i] = std::this_thread::get_id();
+                    Common::Error error = t.Insert(kDml, B(key), B("body"));
+                    if (kinds[i] == Kind::Throws)
+                        throw std::runtime_error("work failed");
+                    if (kinds[i] == Kind::Fails)
+                        return Common::Error(0xFA0001, "refused after its insert", Common::NoLocation);
+                    return error;
+                });
+            } catch (const std::runtime_error&) {
+                thrown[i] = true;
+            }
+        });
+    ASSERT_TRUE(AwaitPendingWrites(kWrites + 1));
+    Release();
+    for (std::thread& writer : writers)
+        writer.join();
+
+    for (size_t i = 0; i < kWrites; ++i) {
+        EXPECT_EQ(ranOn[i], ranOn[0]) << "write " << i << " ran in a transaction of its own";
+        EXPECT_EQ(thrown[i], kinds[i] == Kind::Throws) << i;
+        if (kinds[i] == Kind::Fails) {
+            EXPECT_THAT(results[i], ErrorIs(0xFA0001u)) << i;
+        } else if (kinds[i] == Kind::Succeeds) {
+            EXPECT_THAT(results[i], IsSuccessError()) << i;
+        }
+    }
+    EXPECT_THAT(Contents(), ElementsAre("first=held", "w0=body", "w2=body", "w4=body"));
+    EXPECT_EQ(m_store->PendingWrites(), 0u);
+}
+
+TEST_F(ObjectStoreThreads, AReadAnswersWithTheCommittedStateWhileAWriteHoldsItsTransaction)
+{
+    ASSERT_THAT(Insert(kDml, "old", "1"), IsSuccessError());
+    HoldWriter("new");
+    auto read = std::async(std::launch::async, [this] { return Contents(); });
+    const bool answered = read.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    Release();
+    ASSERT_TRUE(answered) << "the read waited for the write";
+    EXPECT_THAT(read.get(), ElementsAre("old=1"));
+    EXPECT_THAT(Contents(), ElementsAre("old=1", "new=held"));
+}
+
+TEST_F(ObjectStoreThreads, ManyWritersAndReadersAtOnceLoseNothing)
+{
+    constexpr int kThreads = 8;
+    constexpr int kEach = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const std::string key = std::to_string(t) + "-" + std::to_string(i);
+                EXPECT_THAT(Insert(kDml, key, "b"), IsSuccessError());
+                bool found = false;
+                Service::StoredObject object;
+                EXPECT_THAT(m_store->Run(Service::Store::Mode::Read,
+                                         [&](Service::Transaction& r) { return r.Get(kDml, B(key), found, object); }),
+                            IsSuccessError());
+                EXPECT_TRUE(found) << key << " was answered before it could be read";
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(Contents().size(), static_cast<size_t>(kThreads * kEach));
 }
 
 } // namespace
