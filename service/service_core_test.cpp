@@ -18,6 +18,7 @@
 
 #include "core/common/error_text.h"
 #include "core/common/text_conversion.h"
+#include "core/xml/binary_xml_test_support.h"
 #include "enterprise/common/dml/dml_errors.h"
 #include "enterprise/common/por/typed_access.h"
 #include "enterprise/common/por/unit_copier.h"
@@ -391,6 +392,44 @@ TEST_F(ServiceCoreTest, APacketWithoutARequestFailsTheCall)
             << packet;
         EXPECT_TRUE(reply.empty());
     }
+}
+
+// A request in the binary XML form: the packet's root holding one empty
+// element of the given name, which can hold any bytes.
+Ipc::Bytes BinaryRequest(const std::string& name)
+{
+    using namespace BinaryXmlTest;
+    const std::string noText = Value2("");
+    const std::string end = Varint(0);
+    return B(Header(2) + Define(1, "XML_SERIALIZER") + end + noText + Define(2, name) + end + noText + end + noText +
+             end);
+}
+
+TEST_F(ServiceCoreTest, ARequestNameNoReplyNameCanHoldFailsTheCallAndTheServiceGoesOn)
+{
+    const Reply binary = Send("ViewManager", "Subscribe", BinaryRequest("request_ViewManager_Subscribe"));
+    EXPECT_THAT(binary.result, ErrorIs(Ipc::kNotSupported)); // the binary form itself is served
+
+    const std::string names[] = {
+        std::string("request_ViewManager_Sub\0scribe", 31),
+        std::string("request_View\0Manager_Subscribe", 31),
+        "request_View<Manager_Subscribe",
+        "request_ViewManager_Sub&scribe",
+        "request_ViewManager_Sub scribe",
+        "request_ViewManager_Subscrib\xC3\xA9",
+        "request_ObjectManager_RegisterObject\x01",
+        std::string("\0request_ObjectManager_RegisterObject", 37),
+        "reply_ObjectManager_<RegisterObject",
+    };
+    for (const std::string& name : names) {
+        Ipc::Bytes reply;
+        EXPECT_THAT(Ipc::InvokeHandler(*m_core, {"", kDml}, BinaryRequest(name), reply),
+                    ErrorIs(ServiceErrors::kRequestRefused))
+            << ::testing::PrintToString(name);
+        EXPECT_TRUE(reply.empty());
+    }
+    EXPECT_THAT(Register(MakeObject(1, u"a")), IsSuccessError());
+    EXPECT_THAT(ViewIds(GroupPattern(u"a")), ElementsAre(1));
 }
 
 TEST(ServiceCoreOpening, AStoreThatCannotBeOpenedIsTheResultAndIsTriedAgain)
