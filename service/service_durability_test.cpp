@@ -153,7 +153,8 @@ TEST_F(ServiceDurabilityThreads, EveryAnsweredWriteSurvivesAKillWhileEightClient
 
 TEST_F(ServiceDurabilityThreads, TheLocalRoadAndAServiceProcessWriteToOneStoreAtOnce)
 {
-    constexpr int32_t kCode = 4711; // no other test of the program uses it on the local road's store
+    static int32_t s_nextCode = 4711; // no other test of the program uses these on the local road's store
+    const int32_t code = s_nextCode++;
     constexpr uint32_t kEach = 50;
     Start(LocalStoreFolder() + "/" + Service::kStoreFileName);
     Ipc::PacketHandler& local = Service::GetServiceHandler();
@@ -163,20 +164,20 @@ TEST_F(ServiceDurabilityThreads, TheLocalRoadAndAServiceProcessWriteToOneStoreAt
             const bool remote = client % 2 == 1;
             std::unique_ptr<Ipc::SocketTransport> transport;
             if (remote) {
-                ASSERT_THAT(Connect(kCode, transport), IsSuccessError());
+                ASSERT_THAT(Connect(code, transport), IsSuccessError());
             }
             for (uint32_t id = client * 1000; id < client * 1000 + kEach; ++id) {
                 Ipc::Bytes packet;
                 const Common::Error sent = remote ? transport->Exchange(RegisterPacket(id), packet)
-                                                  : Ipc::InvokeHandler(local, {"", kCode}, RegisterPacket(id), packet);
+                                                  : Ipc::InvokeHandler(local, {"", code}, RegisterPacket(id), packet);
                 ASSERT_THAT(sent, IsSuccessError());
                 EXPECT_THAT(ReadReply(packet, "ObjectManager", "RegisterObject").result, IsSuccessError()) << id;
             }
         });
     for (std::thread& client : clients)
         client.join();
-    EXPECT_EQ(StoredIds(&local, kCode).size(), kClients * kEach);
-    EXPECT_EQ(StoredIds(nullptr, kCode).size(), kClients * kEach);
+    EXPECT_EQ(StoredIds(&local, code).size(), kClients * kEach);
+    EXPECT_EQ(StoredIds(nullptr, code).size(), kClients * kEach);
 }
 
 } // namespace
