@@ -23,9 +23,9 @@
 // a write's result only after the commit that holds it succeeded; when the
 // transaction cannot begin or commit, or SQLite ends it under a work (a full
 // disk, an I/O failure), every write it held fails and nothing of them is
-// kept. Writers of other Stores and processes on
-// the same file take turns through SQLite's lock (BEGIN IMMEDIATE), waiting up
-// to kBusyTimeoutMilliseconds for each other.
+// kept. Writers of other Stores and processes on the same file take turns
+// through SQLite's lock (BEGIN IMMEDIATE), waiting up to
+// kBusyTimeoutMilliseconds for each other.
 //
 // Reads run on read connections of their own (a small pool, opened as
 // needed), one read transaction each, which sees the last committed state.
