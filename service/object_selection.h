@@ -9,6 +9,14 @@
 // selection with that error. A match depends on the object and the pattern
 // only.
 //
+// Most objects a view meets do not match, and reading a unit costs far more
+// than looking at its bytes: where the pattern asks for plain values (a
+// Composite without traits whose property holds a value without traits of a
+// kind compared by its bytes: Boolean, the integers, Blob, Guid, String;
+// nested such Composites alike), the stored form of every object it selects
+// holds each such property as the form writes it ("P", the name, "U", the
+// value), and an object whose form lacks one is passed over unread.
+//
 // Threading: one selection is used on one thread, inside one transaction.
 #pragma once
 
@@ -50,9 +58,13 @@ private:
     // Decides one stored body; `unit` receives the object read from it.
     Common::Error Decide(Ipc::ByteView body, bool& selected, std::shared_ptr<const Por::View::Unit>& unit) const;
 
+    // False when the body lacks one of the required forms.
+    bool MayMatch(Ipc::ByteView body) const;
+
     const Por::View::Unit& m_pattern;
     bool m_byKey;
-    Ipc::Bytes m_key; // stored form, for a key pattern
+    Ipc::Bytes m_key;                        // stored form, for a key pattern
+    std::vector<Ipc::Bytes> m_requiredForms; // in the stored form of every selected object
 };
 
 // The unit of a stored body; kStoreFailed when the bytes do not read back.
