@@ -250,6 +250,49 @@ void BM_UpdateByPatternSelectingTen(benchmark::State& state)
     }
 }
 
+// The view of that update alone, answered by the service core: the scan of
+// every stored object.
+void BM_ViewByPatternSelectingTen(benchmark::State& state)
+{
+    const int objects = static_cast<int>(state.range(0));
+    const int spacing = objects / 10;
+    BenchStore store(objects, [spacing](int i) { return i % spacing == spacing / 2 ? u"selected" : u"other"; });
+    if (!store.Ready()) {
+        state.SkipWithError("cannot make the store");
+        return;
+    }
+    std::unique_ptr<Por::Construction::Unit> pattern = Factory().CreateComposite();
+    Por::Util::AddProperty(*pattern, Por::Name("Kind"), Factory().CreateString(u"selected"), Factory());
+    std::unique_ptr<Por::Construction::Unit> options = Factory().CreateComposite();
+    Por::Util::AddProperty(*options, Por::Name("LimitOptions"), Factory().CreateDWord(2000), Factory());
+    Serialization::XMLPacketSerializer out(2, -1);
+    const Serialization::MetaInfo element("request_ViewManager_OpenStaticView");
+    out.StartWriteMetaInfo(element);
+    {
+        Serialization::WriteScope specification(out, Serialization::MetaInfo("specification"));
+        const std::pair<const char*, UnitPtr> arguments[] = {{"Pattern", std::move(pattern)},
+                                                             {"Options", std::move(options)}};
+        for (const auto& [name, unit] : arguments) {
+            Serialization::WriteScope scope(out, Serialization::MetaInfo(name));
+            Por::Serialization::SerializeUnit(out, unit);
+        }
+    }
+    {
+        Serialization::WriteScope snapshot(out, Serialization::MetaInfo("snapshot"));
+        Serialization::WriteScope vector(out, Serialization::MetaInfo("vector"));
+    }
+    out.FinishWriteMetaInfo(element);
+    Ipc::Bytes request;
+    out.GetData(request);
+    for (auto _ : state) {
+        Ipc::Bytes reply;
+        if (!Ipc::InvokeHandler(store.Core(), {"", kDml}, request, reply).IsSuccess() || reply.empty()) {
+            state.SkipWithError("the view failed");
+            return;
+        }
+    }
+}
+
 void BM_UpdateByPatternAllOf2000(benchmark::State& state)
 {
     constexpr int kObjects = 2000;
@@ -438,6 +481,13 @@ void BM_Fdatasync4K(benchmark::State& state)
 BENCHMARK(BM_DeleteAllByPattern)->Arg(10000)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DeleteLastTenthByPattern)->Arg(50000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UpdateByPatternSelectingTen)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_ViewByPatternSelectingTen)
     ->Arg(1000)
     ->Arg(10000)
     ->Arg(100000)
