@@ -44,13 +44,18 @@ bool ComparedByItsBytes(const Por::View::Unit& value)
     }
 }
 
+// A few are enough to pass most objects over; a pattern of many properties
+// costs no more than that to prepare.
+constexpr size_t kMaxRequiredForms = 16;
+
 // The form of each plain-valued property the pattern asks for (see the
-// header): the form of {name: value} is "U", "C", the property, "E" (the
-// value's end) and "E"; the property without its value's end is what an
-// equal namesake starts with, whatever traits follow its value.
+// header), up to kMaxRequiredForms: the form of {name: value} is "U", "C",
+// the property, "E" (the value's end) and "E"; the property without its
+// value's end is what an equal namesake starts with, whatever traits follow
+// its value.
 void CollectRequiredForms(const Por::View::Unit& pattern, std::vector<Ipc::Bytes>& forms)
 {
-    if (!Por::Util::IsComposite(pattern) || Por::Util::HasTraits(pattern))
+    if (!Por::Util::IsComposite(pattern) || Por::Util::HasTraits(pattern) || forms.size() >= kMaxRequiredForms)
         return;
     const Por::Construction::UnitFactory& factory = *Por::Construction::GetDefaultUnitFactory();
     auto collect = Por::ProcessorOf<const Por::View::Property>([&](const Por::View::Property& property) {
@@ -59,7 +64,7 @@ void CollectRequiredForms(const Por::View::Unit& pattern, std::vector<Ipc::Bytes
             return false;
         if (Por::Util::IsComposite(value)) {
             CollectRequiredForms(value, forms);
-            return false;
+            return forms.size() >= kMaxRequiredForms;
         }
         if (!ComparedByItsBytes(value))
             return false;
@@ -69,7 +74,7 @@ void CollectRequiredForms(const Por::View::Unit& pattern, std::vector<Ipc::Bytes
         Por::Util::WriteBinaryUnit(*holder, form);
         if (form.size() > 4 && form[0] == 'U' && form[1] == 'C' && form[form.size() - 2] == 'E' && form.back() == 'E')
             forms.emplace_back(form.begin() + 2, form.end() - 2);
-        return false;
+        return forms.size() >= kMaxRequiredForms;
     });
     Por::Util::ForEachProperty(pattern, collect);
 }

@@ -15,7 +15,8 @@
 // kind compared by its bytes: Boolean, the integers, Blob, Guid, String;
 // nested such Composites alike), the stored form of every object it selects
 // holds each such property as the form writes it ("P", the name, "U", the
-// value), and an object whose form lacks one is passed over unread.
+// value), and an object whose form lacks one of the first 16 is passed over
+// unread.
 //
 // Threading: one selection is used on one thread, inside one transaction.
 #pragma once

@@ -14,6 +14,7 @@
 #include "enterprise/common/por/unit_copier.h"
 #include "enterprise/common/por/unit_match.h"
 #include "enterprise/common/por/unit_printer.h"
+#include "enterprise/common/por/utils.h"
 #include "service/object_key.h"
 #include "service/request_packets_test_support.h"
 #include "service/service_test_support.h"
@@ -90,8 +91,19 @@ TEST_F(ObjectSelection, SelectsWhatTheMatcherSelects)
     Store(m.Composite(m.Prop("Kind", m.With(m.String(u"a"), "PrimaryKey", m.Nil()))));
     Store(m.Composite(m.Prop("Size", m.QWord(5)), m.Prop("Kind", m.String(u"b"))));
     Store(m.String(u"a"));
+    // Many plain values: all of them, and all but the last.
+    auto many = [&](int count) {
+        std::unique_ptr<Por::Construction::Unit> unit = Factory().CreateComposite();
+        for (int i = 0; i < count; ++i)
+            Por::Util::AddProperty(*unit, Por::Name(("P" + std::to_string(i)).c_str()), Factory().CreateString(u"v"),
+                                   Factory());
+        return UnitPtr(std::move(unit));
+    };
+    Store(many(40));
+    Store(many(39));
 
     const UnitPtr patterns[] = {
+        many(40),
         m.Composite(m.Prop("Kind", m.String(u"a"))),
         m.Composite(m.Prop("Kind", m.String(u"ab"))),
         m.Composite(m.Prop("Kind", m.String(u""))),
