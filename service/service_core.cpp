@@ -170,11 +170,8 @@ Common::Error ExecuteOperation(Call& call, Store& store, const Por::View::Unit& 
     const ViewOptions viewOptions = ReadViewOptions(options ? &options->GetValue() : nullptr);
     const Selection selection(pattern->GetValue());
     return store.Run(Store::Mode::Write, [&](Transaction& objects) {
-        std::vector<SelectedObject> selected;
-        Common::Error error = selection.List(objects, call.serviceCode, viewOptions.limit, selected);
-        for (size_t i = 0; error.IsSuccess() && i < selected.size(); ++i)
-            error = objects.Remove(call.serviceCode, selected[i].key);
-        return error;
+        size_t removed = 0;
+        return selection.Remove(objects, call.serviceCode, viewOptions.limit, removed);
     });
 }
 
@@ -295,6 +292,22 @@ const Method* FindMethod(const std::string& interfaceName, const std::string& me
     return nullptr;
 }
 
+// A name the packet reader reads back as it was written: a letter, '_' or ':'
+// first, then letters, digits and "_:.-". A binary packet can carry any bytes
+// in a name; a reply named after them would reach no reader.
+bool IsReadableName(const std::string& name)
+{
+    auto isStart = [](char c) { return c == '_' || c == ':' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    auto isName = [&](char c) { return isStart(c) || c == '-' || c == '.' || (c >= '0' && c <= '9'); };
+    return !name.empty() && isStart(name[0]) && std::all_of(name.begin(), name.end(), isName);
+}
+
+Common::Error RefuseCall(const std::string& reason, uint32_t line)
+{
+    return ServiceErrors::MakeReasonError(ServiceErrors::kRequestRefused, ServiceErrors::kRequestRefusedText, reason,
+                                          kSource.At("Handle", line));
+}
+
 // The call's failure for a packet whose first element is no request: the
 // deserializer's own error when it has no element at all.
 Common::Error NoRequestElement(Deserializer& in, const std::string& element)
@@ -306,9 +319,9 @@ Common::Error NoRequestElement(Deserializer& in, const std::string& element)
             return error;
         }
     }
-    return ServiceErrors::MakeReasonError(ServiceErrors::kRequestRefused, ServiceErrors::kRequestRefusedText,
-                                          "the packet holds no request element (\"" + element + "\")",
-                                          kSource.At("Handle", __LINE__));
+    if (!IsReadableName(element))
+        return RefuseCall("the packet holds no request element", __LINE__);
+    return RefuseCall("the packet holds no request element (\"" + element + "\")", __LINE__);
 }
 
 void WriteReply(const std::string& replyName, const Common::Error& result,
@@ -356,6 +369,8 @@ Common::Error ServiceCore::Handle(const Ipc::CallContext& context, Ipc::ByteView
     std::string methodName;
     if (!SplitRequestName(element, interfaceName, methodName))
         return NoRequestElement(in, element);
+    if (!IsReadableName(element))
+        return RefuseCall("the request element's name holds characters no reply name can hold", __LINE__);
 
     Call call{in, context.serviceCode, {}};
     Common::Error result;

@@ -21,14 +21,20 @@
 //   Composite whose DWord "CounterValue" counts every match, not capped by
 //   the limit. "EntryPoint" and other options are accepted and not used.
 // - Every other method answers kNotSupported in "result".
-// Each request runs in one store transaction (a write transaction for the
-// ObjectManager methods), for the caller's service code. Every failure of a
-// method, including the deserializer's error for a malformed argument, is
-// answered in "result"; only a packet without a request element fails the
-// call itself.
+// Each request runs in one store transaction (the ObjectManager methods as
+// writes, which concurrent requests share, each in a savepoint of its own; a
+// view as a read, which never waits for a write), for the caller's service
+// code; a write is answered once its transaction is committed and synced.
+// A delete-by-pattern record removes in one pass from where the previous
+// record of the same pattern stopped, as long as the store says that place
+// still holds (Transaction::RemoveSelected). Every failure of a method,
+// including the deserializer's error for a malformed argument, is answered
+// in "result"; only a packet without a request element, or whose request
+// element has a name no reply name can be made of (a binary packet may carry
+// any bytes in a name), fails the call itself.
 //
-// Threading: Handle may run on many threads at once; requests take turns in
-// the store.
+// Threading: Handle may run on many threads at once; writes take turns in
+// the store's transactions, reads run side by side.
 #pragma once
 
 #include <functional>

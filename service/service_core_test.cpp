@@ -6,12 +6,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/common/error_text.h"
 #include "core/common/text_conversion.h"
+#include "core/xml/binary_xml_test_support.h"
 #include "enterprise/common/dml/dml_errors.h"
 #include "enterprise/common/por/typed_access.h"
 #include "enterprise/common/por/unit_copier.h"
@@ -387,6 +394,44 @@ TEST_F(ServiceCoreTest, APacketWithoutARequestFailsTheCall)
     }
 }
 
+// A request in the binary XML form: the packet's root holding one empty
+// element of the given name, which can hold any bytes.
+Ipc::Bytes BinaryRequest(const std::string& name)
+{
+    using namespace BinaryXmlTest;
+    const std::string noText = Value2("");
+    const std::string end = Varint(0);
+    return B(Header(2) + Define(1, "XML_SERIALIZER") + end + noText + Define(2, name) + end + noText + end + noText +
+             end);
+}
+
+TEST_F(ServiceCoreTest, ARequestNameNoReplyNameCanHoldFailsTheCallAndTheServiceGoesOn)
+{
+    const Reply binary = Send("ViewManager", "Subscribe", BinaryRequest("request_ViewManager_Subscribe"));
+    EXPECT_THAT(binary.result, ErrorIs(Ipc::kNotSupported)); // the binary form itself is served
+
+    const std::string names[] = {
+        std::string("request_ViewManager_Sub\0scribe", 31),
+        std::string("request_View\0Manager_Subscribe", 31),
+        "request_View<Manager_Subscribe",
+        "request_ViewManager_Sub&scribe",
+        "request_ViewManager_Sub scribe",
+        "request_ViewManager_Subscrib\xC3\xA9",
+        "request_ObjectManager_RegisterObject\x01",
+        std::string("\0request_ObjectManager_RegisterObject", 37),
+        "reply_ObjectManager_<RegisterObject",
+    };
+    for (const std::string& name : names) {
+        Ipc::Bytes reply;
+        EXPECT_THAT(Ipc::InvokeHandler(*m_core, {"", kDml}, BinaryRequest(name), reply),
+                    ErrorIs(ServiceErrors::kRequestRefused))
+            << ::testing::PrintToString(name);
+        EXPECT_TRUE(reply.empty());
+    }
+    EXPECT_THAT(Register(MakeObject(1, u"a")), IsSuccessError());
+    EXPECT_THAT(ViewIds(GroupPattern(u"a")), ElementsAre(1));
+}
+
 TEST(ServiceCoreOpening, AStoreThatCannotBeOpenedIsTheResultAndIsTriedAgain)
 {
     int openings = 0;
@@ -429,6 +474,90 @@ TEST_F(ServiceCoreThreads, ConcurrentRequestsAllLand)
     const UnitPtr value = CounterValueOf(View(GroupPattern(u"a"), LimitOptions(1, true)));
     ASSERT_NE(value, nullptr);
     EXPECT_EQ(Por::Util::GetUnitValue<unsigned int>(*value, 0u), kThreads * kEach);
+}
+
+// Another process holds the store's write lock (a transaction begun with
+// BEGIN IMMEDIATE) from Hold until Release.
+class ForeignWriter
+{
+public:
+    explicit ForeignWriter(const std::string& path)
+    {
+        int held[2];
+        int release[2];
+        if (pipe(held) != 0 || pipe(release) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(held[0]);
+            close(release[1]);
+            sqlite3* db = nullptr;
+            if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+                sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+                _exit(10);
+            const char byte = 1;
+            if (write(held[1], &byte, 1) != 1)
+                _exit(11);
+            char wait;
+            (void)!read(release[0], &wait, 1); // until the parent closes its end
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+            _exit(0);
+        }
+        close(held[1]);
+        close(release[0]);
+        m_release = release[1];
+        char byte = 0;
+        m_holding = m_pid > 0 && read(held[0], &byte, 1) == 1;
+        close(held[0]);
+    }
+    ~ForeignWriter() { Release(); }
+
+    bool Holding() const { return m_holding; }
+    // Ends the other process's transaction; true when it ended cleanly.
+    bool Release()
+    {
+        if (m_release >= 0)
+            close(m_release);
+        m_release = -1;
+        if (m_pid <= 0)
+            return false;
+        int status = 0;
+        const bool ended = waitpid(m_pid, &status, 0) == m_pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        m_pid = 0;
+        return ended;
+    }
+
+private:
+    pid_t m_pid = 0;
+    int m_release = -1;
+    bool m_holding = false;
+};
+
+TEST_F(ServiceCoreThreads, AViewAnswersAtOnceWhileAWriteWaitsForAnotherProcesssLock)
+{
+    RegisterGroup({1, 2}, u"g");
+    std::unique_ptr<Service::Store> store;
+    ASSERT_THAT(Service::Store::Open(PathOf("objects.db"), store), IsSuccessError());
+    Service::Store& served = *store;
+    m_core = std::make_unique<Service::ServiceCore>(std::move(store));
+
+    ForeignWriter other(PathOf("objects.db"));
+    ASSERT_TRUE(other.Holding());
+    auto write = std::async(std::launch::async, [this] { return Register(MakeObject(3, u"g")); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (served.PendingWrites() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_EQ(served.PendingWrites(), 1u);
+
+    auto view = std::async(std::launch::async, [this] { return ViewIds(GroupPattern(u"g")); });
+    const bool answered = view.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    EXPECT_EQ(write.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "the write did not wait";
+    ASSERT_TRUE(other.Release());
+    ASSERT_TRUE(answered) << "the view waited for the write";
+    EXPECT_THAT(view.get(), ElementsAre(1, 2));
+    EXPECT_THAT(write.get(), IsSuccessError());
+    EXPECT_THAT(ViewIds(GroupPattern(u"g")), ElementsAre(1, 2, 3));
 }
 
 } // namespace

@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <exception>
 
 #include "core/common/safe_close.h"
 #include "service/store_errors.h"
@@ -16,6 +19,8 @@ namespace {
 constexpr Common::SourceFile kSource("service/store");
 
 constexpr int kFormatVersion = 1;
+constexpr size_t kIdleReaders = 8; // read connections kept open between reads
+constexpr size_t kKeptMarks = 16;  // removal marks kept, the most recently used
 
 const char* const kSchema = "CREATE TABLE objects("
                             " registration INTEGER PRIMARY KEY AUTOINCREMENT,"
@@ -25,14 +30,35 @@ const char* const kSchema = "CREATE TABLE objects("
                             " UNIQUE(service_code, object_key));"
                             "PRAGMA user_version = 1;";
 
+// Serves the listings of one service code in registration order. Stores of
+// earlier builds lack it: every opening makes sure it is there.
+const char* const kOrderIndex = "CREATE INDEX IF NOT EXISTS objects_in_order ON objects(service_code, registration)";
+
+enum Statement
+{
+    INSERT,
+    REPLACE,
+    REMOVE,
+    REMOVE_AT,
+    GET,
+    LIST,
+    COUNT,
+    DATA_VERSION,
+    STATEMENT_COUNT
+};
+
 const char* const kStatementTexts[] = {
     "INSERT INTO objects(service_code, object_key, body) VALUES(?1, ?2, ?3)",
     "UPDATE objects SET object_key = ?3, body = ?4 WHERE service_code = ?1 AND object_key = ?2",
     "DELETE FROM objects WHERE service_code = ?1 AND object_key = ?2",
+    "DELETE FROM objects WHERE registration = ?1",
     "SELECT registration, body FROM objects WHERE service_code = ?1 AND object_key = ?2",
-    "SELECT registration, object_key, body FROM objects WHERE service_code = ?1 ORDER BY registration",
+    "SELECT registration, object_key, body FROM objects WHERE service_code = ?1 AND registration > ?2"
+    " ORDER BY registration",
     "SELECT COUNT(*) FROM objects WHERE service_code = ?1",
+    "PRAGMA data_version",
 };
+static_assert(std::size(kStatementTexts) == STATEMENT_COUNT);
 
 // A blob column of the current row (an empty blob reads as null with 0 bytes).
 Ipc::ByteView BlobOf(sqlite3_stmt* row, int column)
@@ -60,9 +86,9 @@ public:
     Use(const Use&) = delete;
     Use& operator=(const Use&) = delete;
 
-    Use& Bind(int32_t value)
+    Use& Bind(int64_t value)
     {
-        Check(sqlite3_bind_int(m_statement, ++m_index, value));
+        Check(sqlite3_bind_int64(m_statement, ++m_index, value));
         return *this;
     }
     Use& Bind(Ipc::ByteView bytes)
@@ -95,12 +121,12 @@ private:
 // reads it, and SQLite answers a race there with "database is locked" at once
 // instead of waiting; so the openers of one store take turns here. (Not the
 // database file itself: closing any descriptor of it would drop SQLite's own
-// locks of this process.)
+// locks of this process.) The lock needs no write access to the file.
 class SetupLock
 {
 public:
     explicit SetupLock(const std::string& storePath)
-        : m_fd(open((storePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+        : m_fd(open((storePath + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600))
     {
         if (m_fd >= 0)
             while (flock(m_fd, LOCK_EX) < 0 && errno == EINTR) {}
@@ -119,17 +145,122 @@ private:
     int m_fd;
 };
 
+// Creates a missing store file readable by its owner only, whatever the
+// umask; SQLite gives its companion files (-wal, -shm) the mode of the store
+// file. An existing file is left as it is (never opened here: closing a
+// descriptor of it would drop SQLite's locks of this process); any other
+// failure is left to SQLite's opening, which reports it.
+void CreatePrivateFile(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    (void)fchmod(fd, 0600);      // a umask may have taken the owner's bits; a failure shows at SQLite's opening
+    (void)Common::SafeClose(fd); // nothing was written
+}
+
 } // namespace
 
-Common::Error Store::Failure(const char* function, uint32_t line) const
+// One SQLite connection to the store with its prepared statements.
+class Connection
 {
-    return MakeStoreFailure(m_db ? sqlite3_errmsg(m_db) : "out of memory", kSource.At(function, line));
+public:
+    // `create`: the file may be made (the writer); readers need it to exist.
+    static Common::Error Open(const std::string& path, bool create, std::unique_ptr<Connection>& connection)
+    {
+        std::unique_ptr<Connection> opened(new Connection);
+        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+        if (sqlite3_open_v2(path.c_str(), &opened->m_db, flags, nullptr) != SQLITE_OK)
+            return opened->Failure("Open", __LINE__);
+        (void)sqlite3_extended_result_codes(opened->m_db, 1);               // finer texts only
+        (void)sqlite3_busy_timeout(opened->m_db, kBusyTimeoutMilliseconds); // cannot fail on an open handle
+        connection = std::move(opened);
+        return Common::Success;
+    }
+    ~Connection()
+    {
+        for (sqlite3_stmt* statement : m_statements)
+            (void)sqlite3_finalize(statement); // null is allowed; the result repeats an earlier one
+        (void)sqlite3_close_v2(m_db);          // every statement is finalized; nothing is left to fail on
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    Common::Error Prepare()
+    {
+        for (int i = 0; i < STATEMENT_COUNT; ++i) {
+            if (sqlite3_prepare_v3(m_db, kStatementTexts[i], -1, SQLITE_PREPARE_PERSISTENT, &m_statements[i],
+                                   nullptr) != SQLITE_OK)
+                return Failure("Prepare", __LINE__);
+        }
+        return Common::Success;
+    }
+
+    Common::Error Execute(const char* sql, const char* function, uint32_t line)
+    {
+        return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? Common::Success
+                                                                               : Failure(function, line);
+    }
+    Common::Error Failure(const char* function, uint32_t line) const
+    {
+        return MakeStoreFailure(m_db ? sqlite3_errmsg(m_db) : "out of memory", kSource.At(function, line));
+    }
+
+    // Rolls back what is open, when anything is.
+    void RollBack(const char* function, uint32_t line)
+    {
+        if (!InAutocommit())
+            (void)Execute("ROLLBACK", function, line); // the failure that led here is the result
+    }
+    bool InAutocommit() const { return sqlite3_get_autocommit(m_db) != 0; }
+
+    sqlite3* Db() const { return m_db; }
+    sqlite3_stmt* operator[](Statement statement) const { return m_statements[statement]; }
+
+private:
+    Connection() = default;
+
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_statements[STATEMENT_COUNT] = {};
+};
+
+struct Store::MarkTable
+{
+    std::vector<RemovalMark> marks; // the most recently used last
+
+    std::vector<RemovalMark>::iterator Find(int32_t serviceCode, Ipc::ByteView filterName)
+    {
+        return std::find_if(marks.begin(), marks.end(), [&](const RemovalMark& mark) {
+            return mark.serviceCode == serviceCode &&
+                std::equal(mark.filterName.begin(), mark.filterName.end(), filterName.begin(), filterName.end());
+        });
+    }
+    void Keep(RemovalMark mark)
+    {
+        auto found = Find(mark.serviceCode, mark.filterName);
+        if (found != marks.end())
+            marks.erase(found);
+        else if (marks.size() >= kKeptMarks)
+            marks.erase(marks.begin());
+        marks.push_back(std::move(mark));
+    }
+};
+
+struct Store::PendingWrite
+{
+    explicit PendingWrite(const Work& work) : work(work) {}
+
+    const Work& work;
+    Common::Error result;
+    std::exception_ptr exception;
+    bool done = false; // guarded by m_queueLock
+};
+
+Store::Store(std::string path) : m_path(std::move(path)), m_marks(new MarkTable)
+{
 }
 
-Common::Error Store::Execute(const char* sql, const char* function, uint32_t line)
-{
-    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? Common::Success : Failure(function, line);
-}
+Store::~Store() = default;
 
 Common::Error Store::Open(const std::string& path, std::unique_ptr<Store>& store)
 {
@@ -139,63 +270,220 @@ Common::Error Store::Open(const std::string& path, std::unique_ptr<Store>& store
         error.AddPosixError(setup.Failure());
         return error;
     }
-    std::unique_ptr<Store> opened(new Store);
-    if (sqlite3_open_v2(path.c_str(), &opened->m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
-        return opened->Failure("Open", __LINE__);
-    (void)sqlite3_extended_result_codes(opened->m_db, 1);               // finer texts only
-    (void)sqlite3_busy_timeout(opened->m_db, kBusyTimeoutMilliseconds); // cannot fail on an open handle
-
-    Common::Error error = opened->Execute("PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;", "Open", __LINE__);
+    CreatePrivateFile(path);
+    std::unique_ptr<Store> opened(new Store(path));
+    Common::Error error = Connection::Open(path, true, opened->m_writer);
     if (!error.IsSuccess())
         return error;
-    // The format check and the table's creation in one write transaction.
-    error = opened->Run(Mode::Write, [&](Transaction&) -> Common::Error {
-        sqlite3_stmt* query = nullptr;
-        if (sqlite3_prepare_v2(opened->m_db, "PRAGMA user_version", -1, &query, nullptr) != SQLITE_OK)
-            return opened->Failure("Open", __LINE__);
-        const int version = sqlite3_step(query) == SQLITE_ROW ? sqlite3_column_int(query, 0) : -1;
-        (void)sqlite3_finalize(query); // repeats the step's result, read above
-        if (version == 0)
-            return opened->Execute(kSchema, "Open", __LINE__);
-        if (version != kFormatVersion)
-            return MakeStoreFailure("the file is not an object store of this format", kSource.At("Open", __LINE__));
-        return Common::Success;
-    });
+    Connection& writer = *opened->m_writer;
+    error = writer.Execute("PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;", "Open", __LINE__);
     if (!error.IsSuccess())
         return error;
-    for (int i = 0; i < STATEMENT_COUNT; ++i) {
-        if (sqlite3_prepare_v3(opened->m_db, kStatementTexts[i], -1, SQLITE_PREPARE_PERSISTENT,
-                               &opened->m_statements[i], nullptr) != SQLITE_OK)
-            return opened->Failure("Open", __LINE__);
+    // The format check, the table's creation and what earlier builds lacked, in one write transaction.
+    error = writer.Execute("BEGIN IMMEDIATE", "Open", __LINE__);
+    if (!error.IsSuccess())
+        return error;
+    sqlite3_stmt* query = nullptr;
+    int version = -1;
+    if (sqlite3_prepare_v2(writer.Db(), "PRAGMA user_version", -1, &query, nullptr) == SQLITE_OK &&
+        sqlite3_step(query) == SQLITE_ROW)
+        version = sqlite3_column_int(query, 0);
+    else
+        error = writer.Failure("Open", __LINE__);
+    (void)sqlite3_finalize(query); // repeats the step's result, read above
+    if (error.IsSuccess() && version == 0)
+        error = writer.Execute(kSchema, "Open", __LINE__);
+    else if (error.IsSuccess() && version != kFormatVersion)
+        error = MakeStoreFailure("the file is not an object store of this format", kSource.At("Open", __LINE__));
+    if (error.IsSuccess())
+        error = writer.Execute(kOrderIndex, "Open", __LINE__);
+    if (error.IsSuccess())
+        error = writer.Execute("COMMIT", "Open", __LINE__);
+    if (!error.IsSuccess()) {
+        writer.RollBack("Open", __LINE__);
+        return error;
     }
+    error = writer.Prepare();
+    if (!error.IsSuccess())
+        return error;
     store = std::move(opened);
     return Common::Success;
 }
 
-Store::~Store()
-{
-    for (sqlite3_stmt* statement : m_statements)
-        (void)sqlite3_finalize(statement); // null is allowed; the result repeats an earlier one
-    (void)sqlite3_close_v2(m_db);          // every statement is finalized; nothing is left to fail on
-}
-
 Common::Error Store::Run(Mode mode, const Work& work)
 {
-    Common::LockGuard guard(m_lock);
-    Common::Error error = Execute(mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN", "Run", __LINE__);
+    return mode == Mode::Write ? Write(work) : Read(work);
+}
+
+size_t Store::PendingWrites()
+{
+    std::lock_guard<std::mutex> guard(m_queueLock);
+    return m_pendingWrites;
+}
+
+Common::Error Store::Write(const Work& work)
+{
+    PendingWrite write(work);
+    std::unique_lock<std::mutex> lock(m_queueLock);
+    m_queue.push_back(&write);
+    ++m_pendingWrites;
+    while (!write.done) {
+        if (m_writing) {
+            m_written.wait(lock);
+            continue;
+        }
+        // No transaction runs: this thread runs the next one, for every write waiting now.
+        m_writing = true;
+        std::deque<PendingWrite*> batch;
+        batch.swap(m_queue);
+        lock.unlock();
+        CommitBatch(batch);
+        lock.lock();
+        for (PendingWrite* pending : batch)
+            pending->done = true;
+        m_pendingWrites -= batch.size();
+        m_writing = false;
+        m_written.notify_all();
+    }
+    lock.unlock();
+    if (write.exception)
+        std::rethrow_exception(write.exception);
+    return write.result;
+}
+
+void Store::CommitBatch(const std::deque<PendingWrite*>& batch)
+{
+    // Gives `error` to every write that has no failure of its own.
+    auto failAll = [&](const Common::Error& error) {
+        for (PendingWrite* pending : batch) {
+            if (pending->result.IsSuccess() && !pending->exception)
+                pending->result = error;
+        }
+    };
+    Connection& writer = *m_writer;
+    Common::Error error = writer.Execute("BEGIN IMMEDIATE", "CommitBatch", __LINE__);
+    if (!error.IsSuccess()) {
+        writer.RollBack("CommitBatch", __LINE__);
+        failAll(error);
+        return;
+    }
+    {
+        Use use(writer[DATA_VERSION]);
+        if (use.Step() == SQLITE_ROW) {
+            m_dataVersion = sqlite3_column_int64(use.Statement(), 0);
+        } else {
+            m_marks->marks.clear(); // no version to judge them by
+            m_dataVersion = 0;
+        }
+    }
+
+    std::vector<RemovalMark> marks;
+    try {
+        for (size_t i = 0; i < batch.size() && !writer.InAutocommit(); ++i)
+            RunInSavepoint(*batch[i], marks);
+    } catch (...) { // out of memory between the works: the transaction is given up
+        writer.RollBack("CommitBatch", __LINE__);
+        for (PendingWrite* pending : batch)
+            pending->exception = std::current_exception();
+        return;
+    }
+    if (writer.InAutocommit()) {
+        // SQLite ended the transaction under a work (a full disk, an I/O
+        // failure): the works before it lost their changes too, and those
+        // after it did not run.
+        failAll(MakeStoreFailure("the transaction was rolled back", kSource.At("CommitBatch", __LINE__)));
+        return;
+    }
+    error = writer.Execute("COMMIT", "CommitBatch", __LINE__);
+    if (!error.IsSuccess()) {
+        writer.RollBack("CommitBatch", __LINE__);
+        failAll(error);
+        return;
+    }
+    try {
+        for (RemovalMark& mark : marks)
+            m_marks->Keep(std::move(mark));
+    } catch (...) { // out of memory: the next removals start from the first object
+        m_marks->marks.clear();
+    }
+}
+
+void Store::RunInSavepoint(PendingWrite& write, std::vector<RemovalMark>& marks)
+{
+    Connection& writer = *m_writer;
+    write.result = writer.Execute("SAVEPOINT request", "RunInSavepoint", __LINE__);
+    if (!write.result.IsSuccess())
+        return;
+    Transaction objects(*this, writer, true);
+    try {
+        write.result = write.work(objects);
+    } catch (...) {
+        write.exception = std::current_exception();
+    }
+    if (write.result.IsSuccess() && !write.exception) {
+        write.result = writer.Execute("RELEASE request", "RunInSavepoint", __LINE__);
+        if (write.result.IsSuccess()) {
+            marks.insert(marks.end(), std::make_move_iterator(objects.m_marks.begin()),
+                         std::make_move_iterator(objects.m_marks.end()));
+            return;
+        }
+    }
+    // The work's failure is its result; these only fail when the transaction is gone, which the caller sees.
+    (void)writer.Execute("ROLLBACK TO request", "RunInSavepoint", __LINE__);
+    (void)writer.Execute("RELEASE request", "RunInSavepoint", __LINE__);
+}
+
+Common::Error Store::TakeReader(std::unique_ptr<Connection>& reader)
+{
+    {
+        Common::LockGuard guard(m_readersLock);
+        if (!m_readers.empty()) {
+            reader = std::move(m_readers.back());
+            m_readers.pop_back();
+            return Common::Success;
+        }
+    }
+    std::unique_ptr<Connection> opened;
+    Common::Error error = Connection::Open(m_path, false, opened);
+    if (error.IsSuccess())
+        error = opened->Execute("PRAGMA query_only = 1", "TakeReader", __LINE__);
+    if (error.IsSuccess())
+        error = opened->Prepare();
+    if (error.IsSuccess())
+        reader = std::move(opened);
+    return error;
+}
+
+void Store::GiveBackReader(std::unique_ptr<Connection> reader)
+{
+    if (!reader->InAutocommit())
+        return; // a transaction that would not end: closed with the connection
+    Common::LockGuard guard(m_readersLock);
+    if (m_readers.size() < kIdleReaders)
+        m_readers.push_back(std::move(reader));
+}
+
+Common::Error Store::Read(const Work& work)
+{
+    std::unique_ptr<Connection> reader;
+    Common::Error error = TakeReader(reader);
     if (!error.IsSuccess())
         return error;
-    Transaction objects(*this, mode == Mode::Write);
-    try {
-        error = work(objects);
-    } catch (...) {
-        (void)Execute("ROLLBACK", "Run", __LINE__); // the exception is what the caller needs to see
-        throw;
+    error = reader->Execute("BEGIN", "Read", __LINE__);
+    if (error.IsSuccess()) {
+        Transaction objects(*this, *reader, false);
+        try {
+            error = work(objects);
+        } catch (...) {
+            reader->RollBack("Read", __LINE__); // the exception is what the caller needs to see
+            GiveBackReader(std::move(reader));
+            throw;
+        }
     }
     if (error.IsSuccess())
-        error = Execute("COMMIT", "Run", __LINE__);
-    if (!error.IsSuccess() && !sqlite3_get_autocommit(m_db))
-        (void)Execute("ROLLBACK", "Run", __LINE__); // the work's failure is the result
+        error = reader->Execute("COMMIT", "Read", __LINE__);
+    reader->RollBack("Read", __LINE__); // after a failure only; the failure is the result
+    GiveBackReader(std::move(reader));
     return error;
 }
 
@@ -208,26 +496,27 @@ Common::Error Transaction::Insert(int32_t serviceCode, Ipc::ByteView key, Ipc::B
 {
     if (!m_writable)
         return RefuseRead("Insert", __LINE__);
-    Use use(m_store.m_statements[Store::INSERT]);
+    Use use(m_connection[INSERT]);
     const int result = use.Bind(serviceCode).Bind(key).Bind(body).Step();
     if (result == SQLITE_DONE)
         return Common::Success;
     if (result == SQLITE_CONSTRAINT_UNIQUE)
         return MakeStoreError(kObjectExists, kSource.At("Insert", __LINE__));
-    return m_store.Failure("Insert", __LINE__);
+    return m_connection.Failure("Insert", __LINE__);
 }
 
 Common::Error Transaction::Replace(int32_t serviceCode, Ipc::ByteView key, Ipc::ByteView newKey, Ipc::ByteView body)
 {
     if (!m_writable)
         return RefuseRead("Replace", __LINE__);
-    Use use(m_store.m_statements[Store::REPLACE]);
+    ++m_store.m_replacements; // an object may now be selected where a removal passed
+    Use use(m_connection[REPLACE]);
     const int result = use.Bind(serviceCode).Bind(key).Bind(newKey).Bind(body).Step();
     if (result == SQLITE_CONSTRAINT_UNIQUE)
         return MakeStoreError(kObjectExists, kSource.At("Replace", __LINE__));
     if (result != SQLITE_DONE)
-        return m_store.Failure("Replace", __LINE__);
-    if (sqlite3_changes(m_store.m_db) == 0)
+        return m_connection.Failure("Replace", __LINE__);
+    if (sqlite3_changes(m_connection.Db()) == 0)
         return MakeStoreError(kObjectNotFound, kSource.At("Replace", __LINE__));
     return Common::Success;
 }
@@ -236,23 +525,23 @@ Common::Error Transaction::Remove(int32_t serviceCode, Ipc::ByteView key)
 {
     if (!m_writable)
         return RefuseRead("Remove", __LINE__);
-    Use use(m_store.m_statements[Store::REMOVE]);
+    Use use(m_connection[REMOVE]);
     if (use.Bind(serviceCode).Bind(key).Step() != SQLITE_DONE)
-        return m_store.Failure("Remove", __LINE__);
-    if (sqlite3_changes(m_store.m_db) == 0)
+        return m_connection.Failure("Remove", __LINE__);
+    if (sqlite3_changes(m_connection.Db()) == 0)
         return MakeStoreError(kObjectNotFound, kSource.At("Remove", __LINE__));
     return Common::Success;
 }
 
 Common::Error Transaction::Get(int32_t serviceCode, Ipc::ByteView key, bool& found, StoredObject& object)
 {
-    Use use(m_store.m_statements[Store::GET]);
+    Use use(m_connection[GET]);
     const int result = use.Bind(serviceCode).Bind(key).Step();
     found = result == SQLITE_ROW;
     if (result == SQLITE_DONE)
         return Common::Success;
     if (result != SQLITE_ROW)
-        return m_store.Failure("Get", __LINE__);
+        return m_connection.Failure("Get", __LINE__);
     object.order = sqlite3_column_int64(use.Statement(), 0);
     object.serviceCode = serviceCode;
     object.key.assign(key.begin(), key.end());
@@ -260,17 +549,18 @@ Common::Error Transaction::Get(int32_t serviceCode, Ipc::ByteView key, bool& fou
     return Common::Success;
 }
 
-Common::Error Transaction::Scan(int32_t serviceCode, const BodyFilter& filter,
-                                const std::function<bool(sqlite3_stmt* row)>& take)
+Common::Error Transaction::Scan(int32_t serviceCode, int64_t after, const BodyFilter& filter,
+                                const std::function<bool(sqlite3_stmt* row)>& take, int64_t& last)
 {
-    Use use(m_store.m_statements[Store::LIST]);
-    use.Bind(serviceCode);
+    Use use(m_connection[LIST]);
+    use.Bind(serviceCode).Bind(after);
     for (;;) {
         const int result = use.Step();
         if (result == SQLITE_DONE)
             return Common::Success;
         if (result != SQLITE_ROW)
-            return m_store.Failure("Scan", __LINE__);
+            return m_connection.Failure("Scan", __LINE__);
+        last = sqlite3_column_int64(use.Statement(), 0);
         bool selected = true;
         if (filter) {
             Common::Error error = filter(BlobOf(use.Statement(), 2), selected);
@@ -288,29 +578,76 @@ Common::Error Transaction::List(int32_t serviceCode, const BodyFilter& filter, s
     if (limit == 0)
         return Common::Success;
     size_t listed = 0;
-    return Scan(serviceCode, filter, [&](sqlite3_stmt* row) {
-        StoredObject object;
-        object.order = sqlite3_column_int64(row, 0);
-        object.serviceCode = serviceCode;
-        object.key = CopyBlob(row, 1);
-        object.body = CopyBlob(row, 2);
-        objects.push_back(std::move(object));
-        return ++listed < limit;
-    });
+    int64_t last = 0;
+    return Scan(
+        serviceCode, 0, filter,
+        [&](sqlite3_stmt* row) {
+            StoredObject object;
+            object.order = sqlite3_column_int64(row, 0);
+            object.serviceCode = serviceCode;
+            object.key = CopyBlob(row, 1);
+            object.body = CopyBlob(row, 2);
+            objects.push_back(std::move(object));
+            return ++listed < limit;
+        },
+        last);
 }
 
 Common::Error Transaction::Count(int32_t serviceCode, const BodyFilter& filter, uint64_t& count)
 {
     count = 0;
-    if (filter)
-        return Scan(serviceCode, filter, [&](sqlite3_stmt*) {
-            ++count;
-            return true;
-        });
-    Use use(m_store.m_statements[Store::COUNT]);
+    if (filter) {
+        int64_t last = 0;
+        return Scan(
+            serviceCode, 0, filter,
+            [&](sqlite3_stmt*) {
+                ++count;
+                return true;
+            },
+            last);
+    }
+    Use use(m_connection[COUNT]);
     if (use.Bind(serviceCode).Step() != SQLITE_ROW)
-        return m_store.Failure("Count", __LINE__);
+        return m_connection.Failure("Count", __LINE__);
     count = static_cast<uint64_t>(sqlite3_column_int64(use.Statement(), 0));
+    return Common::Success;
+}
+
+Common::Error Transaction::RemoveSelected(int32_t serviceCode, const BodyFilter& filter, Ipc::ByteView filterName,
+                                          size_t limit, size_t& removed)
+{
+    removed = 0;
+    if (!m_writable)
+        return RefuseRead("RemoveSelected", __LINE__);
+    if (limit == 0)
+        return Common::Success;
+    int64_t start = 0;
+    auto mark = m_store.m_marks->Find(serviceCode, filterName);
+    if (mark != m_store.m_marks->marks.end() && mark->dataVersion == m_store.m_dataVersion &&
+        mark->replacements == m_store.m_replacements)
+        start = mark->position;
+
+    // The selected objects are removed once the listing is over: a statement
+    // that reads the table is not to meet its own changes.
+    std::vector<int64_t> orders;
+    int64_t last = start;
+    Common::Error error = Scan(
+        serviceCode, start, filter,
+        [&](sqlite3_stmt* row) {
+            orders.push_back(sqlite3_column_int64(row, 0));
+            return orders.size() < limit;
+        },
+        last);
+    for (size_t i = 0; error.IsSuccess() && i < orders.size(); ++i) {
+        Use use(m_connection[REMOVE_AT]);
+        if (use.Bind(orders[i]).Step() != SQLITE_DONE)
+            error = m_connection.Failure("RemoveSelected", __LINE__);
+    }
+    if (!error.IsSuccess())
+        return error;
+    removed = orders.size();
+    m_marks.push_back(RemovalMark{serviceCode, Ipc::Bytes(filterName.begin(), filterName.end()), last,
+                                  m_store.m_dataVersion, m_store.m_replacements});
     return Common::Success;
 }
 

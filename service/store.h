@@ -4,29 +4,53 @@
 // Keys are opaque bytes compared by equality, unique per service code; each
 // service code sees only its own objects. The registration order grows with
 // every insert and is never given out again, also after removals and across
-// reopening; a replacement keeps the object's place.
+// reopening; a replacement keeps the object's place. An index on (service
+// code, registration order) serves every listing in order without sorting;
+// Open adds it to a store that lacks it (the format version stays 1, so older
+// programs still open the store).
 //
-// All work runs inside Store::Run, one SQLite transaction per call: a write
-// transaction starts with BEGIN IMMEDIATE, so concurrent writers (threads or
-// processes on the same file) take turns, waiting up to kBusyTimeoutMilliseconds
-// for each other. The work's failure (or exception) rolls back everything it
-// did; success commits. The database runs in WAL mode with full sync, so a
+// All work runs inside Store::Run. The database runs in WAL mode with full
+// sync: a committed transaction is on the disk before Run returns, and a
 // process killed in the middle of a transaction leaves the last committed
-// state, and a committed transaction survives a crash.
+// state.
+//
+// Writes (group commit): the write work of one Store runs on its one writer
+// connection. A write that comes while a transaction is being committed waits
+// for that commit; then every write waiting at that moment runs, one after
+// the other in arrival order, in the next transaction, each in a savepoint of
+// its own, and one commit (one sync) covers them all. A work's failure (or
+// exception) rolls back its own savepoint only; success keeps it. Run returns
+// a write's result only after the commit that holds it succeeded; when the
+// transaction cannot begin or commit, or SQLite ends it under a work (a full
+// disk, an I/O failure), every write it held fails and nothing of them is
+// kept. Writers of other Stores and processes on the same file take turns
+// through SQLite's lock (BEGIN IMMEDIATE), waiting up to
+// kBusyTimeoutMilliseconds for each other.
+//
+// Reads run on read connections of their own (a small pool, opened as
+// needed), one read transaction each, which sees the last committed state.
+// WAL lets a reader go on while a writer holds the lock, so a read never
+// waits for a write, of this process or another.
 //
 //     store->Run(Service::Store::Mode::Write, [&](Service::Transaction& objects) {
 //         Common::Error error = objects.Remove(code, oldKey);
 //         return error.IsSuccess() ? objects.Insert(code, newKey, body) : error;
 //     });
 //
-// Threading: Run may be called from any thread; calls on one Store take turns.
-// A Transaction is valid only inside the work it was given to, on that thread.
+// Threading: Run may be called from any thread, by many at once. A write's
+// work may run on another caller's thread (the one that runs the
+// transaction) while its own caller waits; an exception it throws is thrown
+// again on its caller's thread. A Transaction is valid only inside the work
+// it was given to. A work must not call Run.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,7 +58,6 @@
 #include "core/common/mutex.h"
 #include "platform/ipc/bytes.h"
 
-struct sqlite3;
 struct sqlite3_stmt;
 
 namespace Service {
@@ -53,6 +76,19 @@ struct StoredObject
 // Selects objects by their body bytes; a failure ends the listing and the
 // transaction with it.
 using BodyFilter = std::function<Common::Error(Ipc::ByteView body, bool& selected)>;
+
+class Connection;
+
+// Where a committed Transaction::RemoveSelected of one filter stopped, and the
+// state of the store it was made in.
+struct RemovalMark
+{
+    int32_t serviceCode = 0;
+    Ipc::Bytes filterName;
+    int64_t position = 0;      // every selected object up to this order was removed
+    int64_t dataVersion = 0;   // the writer's data version in that transaction
+    uint64_t replacements = 0; // the writer's Replace calls before it
+};
 
 class Transaction
 {
@@ -73,17 +109,38 @@ public:
     // The number of objects the filter selects (all when it is empty).
     Common::Error Count(int32_t serviceCode, const BodyFilter& filter, uint64_t& count);
 
+    // Removes the first `limit` objects the filter selects, in registration
+    // order; `removed` receives their number. The same objects as List and
+    // Remove would, but a run of such removals with one filter does not read
+    // again what the earlier ones passed: `filterName` names the filter (the
+    // same name must always mean the same decision for the same body bytes),
+    // and the store remembers for each service code and name the last object
+    // the last committed removal looked at. The next removal starts after it
+    // while that mark is valid: as long as no other connection committed a
+    // change to the file and no object of this store was replaced since (an
+    // insert always comes after every mark, a removal cannot make an object
+    // selected). A mark counts only once the removal that made it is
+    // committed, and a few recent names are kept.
+    Common::Error RemoveSelected(int32_t serviceCode, const BodyFilter& filter, Ipc::ByteView filterName, size_t limit,
+                                 size_t& removed);
+
 private:
     friend class Store;
-    Transaction(class Store& store, bool writable) : m_store(store), m_writable(writable) {}
+    Transaction(class Store& store, Connection& connection, bool writable)
+        : m_store(store), m_connection(connection), m_writable(writable)
+    {
+    }
     Common::Error RefuseRead(const char* function, uint32_t line) const;
-    // Steps through the objects of `serviceCode` in order; `take` gets each
-    // one the filter selects and returns false to stop.
-    Common::Error Scan(int32_t serviceCode, const BodyFilter& filter,
-                       const std::function<bool(sqlite3_stmt* row)>& take);
+    // Steps through the objects of `serviceCode` after the order `after`, in
+    // order; `take` gets each one the filter selects and returns false to
+    // stop. `last` receives the order of the last object looked at.
+    Common::Error Scan(int32_t serviceCode, int64_t after, const BodyFilter& filter,
+                       const std::function<bool(sqlite3_stmt* row)>& take, int64_t& last);
 
     class Store& m_store;
+    Connection& m_connection;
     bool m_writable;
+    std::vector<RemovalMark> m_marks; // made by this work, kept once it is committed
 };
 
 class Store
@@ -96,8 +153,10 @@ public:
     };
     using Work = std::function<Common::Error(Transaction& objects)>;
 
-    // Opens the database at `path`, creating the file and its table when
-    // missing. A file that is not a store of this format gives kStoreFailed.
+    // Opens the database at `path`, creating the file (mode 0600, as its
+    // companion files then are) and its table when missing, and adding what
+    // a store of an earlier build lacks. A file that is not a store of this
+    // format gives kStoreFailed.
     static Common::Error Open(const std::string& path, std::unique_ptr<Store>& store);
     ~Store();
     Store(const Store&) = delete;
@@ -105,26 +164,38 @@ public:
 
     Common::Error Run(Mode mode, const Work& work);
 
+    // The writes accepted by Run and not yet answered (waiting for their
+    // transaction, or in it).
+    size_t PendingWrites();
+
 private:
     friend class Transaction;
-    enum Statement
-    {
-        INSERT,
-        REPLACE,
-        REMOVE,
-        GET,
-        LIST,
-        COUNT,
-        STATEMENT_COUNT
-    };
+    struct PendingWrite;
+    struct MarkTable;
 
-    Store() = default;
-    Common::Error Execute(const char* sql, const char* function, uint32_t line);
-    Common::Error Failure(const char* function, uint32_t line) const;
+    explicit Store(std::string path);
+    Common::Error Write(const Work& work);
+    Common::Error Read(const Work& work);
+    // One transaction for every write of `batch`: gives each its result.
+    void CommitBatch(const std::deque<PendingWrite*>& batch);
+    void RunInSavepoint(PendingWrite& write, std::vector<RemovalMark>& marks);
+    Common::Error TakeReader(std::unique_ptr<Connection>& reader);
+    void GiveBackReader(std::unique_ptr<Connection> reader);
 
-    Common::Mutex m_lock; // one transaction at a time
-    sqlite3* m_db = nullptr;
-    sqlite3_stmt* m_statements[STATEMENT_COUNT] = {};
+    std::string m_path;
+    std::unique_ptr<Connection> m_writer;
+    std::unique_ptr<MarkTable> m_marks; // used only by the transaction running on the writer
+    uint64_t m_replacements = 0;        // Replace calls on the writer, ever
+    int64_t m_dataVersion = 0;          // the writer's view of other connections' commits, at its last begin
+
+    std::mutex m_queueLock; // guards m_queue, m_writing and each write's `done`
+    std::condition_variable m_written;
+    std::deque<PendingWrite*> m_queue;
+    bool m_writing = false;
+    size_t m_pendingWrites = 0;
+
+    Common::Mutex m_readersLock; // guards m_readers
+    std::vector<std::unique_ptr<Connection>> m_readers;
 };
 
 } // namespace Service

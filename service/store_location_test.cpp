@@ -69,20 +69,26 @@ protected:
 
 TEST_F(StoreFolder, MissingFoldersAreCreatedPrivate)
 {
-    ASSERT_EQ(setenv(Service::kStoreFolderVariable, PathOf("a/b/objpatcher").c_str(), 1), 0);
-    std::string path;
-    ASSERT_THAT(Service::GetLocalStorePath(path), IsSuccessError());
-    EXPECT_EQ(path, PathOf("a/b/objpatcher/objects.db"));
-    for (const char* folder : {"a", "a/b", "a/b/objpatcher"}) {
-        struct stat status
-        {
-        };
-        ASSERT_EQ(stat(PathOf(folder).c_str(), &status), 0) << folder;
-        EXPECT_TRUE(S_ISDIR(status.st_mode));
-        EXPECT_EQ(status.st_mode & 0777, 0700u) << folder;
+    for (mode_t mask : {mode_t{0}, mode_t{022}}) {
+        const std::string top = "m" + std::to_string(mask);
+        ASSERT_EQ(setenv(Service::kStoreFolderVariable, PathOf(top + "/b/objpatcher").c_str(), 1), 0);
+        std::string path;
+        const mode_t saved = umask(mask);
+        const Common::Error error = Service::GetLocalStorePath(path);
+        umask(saved);
+        ASSERT_THAT(error, IsSuccessError());
+        EXPECT_EQ(path, PathOf(top + "/b/objpatcher/objects.db"));
+        for (const std::string& folder : {top, top + "/b", top + "/b/objpatcher"}) {
+            struct stat status
+            {
+            };
+            ASSERT_EQ(stat(PathOf(folder).c_str(), &status), 0) << folder;
+            EXPECT_TRUE(S_ISDIR(status.st_mode));
+            EXPECT_EQ(status.st_mode & 07777, 0700u) << folder << " under umask " << std::oct << mask;
+        }
+        // A second call finds it there.
+        ASSERT_THAT(Service::GetLocalStorePath(path), IsSuccessError());
     }
-    // A second call finds it there.
-    ASSERT_THAT(Service::GetLocalStorePath(path), IsSuccessError());
 }
 
 TEST_F(StoreFolder, ExistingFolderKeepsItsMode)

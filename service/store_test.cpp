@@ -4,9 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "service/service_test_support.h"
 #include "service/store_errors.h"
@@ -223,6 +229,377 @@ TEST_F(ObjectStore, FilesThatAreNoStoreAreRefused)
     EXPECT_EQ(store, nullptr);
 
     EXPECT_THAT(Service::Store::Open(PathOf("missing/folder/objects.db"), store), ErrorIs(Service::kStoreFailed));
+}
+
+TEST_F(ObjectStore, NewStoreFilesAreTheOwnersOnlyWhateverTheUmask)
+{
+    m_store.reset();
+    for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
+        const std::string path = PathOf("private-" + std::to_string(mask) + ".db");
+        const mode_t saved = umask(mask);
+        std::unique_ptr<Service::Store> store;
+        const Common::Error opened = Service::Store::Open(path, store);
+        umask(saved);
+        ASSERT_THAT(opened, IsSuccessError());
+        ASSERT_THAT(store->Run(Service::Store::Mode::Write,
+                               [](Service::Transaction& t) { return t.Insert(kDml, B("k"), B("b")); }),
+                    IsSuccessError());
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            struct stat status
+            {
+            };
+            ASSERT_EQ(stat((path + suffix).c_str(), &status), 0) << path << suffix;
+            EXPECT_EQ(status.st_mode & 07777, 0600u) << path << suffix << " under umask " << std::oct << mask;
+        }
+    }
+}
+
+TEST_F(ObjectStore, AnExistingStoreFileKeepsItsMode)
+{
+    m_store.reset();
+    ASSERT_EQ(chmod(PathOf("objects.db").c_str(), 0640), 0);
+    Reopen();
+    struct stat status
+    {
+    };
+    ASSERT_EQ(stat(PathOf("objects.db").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+}
+
+// A store as the earlier build made it: the table without the order index.
+TEST_F(ObjectStore, AStoreOfTheEarlierBuildOpensWithItsObjectsAndStaysAtVersionOne)
+{
+    m_store.reset();
+    const std::string path = PathOf("earlier.db");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode = WAL;"
+                           "CREATE TABLE objects(registration INTEGER PRIMARY KEY AUTOINCREMENT,"
+                           " service_code INTEGER NOT NULL, object_key BLOB NOT NULL, body BLOB NOT NULL,"
+                           " UNIQUE(service_code, object_key));"
+                           "PRAGMA user_version = 1;"
+                           "INSERT INTO objects(service_code, object_key, body) VALUES"
+                           " (46, x'7a', x'31'), (46, x'61', x'32'), (33, x'61', x'68'), (46, x'6d', x'33');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    ASSERT_THAT(Service::Store::Open(path, m_store), IsSuccessError());
+    EXPECT_THAT(Contents(), ElementsAre("z=1", "a=2", "m=3"));
+    ASSERT_THAT(Insert(kDml, "n", "4"), IsSuccessError());
+    EXPECT_THAT(Contents(), ElementsAre("z=1", "a=2", "m=3", "n=4"));
+    m_store.reset();
+
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    auto single = [&](const char* sql) {
+        sqlite3_stmt* query = nullptr;
+        int value = -1;
+        if (sqlite3_prepare_v2(db, sql, -1, &query, nullptr) == SQLITE_OK && sqlite3_step(query) == SQLITE_ROW)
+            value = sqlite3_column_int(query, 0);
+        sqlite3_finalize(query);
+        return value;
+    };
+    EXPECT_EQ(single("PRAGMA user_version"), 1);
+    EXPECT_EQ(single("SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = 'objects_in_order'"), 1);
+    sqlite3_close(db);
+}
+
+// Removal by a filter, and where a run of removals by one filter resumes.
+
+class ObjectRemoval : public ObjectStore
+{
+protected:
+    // Objects k0..k<count-1>; those in `selected` get the body "yes", the others "no".
+    void Fill(int count, const std::set<int>& selected)
+    {
+        ASSERT_THAT(Write([&](Service::Transaction& t) {
+                        Common::Error error;
+                        for (int i = 0; error.IsSuccess() && i < count; ++i)
+                            error = t.Insert(kDml, B("k" + std::to_string(i)), B(selected.count(i) ? "yes" : "no"));
+                        return error;
+                    }),
+                    IsSuccessError());
+    }
+
+    // Removes up to `limit` "yes" objects; counts the bodies the filter read.
+    Common::Error RemoveYes(size_t limit, size_t& removed, Service::Store* store = nullptr)
+    {
+        return (store ? store : m_store.get())->Run(Service::Store::Mode::Write, [&](Service::Transaction& t) {
+            return t.RemoveSelected(kDml, m_yes, B("yes"), limit, removed);
+        });
+    }
+
+    size_t m_reads = 0;
+    const Service::BodyFilter m_yes = [this](Ipc::ByteView body, bool& selected) {
+        ++m_reads;
+        selected = std::string(body.begin(), body.end()) == "yes";
+        return Common::Success;
+    };
+};
+
+TEST_F(ObjectRemoval, RemovesTheFirstSelectedUpToTheLimitInOrder)
+{
+    Fill(10, {1, 2, 5, 8, 9});
+    struct Step
+    {
+        size_t limit;
+        size_t removed;
+        std::vector<std::string> left;
+    };
+    const Step steps[] = {
+        {0, 0, {"k0=no", "k1=yes", "k2=yes", "k3=no", "k4=no", "k5=yes", "k6=no", "k7=no", "k8=yes", "k9=yes"}},
+        {2, 2, {"k0=no", "k3=no", "k4=no", "k5=yes", "k6=no", "k7=no", "k8=yes", "k9=yes"}},
+        {1, 1, {"k0=no", "k3=no", "k4=no", "k6=no", "k7=no", "k8=yes", "k9=yes"}},
+        {Service::kNoLimit, 2, {"k0=no", "k3=no", "k4=no", "k6=no", "k7=no"}},
+        {5, 0, {"k0=no", "k3=no", "k4=no", "k6=no", "k7=no"}},
+    };
+    for (const Step& step : steps) {
+        size_t removed = 99;
+        ASSERT_THAT(RemoveYes(step.limit, removed), IsSuccessError());
+        EXPECT_EQ(removed, step.removed) << "limit " << step.limit;
+        EXPECT_EQ(Contents(), step.left) << "limit " << step.limit;
+    }
+    size_t removed = 0;
+    EXPECT_THAT(
+        m_store->Run(Service::Store::Mode::Read,
+                     [&](Service::Transaction& t) { return t.RemoveSelected(kDml, m_yes, B("yes"), 1, removed); }),
+        ErrorIs(Service::kStoreFailed));
+}
+
+TEST_F(ObjectRemoval, BatchesReadEachObjectOnceWhenTheMatchesLieLate)
+{
+    constexpr int kObjects = 1000;
+    std::set<int> late;
+    for (int i = 900; i < kObjects; ++i)
+        late.insert(i);
+    Fill(kObjects, late);
+    size_t total = 0;
+    int batches = 0;
+    for (size_t removed = 1; removed != 0; ++batches) {
+        ASSERT_THAT(RemoveYes(10, removed), IsSuccessError());
+        total += removed;
+    }
+    EXPECT_EQ(total, 100u);
+    EXPECT_EQ(batches, 11);
+    EXPECT_LE(m_reads, static_cast<size_t>(kObjects)); // each body once: no batch reads the 900 again
+    EXPECT_EQ(Contents().size(), 900u);
+}
+
+Common::Error WriteOn(Service::Store& store, const Service::Store::Work& work)
+{
+    return store.Run(Service::Store::Mode::Write, work);
+}
+
+// The same through a second Store on the file: another connection.
+Common::Error WriteElsewhere(const std::string& path, const Service::Store::Work& work)
+{
+    std::unique_ptr<Service::Store> other;
+    Common::Error error = Service::Store::Open(path, other);
+    return error.IsSuccess() ? WriteOn(*other, work) : error;
+}
+
+TEST_F(ObjectRemoval, ObjectsThatMayNowBeSelectedBehindTheMarkAreFound)
+{
+    const Service::Store::Work replaceFirst = [](Service::Transaction& t) {
+        return t.Replace(kDml, B("k0"), B("k0"), B("yes"));
+    };
+    const Service::Store::Work removeAndInsertFirst = [](Service::Transaction& t) {
+        Common::Error error = t.Remove(kDml, B("k0"));
+        return error.IsSuccess() ? t.Insert(kDml, B("k0"), B("yes")) : error;
+    };
+    struct Case
+    {
+        const char* what;
+        std::function<Common::Error(Service::Store& store, const std::string& path)> change; // between two removals
+    };
+    const Case cases[] = {
+        {"an object passed over is replaced by a selected one",
+         [&](Service::Store& store, const std::string&) { return WriteOn(store, replaceFirst); }},
+        {"another connection replaces one",
+         [&](Service::Store&, const std::string& path) { return WriteElsewhere(path, replaceFirst); }},
+        {"another connection removes and inserts again",
+         [&](Service::Store&, const std::string& path) { return WriteElsewhere(path, removeAndInsertFirst); }},
+        {"the same connection removes and inserts again",
+         [&](Service::Store& store, const std::string&) { return WriteOn(store, removeAndInsertFirst); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_store.reset();
+        ASSERT_EQ(std::system(("rm -f '" + PathOf("objects.db") + "'*").c_str()), 0);
+        Reopen();
+        Fill(3, {1}); // k0=no k1=yes k2=no
+        size_t removed = 0;
+        ASSERT_THAT(RemoveYes(Service::kNoLimit, removed), IsSuccessError()); // passes all three, removes k1
+        ASSERT_EQ(removed, 1u);
+        ASSERT_THAT(c.change(*m_store, PathOf("objects.db")), IsSuccessError());
+        ASSERT_THAT(RemoveYes(Service::kNoLimit, removed), IsSuccessError());
+        EXPECT_EQ(removed, 1u);
+        EXPECT_THAT(Contents(), ElementsAre("k2=no"));
+    }
+}
+
+TEST_F(ObjectRemoval, ARemovalThatIsRolledBackLeavesNoMark)
+{
+    Fill(6, {0, 1, 2, 3, 4, 5});
+    size_t removed = 0;
+    EXPECT_THAT(Write([&](Service::Transaction& t) {
+                    Common::Error error = t.RemoveSelected(kDml, m_yes, B("yes"), 3, removed);
+                    EXPECT_THAT(error, IsSuccessError());
+                    return Common::Error(0xFA0001, "the request fails after its removal", Common::NoLocation);
+                }),
+                ErrorIs(0xFA0001u));
+    EXPECT_EQ(Contents().size(), 6u);
+    ASSERT_THAT(RemoveYes(3, removed), IsSuccessError());
+    EXPECT_EQ(removed, 3u);
+    EXPECT_THAT(Contents(), ElementsAre("k3=yes", "k4=yes", "k5=yes"));
+}
+
+TEST_F(ObjectRemoval, MarksAreKeptPerServiceCodeAndFilterName)
+{
+    Fill(4, {0, 1, 2, 3});
+    ASSERT_THAT(Insert(kHub, "h", "yes"), IsSuccessError());
+    size_t removed = 0;
+    ASSERT_THAT(RemoveYes(2, removed), IsSuccessError());
+    ASSERT_THAT(Write([&](Service::Transaction& t) { return t.RemoveSelected(kHub, m_yes, B("yes"), 5, removed); }),
+                IsSuccessError());
+    EXPECT_EQ(removed, 1u);
+    // Another name for a filter that selects every object starts from the first.
+    const Service::BodyFilter any = [](Ipc::ByteView, bool& selected) {
+        selected = true;
+        return Common::Success;
+    };
+    ASSERT_THAT(Write([&](Service::Transaction& t) { return t.RemoveSelected(kDml, any, B("any"), 1, removed); }),
+                IsSuccessError());
+    EXPECT_THAT(Contents(), ElementsAre("k3=yes"));
+}
+
+// Group commit and reads beside writes.
+
+class ObjectStoreThreads : public ObjectStore
+{
+protected:
+    // Runs a write on a thread of its own that holds its transaction open
+    // until Release; returns once the work is inside it.
+    void HoldWriter(const std::string& key)
+    {
+        std::promise<void> inside;
+        m_holder = std::thread([this, key, &inside] {
+            EXPECT_THAT(Write([&](Service::Transaction& t) {
+                            Common::Error error = t.Insert(kDml, B(key), B("held"));
+                            inside.set_value();
+                            m_gate.wait();
+                            return error;
+                        }),
+                        IsSuccessError());
+        });
+        inside.get_future().wait();
+    }
+    void Release()
+    {
+        m_open.set_value();
+        m_holder.join();
+    }
+    // Waits until `count` writes are accepted and unanswered; false after 30 s.
+    bool AwaitPendingWrites(size_t count)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (m_store->PendingWrites() != count) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
+    std::promise<void> m_open;
+    std::shared_future<void> m_gate = m_open.get_future().share();
+    std::thread m_holder;
+};
+
+TEST_F(ObjectStoreThreads, WritesThatComeDuringATransactionShareTheNextOneEachWithItsOwnOutcome)
+{
+    HoldWriter("first");
+    enum class Kind
+    {
+        Succeeds,
+        Fails,
+        Throws
+    };
+    const Kind kinds[] = {Kind::Succeeds, Kind::Fails, Kind::Succeeds, Kind::Throws, Kind::Succeeds, Kind::Fails};
+    constexpr size_t kWrites = std::size(kinds);
+    std::vector<std::thread::id> ranOn(kWrites);
+    std::vector<Common::Error> results(kWrites);
+    std::vector<bool> thrown(kWrites, false);
+    std::vector<std::thread> writers;
+    for (size_t i = 0; i < kWrites; ++i)
+        writers.emplace_back([&, i] {
+            const std::string key = "w" + std::to_string(i);
+            try {
+                results[i] = Write([&](Service::Transaction& t) -> Common::Error {
+                    ranOn[i] = std::this_thread::get_id();
+                    Common::Error error = t.Insert(kDml, B(key), B("body"));
+                    if (kinds[i] == Kind::Throws)
+                        throw std::runtime_error("work failed");
+                    if (kinds[i] == Kind::Fails)
+                        return Common::Error(0xFA0001, "refused after its insert", Common::NoLocation);
+                    return error;
+                });
+            } catch (const std::runtime_error&) {
+                thrown[i] = true;
+            }
+        });
+    ASSERT_TRUE(AwaitPendingWrites(kWrites + 1));
+    Release();
+    for (std::thread& writer : writers)
+        writer.join();
+
+    for (size_t i = 0; i < kWrites; ++i) {
+        EXPECT_EQ(ranOn[i], ranOn[0]) << "write " << i << " ran in a transaction of its own";
+        EXPECT_EQ(thrown[i], kinds[i] == Kind::Throws) << i;
+        if (kinds[i] == Kind::Fails) {
+            EXPECT_THAT(results[i], ErrorIs(0xFA0001u)) << i;
+        } else if (kinds[i] == Kind::Succeeds) {
+            EXPECT_THAT(results[i], IsSuccessError()) << i;
+        }
+    }
+    EXPECT_THAT(Contents(), ::testing::UnorderedElementsAre("first=held", "w0=body", "w2=body", "w4=body"));
+    EXPECT_EQ(m_store->PendingWrites(), 0u);
+}
+
+TEST_F(ObjectStoreThreads, AReadAnswersWithTheCommittedStateWhileAWriteHoldsItsTransaction)
+{
+    ASSERT_THAT(Insert(kDml, "old", "1"), IsSuccessError());
+    HoldWriter("new");
+    auto read = std::async(std::launch::async, [this] { return Contents(); });
+    const bool answered = read.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    Release();
+    ASSERT_TRUE(answered) << "the read waited for the write";
+    EXPECT_THAT(read.get(), ElementsAre("old=1"));
+    EXPECT_THAT(Contents(), ElementsAre("old=1", "new=held"));
+}
+
+TEST_F(ObjectStoreThreads, ManyWritersAndReadersAtOnceLoseNothing)
+{
+    constexpr int kThreads = 8;
+    constexpr int kEach = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const std::string key = std::to_string(t) + "-" + std::to_string(i);
+                EXPECT_THAT(Insert(kDml, key, "b"), IsSuccessError());
+                bool found = false;
+                Service::StoredObject object;
+                EXPECT_THAT(m_store->Run(Service::Store::Mode::Read,
+                                         [&](Service::Transaction& r) { return r.Get(kDml, B(key), found, object); }),
+                            IsSuccessError());
+                EXPECT_TRUE(found) << key << " was answered before it could be read";
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(Contents().size(), static_cast<size_t>(kThreads * kEach));
 }
 
 } // namespace
