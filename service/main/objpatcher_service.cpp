@@ -94,11 +94,6 @@ int Serve(const Service::ServiceOptions& options)
         core, server);
     if (!error.IsSuccess())
         return Fail(error, "cannot listen on " + AddressText(options.address, options.port));
-    if (!options.portFile.empty() && !WritePortFile(options.portFile, server->GetPort())) {
-        std::cerr << "objpatcher-service: cannot write the port to " << options.portFile << ": " << std::strerror(errno)
-                  << std::endl;
-        return 1;
-    }
     std::cerr << "objpatcher-service: listening on " << AddressText(options.address, server->GetPort())
               << ", serving the store " << storePath << std::endl;
     if (!Ipc::IsLoopbackAddress(options.address))
@@ -106,6 +101,12 @@ int Serve(const Service::ServiceOptions& options)
                   << " is not a loopback address; the traffic, passwords included, is not encrypted. "
                      "Reach a remote service through an SSH tunnel to its loopback port instead."
                   << std::endl;
+    // Last: whoever waits for the port file finds the lines above written.
+    if (!options.portFile.empty() && !WritePortFile(options.portFile, server->GetPort())) {
+        std::cerr << "objpatcher-service: cannot write the port to " << options.portFile << ": " << std::strerror(errno)
+                  << std::endl;
+        return 1;
+    }
     int received = 0;
     while (sigwait(&stops, &received) != 0) {}
     server->Stop();
