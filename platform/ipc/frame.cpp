@@ -189,7 +189,8 @@ Common::Error DecodeHello(ByteView payload, HelloRecord& hello)
 
 void WipeBytes(void* bytes, size_t size)
 {
-    explicit_bzero(bytes, size);
+    if (size > 0) // an empty buffer may have no address at all
+        explicit_bzero(bytes, size);
 }
 
 } // namespace Ipc
