@@ -48,34 +48,6 @@ void LetTimePass(std::chrono::milliseconds duration)
     std::this_thread::sleep_for(duration);
 }
 
-class ServerStagesThreads : public ::testing::Test
-{
-protected:
-    void TearDown() override
-    {
-        m_handler.release.Set();
-        m_server.reset();
-    }
-
-    void Start(Ipc::ServerOptions options, Ipc::Authenticator authenticator = IsAlice)
-    {
-        options.address = "127.0.0.1";
-        options.port = 0;
-        ASSERT_THAT(Ipc::Server::Start(options, std::move(authenticator), m_handler, m_server), IsSuccessError());
-    }
-
-    uint16_t Port() const { return m_server->GetPort(); }
-    std::string Host() const { return "127.0.0.1:" + std::to_string(Port()); }
-
-    Common::Error Login(std::unique_ptr<Ipc::SocketTransport>& transport, const Ipc::HelloRecord& hello = kAlice)
-    {
-        return Ipc::SocketTransport::Connect(Host(), hello, transport);
-    }
-
-    IpcTesting::ScriptedHandler m_handler;
-    std::unique_ptr<Ipc::Server> m_server;
-};
-
 // An authenticator that holds every check until released, and counts how
 // many it holds at once.
 class HeldChecks
@@ -125,6 +97,36 @@ private:
     bool m_released = false;
 };
 
+class ServerStagesThreads : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        m_checks.Release();
+        m_handler.release.Set();
+        m_server.reset();
+    }
+
+    void Start(Ipc::ServerOptions options, Ipc::Authenticator authenticator = IsAlice)
+    {
+        options.address = "127.0.0.1";
+        options.port = 0;
+        ASSERT_THAT(Ipc::Server::Start(options, std::move(authenticator), m_handler, m_server), IsSuccessError());
+    }
+
+    uint16_t Port() const { return m_server->GetPort(); }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(Port()); }
+
+    Common::Error Login(std::unique_ptr<Ipc::SocketTransport>& transport, const Ipc::HelloRecord& hello = kAlice)
+    {
+        return Ipc::SocketTransport::Connect(Host(), hello, transport);
+    }
+
+    HeldChecks m_checks; // outlives the server, whose checkers may still call it
+    IpcTesting::ScriptedHandler m_handler;
+    std::unique_ptr<Ipc::Server> m_server;
+};
+
 TEST_F(ServerStagesThreads, IdleConnectionsBeyondThePendingPlacesCannotKeepOutALogin)
 {
     Ipc::ServerOptions options;
@@ -151,10 +153,9 @@ TEST_F(ServerStagesThreads, IdleConnectionsBeyondThePendingPlacesCannotKeepOutAL
 
 TEST_F(ServerStagesThreads, ChecksRunInParallelUpToTheirBound)
 {
-    HeldChecks checks;
     Ipc::ServerOptions options;
     options.maxParallelChecks = 3;
-    Start(options, checks.Authenticator());
+    Start(options, m_checks.Authenticator());
     std::vector<std::thread> clients;
     std::atomic<int> welcomed{0};
     for (int i = 0; i < 5; ++i)
@@ -163,25 +164,24 @@ TEST_F(ServerStagesThreads, ChecksRunInParallelUpToTheirBound)
             if (Login(transport).IsSuccess())
                 ++welcomed;
         });
-    EXPECT_TRUE(checks.WaitForInside(3));
-    checks.Release();
+    EXPECT_TRUE(m_checks.WaitForInside(3));
+    m_checks.Release();
     for (std::thread& client : clients)
         client.join();
-    EXPECT_EQ(checks.Most(), 3);
+    EXPECT_EQ(m_checks.Most(), 3);
     EXPECT_EQ(welcomed.load(), 5);
 }
 
 TEST_F(ServerStagesThreads, AHelloThatFindsTheCheckQueueFullIsAnsweredBusy)
 {
-    HeldChecks checks;
     Ipc::ServerOptions options;
     options.maxParallelChecks = 1;
     options.maxQueuedChecks = 1;
     options.handshakeMilliseconds = 30000;
-    Start(options, checks.Authenticator());
+    Start(options, m_checks.Authenticator());
     Ipc::FrameKind answer{};
     std::thread first([&] { (void)HandshakeRaw(Port(), kAlice, answer); });
-    ASSERT_TRUE(checks.WaitForInside(1));
+    ASSERT_TRUE(m_checks.WaitForInside(1));
     Ipc::SocketHandle queued = IpcTesting::ConnectRaw(Port());
     Ipc::Bytes hello;
     ASSERT_THAT(Ipc::EncodeHello(kAlice, hello), IsSuccessError());
@@ -196,27 +196,26 @@ TEST_F(ServerStagesThreads, AHelloThatFindsTheCheckQueueFullIsAnsweredBusy)
     } while (result.GetCode() != Ipc::kServiceBusy && std::chrono::steady_clock::now() < deadline);
     EXPECT_THAT(result, AllOf(ErrorIs(Ipc::kServiceBusy), HasText(u"IPC: The service is busy; try again later.")));
 
-    checks.Release();
+    m_checks.Release();
     first.join();
     EXPECT_EQ(answer, Ipc::FrameKind::Welcome);
 }
 
 TEST_F(ServerStagesThreads, AHelloWhoseCheckCannotStartBeforeItsDeadlineIsAnsweredBusy)
 {
-    HeldChecks checks;
     Ipc::ServerOptions options;
     options.maxParallelChecks = 1;
     options.handshakeMilliseconds = 500;
-    Start(options, checks.Authenticator());
+    Start(options, m_checks.Authenticator());
     Ipc::FrameKind firstAnswer{};
     std::thread first([&] { (void)HandshakeRaw(Port(), kAlice, firstAnswer); });
-    ASSERT_TRUE(checks.WaitForInside(1));
+    ASSERT_TRUE(m_checks.WaitForInside(1));
     Ipc::FrameKind secondAnswer{};
     std::thread second([&] { (void)HandshakeRaw(Port(), kAlice, secondAnswer); });
     // The second Hello waits in the queue; its check can start only once the
     // first one is released, and its deadline has passed by then.
     LetTimePass(1500ms);
-    checks.Release();
+    m_checks.Release();
     first.join();
     second.join();
     EXPECT_EQ(firstAnswer, Ipc::FrameKind::Welcome);
