@@ -291,14 +291,25 @@ TEST_F(ServerStagesThreads, AnIdleSessionIsClosedAtItsDeadlineWhileABusyOneStays
 TEST_F(ServerStagesThreads, AReplyThePeerDoesNotTakeEndsTheConnectionAtItsDeadline)
 {
     Ipc::ServerOptions options;
+    options.maxConnections = 1; // its place comes back once the server gave the connection up
     options.frameMilliseconds = 300;
+    options.idleMilliseconds = 3000; // a reply sent whole ends the connection only then
     Start(options);
     Ipc::FrameKind answer{};
     Ipc::SocketHandle peer = HandshakeRaw(Port(), kAlice, answer);
     ASSERT_EQ(answer, Ipc::FrameKind::Welcome);
+    // A fixed receive buffer, so that the sockets between the two hold far less than the reply.
+    const int buffer = 256 << 10;
+    ASSERT_EQ(setsockopt(peer.Get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer), 0);
     ASSERT_THAT(Ipc::WriteFrame(peer.Get(), Ipc::FrameKind::Request, 1, ToBytes("large")), IsSuccessError());
-    // Nothing is read until the server must have given up; then the stream ends short of the reply.
-    LetTimePass(1000ms);
+    // Nothing is read meanwhile: the one place is taken until the server gives up on the reply.
+    std::unique_ptr<Ipc::SocketTransport> next;
+    Common::Error login;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while ((login = Login(next)).GetCode() == Ipc::kServiceBusy && std::chrono::steady_clock::now() < deadline)
+        LetTimePass(20ms);
+    EXPECT_THAT(login, IsSuccessError());
+    // The stream ends short of the reply.
     size_t received = 0;
     char scratch[65536];
     for (;;) {
