@@ -23,6 +23,13 @@ bool ParseServiceOptions(const std::vector<std::string>& arguments, ServiceOptio
 {
     ServiceOptions parsed;
     parsed.port = Ipc::kDefaultServicePort;
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            parsed.command = ServiceOptions::Command::Help;
+            options = parsed;
+            return true;
+        }
+    }
     if (!arguments.empty() && arguments[0] == "adduser") {
         if (arguments.size() != 3) {
             problem = "adduser takes USERS_FILE and USER";

@@ -2,12 +2,15 @@
 //
 //   objpatcher-service [--listen ADDRESS] [--port PORT] [--port-file FILE] [--store STORE] USERS_FILE
 //   objpatcher-service adduser USERS_FILE USER
+//   objpatcher-service --help | -h
 //
 // The first form serves on ADDRESS (default 127.0.0.1) and PORT (default
 // Ipc::kDefaultServicePort; 0 picks a free port), writing the port in use and
 // a line feed to FILE once it listens, and serves the object store STORE
 // (default: the local road's store, store_location.h). The second adds USER to USERS_FILE with
-// the password read from the first line of standard input.
+// the password read from the first line of standard input. The third prints
+// the usage (kServiceUsage) on standard output; --help or -h anywhere asks
+// for it.
 //
 // Threading: pure functions.
 #pragma once
@@ -20,7 +23,8 @@ namespace Service {
 
 inline constexpr const char* kServiceUsage =
     "Usage: objpatcher-service [--listen ADDRESS] [--port PORT] [--port-file FILE] [--store STORE] USERS_FILE\n"
-    "       objpatcher-service adduser USERS_FILE USER   (password on standard input)\n";
+    "       objpatcher-service adduser USERS_FILE USER   (password on standard input)\n"
+    "       objpatcher-service --help\n";
 
 struct ServiceOptions
 {
@@ -28,6 +32,7 @@ struct ServiceOptions
     {
         Serve,
         AddUser,
+        Help,
     } command = Command::Serve;
     std::string address = "127.0.0.1";
     uint16_t port = 0;

@@ -56,6 +56,20 @@ TEST(ServiceOptions, ServeAndAddUserForms)
     }
 }
 
+TEST(ServiceOptions, HelpWinsWhereverItIsAsked)
+{
+    const std::vector<std::string> cases[] = {
+        {"--help"},        {"-h"}, {"--port", "1", "-h"}, {"users", "--help"}, {"adduser", "users", "--help"},
+        {"--bogus", "-h"},
+    };
+    for (const auto& arguments : cases) {
+        Service::ServiceOptions options;
+        std::string problem;
+        ASSERT_TRUE(Service::ParseServiceOptions(arguments, options, problem)) << problem;
+        EXPECT_EQ(options.command, Command::Help);
+    }
+}
+
 TEST(ServiceOptions, MistakesAreNamed)
 {
     const std::vector<std::string> cases[] = {

@@ -6,13 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 
 #include "core/common/file_errors.h"
-#include "core/common/mutex.h"
 #include "core/common/safe_close.h"
+#include "core/common/text_conversion.h"
+#include "platform/ipc/frame.h"
 
 namespace Service {
 
@@ -34,15 +35,64 @@ Common::Error Refused(unsigned code, const std::string& path, const char* what, 
     return Common::Error(code, ("users file " + path + ": " + what).c_str(), kSource.At(function, line));
 }
 
-bool IsValidUser(const std::string& user)
+Common::Error WithCause(Common::Error error, int errnoValue)
 {
-    return !user.empty() && user.find_first_of(std::string(":\n\r\0", 4)) == std::string::npos;
+    error.AddPosixError(errnoValue);
+    return error;
+}
+
+static_assert(kHashMemoryLimit == crypto_pwhash_MEMLIMIT_INTERACTIVE &&
+              kHashOperationsLimit == crypto_pwhash_OPSLIMIT_INTERACTIVE);
+
+constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
+
+// The bytes of a Hello other than user and password: service code and two sizes.
+constexpr size_t kHelloOverhead = 4 + 2 + 2;
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// True when `text` comes back unchanged from UTF-8 to UTF-16 and back, the
+// road of the tool's user and password.
+bool SurvivesToolConversion(const std::string& text)
+{
+    std::u16string wide;
+    if (!Common::ConvertUtf8ToUtf16(wide, text.data(), text.size()))
+        return false;
+    std::string back;
+    (void)Common::ConvertUtf16ToUtf8(back, wide.data(), wide.size());
+    Common::ClearString(wide);
+    const bool same = back == text;
+    std::fill(back.begin(), back.end(), '\0');
+    return same;
 }
 
 bool Initialized()
 {
     static const bool ready = sodium_init() >= 0;
     return ready;
+}
+
+// Empty when libsodium reads `hash` and its cost is within the limits AddUser writes; else why not.
+std::string WhyHashIsRefused(const std::string& hash)
+{
+    if (!Initialized() || hash.size() >= crypto_pwhash_STRBYTES ||
+        crypto_pwhash_str_needs_rehash(hash.c_str(), kHashOperationsLimit, kHashMemoryLimit) < 0)
+        return "its hash is not one libsodium can read";
+    // "$argon2id$v=19$m=65536,t=2,p=1$..." (or argon2i): read now that libsodium has.
+    const size_t parameters = hash.find("$m=");
+    unsigned long long memory = 0, operations = 0, lanes = 0;
+    if (parameters == std::string::npos ||
+        std::sscanf(hash.c_str() + parameters, "$m=%llu,t=%llu,p=%llu", &memory, &operations, &lanes) != 3)
+        return "its hash is not one libsodium can read";
+    if (memory > kHashMemoryLimit / 1024 || operations > kHashOperationsLimit || lanes != 1)
+        return "its hash costs more than this service checks (m=" + std::to_string(memory) +
+            ", t=" + std::to_string(operations) + ", p=" + std::to_string(lanes) +
+            "; at most m=" + std::to_string(kHashMemoryLimit / 1024) + ", t=" + std::to_string(kHashOperationsLimit) +
+            ", p=1)";
+    return {};
 }
 
 // Checks owner, kind and mode of the open file.
@@ -52,7 +102,7 @@ Common::Error CheckFile(int fd, const std::string& path, const char* function)
     {
     };
     if (fstat(fd, &status) < 0)
-        return FileFailure(FileErrors::kOpenFailed, FileErrors::kOpenFailedText, errno, function, __LINE__);
+        return WithCause(Refused(FileErrors::kOpenFailed, path, "cannot be examined", function, __LINE__), errno);
     if (!S_ISREG(status.st_mode))
         return Refused(FileErrors::kAccessDenied, path, "not a regular file", function, __LINE__);
     if (status.st_uid != geteuid())
@@ -66,10 +116,15 @@ Common::Error CheckFile(int fd, const std::string& path, const char* function)
 Common::Error ReadUserFile(const std::string& path, bool& missing, UserTable& users)
 {
     missing = false;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
-        missing = errno == ENOENT;
-        return FileFailure(FileErrors::kOpenFailed, FileErrors::kOpenFailedText, errno, "LoadUsers", __LINE__);
+        const int cause = errno;
+        missing = cause == ENOENT;
+        return WithCause(Refused(FileErrors::kOpenFailed, path,
+                                 cause == ELOOP ? "cannot be opened: it is a symbolic link" : "cannot be opened",
+                                 "LoadUsers", __LINE__),
+                         cause);
     }
     Common::Error error = CheckFile(fd, path, "LoadUsers");
     std::string text;
@@ -79,7 +134,7 @@ Common::Error ReadUserFile(const std::string& path, bool& missing, UserTable& us
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            error = FileFailure(FileErrors::kReadFailed, FileErrors::kReadFailedText, errno, "LoadUsers", __LINE__);
+            error = WithCause(Refused(FileErrors::kReadFailed, path, "cannot be read", "LoadUsers", __LINE__), errno);
         if (got <= 0)
             break;
         text.append(buffer, static_cast<size_t>(got));
@@ -94,18 +149,49 @@ Common::Error ReadUserFile(const std::string& path, bool& missing, UserTable& us
 
 } // namespace
 
+std::string WhyUserNameIsUnusable(const std::string& user)
+{
+    if (user.empty())
+        return "the user name is empty";
+    if (user.find_first_of(std::string(":\n\r\0", 4)) != std::string::npos)
+        return "the user name holds ':', a line break or a NUL";
+    if (user.find(kByteOrderMark) != std::string::npos)
+        return "the user name holds a byte-order mark";
+    if (IsBlank(user.front()) || IsBlank(user.back()))
+        return "the user name starts or ends with a blank";
+    if (!SurvivesToolConversion(user))
+        return "the user name is not valid UTF-8";
+    if (kHelloOverhead + user.size() + 1 > Ipc::kMaxHelloPayload)
+        return "the user name is too long to log in (at most " +
+            std::to_string(Ipc::kMaxHelloPayload - kHelloOverhead - 1) + " bytes)";
+    return {};
+}
+
 Common::Error ParseUsers(const std::string& text, const std::string& path, UserTable& users)
 {
     UserTable parsed;
-    std::istringstream lines(text);
-    std::string line;
-    for (unsigned number = 1; std::getline(lines, line); ++number) {
+    size_t start = 0;
+    for (unsigned number = 1; start < text.size(); ++number) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
         if (line.empty())
             continue;
+        std::string problem;
         const size_t colon = line.find(':');
-        if (colon == std::string::npos || colon == 0 || colon + 1 == line.size())
-            return Refused(FileErrors::kCorrupted, path,
-                           ("line " + std::to_string(number) + " is not user:hash").c_str(), "LoadUsers", __LINE__);
+        if (line.find('\r') != std::string::npos)
+            problem = "holds a carriage return (lines end in a line feed alone)";
+        else if (line.find(kByteOrderMark) != std::string::npos)
+            problem = "holds a byte-order mark";
+        else if (colon == std::string::npos || colon == 0 || colon + 1 == line.size())
+            problem = "is not user:hash";
+        else if (std::string why = WhyUserNameIsUnusable(line.substr(0, colon)); !why.empty())
+            problem = "cannot log in: " + why;
+        else if (std::string refused = WhyHashIsRefused(line.substr(colon + 1)); !refused.empty())
+            problem = "is refused: " + refused;
+        if (!problem.empty())
+            return Refused(FileErrors::kCorrupted, path, ("line " + std::to_string(number) + " " + problem).c_str(),
+                           "LoadUsers", __LINE__);
         parsed[line.substr(0, colon)] = line.substr(colon + 1);
     }
     users = std::move(parsed);
@@ -128,27 +214,33 @@ bool CheckPassword(const UserTable& users, const std::string& user, const std::s
         unsigned char random[32];
         randombytes_buf(random, sizeof random);
         char hash[crypto_pwhash_STRBYTES] = {};
-        if (crypto_pwhash_str(hash, reinterpret_cast<const char*>(random), sizeof random,
-                              crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+        if (crypto_pwhash_str(hash, reinterpret_cast<const char*>(random), sizeof random, kHashOperationsLimit,
+                              kHashMemoryLimit) != 0)
             return std::string(); // matches nothing, at once: only the timing is lost
         return std::string(hash);
     }();
-    // Each check takes the hash's memory limit (tens of MiB): one at a time, so
-    // that many connections at once cannot exhaust the memory.
-    static Common::Mutex oneAtATime;
+    // Each check takes the hash's memory (at most kHashMemoryLimit, as loading
+    // made sure); the caller bounds how many run at once.
     const auto found = users.find(user);
     const std::string& hash = found != users.end() ? found->second : unknownUserHash;
-    Common::LockGuard guard(oneAtATime);
     return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0 && found != users.end();
 }
 
 Common::Error AddUser(const std::string& path, const std::string& user, const std::string& password)
 {
-    if (!IsValidUser(user))
-        return Refused(FileErrors::kCorrupted, path, "a user name is not empty and has no ':' or line break", "AddUser",
-                       __LINE__);
+    if (const std::string why = WhyUserNameIsUnusable(user); !why.empty())
+        return Refused(FileErrors::kCorrupted, path, (why + ": the user is not added").c_str(), "AddUser", __LINE__);
     if (password.empty() || password.size() > kMaxPasswordSize)
         return Refused(FileErrors::kCorrupted, path, "a password has 1 to 1024 bytes", "AddUser", __LINE__);
+    if (!SurvivesToolConversion(password))
+        return Refused(FileErrors::kCorrupted, path, "the password is not valid UTF-8 (or holds a NUL)", "AddUser",
+                       __LINE__);
+    if (kHelloOverhead + user.size() + password.size() > Ipc::kMaxHelloPayload)
+        return Refused(FileErrors::kCorrupted, path,
+                       ("user name and password together pass the " +
+                        std::to_string(Ipc::kMaxHelloPayload - kHelloOverhead) + " bytes a login may carry")
+                           .c_str(),
+                       "AddUser", __LINE__);
     UserTable users;
     bool missing = false;
     Common::Error error = ReadUserFile(path, missing, users);
@@ -157,8 +249,7 @@ Common::Error AddUser(const std::string& path, const std::string& user, const st
 
     char hash[crypto_pwhash_STRBYTES];
     if (!Initialized() ||
-        crypto_pwhash_str(hash, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+        crypto_pwhash_str(hash, password.data(), password.size(), kHashOperationsLimit, kHashMemoryLimit) != 0)
         return FileFailure(FileErrors::kOutOfMemory, FileErrors::kOutOfMemoryText, 0, "AddUser", __LINE__);
     users[user] = hash;
 
@@ -168,7 +259,9 @@ Common::Error AddUser(const std::string& path, const std::string& user, const st
     std::string temporary = path + ".XXXXXX";
     const int fd = mkstemp(temporary.data()); // mode 0600
     if (fd < 0)
-        return FileFailure(FileErrors::kCreateFailed, FileErrors::kCreateFailedText, errno, "AddUser", __LINE__);
+        return WithCause(Refused(FileErrors::kCreateFailed, path, "cannot be replaced: no file can be made beside it",
+                                 "AddUser", __LINE__),
+                         errno);
     size_t written = 0;
     while (written < text.size()) {
         const ssize_t now = write(fd, text.data() + written, text.size() - written);
@@ -183,7 +276,7 @@ Common::Error AddUser(const std::string& path, const std::string& user, const st
     if (failure != 0 || closed != 0 || rename(temporary.c_str(), path.c_str()) < 0) {
         const int cause = failure != 0 ? failure : closed != 0 ? closed : errno;
         (void)unlink(temporary.c_str()); // the old file stays; a leftover temporary is only clutter
-        return FileFailure(FileErrors::kWriteFailed, FileErrors::kWriteFailedText, cause, "AddUser", __LINE__);
+        return WithCause(Refused(FileErrors::kWriteFailed, path, "cannot be written", "AddUser", __LINE__), cause);
     }
     return Common::Success;
 }

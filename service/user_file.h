@@ -2,14 +2,26 @@
 // hash made by libsodium's crypto_pwhash_str (Argon2id, interactive limits).
 //
 // The file must be a regular file of the running user with mode 0600;
-// anything else is refused, as is a line without a user, without a hash or
-// without the colon, and a file over kMaxUserFileSize bytes. User names are not empty and hold no ':', line feed,
-// carriage return or NUL; passwords are 1..kMaxPasswordSize bytes.
+// anything else (a FIFO, a device, a link) is refused at once, naming the
+// path, as is a file over kMaxUserFileSize bytes. Empty lines are skipped.
+// Every other line must be "user:hash" where
+// - the line holds no carriage return and no byte-order mark;
+// - the user name is one that can log in (WhyUserNameIsUnusable);
+// - the hash is one libsodium reads, and costs at most what AddUser writes
+//   (memory kHashMemoryLimit, operations kHashOperationsLimit, one lane), so
+//   that one check never takes more than that.
+// A refused line is named by the file and its number.
+//
+// A user name or password reaches the service the way the tool sends it:
+// converted from UTF-8 to UTF-16 and back. Only text that survives that
+// unchanged can ever match, so that is what AddUser accepts.
 //
 // Threading: a loaded UserTable is read-only and may be checked from many
-// threads at once.
+// threads at once; CheckPassword takes no lock, so callers bound how many
+// checks run at once (each takes kHashMemoryLimit bytes).
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -19,21 +31,35 @@ namespace Service {
 
 inline constexpr size_t kMaxPasswordSize = 1024;
 inline constexpr size_t kMaxUserFileSize = 1 << 20;
+// What one password check may take: the interactive limits of libsodium,
+// which AddUser writes.
+inline constexpr size_t kHashMemoryLimit = 64u << 20;
+inline constexpr unsigned kHashOperationsLimit = 2;
 
 using UserTable = std::map<std::string, std::string>; // user -> hash
 
 Common::Error LoadUsers(const std::string& path, UserTable& users);
 
 // The lines of a users file's `text` (named `path` in errors) into `users`;
-// a malformed line gives FileErrors::kCorrupted and leaves `users` as it was.
+// a refused line gives FileErrors::kCorrupted naming the path and the line,
+// and leaves `users` as it was.
 Common::Error ParseUsers(const std::string& text, const std::string& path, UserTable& users);
 
+// Empty when `user` can log in; else why not: it is empty, holds ':', a line
+// break, a NUL or a byte-order mark, starts or ends with a blank, is not
+// UTF-8 that survives the tool's conversion, or is too long for a Hello even
+// with a one-byte password.
+std::string WhyUserNameIsUnusable(const std::string& user);
+
 // True when `user` is in the table and `password` matches its hash. An unknown
-// user takes as long as a wrong password; checks run one at a time.
+// user takes as long as a wrong password.
 bool CheckPassword(const UserTable& users, const std::string& user, const std::string& password);
 
 // Adds `user` with `password` to the file (replacing the user's hash when
-// present), creating the file with mode 0600 when missing. The file is
+// present), creating the file with mode 0600 when missing. Refuses
+// (FileErrors::kCorrupted) a user name that cannot log in, a password that is
+// empty, longer than kMaxPasswordSize bytes or not UTF-8 that survives the
+// tool's conversion, and a pair whose Hello would pass its limit. The file is
 // replaced as a whole, so a failure leaves the old one.
 Common::Error AddUser(const std::string& path, const std::string& user, const std::string& password);
 

@@ -4,18 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
 
 #include "core/common/file_errors.h"
+#include "core/common/text_conversion.h"
+#include "platform/ipc/frame.h"
 #include "service/service_test_support.h"
 #include "testing/error_matchers.h"
 
 namespace {
 
+using ::testing::AllOf;
 using Testing::ErrorIs;
+using ::testing::HasSubstr;
 using Testing::IsSuccessError;
 
 class UserFile : public ServiceTesting::TemporaryFolder
@@ -97,29 +102,130 @@ TEST_F(UserFile, FilesOtherThanPrivateAreRefused)
     EXPECT_THAT(Service::LoadUsers(PathOf("missing"), users), ErrorIs(FileErrors::kOpenFailed));
 }
 
-TEST_F(UserFile, MalformedLinesAreRefused)
+TEST_F(UserFile, RefusedLinesAreNamedByFileAndLine)
 {
-    for (const char* text : {"alice\n", ":hash\n", "alice:\n", "ok:hash\nbroken\n"}) {
+    // A real hash of the interactive limits, and forms of it libsodium reads but that cost more.
+    ASSERT_THAT(Service::AddUser(Users(), "model", "pw"), IsSuccessError());
+    std::string hash;
+    {
+        std::ifstream in(Users());
+        std::string line;
+        ASSERT_TRUE(std::getline(in, line));
+        hash = line.substr(line.find(':') + 1);
+    }
+    const auto costlier = [&hash](const std::string& from, const std::string& to) {
+        std::string changed = hash;
+        changed.replace(changed.find(from), from.size(), to);
+        return changed;
+    };
+    ASSERT_NE(hash.find("$m=65536,t=2,p=1$"), std::string::npos) << hash;
+    const std::string longName(Ipc::kMaxHelloPayload, 'n');
+    struct Case
+    {
+        std::string text;
+        unsigned line;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"alice\n", 1, "is not user:hash"},
+        {":" + hash + "\n", 1, "is not user:hash"},
+        {"alice:\n", 1, "is not user:hash"},
+        {"ok:" + hash + "\nbroken\n", 2, "is not user:hash"},
+        {"alice:" + hash + "\r\n", 1, "carriage return"},
+        {"ok:" + hash + "\n\r\n", 2, "carriage return"},
+        {"\xEF\xBB\xBF"
+         "alice:" +
+             hash + "\n",
+         1, "byte-order mark"},
+        {" alice:" + hash + "\n", 1, "starts or ends with a blank"},
+        {"alice :" + hash + "\n", 1, "starts or ends with a blank"},
+        {"\talice:" + hash + "\n", 1, "starts or ends with a blank"},
+        {"al\xFFice:" + hash + "\n", 1, "not valid UTF-8"},
+        {longName + ":" + hash + "\n", 1, "too long to log in"},
+        {"alice:secret\n", 1, "not one libsodium can read"},
+        {"alice:" + hash.substr(0, hash.rfind('$')) + "\n", 1, "not one libsodium can read"},
+        {"alice:" + costlier("$argon2id$", "$argon2x$") + "\n", 1, "not one libsodium can read"},
+        {"alice:" + costlier("m=65536", "m=1048576") + "\n", 1, "costs more"},
+        {"alice:" + costlier("t=2", "t=3") + "\n", 1, "costs more"},
+        {"alice:" + costlier("p=1", "p=2") + "\n", 1, "costs more"},
+    };
+    for (const Case& c : cases) {
         {
-            std::ofstream(Users()) << text;
+            std::ofstream(Users(), std::ios::binary | std::ios::trunc) << c.text;
         }
         ASSERT_EQ(chmod(Users().c_str(), 0600), 0);
-        Service::UserTable users;
-        EXPECT_THAT(Service::LoadUsers(Users(), users), ErrorIs(FileErrors::kCorrupted)) << text;
+        Service::UserTable users{{"kept", "x"}};
+        const Common::Error error = Service::LoadUsers(Users(), users);
+        const std::string text = Common::ToUtf8(error.GetText().c_str());
+        EXPECT_THAT(error, ErrorIs(FileErrors::kCorrupted)) << c.reason;
+        EXPECT_THAT(text,
+                    AllOf(HasSubstr(Users()), HasSubstr("line " + std::to_string(c.line) + " "), HasSubstr(c.reason)));
+        EXPECT_EQ(users.size(), 1u) << c.reason;
     }
+    // Blank lines between good ones are no fault, and a good line loads.
+    {
+        std::ofstream(Users(), std::ios::trunc) << "\nalice:" << hash << "\n\n";
+    }
+    Service::UserTable users;
+    EXPECT_THAT(Service::LoadUsers(Users(), users), IsSuccessError());
+    EXPECT_EQ(users.count("alice"), 1u);
 }
 
-TEST_F(UserFile, BadNamesAndPasswordsAreNotAdded)
+TEST_F(UserFile, AddUserRefusesWhatCouldNeverLogIn)
 {
-    for (const std::string& user : {std::string(), std::string("a:b"), std::string("a\nb"), std::string("a\0b", 3)})
-        EXPECT_THAT(Service::AddUser(Users(), user, "pw"), ErrorIs(FileErrors::kCorrupted));
-    EXPECT_THAT(Service::AddUser(Users(), "alice", ""), ErrorIs(FileErrors::kCorrupted));
-    EXPECT_THAT(Service::AddUser(Users(), "alice", std::string(Service::kMaxPasswordSize + 1, 'p')),
-                ErrorIs(FileErrors::kCorrupted));
+    const size_t room = Ipc::kMaxHelloPayload - 8; // a Hello's bytes for user and password
+    struct Case
+    {
+        std::string user;
+        std::string password;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"", "pw", "empty"},
+        {"a:b", "pw", "':'"},
+        {"a\nb", "pw", "line break"},
+        {"a\rb", "pw", "line break"},
+        {std::string("a\0b", 3), "pw", "NUL"},
+        {" alice", "pw", "blank"},
+        {"alice\t", "pw", "blank"},
+        {"\xEF\xBB\xBF"
+         "alice",
+         "pw", "byte-order mark"},
+        {"al\xFFice", "pw", "UTF-8"},
+        {"al\xC3", "pw", "UTF-8"},
+        {std::string(room, 'u'), "pw", "too long to log in"},
+        {"alice", "", "1 to 1024 bytes"},
+        {"alice", std::string(Service::kMaxPasswordSize + 1, 'p'), "1 to 1024 bytes"},
+        {"alice", "pa\xFFss", "UTF-8"},
+        {"alice", std::string("pa\0ss", 5), "NUL"},
+        {std::string(room - Service::kMaxPasswordSize + 1, 'u'), std::string(Service::kMaxPasswordSize, 'p'),
+         "a login may carry"},
+    };
+    for (const Case& c : cases) {
+        const Common::Error error = Service::AddUser(Users(), c.user, c.password);
+        EXPECT_THAT(error, ErrorIs(FileErrors::kCorrupted)) << c.reason;
+        EXPECT_THAT(Common::ToUtf8(error.GetText().c_str()), AllOf(HasSubstr(Users()), HasSubstr(c.reason)));
+    }
     struct stat status
     {
     };
     EXPECT_NE(stat(Users().c_str(), &status), 0); // nothing was written
+    // At the limits themselves a user is added.
+    EXPECT_THAT(Service::AddUser(Users(), std::string(room - Service::kMaxPasswordSize, 'u'),
+                                 std::string(Service::kMaxPasswordSize, 'p')),
+                IsSuccessError());
+    EXPECT_THAT(Service::AddUser(Users(), "Jürgen", "pässwörd ✓"), IsSuccessError());
+}
+
+TEST_F(UserFile, AFileThatCannotBeReadIsNamed)
+{
+    ASSERT_EQ(mkfifo(PathOf("fifo").c_str(), 0600), 0);
+    for (const std::string& path : {PathOf("missing"), PathOf("fifo"), std::string("/dev/null")}) {
+        Service::UserTable users;
+        const Common::Error error = Service::LoadUsers(path, users); // a FIFO without writer answers at once
+        EXPECT_FALSE(error.IsSuccess()) << path;
+        EXPECT_THAT(Common::ToUtf8(error.GetText().c_str()), HasSubstr(path));
+    }
 }
 
 } // namespace

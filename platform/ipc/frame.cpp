@@ -1,5 +1,7 @@
 #include "platform/ipc/frame.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -48,20 +50,19 @@ Common::Error ReadUpTo(ByteSource& source, uint8_t* into, size_t size, size_t& g
 
 bool IsKnownKind(uint8_t kind)
 {
-    return kind >= static_cast<uint8_t>(FrameKind::Hello) && kind <= static_cast<uint8_t>(FrameKind::Failure);
+    return kind >= static_cast<uint8_t>(FrameKind::Hello) && kind <= static_cast<uint8_t>(FrameKind::Busy);
 }
 
-// A u16-sized text of the Hello payload at `offset`; false when it runs past the end.
-bool TakeText(ByteView payload, size_t& offset, std::string& text)
+// The place of a u16-sized text of the Hello payload at `offset`; false when it runs past the end.
+bool FindText(ByteView payload, size_t& offset, size_t& start, size_t& size)
 {
     if (payload.size() - offset < 2)
         return false;
-    const size_t size = ReadLittleEndian(payload.data() + offset, 2);
-    offset += 2;
-    if (payload.size() - offset < size)
+    size = ReadLittleEndian(payload.data() + offset, 2);
+    start = offset + 2;
+    if (payload.size() - start < size)
         return false;
-    text.assign(reinterpret_cast<const char*>(payload.data() + offset), size);
-    offset += size;
+    offset = start + size;
     return true;
 }
 
@@ -91,7 +92,8 @@ Common::Error DecodeFrameHeader(const uint8_t* bytes, uint32_t maxPayload, Frame
         return BadFrame("DecodeFrameHeader", __LINE__);
     const uint32_t payloadSize = static_cast<uint32_t>(ReadLittleEndian(bytes + 4, 4));
     if (payloadSize > maxPayload)
-        return MakeIpcError(kFrameTooLarge, kBadFrameText, kSource.At("DecodeFrameHeader", __LINE__));
+        return MakeFrameTooLargeError(kFrameOverLimitText, payloadSize, maxPayload,
+                                      kSource.At("DecodeFrameHeader", __LINE__));
     header.kind = static_cast<FrameKind>(bytes[1]);
     header.payloadSize = payloadSize;
     header.callId = ReadLittleEndian(bytes + 8, 8);
@@ -114,13 +116,22 @@ Common::Error ReadFrameHeader(ByteSource& source, uint32_t maxPayload, FrameHead
 
 Common::Error ReadFramePayload(ByteSource& source, uint32_t size, Bytes& payload)
 {
-    payload.resize(size);
+    constexpr size_t kFirstRoom = 65536;
+    payload.clear();
     size_t got = 0;
-    Common::Error error = ReadUpTo(source, payload.data(), size, got);
-    if (!error.IsSuccess())
-        return error;
-    if (got < size)
-        return BadFrame("ReadFramePayload", __LINE__);
+    while (got < size) {
+        // Room for as much again as arrived so far: the memory follows the bytes, not the announcement.
+        const size_t room = std::min<size_t>(size, std::max(kFirstRoom, 2 * got));
+        payload.resize(room);
+        size_t now = 0;
+        Common::Error error = ReadUpTo(source, payload.data() + got, room - got, now);
+        if (!error.IsSuccess())
+            return error;
+        got += now;
+        if (got < room)
+            return BadFrame("ReadFramePayload", __LINE__);
+    }
+    payload.resize(size);
     return Common::Success;
 }
 
@@ -150,8 +161,9 @@ Common::Error ReadFrame(ByteSource& source, uint32_t maxPayload, FrameHeader& he
 
 Common::Error EncodeHello(const HelloRecord& hello, Bytes& payload)
 {
-    if (4 + 2 + hello.user.size() + 2 + hello.password.size() > kMaxHelloPayload)
-        return MakeIpcError(kFrameTooLarge, kBadFrameText, kSource.At("EncodeHello", __LINE__));
+    const size_t size = 4 + 2 + hello.user.size() + 2 + hello.password.size();
+    if (size > kMaxHelloPayload)
+        return MakeFrameTooLargeError(kFrameOverLimitText, size, kMaxHelloPayload, kSource.At("EncodeHello", __LINE__));
     payload.clear();
     payload.resize(4);
     WriteLittleEndian(payload.data(), static_cast<uint32_t>(hello.serviceCode), 4);
@@ -162,15 +174,23 @@ Common::Error EncodeHello(const HelloRecord& hello, Bytes& payload)
 
 Common::Error DecodeHello(ByteView payload, HelloRecord& hello)
 {
-    if (payload.size() < 4)
-        return BadFrame("DecodeHello", __LINE__);
-    HelloRecord read;
-    read.serviceCode = static_cast<int32_t>(static_cast<uint32_t>(ReadLittleEndian(payload.data(), 4)));
     size_t offset = 4;
-    if (!TakeText(payload, offset, read.user) || !TakeText(payload, offset, read.password) || offset != payload.size())
+    size_t userStart = 0, userSize = 0, passwordStart = 0, passwordSize = 0;
+    if (payload.size() < 4 || !FindText(payload, offset, userStart, userSize) ||
+        !FindText(payload, offset, passwordStart, passwordSize) || offset != payload.size())
         return BadFrame("DecodeHello", __LINE__);
-    hello = std::move(read);
+    // Straight into `hello`: a moved string would leave the password's bytes behind in the one moved from.
+    const auto* bytes = reinterpret_cast<const char*>(payload.data());
+    hello.serviceCode = static_cast<int32_t>(static_cast<uint32_t>(ReadLittleEndian(payload.data(), 4)));
+    hello.user.assign(bytes + userStart, userSize);
+    hello.password.assign(bytes + passwordStart, passwordSize);
     return Common::Success;
+}
+
+void WipeBytes(void* bytes, size_t size)
+{
+    if (size > 0) // an empty buffer may have no address at all
+        explicit_bzero(bytes, size);
 }
 
 } // namespace Ipc

@@ -9,13 +9,16 @@
 //          8  u64  call id (0 for the handshake frames)
 //
 // All numbers little-endian. A connection starts with the client's Hello
-// (payload: HelloRecord), answered by Welcome (empty) or Refused (empty, then
-// the server closes). Then the client sends Request frames, each with a fresh
-// call id, and the server answers each with a Reply (the reply bytes) or a
-// Failure (a Common::Error as an error blob) under the same call id.
+// (payload: HelloRecord), answered by Welcome (empty), Refused (empty, then
+// the server closes) or Busy (empty: the server is at one of its limits and
+// closes without judging the Hello; the client may try again later). Then the client sends Request frames, each with a
+// fresh call id, and the server answers each with a Reply (the reply bytes) or a Failure (a Common::Error as an error
+// blob) under the same call id.
 //
 // Readers check the header (version, kind, reserved bits, payload size against
-// the reader's limit) before allocating anything for the payload; a stream
+// the reader's limit) before allocating anything for the payload, and then
+// grow the payload with the bytes that arrive, never to a size only
+// announced; a stream
 // that ends inside a frame, or any header that fails a check, is an error
 // (kMalformedFrame or kFrameTooLarge); a stream that ends between two frames
 // is kConnectionLost.
@@ -41,6 +44,7 @@ enum class FrameKind : uint8_t
     Request = 4,
     Reply = 5,
     Failure = 6,
+    Busy = 7,
 };
 
 inline constexpr uint8_t kFrameVersion = 1;
@@ -77,7 +81,9 @@ public:
 // Reads the next header. A stream that ends before its first byte gives
 // kConnectionLost; one that ends inside it gives kMalformedFrame.
 Common::Error ReadFrameHeader(ByteSource& source, uint32_t maxPayload, FrameHeader& header);
-// Reads `size` payload bytes into `payload` (replaced).
+// Reads `size` payload bytes into `payload` (replaced). The payload's memory
+// grows with the bytes received (at most twice them, at least 64 KiB), so a
+// peer that announces a large frame and sends little costs little.
 Common::Error ReadFramePayload(ByteSource& source, uint32_t size, Bytes& payload);
 // Reads and drops `size` payload bytes through a small fixed buffer.
 Common::Error SkipFramePayload(ByteSource& source, uint32_t size);
@@ -96,7 +102,12 @@ struct HelloRecord
 
 // The payload of `hello`; kFrameTooLarge when it would exceed kMaxHelloPayload.
 Common::Error EncodeHello(const HelloRecord& hello, Bytes& payload);
-// Reads a Hello payload; anything else than the exact layout is kMalformedFrame.
+// Reads a Hello payload into `hello` in place, so that no copy of the
+// password is left elsewhere. Anything else than the exact layout is
+// kMalformedFrame, and leaves `hello` as it was.
 Common::Error DecodeHello(ByteView payload, HelloRecord& hello);
+
+// Overwrites `bytes` with zeros in a way the compiler keeps.
+void WipeBytes(void* bytes, size_t size);
 
 } // namespace Ipc

@@ -12,7 +12,9 @@
 
 namespace {
 
+using ::testing::AllOf;
 using Testing::ErrorIs;
+using Testing::HasText;
 using Testing::IsSuccessError;
 
 // Hands out its bytes at most `step` at a time, and counts what was asked for.
@@ -72,7 +74,7 @@ TEST(FrameFormat, HeaderChecksRefuseWhatIsNotAFrame)
         {"version 0", 0, 0, Ipc::kMalformedFrame},
         {"version 2", 0, 2, Ipc::kMalformedFrame},
         {"kind 0", 1, 0, Ipc::kMalformedFrame},
-        {"kind past Failure", 1, 7, Ipc::kMalformedFrame},
+        {"kind past Busy", 1, 8, Ipc::kMalformedFrame},
         {"reserved low byte", 2, 1, Ipc::kMalformedFrame},
         {"reserved high byte", 3, 0x80, Ipc::kMalformedFrame},
         {"payload one over the limit", 4, 0x41, Ipc::kFrameTooLarge}, // 65 bytes against a limit of 64
@@ -129,6 +131,51 @@ TEST(FrameReader, OversizedPayloadIsRefusedBeforeItIsRead)
     EXPECT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, read, payload), ErrorIs(Ipc::kFrameTooLarge));
     EXPECT_EQ(source.Consumed(), Ipc::kFrameHeaderSize);
     EXPECT_EQ(payload.capacity(), 0u);
+}
+
+TEST(FrameReader, PayloadMemoryFollowsTheBytesThatArrivedNotTheAnnouncedSize)
+{
+    struct Case
+    {
+        size_t sent;     // payload bytes before the stream ends
+        size_t mostRoom; // the payload's capacity may not pass this
+    };
+    const Case cases[] = {
+        {10, 65536},
+        {65536, 2 * 65536},
+        {300000, 2 * 300000},
+    };
+    for (const Case& c : cases) {
+        uint8_t header[Ipc::kFrameHeaderSize];
+        Ipc::EncodeFrameHeader(Ipc::FrameHeader{Ipc::FrameKind::Request, 1, Ipc::kMaxFramePayload}, header);
+        Ipc::Bytes stream(header, header + sizeof header);
+        stream.resize(stream.size() + c.sent, 'x');
+        MemorySource source(stream, 4096);
+        Ipc::FrameHeader read{};
+        Ipc::Bytes payload;
+        EXPECT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, read, payload), ErrorIs(Ipc::kMalformedFrame))
+            << c.sent;
+        EXPECT_LE(payload.capacity(), c.mostRoom) << c.sent << " bytes sent of 64 MiB announced";
+    }
+    // A whole frame still arrives whole, across the growth steps.
+    Ipc::Bytes large(1000000);
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<uint8_t>(i * 13);
+    MemorySource source(Frame(Ipc::FrameKind::Reply, 3, large), 70000);
+    Ipc::FrameHeader read{};
+    Ipc::Bytes payload;
+    ASSERT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, read, payload), IsSuccessError());
+    EXPECT_EQ(payload, large);
+}
+
+TEST(FrameReader, AFrameOverTheLimitNamesItsSizeAndTheLimit)
+{
+    uint8_t header[Ipc::kFrameHeaderSize];
+    Ipc::EncodeFrameHeader(Ipc::FrameHeader{Ipc::FrameKind::Reply, 1, 5000}, header);
+    Ipc::FrameHeader read{};
+    EXPECT_THAT(Ipc::DecodeFrameHeader(header, 4096, read),
+                AllOf(ErrorIs(Ipc::kFrameTooLarge),
+                      HasText(u"IPC: A frame of 5000 bytes is larger than the limit of 4096 bytes.")));
 }
 
 TEST(FrameReader, SkippedPayloadLeavesTheNextFrameReadable)

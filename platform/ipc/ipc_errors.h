@@ -1,9 +1,14 @@
 // Error codes of the IPC stand-in (facility 0xAD) and the catalogue keys of
-// their messages, with the maker of the plain message errors (UTF-16 text
-// record, catalogue text held by reference).
+// their messages, with the makers of its errors: plain message errors
+// (UTF-16 text record, catalogue text held by reference), errors that name a
+// host and port as the parameters "host" and "port", and the error of a frame
+// too large for its limit, whose text gives both sizes.
 //
-// Threading: constant data; the maker may be called from any thread.
+// Threading: constant data; the makers may be called from any thread.
 #pragma once
+
+#include <cstddef>
+#include <string>
 
 #include "core/common/error.h"
 
@@ -17,6 +22,8 @@ inline constexpr unsigned kFrameTooLarge = 0xAD0105;         // payload over the
 inline constexpr unsigned kCallCanceled = 0xAD0106;
 inline constexpr unsigned kNotSupported = 0xAD0107;     // the service has no answer for the request
 inline constexpr unsigned kHostLookupFailed = 0xAD0108; // cause of kConnectFailed; text of getaddrinfo
+inline constexpr unsigned kServiceBusy = 0xAD0109;      // the service refused the connection for load
+inline constexpr unsigned kListenFailed = 0xAD010A;     // the server could not listen on its address and port
 
 inline constexpr unsigned kConnectFailedText = 662;         // "IPC: Failed to connect to the service host."
 inline constexpr unsigned kAuthenticationRefusedText = 663; // "IPC: The service refused the user name or password."
@@ -24,9 +31,22 @@ inline constexpr unsigned kConnectionLostText = 664;        // "IPC: The connect
 inline constexpr unsigned kBadFrameText = 665;              // "IPC: The frame is malformed, cut short or larger ..."
 inline constexpr unsigned kCallCanceledText = 666;          // "IPC: The call was canceled."
 inline constexpr unsigned kNotSupportedText = 667;          // "IPC: The request is not supported by this service."
+inline constexpr unsigned kServiceBusyText = 590;           // "IPC: The service is busy; try again later."
+inline constexpr unsigned kListenFailedText = 591;          // "IPC: Failed to listen for connections."
+inline constexpr unsigned kRequestTooLargeText = 592;       // "IPC: The request of {0} bytes is larger than ..."
+inline constexpr unsigned kReplyTooLargeText = 593;         // "IPC: The reply of {0} bytes is larger than ..."
+inline constexpr unsigned kFrameOverLimitText = 594;        // "IPC: A frame of {0} bytes is larger than ..."
 
 // A UTF-16 text error with the catalogue message `messageKey`, held by
 // reference, and no cause.
 Common::Error MakeIpcError(unsigned code, unsigned messageKey, Common::Location location) noexcept;
+
+// The same, with the text parameters "host" and "port" (and "$module").
+Common::Error MakeIpcAddressError(unsigned code, unsigned messageKey, const std::string& host, unsigned port,
+                                  Common::Location location) noexcept;
+
+// kFrameTooLarge whose text (`messageKey`, one of the three "too large"
+// texts) gives the frame's `size` and the `limit` it broke.
+Common::Error MakeFrameTooLargeError(unsigned messageKey, size_t size, size_t limit, Common::Location location);
 
 } // namespace Ipc

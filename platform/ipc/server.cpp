@@ -1,13 +1,17 @@
 #include "platform/ipc/server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <memory>
 
 #include "core/common/error_blob.h"
@@ -19,58 +23,86 @@ namespace {
 
 constexpr Common::SourceFile kSource("platform/ipc/server");
 
-Common::Error SendFailure(int fd, uint64_t callId, const Common::Error& failure)
+// How long the gate stops accepting when descriptors ran out and no waiting
+// connection can make room: the backlog keeps the new ones meanwhile.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+// Connections accepted at most per turn of the gate, so that Hellos already
+// there are read between them.
+constexpr int kAcceptsPerTurn = 16;
+
+Common::Error SendFailure(int fd, uint64_t callId, const Common::Error& failure, Clock::time_point deadline)
 {
     uint32_t size = 0;
     std::unique_ptr<unsigned char[]> blob(Common::SerializeError(failure, size));
-    return WriteFrame(fd, FrameKind::Failure, callId, ByteView(blob.get(), size));
+    return WriteFrame(fd, FrameKind::Failure, callId, ByteView(blob.get(), size), deadline);
 }
 
-// Reads the handshake against one deadline for the whole of it: each receive may
-// wait only for what is left, so a peer sending a byte now and then gains no time.
-class DeadlineSource : public ByteSource
+// Sends an empty handshake answer without waiting: 16 bytes always fit a
+// fresh connection's buffer, and a peer that is gone needs no answer.
+void SendAnswer(int fd, FrameKind kind)
 {
-public:
-    DeadlineSource(ByteSource& source, int fd, int milliseconds)
-        : m_source(source), m_fd(fd),
-          m_deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds))
-    {
-    }
+    uint8_t header[kFrameHeaderSize];
+    EncodeFrameHeader(FrameHeader{kind, 0, 0}, header);
+    (void)send(fd, header, sizeof header, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
 
-    Common::Error Read(void* into, size_t size, size_t& got) override
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline -
-                                                                                std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            Common::Error error = MakeIpcError(kConnectionLost, kConnectionLostText, kSource.At("Read", __LINE__));
-            error.AddPosixError(ETIMEDOUT);
-            return error;
-        }
-        (void)SetReceiveTimeout(m_fd, static_cast<int>(left.count())); // without it the peer only waits longer
-        return m_source.Read(into, size, got);
+std::string PeerText(const sockaddr_storage& address)
+{
+    char text[INET6_ADDRSTRLEN] = "?";
+    if (address.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+        (void)inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+        return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
     }
+    if (address.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+        (void)inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+        return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port));
+    }
+    return text;
+}
 
-private:
-    ByteSource& m_source;
-    int m_fd;
-    std::chrono::steady_clock::time_point m_deadline;
-};
+int MillisecondsUntil(Clock::time_point when, Clock::time_point now)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
+}
 
 } // namespace
+
+// A connection that has not logged in yet.
+struct Server::Pending
+{
+    SocketHandle socket; // non-blocking while the gate reads it
+    std::string peer;
+    Clock::time_point deadline; // for the whole Hello and the start of its check
+    uint8_t header[kFrameHeaderSize] = {};
+    size_t headerGot = 0;
+    Bytes payload; // sized by the header, at most kMaxHelloPayload
+    size_t payloadGot = 0;
+    HelloRecord hello;
+
+    ~Pending()
+    {
+        WipeBytes(payload.data(), payload.size());
+        WipeBytes(hello.password.data(), hello.password.size());
+    }
+};
 
 struct Server::Session
 {
     SocketHandle socket; // closed only after the thread was joined, so its number cannot be reused meanwhile
+    CallContext context;
     std::thread thread;
     std::atomic<bool> ended{false};
 };
 
 Server::Server(SocketHandle listener, uint16_t port, const ServerOptions& options, Authenticator authenticator,
                PacketHandler& handler)
-    : m_listener(std::move(listener)), m_port(port), m_maxConnections(options.maxConnections),
-      m_handshakeMilliseconds(options.handshakeMilliseconds), m_authenticator(std::move(authenticator)),
+    : m_listener(std::move(listener)), m_port(port), m_options(options), m_authenticator(std::move(authenticator)),
       m_handler(handler)
 {
+    m_options.maxParallelChecks = std::max<size_t>(m_options.maxParallelChecks, 1);
 }
 
 Common::Error Server::Start(const ServerOptions& options, Authenticator authenticator, PacketHandler& handler,
@@ -82,15 +114,19 @@ Common::Error Server::Start(const ServerOptions& options, Authenticator authenti
     if (!error.IsSuccess())
         return error;
     int wake[2];
-    if (pipe2(wake, O_CLOEXEC) < 0) {
-        error = MakeIpcError(kConnectFailed, kConnectFailedText, kSource.At("Start", __LINE__));
+    const int flags = fcntl(listener.Get(), F_GETFL);
+    if (flags < 0 || fcntl(listener.Get(), F_SETFL, flags | O_NONBLOCK) < 0 || pipe2(wake, O_CLOEXEC) < 0) {
+        error = MakeIpcAddressError(kListenFailed, kListenFailedText, options.address, options.port,
+                                    kSource.At("Start", __LINE__));
         error.AddPosixError(errno);
         return error;
     }
     std::unique_ptr<Server> started(new Server(std::move(listener), port, options, std::move(authenticator), handler));
     started->m_wakeRead.Reset(wake[0]);
     started->m_wakeWrite.Reset(wake[1]);
-    started->m_acceptor = std::thread([raw = started.get()] { raw->AcceptConnections(); });
+    started->m_gate = std::thread([raw = started.get()] { raw->RunGate(); });
+    for (size_t i = 0; i < started->m_options.maxParallelChecks; ++i)
+        started->m_checkers.emplace_back([raw = started.get()] { raw->RunChecks(); });
     server = std::move(started);
     return Common::Success;
 }
@@ -110,8 +146,12 @@ void Server::Stop()
     }
     const char byte = 0;
     while (write(m_wakeWrite.Get(), &byte, 1) < 0 && errno == EINTR) {}
-    m_acceptor.join();
+    m_gate.join(); // the connections still sending their Hello are closed with it
+    m_checkQueued.notify_all();
+    for (std::thread& checker : m_checkers)
+        checker.join();
     // No new sessions from here on.
+    m_checkQueue.clear();
     for (auto& session : m_sessions)
         (void)shutdown(session->socket.Get(), SHUT_RDWR); // an ended session may be shut already
     for (auto& session : m_sessions)
@@ -131,59 +171,214 @@ void Server::ReapEndedSessions()
     }
 }
 
-void Server::AcceptConnections()
+void Server::RunGate()
 {
+    std::list<std::unique_ptr<Pending>> pending; // oldest first
+    Clock::time_point acceptPausedUntil{};
+    std::vector<pollfd> waits;
+    std::vector<std::list<std::unique_ptr<Pending>>::iterator> polled;
     for (;;) {
-        pollfd waits[2] = {{m_listener.Get(), POLLIN, 0}, {m_wakeRead.Get(), POLLIN, 0}};
-        if (poll(waits, 2, -1) < 0) {
+        const Clock::time_point now = Clock::now();
+        // Hellos not read whole in time are let go: a trickler gains nothing, and a
+        // client too slow for a loaded server may try again.
+        for (auto it = pending.begin(); it != pending.end();) {
+            if ((*it)->deadline <= now) {
+                SendAnswer((*it)->socket.Get(), FrameKind::Busy);
+                it = pending.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        const bool accepting = acceptPausedUntil <= now;
+        int timeout = accepting ? -1 : MillisecondsUntil(acceptPausedUntil, now);
+        waits.assign({{m_wakeRead.Get(), POLLIN, 0}, {accepting ? m_listener.Get() : -1, POLLIN, 0}});
+        polled.clear();
+        for (auto it = pending.begin(); it != pending.end(); ++it) {
+            waits.push_back({(*it)->socket.Get(), POLLIN, 0});
+            polled.push_back(it);
+            const int left = MillisecondsUntil((*it)->deadline, now);
+            timeout = timeout < 0 ? left : std::min(timeout, left);
+        }
+        if (poll(waits.data(), waits.size(), timeout) < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
-        if (waits[1].revents != 0)
+        if (waits[0].revents != 0)
             return;
-        SocketHandle accepted(accept4(m_listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (accepted.Get() < 0)
-            continue; // the peer gave up already, or descriptors ran out for now
-        std::lock_guard<std::mutex> guard(m_lock);
-        ReapEndedSessions();
-        if (m_sessions.size() >= m_maxConnections)
-            continue; // closed unread: a flood of connections holds no more threads
-        auto session = std::make_unique<Session>();
-        session->socket = std::move(accepted);
-        Session& started = *session;
-        m_sessions.push_back(std::move(session));
-        started.thread = std::thread([this, &started] { Serve(started); });
+        // Hellos that arrived are read before new connections may push anyone out.
+        for (size_t i = 0; i < polled.size(); ++i) {
+            if (waits[i + 2].revents != 0 && !ReadHello(*polled[i]))
+                pending.erase(polled[i]);
+        }
+        if (waits[1].revents == 0)
+            continue;
+        for (int turn = 0; turn < kAcceptsPerTurn; ++turn) {
+            sockaddr_storage peer{};
+            socklen_t peerSize = sizeof peer;
+            SocketHandle accepted(
+                accept4(m_listener.Get(), reinterpret_cast<sockaddr*>(&peer), &peerSize, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            if (accepted.Get() < 0) {
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                    if (pending.empty()) {
+                        acceptPausedUntil = Clock::now() + kAcceptPause;
+                        break;
+                    }
+                    SendAnswer(pending.front()->socket.Get(), FrameKind::Busy); // makes room for a newer one
+                    pending.pop_front();
+                    continue;
+                }
+                break; // none left (EAGAIN), or the peer gave up already
+            }
+            if (pending.size() >= m_options.maxPendingConnections) {
+                SendAnswer(pending.front()->socket.Get(), FrameKind::Busy);
+                pending.pop_front();
+            }
+            auto waiting = std::make_unique<Pending>();
+            waiting->socket = std::move(accepted);
+            waiting->peer = PeerText(peer);
+            waiting->deadline = Clock::now() + std::chrono::milliseconds(m_options.handshakeMilliseconds);
+            pending.push_back(std::move(waiting));
+        }
     }
+}
+
+bool Server::ReadHello(std::unique_ptr<Pending>& pending)
+{
+    Pending& hello = *pending;
+    const int fd = hello.socket.Get();
+    for (;;) {
+        // Exactly the Hello's bytes: what follows stays in the socket for the session.
+        const bool inHeader = hello.headerGot < kFrameHeaderSize;
+        uint8_t* into = inHeader ? hello.header + hello.headerGot : hello.payload.data() + hello.payloadGot;
+        const size_t wanted = inHeader ? kFrameHeaderSize - hello.headerGot : hello.payload.size() - hello.payloadGot;
+        ssize_t got = 0;
+        if (wanted > 0) {
+            got = recv(fd, into, wanted, 0);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return errno == EAGAIN || errno == EWOULDBLOCK; // a broken connection needs no answer
+            if (got == 0)
+                return false; // the peer gave up
+        }
+        if (inHeader) {
+            hello.headerGot += static_cast<size_t>(got);
+            if (hello.headerGot < kFrameHeaderSize)
+                continue;
+            FrameHeader header{};
+            if (!DecodeFrameHeader(hello.header, kMaxHelloPayload, header).IsSuccess() ||
+                header.kind != FrameKind::Hello || header.callId != 0) {
+                SendAnswer(fd, FrameKind::Refused);
+                return false;
+            }
+            hello.payload.resize(header.payloadSize);
+            continue;
+        }
+        hello.payloadGot += static_cast<size_t>(got);
+        if (hello.payloadGot < hello.payload.size())
+            continue;
+        const bool decoded = DecodeHello(hello.payload, hello.hello).IsSuccess();
+        WipeBytes(hello.payload.data(), hello.payload.size());
+        if (!decoded) {
+            SendAnswer(fd, FrameKind::Refused);
+            return false;
+        }
+        QueueCheck(std::move(pending));
+        return false;
+    }
+}
+
+void Server::QueueCheck(std::unique_ptr<Pending> pending)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_checkQueue.size() < m_options.maxQueuedChecks) {
+            m_checkQueue.push_back(std::move(pending));
+            m_checkQueued.notify_one();
+            return;
+        }
+    }
+    SendAnswer(pending->socket.Get(), FrameKind::Busy);
+}
+
+void Server::RunChecks()
+{
+    for (;;) {
+        std::unique_ptr<Pending> next;
+        bool busy = false;
+        {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_checkQueued.wait(guard, [this] { return m_stopping || !m_checkQueue.empty(); });
+            if (m_stopping)
+                return;
+            next = std::move(m_checkQueue.front());
+            m_checkQueue.pop_front();
+            ReapEndedSessions();
+            // Too late for its check, or no place for it once logged in: the client may try again.
+            busy = Clock::now() >= next->deadline || m_sessions.size() + m_checksRunning >= m_options.maxConnections;
+            if (!busy)
+                ++m_checksRunning;
+        }
+        if (busy)
+            SendAnswer(next->socket.Get(), FrameKind::Busy);
+        else
+            Check(std::move(next));
+    }
+}
+
+void Server::Check(std::unique_ptr<Pending> pending)
+{
+    bool welcome = m_authenticator(pending->hello);
+    WipeBytes(pending->hello.password.data(), pending->hello.password.size());
+    const int fd = pending->socket.Get();
+    if (!welcome) {
+        if (m_options.loginRefused)
+            m_options.loginRefused(pending->hello.user, pending->peer);
+        SendAnswer(fd, FrameKind::Refused);
+    } else {
+        // The session reads and writes with deadlines of its own, on a blocking socket.
+        const int flags = fcntl(fd, F_GETFL);
+        welcome = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) >= 0 &&
+            WriteFrame(fd, FrameKind::Welcome, 0, {},
+                       Clock::now() + std::chrono::milliseconds(m_options.frameMilliseconds))
+                .IsSuccess();
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    --m_checksRunning;
+    if (!welcome || m_stopping)
+        return; // closed with `pending`
+    auto session = std::make_unique<Session>();
+    session->socket = std::move(pending->socket);
+    session->context = CallContext{pending->hello.user, pending->hello.serviceCode};
+    Session& started = *session;
+    m_sessions.push_back(std::move(session));
+    started.thread = std::thread([this, &started] { Serve(started); });
 }
 
 void Server::Serve(Session& session)
 {
     const int fd = session.socket.Get();
     SocketSource source(fd);
-    DeadlineSource handshake(source, fd, m_handshakeMilliseconds);
     FrameHeader header{};
     Bytes payload;
-    HelloRecord hello;
-    bool welcome = ReadFrame(handshake, kMaxHelloPayload, header, payload).IsSuccess() &&
-        header.kind == FrameKind::Hello && header.callId == 0 && DecodeHello(payload, hello).IsSuccess() &&
-        m_authenticator(hello);
-    if (!welcome) {
-        (void)WriteFrame(fd, FrameKind::Refused, 0, {}); // the peer may be gone already
-    } else if (WriteFrame(fd, FrameKind::Welcome, 0, {}).IsSuccess()) {
-        (void)SetReceiveTimeout(fd, 0); // as above
-        const CallContext context{hello.user, hello.serviceCode};
-        hello.password.assign(hello.password.size(), '\0');
-        while (ReadFrame(source, kMaxFramePayload, header, payload).IsSuccess() && header.kind == FrameKind::Request) {
-            Bytes reply;
-            Common::Error result = InvokeHandler(m_handler, context, payload, reply);
-            Common::Error sent = result.IsSuccess() ? WriteFrame(fd, FrameKind::Reply, header.callId, reply)
-                                                    : SendFailure(fd, header.callId, result);
-            if (sent.GetCode() == kFrameTooLarge) // refused before anything was sent: the call fails, not the link
-                sent = SendFailure(fd, header.callId, sent);
-            if (!sent.IsSuccess())
-                break;
-        }
+    for (;;) {
+        source.SetDeadline(Clock::now() + std::chrono::milliseconds(m_options.idleMilliseconds));
+        size_t available = 0;
+        if (!source.Fill(available).IsSuccess() || available == 0)
+            break; // idle too long, or gone
+        source.SetDeadline(Clock::now() + std::chrono::milliseconds(m_options.frameMilliseconds));
+        if (!ReadFrame(source, kMaxFramePayload, header, payload).IsSuccess() || header.kind != FrameKind::Request)
+            break;
+        Bytes reply;
+        Common::Error result = InvokeHandler(m_handler, session.context, payload, reply);
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_options.frameMilliseconds);
+        Common::Error sent = result.IsSuccess() ? WriteFrame(fd, FrameKind::Reply, header.callId, reply, deadline)
+                                                : SendFailure(fd, header.callId, result, deadline);
+        if (sent.GetCode() == kFrameTooLarge) // refused before anything was sent: the call fails, not the link
+            sent = SendFailure(fd, header.callId, sent, deadline);
+        if (!sent.IsSuccess())
+            break;
     }
     session.ended.store(true);     // before the peer can see the end, so its place is free once it does
     (void)shutdown(fd, SHUT_RDWR); // tells the peer this connection is over

@@ -1,30 +1,57 @@
 // The service side of the socket road: listens, authenticates each connection
 // with its Hello, then answers its requests through a PacketHandler.
 //
-// Each connection is served on its own thread, one request after the other,
-// in the order they arrived. A whole Hello must come within
-// ServerOptions::handshakeMilliseconds of the accept (a peer trickling bytes
-// gains no time) and be at most kMaxHelloPayload bytes; a refused one is
-// answered with Refused and the connection closed. At most
-// ServerOptions::maxConnections connections are served at once; one more is
-// closed at once, unread. A handler failure, and a reply too large for a
-// frame, goes back as a Failure frame (the error blob). A frame that breaks
-// the protocol ends that connection only.
+// A connection passes three stages, each with a bound of its own, so that
+// peers who never log in cannot take the places of those who do, and no
+// peer makes the server hold more than it was sent:
+//
+// 1. Hello. One gate thread accepts connections and reads their Hellos, all
+//    at once without blocking, for up to maxPendingConnections connections.
+//    A whole Hello of at most kMaxHelloPayload bytes must come within
+//    handshakeMilliseconds of the accept (a peer trickling bytes gains no
+//    time), else the connection gets Busy. A connection that finds every
+//    place taken pushes out the one that has waited longest, which gets Busy:
+//    a crowd of idle connections cannot keep out a client that sends its
+//    Hello at once. A Hello that is not one gets Refused.
+// 2. Password check. A Hello read whole waits in a queue of at most
+//    maxQueuedChecks for one of maxParallelChecks checker threads, which
+//    calls the authenticator. A Hello that finds the queue full, whose check
+//    cannot start before its handshake deadline, or whose login would pass
+//    maxConnections, gets Busy; a refused one gets Refused and is reported to
+//    ServerOptions::loginRefused. So every client has its answer within
+//    handshakeMilliseconds and one check, far within its own wait
+//    (kHandshakeTimeoutMilliseconds). The password's bytes are wiped from the
+//    Hello's buffer and record once checked; the gate reads exactly the
+//    Hello, so no other buffer of the server ever holds them.
+// 3. Session. An authenticated connection is served on its own thread, one
+//    request after the other, in the order they arrived, up to maxConnections
+//    at once. A request's memory grows with the bytes that arrived, never
+//    with the size its header announced. Once a frame's first byte came, the
+//    whole frame must come within frameMilliseconds, and a reply must be
+//    taken by the peer within frameMilliseconds; a connection that sends
+//    nothing for idleMilliseconds is closed. A handler failure, and a reply
+//    too large for a frame, goes back as a Failure frame (the error blob). A
+//    frame that breaks the protocol, or a deadline that passed, ends that
+//    connection only (the peer reads that it was lost).
 //
 // Threading: Start and Stop from one controlling thread. The authenticator
-// and the handler are called from the connection threads at once. Stop (also
-// by the destructor) closes the listener and every connection, and returns
-// after all threads ended; a handler still running delays it until it
+// and loginRefused are called from up to maxParallelChecks checker threads at
+// once, the handler from the session threads at once. Stop (also by the
+// destructor) closes the listener and every connection, and returns after all
+// threads ended; an authenticator or handler still running delays it until it
 // returns.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/ipc/frame.h"
 #include "platform/ipc/host_address.h"
@@ -36,18 +63,29 @@ namespace Ipc {
 // True when the Hello's user, password and service code may connect.
 using Authenticator = std::function<bool(const HelloRecord& hello)>;
 
+// Told of each refused login: the user as the peer sent it (any bytes) and
+// the peer's address ("192.0.2.1:50000", "[2001:db8::1]:50000").
+using LoginRefusedReport = std::function<void(const std::string& user, const std::string& peer)>;
+
 struct ServerOptions
 {
-    std::string address = "127.0.0.1";   // numeric IPv4 or IPv6 address
-    uint16_t port = kDefaultServicePort; // 0: an ephemeral port
-    size_t maxConnections = 64;          // connections served at once, authenticated or not
-    int handshakeMilliseconds = kHandshakeTimeoutMilliseconds;
+    std::string address = "127.0.0.1";    // numeric IPv4 or IPv6 address
+    uint16_t port = kDefaultServicePort;  // 0: an ephemeral port
+    size_t maxConnections = 64;           // authenticated connections served at once
+    int handshakeMilliseconds = 5000;     // from the accept to the whole Hello read and its check started
+    size_t maxPendingConnections = 128;   // connections still sending their Hello
+    size_t maxParallelChecks = 4;         // authenticator calls at once
+    size_t maxQueuedChecks = 64;          // Hellos read whole, waiting for their check
+    int frameMilliseconds = 60000;        // a frame's bytes once it started; a reply's bytes
+    int idleMilliseconds = 300000;        // an authenticated connection waiting for its next request
+    LoginRefusedReport loginRefused = {}; // may be empty
 };
 
 class Server
 {
 public:
-    // `handler` must outlive the server.
+    // `handler` must outlive the server. A port in use, or an address that is
+    // not numeric, gives kListenFailed naming them.
     static Common::Error Start(const ServerOptions& options, Authenticator authenticator, PacketHandler& handler,
                                std::unique_ptr<Server>& server);
     ~Server();
@@ -58,24 +96,37 @@ public:
     void Stop();
 
 private:
+    struct Pending;
     struct Session;
 
     Server(SocketHandle listener, uint16_t port, const ServerOptions& options, Authenticator authenticator,
            PacketHandler& handler);
-    void AcceptConnections();
+    // The gate thread: accepts connections and reads their Hellos.
+    void RunGate();
+    // Reads what `pending` has sent; false when it is done with (answered or gone).
+    bool ReadHello(std::unique_ptr<Pending>& pending);
+    void QueueCheck(std::unique_ptr<Pending> pending);
+    // A checker thread: checks queued Hellos and starts the sessions of those welcomed.
+    void RunChecks();
+    void Check(std::unique_ptr<Pending> pending);
     void Serve(Session& session);
+    // Joins the threads of sessions that ended; with m_lock held.
     void ReapEndedSessions();
 
     SocketHandle m_listener;
-    SocketHandle m_wakeRead; // a byte here ends the accept loop
+    SocketHandle m_wakeRead; // a byte here ends the gate
     SocketHandle m_wakeWrite;
     uint16_t m_port;
-    size_t m_maxConnections;
-    int m_handshakeMilliseconds;
+    ServerOptions m_options;
     Authenticator m_authenticator;
     PacketHandler& m_handler;
-    std::thread m_acceptor;
-    std::mutex m_lock; // guards m_sessions and m_stopping
+    std::thread m_gate;
+    std::vector<std::thread> m_checkers;
+
+    std::mutex m_lock; // guards the fields below
+    std::condition_variable m_checkQueued;
+    std::deque<std::unique_ptr<Pending>> m_checkQueue;
+    size_t m_checksRunning = 0;
     std::list<std::unique_ptr<Session>> m_sessions;
     bool m_stopping = false;
 };

@@ -44,6 +44,8 @@ Common::Error Handshake(int fd, SocketSource& source, const HelloRecord& credent
         return error;
     if (answer.kind == FrameKind::Refused && answer.callId == 0)
         return MakeIpcError(kAuthenticationRefused, kAuthenticationRefusedText, kSource.At("Connect", __LINE__));
+    if (answer.kind == FrameKind::Busy && answer.callId == 0)
+        return MakeIpcError(kServiceBusy, kServiceBusyText, kSource.At("Connect", __LINE__));
     if (answer.kind != FrameKind::Welcome || answer.callId != 0)
         return MakeIpcError(kMalformedFrame, kBadFrameText, kSource.At("Connect", __LINE__));
     return LimitReceive(fd, 0);
@@ -205,6 +207,12 @@ Common::Error SocketTransport::Connect(const std::string& hostArgument, const He
     auto link = std::make_shared<Link>();
     Common::Error error = ConnectTcp(address, kConnectTimeoutMilliseconds, link->socket);
     if (error.IsSuccess()) {
+        if (const int failure = EnableKeepalive(link->socket.Get(), kClientKeepalive); failure != 0) {
+            error = MakeIpcAddressError(kConnectFailed, kConnectFailedText, address.host, address.port,
+                                        kSource.At("Connect", __LINE__));
+            error.AddPosixError(failure);
+            return error;
+        }
         link->source = std::make_unique<SocketSource>(link->socket.Get());
         error = Handshake(link->socket.Get(), *link->source, credentials);
     }

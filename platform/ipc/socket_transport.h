@@ -4,7 +4,8 @@
 // Connect resolves the host argument ("host", "host:port", "[v6]:port"; the
 // port defaults to kDefaultServicePort), connects (kConnectTimeoutMilliseconds),
 // sends Hello with user, password and service code, and waits for the answer
-// (kHandshakeTimeoutMilliseconds of socket_io.h): Refused gives kAuthenticationRefused.
+// (kHandshakeTimeoutMilliseconds of socket_io.h): Refused gives
+// kAuthenticationRefused, Busy gives kServiceBusy.
 // Then one reader thread reads the replies and hands each to the call with
 // its call id: a waiting Exchange directly, a started call through a
 // completion thread. The reader runs no caller code, so a synchronous call
@@ -13,6 +14,13 @@
 // pending call fails once with kConnectionLost (cause: what broke), and so do
 // later calls. The destructor closes the connection the same way and joins
 // the reader.
+//
+// A call waits for its reply as long as it takes (a request may take minutes
+// on a busy store), but the socket notices a service host that vanished
+// (kClientKeepalive): keepalive probes while nothing flows, and a limit on
+// data left unacknowledged; the pending calls then fail with kConnectionLost.
+// A service whose host still answers but which stopped serving (a process
+// stopped or hung) is not noticed.
 //
 // Threading: Exchange, Start and Cancel from any thread at once; frames are
 // written whole under one write lock. The transport may be destroyed on any
@@ -26,10 +34,13 @@
 
 #include "platform/ipc/call.h"
 #include "platform/ipc/frame.h"
+#include "platform/ipc/socket_io.h"
 
 namespace Ipc {
 
 inline constexpr int kConnectTimeoutMilliseconds = 10000;
+// A vanished service host ends the connection within about two minutes.
+inline constexpr KeepaliveSettings kClientKeepalive{60, 10, 6, 120000};
 
 class SocketTransport : public Transport
 {

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -13,6 +15,7 @@
 #include <set>
 
 #include "core/common/error_blob.h"
+#include "core/common/event.h"
 #include "platform/ipc/server.h"
 #include "platform/ipc/socket_io.h"
 #include "platform/ipc/transport_test_support.h"
@@ -118,7 +121,9 @@ TEST_F(SocketRoad, ReplyTooLargeForAFrameFailsThatCallOnly)
 {
     ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
     Ipc::Bytes reply;
-    EXPECT_THAT(m_transport->Exchange(ToBytes("huge"), reply), ErrorIs(Ipc::kFrameTooLarge));
+    EXPECT_THAT(m_transport->Exchange(ToBytes("huge"), reply),
+                AllOf(ErrorIs(Ipc::kFrameTooLarge),
+                      HasText(u"IPC: The reply of 67108865 bytes is larger than the frame limit of 67108864 bytes.")));
     EXPECT_EQ(Exchange("after"), "after");
 }
 
@@ -130,8 +135,14 @@ TEST(SocketConnect, UnreachableOrBadHostFailsToConnect)
     listener.Reset(); // nobody listens there now
 
     std::unique_ptr<Ipc::SocketTransport> transport;
-    EXPECT_THAT(Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(port), {"a", "b", 1}, transport),
-                AllOf(ErrorIs(Ipc::kConnectFailed), HasPosixCause(ECONNREFUSED)));
+    const Common::Error refused = Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(port), {"a", "b", 1},
+                                                                transport);
+    EXPECT_THAT(refused, AllOf(ErrorIs(Ipc::kConnectFailed), HasPosixCause(ECONNREFUSED)));
+    EXPECT_STREQ(refused.GetTextParameter("host"), "127.0.0.1");
+    EXPECT_EQ(refused.GetTextParameter("port"), std::to_string(port));
+    const Common::Error unknown = Ipc::SocketTransport::Connect("no-such-host.invalid:4711", {"a", "b", 1}, transport);
+    EXPECT_STREQ(unknown.GetTextParameter("host"), "no-such-host.invalid");
+    EXPECT_STREQ(unknown.GetTextParameter("port"), "4711");
     EXPECT_THAT(Ipc::SocketTransport::Connect("127.0.0.1:0", {"a", "b", 1}, transport),
                 AllOf(ErrorIs(Ipc::kConnectFailed), HasPosixCause(EINVAL)));
     EXPECT_THAT(Ipc::SocketTransport::Connect("no-such-host.invalid", {"a", "b", 1}, transport),
@@ -166,6 +177,7 @@ public:
     ~ScriptedPeer() { m_thread.join(); }
 
     std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    uint16_t Port() const { return m_port; }
     // The call ids of the requests read; valid inside the script.
     const std::vector<uint64_t>& CallIds() const { return m_callIds; }
 
@@ -276,6 +288,45 @@ TEST(SocketPeerFaults, PeerThatAnswersTheHandshakeWithSomethingElseIsRefused)
     EXPECT_THAT(Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(port), {"a", "b", 1}, transport),
                 ErrorIs(Ipc::kMalformedFrame));
     peer.join();
+}
+
+// The descriptor of this process's TCP socket whose peer is the loopback `port`, or -1.
+int SocketConnectedTo(uint16_t port)
+{
+    for (int fd = 0; fd < 4096; ++fd) {
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0 && address.sin_family == AF_INET &&
+            ntohs(address.sin_port) == port)
+            return fd;
+    }
+    return -1;
+}
+
+TEST(SocketConnectThreads, TheClientSocketWatchesForAVanishedHost)
+{
+    Common::Event checked{true, false};
+    ScriptedPeer peer(0, [&](int) { (void)checked.TimedWait(10000); });
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Ipc::SocketTransport::Connect(peer.Host(), {"a", "b", 1}, transport), IsSuccessError());
+    const int fd = SocketConnectedTo(peer.Port());
+    ASSERT_GE(fd, 0);
+    const auto option = [fd](int level, int name) {
+        int value = -1;
+        socklen_t size = sizeof value;
+        EXPECT_EQ(getsockopt(fd, level, name, &value, &size), 0);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), Ipc::kClientKeepalive.idleSeconds);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), Ipc::kClientKeepalive.intervalSeconds);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), Ipc::kClientKeepalive.count);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT),
+              static_cast<int>(Ipc::kClientKeepalive.unacknowledgedMilliseconds));
+    // Far below the system's default idle of two hours.
+    EXPECT_LE(Ipc::kClientKeepalive.idleSeconds + Ipc::kClientKeepalive.intervalSeconds * Ipc::kClientKeepalive.count,
+              300);
+    checked.Set();
 }
 
 class SocketRoadThreads : public SocketRoad
@@ -393,13 +444,7 @@ protected:
                     IsSuccessError());
     }
 
-    Ipc::SocketHandle ConnectRaw()
-    {
-        Ipc::SocketHandle socket;
-        EXPECT_THAT(Ipc::ConnectTcp(Ipc::HostAddress{"127.0.0.1", m_server->GetPort()}, 5000, socket),
-                    IsSuccessError());
-        return socket;
-    }
+    Ipc::SocketHandle ConnectRaw() { return IpcTesting::ConnectRaw(m_server->GetPort()); }
 
     std::string Host() const { return "127.0.0.1:" + std::to_string(m_server->GetPort()); }
 
@@ -407,35 +452,21 @@ protected:
     std::unique_ptr<Ipc::Server> m_server;
 };
 
-// True when the server ended the connection within `milliseconds` (whatever it sent first).
-bool EndsWithin(int fd, int milliseconds)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    char scratch[256];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
-        pollfd wait{fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0)
-            return false;
-        const ssize_t got = recv(fd, scratch, sizeof scratch, 0);
-        if (got <= 0)
-            return true;
-    }
-}
-
-TEST_F(ServerLimits, ConnectionsOverTheCapAreClosedAndTheirPlacesComeBack)
+TEST_F(ServerLimits, LoginsOverTheCapAreAnsweredBusyAndTheirPlacesComeBack)
 {
     Start(2, 30000);
-    Ipc::SocketHandle first = ConnectRaw();
-    Ipc::SocketHandle second = ConnectRaw();
-    Ipc::SocketHandle third = ConnectRaw();
-    EXPECT_TRUE(EndsWithin(third.Get(), 5000)) << "a third connection held a thread";
+    Ipc::FrameKind answer{};
+    Ipc::SocketHandle first = IpcTesting::HandshakeRaw(m_server->GetPort(), {"alice", "secret", kHub}, answer);
+    ASSERT_EQ(answer, Ipc::FrameKind::Welcome);
+    std::unique_ptr<Ipc::SocketTransport> second;
+    ASSERT_THAT(Ipc::SocketTransport::Connect(Host(), {"alice", "secret", kHub}, second), IsSuccessError());
+    std::unique_ptr<Ipc::SocketTransport> third;
+    EXPECT_THAT(Ipc::SocketTransport::Connect(Host(), {"alice", "secret", kHub}, third),
+                AllOf(ErrorIs(Ipc::kServiceBusy), HasText(u"IPC: The service is busy; try again later.")));
 
     ASSERT_EQ(shutdown(first.Get(), SHUT_WR), 0);
-    ASSERT_TRUE(EndsWithin(first.Get(), 5000));
-    std::unique_ptr<Ipc::SocketTransport> transport;
-    EXPECT_THAT(Ipc::SocketTransport::Connect(Host(), {"alice", "secret", kHub}, transport), IsSuccessError());
+    ASSERT_TRUE(IpcTesting::EndsWithin(first.Get(), 5000));
+    EXPECT_THAT(Ipc::SocketTransport::Connect(Host(), {"alice", "secret", kHub}, third), IsSuccessError());
 }
 
 TEST_F(ServerLimits, HandshakeTrickledByteByByteIsCutAtItsDeadline)
@@ -453,9 +484,9 @@ TEST_F(ServerLimits, HandshakeTrickledByteByByteIsCutAtItsDeadline)
     for (size_t i = 0; i < 100 && !ended; ++i) { // one byte each 50 ms: far below any per-receive limit
         if (send(peer.Get(), &hello[i], 1, MSG_NOSIGNAL) != 1)
             break;
-        ended = EndsWithin(peer.Get(), 50);
+        ended = IpcTesting::EndsWithin(peer.Get(), 50);
     }
-    EXPECT_TRUE(ended || EndsWithin(peer.Get(), 0));
+    EXPECT_TRUE(ended || IpcTesting::EndsWithin(peer.Get(), 0));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 }
 

@@ -1,8 +1,11 @@
-// Test support shared by the transport tests: a scripted handler and a
-// recorder of completions.
+// Test support shared by the transport tests: a scripted handler, a recorder
+// of completions, and raw connections that speak the frames by hand.
 //
 // Threading: both are used from the test thread and library threads at once.
 #pragma once
+
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +19,7 @@
 #include "platform/ipc/frame.h"
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/packet_handler.h"
+#include "platform/ipc/socket_io.h"
 
 namespace IpcTesting {
 
@@ -25,6 +29,7 @@ namespace IpcTesting {
 //   "fail..."   returns kNotSupported with the text "refused here";
 //   "throw..."  throws kNotSupported;
 //   "huge..."   answers one byte more than a frame may carry;
+//   "large..."  answers 32 MiB, more than the sockets between two peers hold;
 //   anything else: echoes.
 // Remembers the context of the last request.
 class ScriptedHandler : public Ipc::PacketHandler
@@ -51,6 +56,9 @@ public:
             throw Common::Error(Ipc::kNotSupported, "thrown here", Common::NoLocation);
         } else if (text.starts_with("huge")) {
             reply.assign(Ipc::kMaxFramePayload + size_t{1}, 'h');
+            return Common::Success;
+        } else if (text.starts_with("large")) {
+            reply.assign(size_t{32} << 20, 'l');
             return Common::Success;
         }
         reply.assign(request.begin(), request.end());
@@ -116,6 +124,50 @@ private:
 inline Ipc::Bytes ToBytes(const std::string& text)
 {
     return Ipc::Bytes(text.begin(), text.end());
+}
+
+// A raw connection to the loopback `port` (closed on failure).
+inline Ipc::SocketHandle ConnectRaw(uint16_t port)
+{
+    Ipc::SocketHandle socket;
+    if (!Ipc::ConnectTcp(Ipc::HostAddress{"127.0.0.1", port}, 5000, socket).IsSuccess())
+        return Ipc::SocketHandle();
+    return socket;
+}
+
+// A raw connection to `port` that sent `hello` and read the header of the
+// answer, whose kind goes to `answer` (Hello when none came within 10 s).
+inline Ipc::SocketHandle HandshakeRaw(uint16_t port, const Ipc::HelloRecord& hello, Ipc::FrameKind& answer)
+{
+    answer = Ipc::FrameKind::Hello;
+    Ipc::SocketHandle socket = ConnectRaw(port);
+    Ipc::Bytes payload;
+    if (socket.Get() < 0 || !Ipc::EncodeHello(hello, payload).IsSuccess() ||
+        !Ipc::WriteFrame(socket.Get(), Ipc::FrameKind::Hello, 0, payload).IsSuccess())
+        return socket;
+    Ipc::SocketSource source(socket.Get());
+    source.SetDeadline(Ipc::Clock::now() + std::chrono::seconds(10));
+    Ipc::FrameHeader header{};
+    if (Ipc::ReadFrameHeader(source, 0, header).IsSuccess())
+        answer = header.kind;
+    return socket;
+}
+
+// True when the server ended the connection within `milliseconds` (whatever it sent first).
+inline bool EndsWithin(int fd, int milliseconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    char scratch[65536];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                std::chrono::steady_clock::now());
+        pollfd wait{fd, POLLIN, 0};
+        if (left.count() < 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        const ssize_t got = recv(fd, scratch, sizeof scratch, 0);
+        if (got <= 0)
+            return true;
+    }
 }
 
 } // namespace IpcTesting

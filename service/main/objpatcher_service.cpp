@@ -1,6 +1,8 @@
 // objpatcher-service: the service process of the remote road. Serves the
-// service core over its object store to authenticated users over TCP until SIGTERM or SIGINT,
-// or adds a user to a users file (see service/service_options.h).
+// service core over its object store to authenticated users over TCP until
+// SIGTERM or SIGINT, or adds a user to a users file (see
+// service/service_options.h). Its diagnostics on standard error are bounded
+// (service/process_log.h).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,6 +20,7 @@
 #include "core/common/error_text.h"
 #include "core/common/safe_close.h"
 #include "platform/ipc/server.h"
+#include "service/process_log.h"
 #include "service/service_core.h"
 #include "service/service_options.h"
 #include "service/store_location.h"
@@ -25,9 +28,10 @@
 
 namespace {
 
-int Fail(const Common::Error& error)
+int Fail(const Common::Error& error, const std::string& what = {})
 {
-    std::cerr << "objpatcher-service: " << Common::ErrorToUtf8Text(error) << std::endl;
+    std::cerr << "objpatcher-service: " << (what.empty() ? "" : what + ":\n") << Common::ErrorToUtf8Text(error)
+              << std::endl;
     return 1;
 }
 
@@ -41,8 +45,24 @@ bool WritePortFile(const std::string& path, uint16_t port)
     return Common::SafeClose(fd) == 0 && written;
 }
 
+// "127.0.0.1:47806", "[::1]:47806".
+std::string AddressText(const std::string& address, uint16_t port)
+{
+    const bool v6 = address.find(':') != std::string::npos;
+    return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+}
+
 int Serve(const Service::ServiceOptions& options)
 {
+    // Before any thread, and before anything could fail a check.
+    static Service::AssertionDigest digest;
+    Service::AssertionDigest::Install(digest);
+
+    Service::UserTable users;
+    Common::Error error = Service::LoadUsers(options.usersFile, users);
+    if (!error.IsSuccess())
+        return Fail(error);
+
     // Stop requests are taken by sigwait below; every thread started later inherits the mask.
     sigset_t stops;
     sigemptyset(&stops);
@@ -50,22 +70,38 @@ int Serve(const Service::ServiceOptions& options)
     sigaddset(&stops, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
-    Service::UserTable users;
-    Common::Error error = Service::LoadUsers(options.usersFile, users);
-    if (!error.IsSuccess())
-        return Fail(error);
+    std::string storePath = options.storePath;
+    if (storePath.empty()) {
+        error = Service::GetLocalStorePath(storePath);
+        if (!error.IsSuccess())
+            return Fail(error);
+    }
     std::unique_ptr<Service::Store> store;
-    error = options.storePath.empty() ? Service::OpenLocalStore(store) : Service::Store::Open(options.storePath, store);
+    error = Service::Store::Open(storePath, store);
     if (!error.IsSuccess())
-        return Fail(error);
+        return Fail(error, "cannot open the store " + storePath);
     Service::ServiceCore core(std::move(store));
+
+    static Service::RefusedLoginLog refusedLogins;
+    Ipc::ServerOptions serverOptions{options.address, options.port};
+    serverOptions.loginRefused = [](const std::string& user, const std::string& peer) {
+        refusedLogins.Report(user, peer);
+    };
     std::unique_ptr<Ipc::Server> server;
     error = Ipc::Server::Start(
-        Ipc::ServerOptions{options.address, options.port},
+        serverOptions,
         [&users](const Ipc::HelloRecord& hello) { return Service::CheckPassword(users, hello.user, hello.password); },
         core, server);
     if (!error.IsSuccess())
-        return Fail(error);
+        return Fail(error, "cannot listen on " + AddressText(options.address, options.port));
+    std::cerr << "objpatcher-service: listening on " << AddressText(options.address, server->GetPort())
+              << ", serving the store " << storePath << std::endl;
+    if (!Ipc::IsLoopbackAddress(options.address))
+        std::cerr << "objpatcher-service: warning: " << options.address
+                  << " is not a loopback address; the traffic, passwords included, is not encrypted. "
+                     "Reach a remote service through an SSH tunnel to its loopback port instead."
+                  << std::endl;
+    // Last: whoever waits for the port file finds the lines above written.
     if (!options.portFile.empty() && !WritePortFile(options.portFile, server->GetPort())) {
         std::cerr << "objpatcher-service: cannot write the port to " << options.portFile << ": " << std::strerror(errno)
                   << std::endl;
@@ -102,5 +138,14 @@ int main(int argc, char** argv)
         std::cerr << "objpatcher-service: " << problem << "\n" << Service::kServiceUsage;
         return 2;
     }
-    return options.command == Service::ServiceOptions::Command::AddUser ? AddUser(options) : Serve(options);
+    switch (options.command) {
+    case Service::ServiceOptions::Command::Help:
+        std::cout << Service::kServiceUsage << std::flush;
+        return 0;
+    case Service::ServiceOptions::Command::AddUser:
+        return AddUser(options);
+    case Service::ServiceOptions::Command::Serve:
+        break;
+    }
+    return Serve(options);
 }

@@ -1,0 +1,97 @@
+// The diagnostics of the service process on standard error, each kind bounded
+// so that no peer can make the service write without end:
+// - refused logins: one line each (the user name escaped and cut short, since
+//   it comes from the peer; the peer's address; never the password), at most
+//   kRefusedLoginBurst lines at once and one more every
+//   kRefusedLoginInterval; the lines held back are counted in the next one;
+// - failed internal checks (assertions): the first report of each place is
+//   written whole, text and stack; its repeats are counted, and a count that
+//   reaches a power of two is written as one line. Each report still goes on
+//   to the trace dispatcher, as it would without the digest.
+//
+// Threading: RefusedLoginLog::Report and AssertionDigest::Take from any
+// thread at once; each serializes its own state, and each line is written
+// with one write.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace Service {
+
+inline constexpr unsigned kRefusedLoginBurst = 10;
+inline constexpr std::chrono::seconds kRefusedLoginInterval{6};
+// The bytes of a peer's user name that a line shows.
+inline constexpr size_t kLoggedUserBytes = 64;
+// Places of failed checks told apart; later new places share one count.
+inline constexpr size_t kAssertionPlaces = 256;
+
+// Where a diagnostic goes: one call per line or report, the text as is.
+using LogWriter = void (*)(const std::string& text);
+// Writes `text` to standard error in one write.
+void WriteToStandardError(const std::string& text);
+
+// Lets `burst` lines through at once and one more every `interval` after.
+class LineBudget
+{
+public:
+    LineBudget(unsigned burst, std::chrono::steady_clock::duration interval);
+    // True when a line may be written at `now`; `heldBack` then receives the
+    // number of lines refused since the last one let through.
+    bool Take(std::chrono::steady_clock::time_point now, uint64_t& heldBack);
+
+private:
+    const double m_burst;
+    const std::chrono::steady_clock::duration m_interval;
+    double m_tokens;
+    std::chrono::steady_clock::time_point m_last{};
+    bool m_started = false;
+    uint64_t m_heldBack = 0;
+};
+
+// `text` in double quotes, bytes outside printable ASCII and the characters
+// '"' and '\' written as \xNN, cut after `maxBytes` bytes ("..." after the
+// closing quote tells it was).
+std::string QuoteForLog(const std::string& text, size_t maxBytes);
+
+class RefusedLoginLog
+{
+public:
+    explicit RefusedLoginLog(LogWriter writer = WriteToStandardError);
+    void Report(const std::string& user, const std::string& peer);
+    // The same at a given time, for tests.
+    void ReportAt(const std::string& user, const std::string& peer, std::chrono::steady_clock::time_point now);
+
+private:
+    LogWriter m_writer;
+    std::mutex m_lock;
+    LineBudget m_budget;
+};
+
+class AssertionDigest
+{
+public:
+    explicit AssertionDigest(LogWriter writer = WriteToStandardError);
+
+    // Takes one event of the assertion hook: a report's text, or the stack
+    // that follows it on the same thread.
+    void Take(const char* text);
+
+    // Makes the process's assertion reports go through `digest` (which must
+    // live until exit): the policy becomes "debug event stack", so that the
+    // reports reach the event hook and nothing writes them directly. A policy
+    // the user set in QUORVAN_SAFE_ASSERT is kept as it is, and then the
+    // digest is not installed. Call before any thread starts.
+    static void Install(AssertionDigest& digest);
+
+private:
+    LogWriter m_writer;
+    std::mutex m_lock;
+    std::map<std::string, uint64_t> m_counts; // report text -> times seen
+};
+
+} // namespace Service

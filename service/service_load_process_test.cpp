@@ -1,0 +1,361 @@
+// The service process objpatcher-service under hostile and heavy load, and
+// what it says on standard error: driven over real sockets, its memory read
+// from /proc.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ipc/frame.h"
+#include "platform/ipc/ipc_errors.h"
+#include "platform/ipc/socket_io.h"
+#include "platform/ipc/socket_transport.h"
+#include "platform/ipc/transport_test_support.h"
+#include "service/request_packets_test_support.h"
+#include "service/service_test_support.h"
+#include "service/user_file.h"
+#include "testing/error_matchers.h"
+
+namespace {
+
+using ::testing::AllOf;
+using Testing::ErrorIs;
+using ::testing::HasSubstr;
+using Testing::IsSuccessError;
+using ::testing::Not;
+using namespace std::chrono_literals;
+
+constexpr int32_t kDml = 46;
+// A password no other code of the service holds, so that a scan cannot find it by chance.
+constexpr const char* kScanPassword = "Kq3v-9Zx!unusual-secret-7741";
+constexpr const char* kScanUser = "scan-user-5c1e";
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Lets `duration` pass, so that the service's work on bytes already sent can
+// show in what is measured; no other thread is waited for.
+void LetTimePass(std::chrono::milliseconds duration)
+{
+    std::this_thread::sleep_for(duration);
+}
+
+// The current resident memory of `pid` in bytes, from /proc.
+size_t ResidentBytes(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stoull(line.substr(6)) * 1024;
+    }
+    return 0;
+}
+
+// The addresses in the readable memory of `pid` where `needle` lies.
+std::vector<uintptr_t> FindInMemory(pid_t pid, const std::string& needle)
+{
+    std::vector<uintptr_t> found;
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    const int memory = open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
+    if (memory < 0)
+        return found;
+    std::string line;
+    std::vector<char> data;
+    while (std::getline(maps, line)) {
+        std::istringstream fields(line);
+        std::string range, permissions, offset, device, inode, name;
+        fields >> range >> permissions >> offset >> device >> inode >> name;
+        const uintptr_t low = std::stoull(range.substr(0, range.find('-')), nullptr, 16);
+        const uintptr_t high = std::stoull(range.substr(range.find('-') + 1), nullptr, 16);
+        // The huge reservations of a sanitizer's shadow are no memory the program wrote to.
+        if (permissions[0] != 'r' || high - low > (size_t{1} << 30) || name == "[vvar]" || name == "[vsyscall]")
+            continue;
+        data.resize(high - low);
+        const ssize_t got = pread(memory, data.data(), data.size(), static_cast<off_t>(low));
+        if (got <= 0)
+            continue;
+        const std::string_view view(data.data(), static_cast<size_t>(got));
+        for (size_t at = view.find(needle); at != std::string_view::npos; at = view.find(needle, at + 1))
+            found.push_back(low + at);
+    }
+    close(memory);
+    return found;
+}
+
+class ServiceLoad : public ServiceTesting::TemporaryFolder
+{
+protected:
+    void SetUp() override
+    {
+        TemporaryFolder::SetUp();
+        ASSERT_THAT(Service::AddUser(PathOf("users"), "alice", "secret"), IsSuccessError());
+    }
+
+    void TearDown() override
+    {
+        ServiceTesting::KillService(m_pid);
+        TemporaryFolder::TearDown();
+    }
+
+    // Starts the service with `arguments` before the users file, an ephemeral
+    // port and its standard error in the file "stderr"; its port, or 0 when it
+    // reported none within 10 s (then it ended, or was ended).
+    int Start(std::vector<std::string> arguments = {}, const std::string& usersFile = "")
+    {
+        int pipeEnds[2];
+        if (pipe(pipeEnds) != 0)
+            return 0;
+        arguments.insert(
+            arguments.begin(),
+            {OBJPATCHER_SERVICE_PROGRAM, "--port", "0", "--port-file", "/dev/fd/9", "--store", PathOf("objects.db")});
+        arguments.push_back(usersFile.empty() ? PathOf("users") : usersFile);
+        const std::string errorFile = PathOf("stderr");
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(pipeEnds[1], 9);
+            const int error = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            dup2(error, STDERR_FILENO);
+            std::vector<char*> argv;
+            for (std::string& argument : arguments)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execv(OBJPATCHER_SERVICE_PROGRAM, argv.data());
+            _exit(127);
+        }
+        close(pipeEnds[1]);
+        std::string text;
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                    std::chrono::steady_clock::now());
+            pollfd wait{pipeEnds[0], POLLIN, 0};
+            char c = 0;
+            if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0 ||
+                read(pipeEnds[0], &c, 1) != 1 || c == '\n')
+                break;
+            text += c;
+        }
+        close(pipeEnds[0]);
+        m_port = text.empty() ? 0 : std::stoi(text);
+        return m_port;
+    }
+
+    // The exit status once the process ended, within `limit`; -1 (after killing it) when it did not.
+    int ExitStatusWithin(std::chrono::milliseconds limit)
+    {
+        const int process = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+        pollfd wait{process, POLLIN, 0};
+        const bool ended = process >= 0 && poll(&wait, 1, static_cast<int>(limit.count())) == 1;
+        if (process >= 0)
+            close(process);
+        int status = -1;
+        if (!ended)
+            ServiceTesting::KillService(m_pid);
+        else
+            (void)waitpid(m_pid, &status, 0);
+        m_pid = 0;
+        return status;
+    }
+
+    std::string StandardError() const { return ReadFile(PathOf("stderr")); }
+
+    Common::Error Login(std::unique_ptr<Ipc::SocketTransport>& transport, const char* user = "alice",
+                        const char* password = "secret") const
+    {
+        return Ipc::SocketTransport::Connect("127.0.0.1:" + std::to_string(m_port), {user, password, kDml}, transport);
+    }
+
+    Ipc::SocketHandle LoginRaw(const char* user = "alice", const char* password = "secret") const
+    {
+        Ipc::FrameKind answer{};
+        Ipc::SocketHandle socket = IpcTesting::HandshakeRaw(static_cast<uint16_t>(m_port), {user, password, kDml},
+                                                            answer);
+        EXPECT_EQ(answer, Ipc::FrameKind::Welcome);
+        return socket;
+    }
+
+    // A view request answered whole: the service still serves.
+    void ExpectServing(Ipc::SocketTransport& transport)
+    {
+        Ipc::Bytes reply;
+        ASSERT_THAT(transport.Exchange(ServiceTesting::ViewPacket(ServiceTesting::GroupPattern(u"g"),
+                                                                  ServiceTesting::LimitOptions(2, true)),
+                                       reply),
+                    IsSuccessError());
+        EXPECT_THAT(ServiceTesting::ReadReply(reply, "ViewManager", "OpenStaticView").result, IsSuccessError());
+    }
+
+    pid_t m_pid = 0;
+    int m_port = 0;
+};
+
+TEST_F(ServiceLoad, EightLoginsAnnouncingTheLargestRequestKeepTheMemoryLow)
+{
+    ASSERT_NE(Start(), 0);
+    std::vector<Ipc::SocketHandle> peers;
+    for (int i = 0; i < 8; ++i)
+        peers.push_back(LoginRaw());
+    uint8_t header[Ipc::kFrameHeaderSize];
+    Ipc::EncodeFrameHeader(Ipc::FrameHeader{Ipc::FrameKind::Request, 1, Ipc::kMaxFramePayload}, header);
+    for (const Ipc::SocketHandle& peer : peers) {
+        ASSERT_EQ(send(peer.Get(), header, sizeof header, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof header));
+        ASSERT_EQ(send(peer.Get(), "0123456789", 10, MSG_NOSIGNAL), 10);
+    }
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Login(transport), IsSuccessError());
+    ExpectServing(*transport);
+    size_t most = 0;
+    for (int sample = 0; sample < 10; ++sample) {
+        most = std::max(most, ResidentBytes(m_pid));
+        LetTimePass(50ms);
+    }
+    EXPECT_GT(most, 0u);
+    EXPECT_LT(most, size_t{64} << 20) << "the service holds memory for what was only announced";
+}
+
+TEST_F(ServiceLoad, ThePasswordIsNotInTheServicesMemoryWhileItsSessionIsOpen)
+{
+    ASSERT_THAT(Service::AddUser(PathOf("users"), kScanUser, kScanPassword), IsSuccessError());
+    ASSERT_NE(Start(), 0);
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Login(transport, kScanUser, kScanPassword), IsSuccessError());
+    ExpectServing(*transport);
+    // The scan sees what the service holds: the user name of the open session.
+    EXPECT_FALSE(FindInMemory(m_pid, kScanUser).empty());
+    EXPECT_TRUE(FindInMemory(m_pid, kScanPassword).empty());
+}
+
+TEST_F(ServiceLoad, TwoHundredBadFramesWriteABoundedAmountOfStandardError)
+{
+    ASSERT_NE(Start(), 0);
+    Ipc::SocketHandle peer = LoginRaw();
+    Ipc::SocketSource source(peer.Get());
+    source.SetDeadline(Ipc::Clock::now() + 60s);
+    const size_t before = StandardError().size();
+    for (uint64_t call = 1; call <= 200; ++call) {
+        const Ipc::Bytes garbage = ServiceTesting::B(call % 2 ? "not a packet at all" : "<a><b></a>");
+        ASSERT_THAT(Ipc::WriteFrame(peer.Get(), Ipc::FrameKind::Request, call, garbage), IsSuccessError());
+        Ipc::FrameHeader header{};
+        Ipc::Bytes answer;
+        ASSERT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, answer), IsSuccessError());
+        ASSERT_EQ(header.callId, call);
+    }
+    const std::string written = StandardError().substr(before);
+    EXPECT_LT(written.size(), 16384u) << written;
+    EXPECT_THAT(written, HasSubstr("times so far"));
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Login(transport), IsSuccessError());
+    ExpectServing(*transport);
+}
+
+TEST_F(ServiceLoad, ARefusedLoginIsOneLineWithTheUserAndPeerAndNeverThePassword)
+{
+    ASSERT_NE(Start(), 0);
+    const size_t before = StandardError().size();
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    EXPECT_THAT(Login(transport, "mallory\x1B[2J", "guessed-pw-1234"), ErrorIs(Ipc::kAuthenticationRefused));
+    const std::string written = StandardError().substr(before);
+    EXPECT_THAT(written,
+                AllOf(HasSubstr("refused the login of user \"mallory\\x1B[2J\" from 127.0.0.1:"),
+                      Not(HasSubstr("guessed-pw-1234")), Not(HasSubstr("\x1B"))));
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1);
+}
+
+TEST_F(ServiceLoad, TheStartLineNamesAddressPortAndStore)
+{
+    ASSERT_NE(Start(), 0);
+    EXPECT_EQ(StandardError(),
+              "objpatcher-service: listening on 127.0.0.1:" + std::to_string(m_port) + ", serving the store " +
+                  PathOf("objects.db") + "\n");
+}
+
+TEST_F(ServiceLoad, AnAddressBeyondLoopbackIsWarnedOfAsUnencrypted)
+{
+    ASSERT_NE(Start({"--listen", "0.0.0.0"}), 0);
+    EXPECT_THAT(StandardError(),
+                AllOf(HasSubstr("listening on 0.0.0.0:"), HasSubstr("0.0.0.0 is not a loopback address"),
+                      HasSubstr("passwords included, is not encrypted"), HasSubstr("SSH tunnel")));
+    ServiceTesting::KillService(m_pid);
+    ASSERT_NE(Start({"--listen", "::1"}), 0);
+    EXPECT_THAT(StandardError(), AllOf(HasSubstr("listening on [::1]:"), Not(HasSubstr("warning"))));
+}
+
+TEST_F(ServiceLoad, WhatKeepsTheServiceFromStartingIsNamed)
+{
+    ASSERT_EQ(mkfifo(PathOf("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(chmod(PathOf("fifo").c_str(), 0600), 0);
+    struct Case
+    {
+        std::string usersFile;
+        std::vector<std::string> says;
+    };
+    const Case cases[] = {
+        {PathOf("fifo"), {PathOf("fifo"), "not a regular file"}},
+        {PathOf("missing"), {PathOf("missing"), "cannot be opened", "No such file or directory"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Start({}, c.usersFile), 0);
+        const int status = ExitStatusWithin(5s);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << c.usersFile << ": status " << status;
+        for (const std::string& part : c.says)
+            EXPECT_THAT(StandardError(), HasSubstr(part));
+    }
+}
+
+TEST_F(ServiceLoad, APortInUseIsAListenFailureNamingAddressAndPort)
+{
+    ASSERT_NE(Start(), 0);
+    const pid_t first = m_pid;
+    const std::string port = std::to_string(m_port);
+    m_pid = fork();
+    if (m_pid == 0) {
+        const int error = open(PathOf("stderr2").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        dup2(error, STDERR_FILENO);
+        execl(OBJPATCHER_SERVICE_PROGRAM, OBJPATCHER_SERVICE_PROGRAM, "--port", port.c_str(), "--store",
+              PathOf("other.db").c_str(), PathOf("users").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const int status = ExitStatusWithin(10s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    EXPECT_THAT(ReadFile(PathOf("stderr2")),
+                AllOf(HasSubstr("cannot listen on 127.0.0.1:" + port), HasSubstr("Failed to listen"),
+                      HasSubstr("Address already in use"), Not(HasSubstr("Failed to connect"))));
+    m_pid = first;
+}
+
+TEST_F(ServiceLoad, HelpPrintsTheUsageOnStandardOutput)
+{
+    for (const char* asked : {"--help", "-h"}) {
+        const std::string command = std::string(OBJPATCHER_SERVICE_PROGRAM) + " " + asked;
+        FILE* output = popen(command.c_str(), "r");
+        ASSERT_NE(output, nullptr);
+        std::string text;
+        char buffer[256];
+        while (size_t got = fread(buffer, 1, sizeof buffer, output))
+            text.append(buffer, got);
+        EXPECT_EQ(pclose(output), 0) << asked;
+        EXPECT_THAT(text, AllOf(HasSubstr("Usage: objpatcher-service"), HasSubstr("adduser"))) << asked;
+    }
+}
+
+} // namespace
