@@ -44,6 +44,10 @@ struct ViewSpec
 };
 
 Serialization::Serializer& SerializeViewSpec(Serialization::Serializer& serializer, const ViewSpec& spec);
+// The reader of a service that answers a view: unlike the readers below, it
+// raises the deserializer's error of a missing or malformed field (the fields
+// read before it stay).
+Serialization::Deserializer& DeserializeViewSpec(Serialization::Deserializer& deserializer, ViewSpec& spec);
 
 namespace ViewManagement {
 
@@ -163,7 +167,7 @@ struct ItemCodec<Dml::ViewManagement::ViewUpdate>
 // Records as request parameters: written inside the parameter's element,
 // without trait or version.
 template <>
-struct ValueCodec<Dml::ViewSpec> : RecordCodec<Dml::ViewSpec, Dml::SerializeViewSpec>
+struct ValueCodec<Dml::ViewSpec> : RecordCodec<Dml::ViewSpec, Dml::SerializeViewSpec, Dml::DeserializeViewSpec>
 {
 };
 template <>
