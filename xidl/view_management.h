@@ -13,11 +13,12 @@
 // Writers raise the serializer's errors (closing failures are traced at level
 // 4 and dropped).
 //
-// A reader reads each field in its own guard and never raises a
-// Common::Error: a missing or malformed field keeps its value and the next
-// field follows. Fields are looked up by name (any order); sequence entries
-// must follow one another as "item" children, and the first failing entry
-// ends the sequence (entries read so far stay, the failed one included).
+// A reader (all but DeserializeViewSpec, which a service uses) reads each
+// field in its own guard and never raises a Common::Error: a missing or
+// malformed field keeps its value and the next field follows. Fields are
+// looked up by name (any order); sequence entries must follow one another as
+// "item" children, and the first failing entry ends the sequence (entries
+// read so far stay, the failed one included).
 //
 // Threading: plain values; copies share their units. Readers and writers use
 // the caller's (de)serializer on the caller's thread; the trait lists are
