@@ -1,11 +1,10 @@
-// How the service identifies objects: the stored form of a key and the key
-// pattern of a view. The key inside an object is the DML layer's
-// (Dml::GetObjectKey). Keys compare by
-// value with their own top-level traits ignored, so the stored form of a key
-// is the binary unit form of its value without those traits: the key a client
-// sends with "UpdateObject", the key inside the object and the value of a key
-// pattern store alike. A key pattern is recognised by its "ObjectID" trait,
-// which every key pattern carries and no matcher operator uses.
+// How the service identifies objects: the stored form of a key. The key
+// inside an object is the DML layer's (Dml::GetObjectKey), and so is the key
+// pattern of a view (Dml::IsKeyPattern). Keys compare by value with their own
+// top-level traits ignored, so the stored form of a key is the binary unit
+// form of its value without those traits: the key a client sends with
+// "UpdateObject", the key inside the object and the value of a key pattern
+// store alike.
 //
 // Threading: pure functions of their inputs.
 #pragma once
@@ -19,8 +18,5 @@ namespace Service {
 
 // The stored form of a key.
 Ipc::Bytes MakeKeyBytes(const Por::View::Unit& key);
-
-// True for a pattern that names one object by its key.
-bool IsKeyPattern(const Por::View::Unit& pattern);
 
 } // namespace Service

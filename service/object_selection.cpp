@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/common/location.h"
+#include "enterprise/common/dml/object_key.h"
 #include "enterprise/common/por/blob_walking_route.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/item_processor.h"
@@ -98,7 +99,7 @@ Common::Error ReadStoredUnit(Ipc::ByteView body, std::shared_ptr<const Por::View
     }
 }
 
-Selection::Selection(const Por::View::Unit& pattern) : m_pattern(pattern), m_byKey(IsKeyPattern(pattern))
+Selection::Selection(const Por::View::Unit& pattern) : m_pattern(pattern), m_byKey(Dml::IsKeyPattern(pattern))
 {
     if (m_byKey)
         m_key = MakeKeyBytes(pattern);

@@ -1,7 +1,7 @@
 // The objects of one service code that a view pattern selects, read inside a
 // store transaction.
 //
-// A key pattern (object_key.h) selects the one object whose key equals the
+// A key pattern (Dml::IsKeyPattern) selects the one object whose key equals the
 // pattern's value, looked up directly; any other pattern is evaluated by the
 // matcher against every stored object, in registration order. Objects are
 // read from their stored binary unit form; a stored form that does not read

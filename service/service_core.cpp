@@ -8,21 +8,22 @@
 
 #include "core/common/location.h"
 #include "enterprise/common/dml/object_key.h"
+#include "enterprise/common/dml/operation_records.h"
+#include "enterprise/common/dml/view_options.h"
+#include "enterprise/common/ipc/unit_codec.h"
 #include "enterprise/common/por/blob_walking_route.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
-#include "enterprise/common/por/typed_access.h"
-#include "enterprise/common/por/unit_serialization.h"
-#include "enterprise/common/por/utils.h"
-#include "enterprise/common/por/value_type_index.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
-#include "enterprise/serialize/xml_packet_serializer.h"
 #include "platform/ipc/ipc_errors.h"
+#include "platform/ipc/request_packet.h"
 #include "service/object_key.h"
 #include "service/object_selection.h"
 #include "service/patch_applier.h"
 #include "service/service_errors.h"
 #include "service/store_errors.h"
 #include "service/store_location.h"
+#include "xidl/method_tables.h"
+#include "xidl/view_management.h"
 
 namespace Service {
 
@@ -32,19 +33,11 @@ using Serialization::Deserializer;
 using Serialization::MetaInfo;
 using Serialization::Serializer;
 using UnitPtr = std::shared_ptr<const Por::View::Unit>;
+using UnitCodec = Binding::Detail::ValueCodec<UnitPtr>;
+namespace Methods = Dml::Methods;
+namespace Operation = Dml::Operation;
 
 constexpr Common::SourceFile kSource("service/service_core");
-
-const Por::Name kIs("Is");
-const Por::Name kNil("Nil");
-const Por::Name kPattern("Pattern");
-const Por::Name kOptions("Options");
-const Por::Name kLimitOptions("LimitOptions");
-const Por::Name kCounter("Counter");
-const Por::Name kCounterValue("CounterValue");
-constexpr const char16_t* kDefinitionClass = u"Dml::Operation::Definition";
-constexpr const char16_t* kDeleteByPatternClass = u"Dml::Operation::DeleteByPattern";
-constexpr const char* kRequestPrefix = "request_";
 
 [[noreturn]] void Refuse(const std::string& reason, const char* function, uint32_t line)
 {
@@ -57,95 +50,50 @@ const Por::Construction::UnitFactory& Factory()
     return *Por::Construction::GetDefaultUnitFactory();
 }
 
-bool IsKind(const Por::View::Unit& unit, Por::ValueKind kind)
-{
-    return Por::Util::GetValueTypeIndex(unit) == static_cast<int>(kind);
-}
-
-// One request being answered: its arguments, its service code, and the
-// writer of its read-back parameters (used only when the result is success).
+// One request being answered: its method, its arguments, its service code,
+// and the writer of its read-back parameters (used only when the result is
+// success).
 struct Call
 {
+    const Methods::Row& method;
     Deserializer& in;
     int32_t serviceCode;
     std::function<void(Serializer&)> writeResults;
 };
 
-UnitPtr ReadUnitArgument(Deserializer& in, const char* name)
+// The method's parameters in order, each a unit that must be there; the reply
+// answers them back as they came.
+std::vector<UnitPtr> ReadUnitParameters(Call& call)
 {
-    Serialization::ReadScope scope(in, MetaInfo(name));
-    UnitPtr unit = Por::Serialization::DeserializeUnit(in);
-    scope.Close();
-    return unit;
-}
-
-UnitPtr RequireUnitArgument(Deserializer& in, const char* name)
-{
-    UnitPtr unit = ReadUnitArgument(in, name);
-    if (!unit)
-        Refuse(std::string("the argument \"") + name + "\" holds no unit", "ReadArguments", __LINE__);
-    return unit;
-}
-
-void WriteUnitElement(Serializer& out, const std::string& name, const UnitPtr& unit)
-{
-    Serialization::WriteScope scope(out, MetaInfo(name));
-    Por::Serialization::SerializeUnit(out, unit);
-    scope.Close();
-}
-
-// The parameters of an ObjectManager method, answered back as they came.
-std::function<void(Serializer&)> EchoUnits(std::vector<std::pair<const char*, UnitPtr>> units)
-{
-    return [units = std::move(units)](Serializer& out) {
-        for (const auto& [name, unit] : units)
-            WriteUnitElement(out, name, unit);
-    };
-}
-
-// A trait "Is" whose value is the String `text`.
-bool HasIsValue(const Por::View::Unit& unit, const char16_t* text)
-{
-    static const std::u16string kNone;
-    bool found = false;
-    auto finder = Por::ProcessorOf<const Por::View::Trait>([&](const Por::View::Trait& trait) {
-        found = Por::Util::GetUnitValue<std::u16string>(trait.GetValue(), kNone) == text;
-        return found;
-    });
-    unit.traits().ForEachNamed(kIs, finder);
-    return found;
-}
-
-struct ViewOptions
-{
-    size_t limit = kNoLimit;
-    bool counter = false;
-};
-
-// No options (or a Nil) asks for nothing.
-ViewOptions ReadViewOptions(const Por::View::Unit* options)
-{
-    ViewOptions result;
-    if (!options || IsKind(*options, Por::ValueKind::Nil))
-        return result;
-    if (!IsKind(*options, Por::ValueKind::Composite))
-        Refuse("the view options are not a Composite", "ReadViewOptions", __LINE__);
-    if (const Por::View::Property* limit = Por::Util::FindConstProperty(*options, kLimitOptions)) {
-        if (!IsKind(limit->GetValue(), Por::ValueKind::DWord))
-            Refuse("\"LimitOptions\" is not a DWord", "ReadViewOptions", __LINE__);
-        result.limit = Por::Util::GetUnitValue<unsigned int>(limit->GetValue());
+    std::vector<UnitPtr> units;
+    for (size_t i = 0; i < call.method.ParameterCount(); ++i) {
+        const char* const name = call.method.parameters[i];
+        UnitPtr unit;
+        UnitCodec::Read(call.in, MetaInfo(name), unit);
+        if (!unit)
+            Refuse(std::string("the argument \"") + name + "\" holds no unit", "ReadArguments", __LINE__);
+        units.push_back(std::move(unit));
     }
-    result.counter = Por::Util::HasProperty(*options, kCounter);
-    return result;
+    call.writeResults = [&method = call.method, units](Serializer& out) {
+        for (size_t i = 0; i < units.size(); ++i)
+            UnitCodec::Write(out, MetaInfo(method.parameters[i]), units[i]);
+    };
+    return units;
 }
 
-UnitPtr MakeCounterAnswer(uint64_t count)
+// What view options ask; options that cannot be read are refused.
+Dml::ViewRequest ReadViewOptions(const Por::View::Unit* options)
 {
-    std::unique_ptr<Por::Construction::Unit> answer = Factory().CreateComposite();
-    Por::Util::AddProperty(*answer, kCounterValue,
-                           Factory().CreateDWord(static_cast<unsigned int>(std::min<uint64_t>(count, UINT32_MAX))),
-                           Factory());
-    return answer;
+    Dml::ViewRequest request;
+    std::string fault;
+    if (!Dml::ReadViewRequest(options, request, fault))
+        Refuse(fault, "ReadViewOptions", __LINE__);
+    return request;
+}
+
+size_t LimitOf(const Dml::ViewRequest& request)
+{
+    return request.limit ? size_t{*request.limit} : kNoLimit;
 }
 
 Common::Error StoreAsNew(Call& call, Store& store, const Por::View::Unit& object)
@@ -160,35 +108,33 @@ Common::Error StoreAsNew(Call& call, Store& store, const Por::View::Unit& object
 // A delete-by-pattern record removes up to its limit of matching objects.
 Common::Error ExecuteOperation(Call& call, Store& store, const Por::View::Unit& record)
 {
-    if (!HasIsValue(record, kDeleteByPatternClass))
+    if (!Operation::IsOfClass(record, Operation::DeleteByPattern::ClassName))
         Refuse("operation records other than delete-by-pattern are not executed", "ExecuteOperation", __LINE__);
-    const Por::View::Property* pattern = Por::Util::FindConstProperty(record, kPattern);
-    if (!pattern ||
-        (IsKind(pattern->GetValue(), Por::ValueKind::Nil) && Por::Util::HasTrait(pattern->GetValue(), kNil)))
+    const Por::View::Unit* pattern = Operation::DeleteByPattern::GetPattern(record);
+    if (!pattern)
         Refuse("the delete-by-pattern record carries no pattern", "ExecuteOperation", __LINE__);
-    const Por::View::Property* options = Por::Util::FindConstProperty(record, kOptions);
-    const ViewOptions viewOptions = ReadViewOptions(options ? &options->GetValue() : nullptr);
-    const Selection selection(pattern->GetValue());
+    const size_t limit = LimitOf(ReadViewOptions(Operation::DeleteByPattern::GetOptions(record)));
+    const Selection selection(*pattern);
     return store.Run(Store::Mode::Write, [&](Transaction& objects) {
         size_t removed = 0;
-        return selection.Remove(objects, call.serviceCode, viewOptions.limit, removed);
+        return selection.Remove(objects, call.serviceCode, limit, removed);
     });
 }
 
 Common::Error RegisterObject(Call& call, Store& store)
 {
-    const UnitPtr object = RequireUnitArgument(call.in, "object");
-    call.writeResults = EchoUnits({{"object", object}});
-    return HasIsValue(*object, kDefinitionClass) ? ExecuteOperation(call, store, *object)
-                                                 : StoreAsNew(call, store, *object);
+    const std::vector<UnitPtr> parameters = ReadUnitParameters(call);
+    const Por::View::Unit& object = *parameters[0];
+    return Operation::IsOfClass(object, Operation::Definition::ClassName) ? ExecuteOperation(call, store, object)
+                                                                          : StoreAsNew(call, store, object);
 }
 
 Common::Error UpdateObject(Call& call, Store& store)
 {
-    const UnitPtr objectId = RequireUnitArgument(call.in, "objectId");
-    const UnitPtr patch = RequireUnitArgument(call.in, "patch");
-    call.writeResults = EchoUnits({{"objectId", objectId}, {"patch", patch}});
-    const Ipc::Bytes key = MakeKeyBytes(*objectId);
+    const std::vector<UnitPtr> parameters = ReadUnitParameters(call);
+    const Por::View::Unit& objectId = *parameters[0];
+    const Por::View::Unit& patch = *parameters[1];
+    const Ipc::Bytes key = MakeKeyBytes(objectId);
     return store.Run(Store::Mode::Write, [&](Transaction& objects) {
         bool found = false;
         StoredObject stored;
@@ -201,7 +147,7 @@ Common::Error UpdateObject(Call& call, Store& store)
         error = ReadStoredUnit(stored.body, old);
         if (!error.IsSuccess())
             return error;
-        const std::unique_ptr<Por::Construction::Unit> updated = ApplyPatch(*old, *patch, Factory());
+        const std::unique_ptr<Por::Construction::Unit> updated = ApplyPatch(*old, patch, Factory());
         Ipc::Bytes body;
         Por::Util::WriteBinaryUnit(*updated, body);
         return objects.Replace(call.serviceCode, key, MakeKeyBytes(Dml::GetObjectKey(*updated)), body);
@@ -210,85 +156,60 @@ Common::Error UpdateObject(Call& call, Store& store)
 
 Common::Error UnregisterObject(Call& call, Store& store)
 {
-    const UnitPtr objectId = RequireUnitArgument(call.in, "objectId");
-    call.writeResults = EchoUnits({{"objectId", objectId}});
-    const Ipc::Bytes key = MakeKeyBytes(*objectId);
+    const std::vector<UnitPtr> parameters = ReadUnitParameters(call);
+    const Ipc::Bytes key = MakeKeyBytes(*parameters[0]);
     return store.Run(Store::Mode::Write, [&](Transaction& objects) { return objects.Remove(call.serviceCode, key); });
 }
 
+// The parameters: the view's specification, then the snapshot the reply fills.
 Common::Error OpenStaticView(Call& call, Store& store)
 {
-    UnitPtr pattern;
-    UnitPtr options;
-    {
-        Serialization::ReadScope specification(call.in, MetaInfo("specification"));
-        pattern = ReadUnitArgument(call.in, "Pattern");
-        options = ReadUnitArgument(call.in, "Options");
-        specification.Close();
-    }
-    if (!pattern)
+    Dml::ViewSpec specification;
+    Binding::Detail::ValueCodec<Dml::ViewSpec>::Read(call.in, MetaInfo(call.method.parameters[0]), specification);
+    if (!specification.Pattern)
         Refuse("the view has no pattern", "OpenStaticView", __LINE__);
-    const ViewOptions viewOptions = ReadViewOptions(options.get());
-    const Selection selection(*pattern);
+    const Dml::ViewRequest request = ReadViewOptions(specification.Options.get());
+    const Selection selection(*specification.Pattern);
     std::vector<UnitPtr> snapshot;
     Common::Error error = store.Run(Store::Mode::Read, [&](Transaction& objects) {
-        if (viewOptions.counter) {
+        if (request.counter) {
             uint64_t count = 0;
             Common::Error counted = selection.Count(objects, call.serviceCode, count);
             if (counted.IsSuccess())
-                snapshot.push_back(MakeCounterAnswer(count));
+                snapshot.push_back(Dml::MakeCounterAnswer(count, Factory()));
             return counted;
         }
         std::vector<SelectedObject> selected;
-        Common::Error listed = selection.List(objects, call.serviceCode, viewOptions.limit, selected);
+        Common::Error listed = selection.List(objects, call.serviceCode, LimitOf(request), selected);
         for (SelectedObject& object : selected)
             snapshot.push_back(std::move(object.unit));
         return listed;
     });
-    call.writeResults = [snapshot = std::move(snapshot)](Serializer& out) {
-        Serialization::WriteScope parameter(out, MetaInfo("snapshot"));
-        Serialization::WriteScope vector(out, MetaInfo(Serialization::kVectorTag));
-        for (const UnitPtr& unit : snapshot)
-            WriteUnitElement(out, Serialization::kItemTag, unit);
-        vector.Close();
-        parameter.Close();
+    call.writeResults = [snapshot = std::move(snapshot), name = call.method.parameters[1]](Serializer& out) {
+        Binding::Detail::ValueCodec<std::vector<UnitPtr>>::Write(out, MetaInfo(name), snapshot);
     };
     return error;
 }
 
-struct Method
+struct ServedMethod
 {
-    const char* interfaceName;
-    const char* methodName;
+    const Methods::Interface& table;
+    const Methods::Row& method;
     Common::Error (*serve)(Call& call, Store& store);
 };
 
-constexpr Method kMethods[] = {
-    {"ObjectManager", "RegisterObject", &RegisterObject},
-    {"ObjectManager", "UpdateObject", &UpdateObject},
-    {"ObjectManager", "UnregisterObject", &UnregisterObject},
-    {"ViewManager", "OpenStaticView", &OpenStaticView},
+constexpr ServedMethod kServed[] = {
+    {Methods::ObjectManager::kInterface, Methods::ObjectManager::kRegisterObject, &RegisterObject},
+    {Methods::ObjectManager::kInterface, Methods::ObjectManager::kUpdateObject, &UpdateObject},
+    {Methods::ObjectManager::kInterface, Methods::ObjectManager::kUnregisterObject, &UnregisterObject},
+    {Methods::ViewManager::kInterface, Methods::ViewManager::kOpenStaticView, &OpenStaticView},
 };
 
-// "request_<Interface>_<Method>" into its two names.
-bool SplitRequestName(const std::string& element, std::string& interfaceName, std::string& methodName)
+const ServedMethod* FindMethod(const std::string& interfaceName, const std::string& methodName)
 {
-    const size_t prefix = std::char_traits<char>::length(kRequestPrefix);
-    if (element.compare(0, prefix, kRequestPrefix) != 0)
-        return false;
-    const size_t separator = element.find('_', prefix);
-    if (separator == std::string::npos || separator == prefix || separator + 1 == element.size())
-        return false;
-    interfaceName = element.substr(prefix, separator - prefix);
-    methodName = element.substr(separator + 1);
-    return true;
-}
-
-const Method* FindMethod(const std::string& interfaceName, const std::string& methodName)
-{
-    for (const Method& method : kMethods)
-        if (interfaceName == method.interfaceName && methodName == method.methodName)
-            return &method;
+    for (const ServedMethod& served : kServed)
+        if (interfaceName == served.table.name && methodName == served.method.name)
+            return &served;
     return nullptr;
 }
 
@@ -314,7 +235,7 @@ Common::Error NoRequestElement(Deserializer& in, const std::string& element)
 {
     if (element.empty()) {
         try {
-            in.StartReadMetaInfo(MetaInfo(kRequestPrefix));
+            in.StartReadMetaInfo(MetaInfo(std::string(Ipc::kRequestPrefix)));
         } catch (const Common::Error& error) {
             return error;
         }
@@ -324,17 +245,16 @@ Common::Error NoRequestElement(Deserializer& in, const std::string& element)
     return RefuseCall("the packet holds no request element (\"" + element + "\")", __LINE__);
 }
 
-void WriteReply(const std::string& replyName, const Common::Error& result,
-                const std::function<void(Serializer&)>* writeResults, Ipc::Bytes& reply)
+// Answers a request of a method this service serves; `writeResults` receives
+// the writer of its read-back parameters.
+Common::Error Serve(const ServedMethod& served, Store& store, Deserializer& in, const std::string& element,
+                    int32_t serviceCode, std::function<void(Serializer&)>& writeResults)
 {
-    Serialization::XMLPacketSerializer out(2, -1);
-    const MetaInfo replyMeta(replyName);
-    out.StartWriteMetaInfo(replyMeta);
-    out.Write(MetaInfo("result"), result);
-    if (writeResults && *writeResults)
-        (*writeResults)(out);
-    out.FinishWriteMetaInfo(replyMeta);
-    out.GetData(reply);
+    Call call{served.method, in, serviceCode, {}};
+    Serialization::ReadScope arguments(in, MetaInfo(element));
+    const Common::Error result = served.serve(call, store);
+    writeResults = std::move(call.writeResults);
+    return result;
 }
 
 } // namespace
@@ -367,38 +287,35 @@ Common::Error ServiceCore::Handle(const Ipc::CallContext& context, Ipc::ByteView
     const std::string element = in.GetCurrentMetaInfo().name;
     std::string interfaceName;
     std::string methodName;
-    if (!SplitRequestName(element, interfaceName, methodName))
+    if (!Ipc::SplitRequestElement(element, interfaceName, methodName))
         return NoRequestElement(in, element);
     if (!IsReadableName(element))
         return RefuseCall("the request element's name holds characters no reply name can hold", __LINE__);
 
-    Call call{in, context.serviceCode, {}};
     Common::Error result;
+    std::function<void(Serializer&)> writeResults;
     try {
-        const Method* method = FindMethod(interfaceName, methodName);
-        if (!method) {
+        const ServedMethod* served = FindMethod(interfaceName, methodName);
+        if (!served) {
             result = Ipc::MakeIpcError(Ipc::kNotSupported, Ipc::kNotSupportedText, kSource.At("Handle", __LINE__));
         } else {
             Store* store = nullptr;
             result = GetStore(store);
-            if (result.IsSuccess()) {
-                Serialization::ReadScope arguments(in, MetaInfo(element));
-                result = method->serve(call, *store);
-            }
+            if (result.IsSuccess())
+                result = Serve(*served, *store, in, element, context.serviceCode, writeResults);
         }
     } catch (const Common::Error& thrown) {
         result = thrown;
     }
 
-    const std::string replyName = "reply_" + interfaceName + "_" + methodName;
-    try {
-        WriteReply(replyName, result, result.IsSuccess() ? &call.writeResults : nullptr, reply);
-    } catch (const Common::Error& thrown) {
-        // The results could not be written (too large for a packet): the
-        // failure is the answer.
-        WriteReply(replyName, thrown, nullptr, reply);
-    }
-    return Common::Success;
+    const std::string replyName = Ipc::ReplyElement(interfaceName, methodName);
+    const Common::Error written = Ipc::WriteReplyPacket(replyName, result, result.IsSuccess() ? writeResults : nullptr,
+                                                        reply);
+    if (written.IsSuccess())
+        return written;
+    // The results could not be written (too large for a packet): the failure
+    // is the answer.
+    return Ipc::WriteReplyPacket(replyName, written, nullptr, reply);
 }
 
 Ipc::PacketHandler& GetServiceHandler()

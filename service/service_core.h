@@ -4,7 +4,10 @@
 // A request packet holds one element "request_<Interface>_<Method>"; the
 // answer is a packet holding "reply_<Interface>_<Method>", whose first child
 // is "result" (a Common::Error) followed, on success only, by the method's
-// read-back parameters in order. Served:
+// read-back parameters in order (platform/ipc/request_packet.h). Methods and
+// their parameters are found by the rows of the interface tables
+// (xidl/method_tables.h), options and operation records read by their DML
+// readers (view_options.h, object_key.h, operation_records.h). Served:
 // - ObjectManager "RegisterObject"(object): stores the object under its key
 //   (0xFC000A without one, kObjectExists when the key is taken). A
 //   delete-by-pattern operation record is executed instead of stored: up to

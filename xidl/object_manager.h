@@ -1,10 +1,8 @@
 // The client side of the remote interface "ObjectManager" (component 274,
 // interface version 1): one request builder per method and the interface's
-// component-information record, registered at start-up.
-//
-//   1 "RegisterObject"   ("object")
-//   2 "UpdateObject"     ("objectId", "patch")
-//   3 "UnregisterObject" ("objectId")
+// component-information record, registered at start-up. The methods, their
+// indexes and parameter names are the rows of Dml::Methods::ObjectManager
+// (method_tables.h).
 //
 // Every parameter is a unit passed by value with transfer flag 0: written with
 // the call, and its element in the reply (if any) read and dropped. A builder

@@ -75,6 +75,13 @@ Serializer& SerializeViewSpec(Serializer& serializer, const ViewSpec& spec)
     return serializer;
 }
 
+Deserializer& DeserializeViewSpec(Deserializer& deserializer, ViewSpec& spec)
+{
+    UnitCodec::Read(deserializer, MetaInfo("Pattern"), spec.Pattern);
+    UnitCodec::Read(deserializer, MetaInfo("Options"), spec.Options);
+    return deserializer;
+}
+
 namespace ViewManagement {
 
 const std::shared_ptr<Serialization::MetaInfoTraitList>& RecordTraits(RecordKind kind)

@@ -13,11 +13,12 @@
 // Writers raise the serializer's errors (closing failures are traced at level
 // 4 and dropped).
 //
-// A reader reads each field in its own guard and never raises a
-// Common::Error: a missing or malformed field keeps its value and the next
-// field follows. Fields are looked up by name (any order); sequence entries
-// must follow one another as "item" children, and the first failing entry
-// ends the sequence (entries read so far stay, the failed one included).
+// A reader (all but DeserializeViewSpec, which a service uses) reads each
+// field in its own guard and never raises a Common::Error: a missing or
+// malformed field keeps its value and the next field follows. Fields are
+// looked up by name (any order); sequence entries must follow one another as
+// "item" children, and the first failing entry ends the sequence (entries
+// read so far stay, the failed one included).
 //
 // Threading: plain values; copies share their units. Readers and writers use
 // the caller's (de)serializer on the caller's thread; the trait lists are
@@ -44,6 +45,10 @@ struct ViewSpec
 };
 
 Serialization::Serializer& SerializeViewSpec(Serialization::Serializer& serializer, const ViewSpec& spec);
+// The reader of a service that answers a view: unlike the readers below, it
+// raises the deserializer's error of a missing or malformed field (the fields
+// read before it stay).
+Serialization::Deserializer& DeserializeViewSpec(Serialization::Deserializer& deserializer, ViewSpec& spec);
 
 namespace ViewManagement {
 
@@ -163,7 +168,7 @@ struct ItemCodec<Dml::ViewManagement::ViewUpdate>
 // Records as request parameters: written inside the parameter's element,
 // without trait or version.
 template <>
-struct ValueCodec<Dml::ViewSpec> : RecordCodec<Dml::ViewSpec, Dml::SerializeViewSpec>
+struct ValueCodec<Dml::ViewSpec> : RecordCodec<Dml::ViewSpec, Dml::SerializeViewSpec, Dml::DeserializeViewSpec>
 {
 };
 template <>

@@ -1,5 +1,6 @@
 // The view-management records: their elements as request arguments and when
-// nested, and their lenient readers.
+// nested, their lenient readers, and the strict reader of a view's
+// specification.
 
 #include "xidl/view_management.h"
 
@@ -64,6 +65,32 @@ TEST(ViewSpecRecord, AsAnArgumentCarriesPatternAndOptionsOnly)
     EXPECT_EQ(Content(IpcTesting::WrittenPacket(*request)),
               "<request_ViewManager_AddInterest><specification><Pattern>" + kUnitA + "</Pattern><Options>" + kNoUnit +
                   "</Options></specification></request_ViewManager_AddInterest>");
+}
+
+TEST(ViewSpecRecord, ReadsBackWhatItsWriterWrote)
+{
+    ViewSpec written = Spec("a");
+    written.Options = Unit("o");
+    void* after = nullptr;
+    const std::string fields = Written(nullptr, after, [&](auto& s) { Dml::SerializeViewSpec(s, written); });
+
+    ViewSpec read;
+    ReadFrom(fields, [&](auto& d) { Dml::DeserializeViewSpec(d, read); });
+    EXPECT_EQ(IpcTesting::LabelOf(read.Pattern), "a");
+    EXPECT_EQ(IpcTesting::LabelOf(read.Options), "o");
+}
+
+TEST(ViewSpecRecord, AMissingOrMalformedFieldIsRaisedAndTheFieldsBeforeItStay)
+{
+    const std::string noOptions = "<Pattern>" + kUnitA + "</Pattern>";
+    const std::string badOptions = noOptions + "<Options><is_empty>0</is_empty><value>VVg=</value></Options>";
+    for (const std::string& fields : {noOptions, badOptions}) {
+        ViewSpec read;
+        read.Options = Unit("old");
+        EXPECT_THROW(ReadFrom(fields, [&](auto& d) { Dml::DeserializeViewSpec(d, read); }), Common::Error) << fields;
+        EXPECT_EQ(IpcTesting::LabelOf(read.Pattern), "a") << fields;
+        EXPECT_EQ(IpcTesting::LabelOf(read.Options), "old") << fields;
+    }
 }
 
 TEST(TopicSpecRecord, NestsItsInterestWithVersionAndTraitOutsideTheNestedContext)

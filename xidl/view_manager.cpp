@@ -3,42 +3,40 @@
 #include "core/common/location.h"
 #include "enterprise/common/ipc/execute_request.h"
 #include "enterprise/common/ipc/method_table_info.h"
-#include "enterprise/common/ipc/request_impl.h"
+#include "xidl/method_request.h"
 
 namespace {
 
-using Binding::Detail::BuildRequest;
-using Binding::Detail::kMethodInfoWord;
+namespace Table = Dml::Methods::ViewManager;
 
 constexpr Common::SourceFile kSource("enterprise/management_server/test/connectivity/xidl/dml_view_common",
                                      0x276149E63703E805ull - 220);
 
-constexpr int kComponentId = 271;
-constexpr uint64_t kInterfaceVersion = 2;
-constexpr uint64_t kMethodTable[] = {kMethodInfoWord, kMethodInfoWord, kMethodInfoWord,
-                                     kMethodInfoWord, kMethodInfoWord, kMethodInfoWord,
-                                     kMethodInfoWord, kMethodInfoWord, kMethodInfoWord};
-
-Binding::MethodIdentity Identity(int32_t index, const char* method, uint64_t since)
-{
-    return Binding::MethodIdentity(kComponentId, index, "ViewManager", method, kInterfaceVersion, since);
-}
+constexpr auto kMethodTable = Dml::Methods::MethodInfoWords<std::size(Table::kMethods)>();
 
 template <int ComponentId>
 class ComponentInfoImpl;
 
 template <>
-class ComponentInfoImpl<271> final : public Binding::Detail::MethodTableInfo
+class ComponentInfoImpl<Table::kInterface.componentId> final : public Binding::Detail::MethodTableInfo
 {
 public:
     ComponentInfoImpl()
-        : MethodTableInfo(kComponentId, static_cast<int>(kInterfaceVersion), kMethodTable, std::size(kMethodTable),
-                          kSource.At("GetMethodInfo", 220))
+        : MethodTableInfo(Table::kInterface.componentId, static_cast<int>(Table::kInterface.version),
+                          kMethodTable.data(), kMethodTable.size(), kSource.At("GetMethodInfo", 220))
     {
     }
 };
 
+using ViewManagerInfo = ComponentInfoImpl<Table::kInterface.componentId>;
+
 [[maybe_unused]] const bool g_registered = (Core::RegisterComponentInfo(GetViewManagerComponentInfo()), true);
+
+template <const Dml::Methods::Row& Method, typename Signature, typename... Values>
+std::unique_ptr<Binding::Request> Build(Values&&... values)
+{
+    return Dml::Methods::BuildRequest<Method, Signature>(Table::kInterface, std::forward<Values>(values)...);
+}
 
 } // namespace
 
@@ -47,52 +45,48 @@ namespace Dml::ViewManagement {
 std::unique_ptr<Binding::Request> MakeOpenDynamicViewRequest(const ViewSpec& specification, unsigned int& viewID,
                                                              UnitVector& snapshot)
 {
-    return BuildRequest<void(const ViewSpec&, unsigned int&, UnitVector&)>(
-        Identity(1, "OpenDynamicView", 1), {"specification", "viewID", "snapshot"}, specification, viewID, snapshot);
+    return Build<Table::kOpenDynamicView, void(const ViewSpec&, unsigned int&, UnitVector&)>(specification, viewID,
+                                                                                             snapshot);
 }
 
 std::unique_ptr<Binding::Request> MakeOpenStaticViewRequest(const ViewSpec& specification, UnitVector& snapshot)
 {
-    return BuildRequest<void(const ViewSpec&, UnitVector&)>(Identity(2, "OpenStaticView", 1),
-                                                            {"specification", "snapshot"}, specification, snapshot);
+    return Build<Table::kOpenStaticView, void(const ViewSpec&, UnitVector&)>(specification, snapshot);
 }
 
 std::unique_ptr<Binding::Request> MakeAcquireUpdatesRequest(unsigned int viewID, std::vector<ViewUpdate>& updates)
 {
-    return BuildRequest<void(unsigned int, std::vector<ViewUpdate>&)>(Identity(3, "AcquireUpdates", 1),
-                                                                      {"viewID", "updates"}, viewID, updates);
+    return Build<Table::kAcquireUpdates, void(unsigned int, std::vector<ViewUpdate>&)>(viewID, updates);
 }
 
 std::unique_ptr<Binding::Request> MakeCloseViewRequest(unsigned int viewID)
 {
-    return BuildRequest<void(unsigned int)>(Identity(4, "CloseView", 1), {"viewID"}, viewID);
+    return Build<Table::kCloseView, void(unsigned int)>(viewID);
 }
 
 std::unique_ptr<Binding::Request> MakeSubscribeRequest(const SubscriptionSpec& spec, Subscription& subscription)
 {
-    return BuildRequest<void(const SubscriptionSpec&, Subscription&)>(Identity(5, "Subscribe", 2),
-                                                                      {"spec", "subscription"}, spec, subscription);
+    return Build<Table::kSubscribe, void(const SubscriptionSpec&, Subscription&)>(spec, subscription);
 }
 
 std::unique_ptr<Binding::Request> MakeAddInterestRequest(const TopicSpec& spec, Topic& topic)
 {
-    return BuildRequest<void(const TopicSpec&, Topic&)>(Identity(6, "AddInterest", 2), {"spec", "topic"}, spec, topic);
+    return Build<Table::kAddInterest, void(const TopicSpec&, Topic&)>(spec, topic);
 }
 
 std::unique_ptr<Binding::Request> MakeReadSubscriptionRequest(unsigned int subscriber, SubscriptionContent& updates)
 {
-    return BuildRequest<void(unsigned int, SubscriptionContent&)>(Identity(7, "ReadSubscription", 2),
-                                                                  {"subscriber", "updates"}, subscriber, updates);
+    return Build<Table::kReadSubscription, void(unsigned int, SubscriptionContent&)>(subscriber, updates);
 }
 
 std::unique_ptr<Binding::Request> MakeRemoveInterestRequest(const TopicID& topic)
 {
-    return BuildRequest<void(const TopicID&)>(Identity(8, "RemoveInterest", 2), {"topic"}, topic);
+    return Build<Table::kRemoveInterest, void(const TopicID&)>(topic);
 }
 
 std::unique_ptr<Binding::Request> MakeUnsubscribeRequest(unsigned int subscriber)
 {
-    return BuildRequest<void(unsigned int)>(Identity(9, "Unsubscribe", 2), {"subscriber"}, subscriber);
+    return Build<Table::kUnsubscribe, void(unsigned int)>(subscriber);
 }
 
 ViewManager_Proxy::ViewManager_Proxy(const std::shared_ptr<Binding::AccessPoint>& accessPoint)
@@ -155,6 +149,6 @@ Common::Error ViewManager_Proxy::Unsubscribe(unsigned int subscriber)
 
 Core::ComponentInfo& GetViewManagerComponentInfo()
 {
-    static ComponentInfoImpl<271> info;
+    static ViewManagerInfo info;
     return info;
 }

@@ -1,18 +1,9 @@
 // The client side of the remote interface "ViewManager" (component 271,
 // interface version 2): one request builder per method, the synchronous proxy
 // over an access point, and the interface's component-information record,
-// registered at start-up.
-//
-//   index method              since  parameters (in-out ones by reference)
-//   1     "OpenDynamicView"   1      specification, viewID&, snapshot&
-//   2     "OpenStaticView"    1      specification, snapshot&
-//   3     "AcquireUpdates"    1      viewID, updates&
-//   4     "CloseView"         1      viewID
-//   5     "Subscribe"         2      spec, subscription&
-//   6     "AddInterest"       2      spec, topic&
-//   7     "ReadSubscription"  2      subscriber, updates&
-//   8     "RemoveInterest"    2      topic
-//   9     "Unsubscribe"       2      subscriber
+// registered at start-up. The methods, their indexes, versions and parameter
+// names are the rows of Dml::Methods::ViewManager (method_tables.h); the
+// parameters passed by non-const reference are in-out.
 //
 // Every parameter carries transfer flag 0. An in-out parameter is written
 // with the value its variable holds when the request is built, and read back

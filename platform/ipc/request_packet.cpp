@@ -1,7 +1,6 @@
 #include "platform/ipc/request_packet.h"
 
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "enterprise/serialize/serialization_errors.h"
@@ -15,10 +14,8 @@ namespace {
 
 constexpr Common::SourceFile kSource("platform/ipc/request_packet");
 
-constexpr int32_t kPacketFormatVersion = 2;
-constexpr int32_t kTargetVersion = -1;
 constexpr std::string_view kPacketHead = "\xEF\xBB\xBF<XML_SERIALIZER><";
-constexpr std::string_view kRequestPrefix = "request_";
+constexpr std::string_view kReplyPrefix = "reply_";
 
 // The name of the first element of a packet the packet serializer wrote.
 std::string_view FirstElementName(const Bytes& packet)
@@ -39,11 +36,31 @@ std::unique_ptr<Serialization::Deserializer> Parse(ByteView reply)
 
 } // namespace
 
+bool SplitRequestElement(std::string_view element, std::string& interfaceName, std::string& methodName)
+{
+    if (!element.starts_with(kRequestPrefix))
+        return false;
+    const std::string_view names = element.substr(kRequestPrefix.size());
+    const size_t separator = names.find('_');
+    if (separator == std::string_view::npos || separator == 0 || separator + 1 == names.size())
+        return false;
+    interfaceName = names.substr(0, separator);
+    methodName = names.substr(separator + 1);
+    return true;
+}
+
+std::string ReplyElement(std::string_view interfaceName, std::string_view methodName)
+{
+    std::string element(kReplyPrefix);
+    element.append(interfaceName).append("_").append(methodName);
+    return element;
+}
+
 Common::Error WriteRequestPacket(Binding::Request& request, Bytes& packet, std::string& replyElement)
 {
     try {
         std::unique_ptr<Serialization::Serializer> serializer = Serialization::CreateXMLPacketSerializer(
-            kPacketFormatVersion, kTargetVersion);
+            kPacketFormatVersion, kPacketTargetVersion);
         request.Write(*serializer);
         std::vector<unsigned char> bytes;
         serializer->GetData(bytes);
@@ -51,10 +68,11 @@ Common::Error WriteRequestPacket(Binding::Request& request, Bytes& packet, std::
     } catch (const Common::Error& error) {
         return error;
     }
-    const std::string_view element = FirstElementName(packet);
-    if (!element.starts_with(kRequestPrefix) || element.size() == kRequestPrefix.size())
+    std::string interfaceName;
+    std::string methodName;
+    if (!SplitRequestElement(FirstElementName(packet), interfaceName, methodName))
         return MakeIpcError(kMalformedFrame, kBadFrameText, kSource.At("WriteRequestPacket", __LINE__));
-    replyElement = "reply_" + std::string(element.substr(kRequestPrefix.size()));
+    replyElement = ReplyElement(interfaceName, methodName);
     return Common::Success;
 }
 
@@ -65,12 +83,32 @@ Common::Error ReadReplyPacket(Binding::Request& request, ByteView reply, const s
         {
             std::unique_ptr<Serialization::Deserializer> deserializer = Parse(reply);
             deserializer->StartReadMetaInfo(Serialization::MetaInfo(replyElement));
-            deserializer->Read(Serialization::MetaInfo("result", true), result);
+            deserializer->Read(Serialization::MetaInfo(kResultElement, true), result);
         }
         if (!result.IsSuccess())
             return result;
         request.Read(*Parse(reply));
         return result;
+    } catch (const Common::Error& error) {
+        return error;
+    }
+}
+
+Common::Error WriteReplyPacket(const std::string& replyElement, const Common::Error& result,
+                               const std::function<void(Serialization::Serializer&)>& writeResults, Bytes& reply)
+{
+    try {
+        Serialization::XMLPacketSerializer out(kPacketFormatVersion, kPacketTargetVersion);
+        const Serialization::MetaInfo element(replyElement);
+        out.StartWriteMetaInfo(element);
+        out.Write(Serialization::MetaInfo(kResultElement), result);
+        if (writeResults)
+            writeResults(out);
+        out.FinishWriteMetaInfo(element);
+        Bytes written;
+        out.GetData(written);
+        reply = std::move(written);
+        return Common::Success;
     } catch (const Common::Error& error) {
         return error;
     }

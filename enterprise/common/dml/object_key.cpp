@@ -13,6 +13,8 @@ namespace {
 
 constexpr Common::SourceFile kSource("enterprise/common/dml/get_object_key", 0x55d767a21694367ull - 99);
 
+constexpr Por::Name kObjectId("ObjectID");
+
 // The search state of GetObjectKey: the unit walk hands over each unit, the
 // trait enumeration the first "PrimaryKey" trait of it.
 class ExtractKeyObject final : public Por::ItemProcessor<const Por::View::Unit>,
@@ -56,7 +58,7 @@ const Por::View::Unit& GetObjectKey(const Por::View::Unit& object)
 std::unique_ptr<Por::Construction::Unit> AddObjectIdTrait(std::unique_ptr<Por::Construction::Unit> unit,
                                                           const Por::Construction::UnitFactory& factory)
 {
-    Por::Util::AddNilTrait(*unit, "ObjectID", factory);
+    Por::Util::AddNilTrait(*unit, kObjectId, factory);
     return unit;
 }
 
@@ -72,6 +74,11 @@ std::unique_ptr<Por::Construction::Unit> MakeKeyPattern(const Por::View::Unit& k
                                                         const Por::Construction::UnitFactory& factory)
 {
     return EnsureKeyTrait(Por::Util::CopyUnit(key, factory), factory);
+}
+
+bool IsKeyPattern(const Por::View::Unit& pattern)
+{
+    return Por::Util::HasTrait(pattern, kObjectId);
 }
 
 } // namespace Dml

@@ -8,7 +8,8 @@
 // identification cannot be found." (get_object_key "GetObjectKey" 99, trace
 // level 1). MakeKeyPattern turns a key into the pattern of a view that finds
 // its object: a deep copy marked "PrimaryKey" (unless it already carries
-// "PrimaryKey" or "ForeignKey") and always "ObjectID".
+// "PrimaryKey" or "ForeignKey") and always "ObjectID"; IsKeyPattern tells such
+// a pattern by its "ObjectID", which no matcher operator uses.
 //
 // Threading: no state; the units must not change during a call.
 #pragma once
@@ -22,6 +23,7 @@ namespace Dml {
 const Por::View::Unit& GetObjectKey(const Por::View::Unit& object);
 std::unique_ptr<Por::Construction::Unit> MakeKeyPattern(const Por::View::Unit& key,
                                                         const Por::Construction::UnitFactory& factory);
+bool IsKeyPattern(const Por::View::Unit& pattern);
 // Marks `unit` (taken over) as a key, see above, and gives it back.
 std::unique_ptr<Por::Construction::Unit> EnsureKeyTrait(std::unique_ptr<Por::Construction::Unit> unit,
                                                         const Por::Construction::UnitFactory& factory);

@@ -150,4 +150,15 @@ TEST(KeyPattern, MarksACopyOfTheKey)
     }
 }
 
+TEST(KeyPattern, IsToldFromOtherPatternsByItsObjectIdOnly)
+{
+    const Make m(Factory());
+    const UnitPtr key = m.With(m.DWord(4), "PrimaryKey", m.Nil());
+    EXPECT_TRUE(Dml::IsKeyPattern(*Dml::MakeKeyPattern(*key, Factory())));
+    EXPECT_TRUE(Dml::IsKeyPattern(*Dml::MakeKeyPattern(*m.Composite(), Factory())));
+    EXPECT_FALSE(Dml::IsKeyPattern(*key));
+    EXPECT_FALSE(Dml::IsKeyPattern(*m.Composite(m.Prop("ID", m.With(m.DWord(4), "ObjectID", m.Nil())))));
+    EXPECT_FALSE(Dml::IsKeyPattern(*m.Nil()));
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include "enterprise/common/por/dynamic_construction.h"
 #include "enterprise/common/por/typed_access.h"
 #include "enterprise/common/por/utils.h"
+#include "enterprise/common/por/value_type_index.h"
 
 namespace Dml::Operation {
 namespace {
@@ -24,6 +25,19 @@ BuildRecordUnit(Por::Construction::UnitFactory* factory,
                 Por::Util::UnitConstructor (*construct)(Por::Util::UnitConstructor))
 {
     return construct(Por::Util::UnitConstructor(*factory).Composite()).End().GetUnit();
+}
+
+// The value of the property `name` of a record, unless it is missing or still
+// the placeholder its class wrote (a Nil carrying "Nil").
+const Por::View::Unit* GetSetProperty(const Por::View::Unit& record, const Por::Name& name)
+{
+    const Por::View::Property* property = Por::Util::FindConstProperty(record, name);
+    if (!property)
+        return nullptr;
+    const Por::View::Unit& value = property->GetValue();
+    const bool placeholder = Por::Util::GetValueTypeIndex(value) == static_cast<int>(Por::ValueKind::Nil) &&
+        Por::Util::HasTrait(value, "Nil");
+    return placeholder ? nullptr : &value;
 }
 
 const Por::Construction::Unit* ProvideDefinitionDefault(const Por::BaseObject&)
@@ -149,6 +163,24 @@ void DeleteByPattern::SetOptions(const std::shared_ptr<const Por::View::Unit>& o
 {
     Por::ClearNilMarker(*Branch(), "Options");
     Por::SetUnitProperty(options.get(), *Branch(), "Options", *Factory());
+}
+
+const Por::View::Unit* DeleteByPattern::GetPattern(const Por::View::Unit& record)
+{
+    return GetSetProperty(record, "Pattern");
+}
+
+const Por::View::Unit* DeleteByPattern::GetOptions(const Por::View::Unit& record)
+{
+    return GetSetProperty(record, "Options");
+}
+
+bool IsOfClass(const Por::View::Unit& unit, const std::u16string& className)
+{
+    std::set<std::u16string> classes;
+    Impl::ExtractIsValues extract(&classes);
+    unit.traits().ForEachNamed("Is", extract);
+    return classes.contains(className);
 }
 
 // The class table, filled after every class's statics.

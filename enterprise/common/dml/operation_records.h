@@ -8,7 +8,8 @@
 // construction table, filled at start-up), and a default unit made on first
 // request (GetDefaultUnit, also the record's DefaultValue) and kept until
 // exit. Only Dml::Operation::DeleteByPattern is ever filled in, by the
-// operation factory.
+// operation factory, and read back by a service that executes it
+// (IsOfClass, DeleteByPattern::GetPattern and GetOptions).
 //
 // Declaration order of the virtual operations is the binary order; never
 // insert or reorder.
@@ -127,7 +128,16 @@ public:
     // A deep copy of the unit (null: an empty Composite) as "Pattern" / "Options".
     void SetPattern(const std::shared_ptr<const Por::View::Unit>& pattern);
     void SetOptions(const std::shared_ptr<const Por::View::Unit>& options);
+
+    // The "Pattern" / "Options" of a record's unit; null when it has none or
+    // it is still the placeholder. Refers into `record`.
+    static const Por::View::Unit* GetPattern(const Por::View::Unit& record);
+    static const Por::View::Unit* GetOptions(const Por::View::Unit& record);
 };
+
+// True when one of the unit's "Is" traits names `className`; a record names
+// its whole class chain, so every record is of Definition::ClassName.
+bool IsOfClass(const Por::View::Unit& unit, const std::u16string& className);
 
 namespace Impl {
 

@@ -164,6 +164,62 @@ TEST(OperationFactory, EachUnitHasItsOwnIdAndOwnCopies)
     EXPECT_THAT(Render(*first), testing::HasSubstr("Pattern: {a: DWord 1}"));
 }
 
+TEST(OperationClasses, ARecordIsOfEveryClassOfItsChainOnly)
+{
+    const Op::CreateObject create(Factory(), nullptr);
+    const Op::DeleteByPattern deleteByPattern(Factory(), nullptr);
+    const Op::Definition definition(Factory(), nullptr);
+    EXPECT_TRUE(Op::IsOfClass(*create.Branch(), Op::Definition::ClassName));
+    EXPECT_TRUE(Op::IsOfClass(*create.Branch(), Op::CreateObject::ClassName));
+    EXPECT_FALSE(Op::IsOfClass(*create.Branch(), Op::DeleteByPattern::ClassName));
+    EXPECT_TRUE(Op::IsOfClass(*deleteByPattern.Branch(), Op::DeleteByPattern::ClassName));
+    EXPECT_TRUE(Op::IsOfClass(*definition.Branch(), Op::Definition::ClassName));
+    EXPECT_FALSE(Op::IsOfClass(*definition.Branch(), Op::DeleteByPattern::ClassName));
+
+    const Make m(*Factory());
+    EXPECT_FALSE(Op::IsOfClass(*m.Composite(m.Prop("ID", m.DWord(1))), Op::Definition::ClassName));
+    EXPECT_FALSE(Op::IsOfClass(*m.With(m.Composite(), "Type", m.String(u"Dml::Operation::Definition")),
+                               Op::Definition::ClassName));
+    EXPECT_FALSE(
+        Op::IsOfClass(*m.Composite(m.Prop("p", m.With(m.Nil(), "Is", m.String(u"Dml::Operation::Definition")))),
+                      Op::Definition::ClassName))
+        << "only the unit's own traits count";
+}
+
+TEST(DeleteByPatternRecord, ReadsBackWhatWasSetAndNothingForAPlaceholder)
+{
+    const Make m(*Factory());
+    const Op::OperationFactory operations(Factory());
+    struct Row
+    {
+        const char* name;
+        Dml::ViewSpec spec;
+        std::string pattern; // rendered; empty: none
+        std::string options;
+    };
+    std::vector<Row> rows;
+    rows.push_back({"pattern and options",
+                    Spec(m.Composite(m.Prop("a", m.DWord(1))), m.Composite(m.Prop("LimitOptions", m.DWord(100)))),
+                    "{a: DWord 1}", "{LimitOptions: DWord 100}"});
+    rows.push_back({"no options", Spec(m.Composite(m.Prop("a", m.DWord(1))), nullptr), "{a: DWord 1}", ""});
+    rows.push_back({"a Nil pattern selects everything", Spec(m.Nil(), nullptr), "Nil", ""});
+    rows.push_back({"a Nil trait on another kind is no placeholder", Spec(m.With(m.DWord(2), "Nil", m.Nil()), nullptr),
+                    "DWord 2 <Nil>", ""});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::shared_ptr<const Por::View::Unit> unit = operations.MakeDeleteByPattern(row.spec);
+        const Por::View::Unit* pattern = Op::DeleteByPattern::GetPattern(*unit);
+        const Por::View::Unit* options = Op::DeleteByPattern::GetOptions(*unit);
+        EXPECT_EQ(pattern ? Render(*pattern) : "", row.pattern);
+        EXPECT_EQ(options ? Render(*options) : "", row.options);
+    }
+
+    const Op::DeleteByPattern unset(Factory(), nullptr);
+    EXPECT_EQ(Op::DeleteByPattern::GetPattern(*unset.Branch()), nullptr);
+    EXPECT_EQ(Op::DeleteByPattern::GetOptions(*unset.Branch()), nullptr);
+    EXPECT_EQ(Op::DeleteByPattern::GetPattern(*m.Composite()), nullptr);
+}
+
 TEST(SetUnitProperty, KeepsTheOldValuesOtherTraitsThatTheNewOneLacks)
 {
     const Make m(*Factory());

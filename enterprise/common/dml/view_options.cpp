@@ -1,5 +1,7 @@
 #include "enterprise/common/dml/view_options.h"
 
+#include <algorithm>
+
 #include "core/common/guid.h"
 #include "core/common/text_conversion.h"
 #include "enterprise/common/dml/object_key.h"
@@ -15,6 +17,15 @@
 
 namespace Dml {
 namespace {
+
+constexpr Por::Name kLimitOptions("LimitOptions");
+constexpr Por::Name kCounter("Counter");
+constexpr Por::Name kCounterValue("CounterValue");
+
+bool IsKind(const Por::View::Unit& unit, Por::ValueKind kind)
+{
+    return Por::Util::GetValueTypeIndex(unit) == static_cast<int>(kind);
+}
 
 // The property `name` of the composite `options`, created from `initial` when
 // it is missing.
@@ -43,12 +54,12 @@ ViewSpec WithOptions(const ViewSpec& spec, std::unique_ptr<Por::Construction::Un
 
 bool HasLimitOptions(const Por::View::Unit& options)
 {
-    return Por::ConstDataAccessor(&options).GetChild("LimitOptions").IsValid();
+    return Por::ConstDataAccessor(&options).GetChild(kLimitOptions).IsValid();
 }
 
 void SetLimitOptions(Por::Construction::Unit& options, uint32_t limit, const Por::Construction::UnitFactory& factory)
 {
-    Por::Construction::Unit& value = TakeProperty(options, "LimitOptions", factory,
+    Por::Construction::Unit& value = TakeProperty(options, kLimitOptions, factory,
                                                   [&] { return factory.CreateDWord(0); });
     Por::Util::SetUnitValue<unsigned int>(value, limit);
 }
@@ -121,7 +132,7 @@ void AddCounterTemplate(Por::Construction::Unit& options, const Por::View::Unit&
                         const Por::Construction::UnitFactory& factory)
 {
     (void)GetObjectKey(counterTemplate); // a template without a key throws here
-    Por::Construction::Unit& counter = TakeProperty(options, "Counter", factory,
+    Por::Construction::Unit& counter = TakeProperty(options, kCounter, factory,
                                                     [&] { return factory.CreateComposite(); });
     Por::Util::AddProperty(counter, "CounterObjectTemplate", Por::Util::CopyUnit(counterTemplate, factory), factory);
 }
@@ -145,10 +156,39 @@ ViewSpec MakeCounterViewSpec(const ViewSpec& spec, const Por::Construction::Unit
 
 uint32_t GetCounterValue(const Por::View::Unit& answer)
 {
-    const Por::ConstDataAccessor value = Por::ConstDataAccessor(&answer).GetChild("CounterValue");
+    const Por::ConstDataAccessor value = Por::ConstDataAccessor(&answer).GetChild(kCounterValue);
     if (!value.IsValid())
         return 0;
     return Por::Util::GetUnitValue<unsigned int>(value.GetUnit(), 0u);
+}
+
+bool ReadViewRequest(const Por::View::Unit* options, ViewRequest& request, std::string& fault)
+{
+    request = ViewRequest();
+    if (!options || IsKind(*options, Por::ValueKind::Nil))
+        return true;
+    if (!IsKind(*options, Por::ValueKind::Composite)) {
+        fault = "the view options are not a Composite";
+        return false;
+    }
+    if (const Por::View::Property* limit = Por::Util::FindConstProperty(*options, kLimitOptions)) {
+        if (!IsKind(limit->GetValue(), Por::ValueKind::DWord)) {
+            fault = "\"LimitOptions\" is not a DWord";
+            return false;
+        }
+        request.limit = Por::Util::GetUnitValue<unsigned int>(limit->GetValue());
+    }
+    request.counter = Por::Util::HasProperty(*options, kCounter);
+    return true;
+}
+
+std::unique_ptr<Por::Construction::Unit> MakeCounterAnswer(uint64_t count,
+                                                           const Por::Construction::UnitFactory& factory)
+{
+    std::unique_ptr<Por::Construction::Unit> answer = factory.CreateComposite();
+    const uint64_t answered = std::min<uint64_t>(count, UINT32_MAX);
+    Por::Util::AddProperty(*answer, kCounterValue, factory.CreateDWord(static_cast<unsigned int>(answered)), factory);
+    return answer;
 }
 
 } // namespace Dml

@@ -13,6 +13,11 @@
 // {"ID": a new random Guid marked "PrimaryKey"}; the server answers a counter
 // view with a unit whose "CounterValue" (DWord) is the count.
 //
+// A service that answers a view reads what its options ask with
+// ReadViewRequest: the bound, and whether to count; no options (or a Nil) ask
+// for nothing. Options that are not a Composite and a "LimitOptions" that is
+// not a DWord cannot be read, and the reader says which.
+//
 // The functions that return a ViewSpec never change their argument: the new
 // spec shares the pattern and owns a new options unit (a copy of the old one,
 // or an empty Composite). Options that are not a Composite, a "LimitOptions"
@@ -24,6 +29,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "enterprise/common/dml/entry_point.h"
 #include "enterprise/common/por/name.h"
@@ -48,6 +55,20 @@ ViewSpec SortByTimeStamp(const ViewSpec& spec, const Por::Construction::UnitFact
 ViewSpec MakeCounterViewSpec(const ViewSpec& spec, const Por::Construction::UnitFactory& factory);
 // "CounterValue" of the answer; 0 when it is missing or not a DWord.
 uint32_t GetCounterValue(const Por::View::Unit& answer);
+
+// What view options ask of the service that answers the view.
+struct ViewRequest
+{
+    std::optional<uint32_t> limit; // "LimitOptions"; none: every match
+    bool counter = false;          // "Counter" is present, whatever it holds
+};
+// Reads `options` (null: none) into `request`. False, with `fault` saying what
+// cannot be read, for options that cannot (see above).
+bool ReadViewRequest(const Por::View::Unit* options, ViewRequest& request, std::string& fault);
+// The answer of a counter view: {"CounterValue": DWord count}; a count past
+// the DWord's range is answered as its largest value.
+std::unique_ptr<Por::Construction::Unit> MakeCounterAnswer(uint64_t count,
+                                                           const Por::Construction::UnitFactory& factory);
 
 // Building blocks of the operations above.
 std::unique_ptr<Por::Construction::Unit> MakeTimeStampSortKey(const Por::Construction::UnitFactory& factory);

@@ -1,5 +1,8 @@
 #include "enterprise/common/dml/view_options.h"
 
+#include <algorithm>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -162,6 +165,81 @@ TEST(ViewOptions, TheCounterValueReadsZeroUnlessItIsADWord)
     EXPECT_EQ(Dml::GetCounterValue(*m.Composite(m.Prop("CounterValue", m.QWord(250)))), 0u);
     EXPECT_EQ(Dml::GetCounterValue(*m.Composite(m.Prop("Other", m.DWord(250)))), 0u);
     EXPECT_EQ(Dml::GetCounterValue(*m.DWord(250)), 0u);
+}
+
+// What a service reads of the options its writers above make.
+
+struct ViewRequestCase
+{
+    const char* name;
+    std::function<UnitPtr(const Make&)> options; // null: no options at all
+    bool read;
+    std::optional<uint32_t> limit;
+    bool counter;
+    std::string fault;
+};
+
+TEST(ViewRequest, ReadsTheBoundAndTheCounterOrSaysWhatCannotBeRead)
+{
+    const std::vector<ViewRequestCase> cases = {
+        {"no options", nullptr, true, std::nullopt, false, ""},
+        {"a Nil", [](const Make& m) { return m.Nil(); }, true, std::nullopt, false, ""},
+        {"an empty Composite", [](const Make& m) { return m.Composite(); }, true, std::nullopt, false, ""},
+        {"a limit",
+         [](const Make& m) {
+             UnitPtr options = m.Composite();
+             Dml::SetLimitOptions(*options, 2000, Factory());
+             return options;
+         },
+         true, 2000u, false, ""},
+        {"a limit of zero", [](const Make& m) { return m.Composite(m.Prop("LimitOptions", m.DWord(0))); }, true, 0u,
+         false, ""},
+        {"a counter and a limit",
+         [](const Make& m) {
+             UnitPtr options = m.Composite(m.Prop("LimitOptions", m.DWord(7)));
+             Dml::AddCounterRequest(*options, Factory());
+             return options;
+         },
+         true, 7u, true, ""},
+        {"a counter of any content", [](const Make& m) { return m.Composite(m.Prop("Counter", m.Nil())); }, true,
+         std::nullopt, true, ""},
+        {"other options are passed over",
+         [](const Make& m) {
+             UnitPtr options = m.Composite();
+             Dml::SetEntryPoint(*options, Core::EntryPoint(Common::SourceFile("caller").At("main", 1)), Factory());
+             Dml::AddAscendingSortKey(*options, *Dml::MakeTimeStampSortKey(Factory()), Factory());
+             return options;
+         },
+         true, std::nullopt, false, ""},
+        {"a QWord limit", [](const Make& m) { return m.Composite(m.Prop("LimitOptions", m.QWord(5))); }, false,
+         std::nullopt, false, "\"LimitOptions\" is not a DWord"},
+        {"options that are a DWord", [](const Make& m) { return m.DWord(5); }, false, std::nullopt, false,
+         "the view options are not a Composite"},
+    };
+    const Make m(Factory());
+    for (const ViewRequestCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const UnitPtr options = c.options ? c.options(m) : nullptr;
+        Dml::ViewRequest request;
+        request.limit = 99;
+        request.counter = true;
+        std::string fault;
+        ASSERT_EQ(Dml::ReadViewRequest(options.get(), request, fault), c.read);
+        EXPECT_EQ(fault, c.fault);
+        if (c.read) {
+            EXPECT_EQ(request.limit, c.limit);
+            EXPECT_EQ(request.counter, c.counter);
+        }
+    }
+}
+
+TEST(ViewRequest, TheCounterAnswerReadsBackAsItsCountUpToTheLargestDWord)
+{
+    for (const uint64_t count : {uint64_t{0}, uint64_t{2001}, uint64_t{UINT32_MAX}, uint64_t{UINT32_MAX} + 1}) {
+        const UnitPtr answer = Dml::MakeCounterAnswer(count, Factory());
+        EXPECT_EQ(Dml::GetCounterValue(*answer), std::min<uint64_t>(count, UINT32_MAX)) << count;
+    }
+    EXPECT_EQ(Render(*Dml::MakeCounterAnswer(3, Factory())), "{CounterValue: DWord 3}");
 }
 
 } // namespace
