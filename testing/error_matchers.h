@@ -73,7 +73,7 @@ MATCHER_P3(RaisedAt, file, function, line,
 {
     const Common::Location location = arg.GetLocation();
     const bool same = location.file && location.function && std::string(location.file) == file &&
-                      std::string(location.function) == function && location.line == static_cast<uint32_t>(line);
+        std::string(location.function) == function && location.line == static_cast<uint32_t>(line);
     if (!same)
         *result_listener << "it was raised at " << (location.file ? location.file : "(none)") << " "
                          << (location.function ? location.function : "(none)") << " line " << location.line;
