@@ -19,18 +19,27 @@
 // throws std::system_error: the test fails with the reason. A folder that
 // cannot be removed is reported as a test failure.
 //
-// Threading: one thread at a time per object; the folder itself may be used
-// by any thread while the object lives.
+// A process that ends through exit() while its folders live (the child of a
+// death test re-runs the fixture, then exits from the statement) removes them
+// in an exit action. Only the process that made a folder removes it: a forked
+// child that exits leaves its parent's folders alone.
+//
+// Threading: one thread at a time per object; objects may be made and
+// destroyed on any thread, and the folder itself used by any thread while
+// the object lives.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -49,18 +58,21 @@ public:
         if (!mkdtemp(buffer.data()))
             throw std::system_error(errno, std::generic_category(), "cannot make a temporary folder " + pattern);
         m_path = buffer.data();
+        Living& living = LivingFolders();
+        std::lock_guard<std::mutex> guard(living.lock);
+        if (!living.exitActionRegistered)
+            living.exitActionRegistered = std::atexit(&RemoveLivingFolders) == 0;
+        living.folders.emplace(m_path, getpid());
     }
 
     ~TemporaryFolder()
     {
-        std::error_code error;
-        std::filesystem::remove_all(m_path, error);
-        if (error) {
-            // A test may have left a folder it cannot enter: give the
-            // permissions back and try once more.
-            MakeRemovable(m_path);
-            std::filesystem::remove_all(m_path, error);
+        {
+            Living& living = LivingFolders();
+            std::lock_guard<std::mutex> guard(living.lock);
+            living.folders.erase(m_path);
         }
+        const std::error_code error = Remove(m_path);
         if (error)
             ADD_FAILURE() << "cannot remove the temporary folder " << m_path << ": " << error.message();
     }
@@ -84,6 +96,44 @@ public:
     }
 
 private:
+    // The folders whose objects live, with the process that made each.
+    struct Living
+    {
+        std::mutex lock;
+        std::map<std::string, pid_t> folders;
+        bool exitActionRegistered = false;
+    };
+
+    static Living& LivingFolders()
+    {
+        static Living* const living = new Living; // never destroyed: the exit action reads it
+        return *living;
+    }
+
+    static void RemoveLivingFolders()
+    {
+        Living& living = LivingFolders();
+        std::lock_guard<std::mutex> guard(living.lock);
+        for (const auto& [path, maker] : living.folders) {
+            if (maker == getpid())
+                (void)Remove(path); // nothing to report to at exit
+        }
+        living.folders.clear();
+    }
+
+    static std::error_code Remove(const std::string& path)
+    {
+        std::error_code error;
+        std::filesystem::remove_all(path, error);
+        if (error) {
+            // A test may have left a folder it cannot enter: give the
+            // permissions back and try once more.
+            MakeRemovable(path);
+            std::filesystem::remove_all(path, error);
+        }
+        return error;
+    }
+
     static std::string DefaultParent()
     {
         const char* parent = std::getenv("TMPDIR");

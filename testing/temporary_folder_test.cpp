@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -64,6 +65,34 @@ TEST(TemporaryFolder, WhatCannotBeMadeThrows)
     TemporaryFolder folder("temporary_folder_test");
     EXPECT_THROW(folder.Write("missing/f", "x"), std::system_error);
     EXPECT_THROW(TemporaryFolder("x", folder.PathOf("missing")), std::system_error);
+}
+
+TEST(TemporaryFolder, AProcessThatExitsRemovesTheFoldersItMade)
+{
+    TemporaryFolder parent("temporary_folder_test");
+    Testing::ScopedEnvironmentVariable tmpdir("TMPDIR", parent.Path().c_str());
+    // The death test's child runs the body again: its fixture folder is its own.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            TemporaryFolder folder("child");
+            folder.Write("f", "x");
+            std::exit(fs::is_directory(folder.Path()) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(fs::is_empty(parent.Path())) << "the child's folder was left behind";
+}
+
+TEST(TemporaryFolder, AForkedChildThatExitsLeavesItsParentsFoldersAlone)
+{
+    TemporaryFolder folder("temporary_folder_test");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        std::exit(0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(fs::is_directory(folder.Path()));
 }
 
 // Root may enter any folder: the child drops to an ordinary user first.
