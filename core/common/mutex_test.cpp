@@ -8,6 +8,8 @@
 #include <memory>
 #include <thread>
 
+#include "testing/scoped_environment.h"
+
 namespace {
 
 TEST(Mutex, IsRecursive)
@@ -45,7 +47,7 @@ TEST(MutexThreads, UnlockFromNonOwnerIsReported)
     GTEST_SKIP() << "the race detector stops on this misuse itself";
 #endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    setenv("QUORVAN_SAFE_ASSERT", "log", 1);
+    const Testing::ScopedEnvironmentVariable policy("QUORVAN_SAFE_ASSERT", "log");
     EXPECT_EXIT(
         {
             Common::Mutex mutex;
@@ -57,7 +59,6 @@ TEST(MutexThreads, UnlockFromNonOwnerIsReported)
         ::testing::ExitedWithCode(0),
         "^Assertion failed: ret == 0 && \"Probably unlock from non-owner thread!\", file [^\n]*mutex.cpp, line "
         "[0-9]+\n$");
-    unsetenv("QUORVAN_SAFE_ASSERT");
 }
 
 // Constant-initialized: usable by code that runs before any constructor.
