@@ -2,9 +2,13 @@
 //
 //     EXPECT_THAT(error, ErrorIs(0x40007));
 //     EXPECT_THAT(error, AllOf(ErrorIs(0xFA000D), HasText(u"POR: Property 'x' cannot be found.")));
+//     EXPECT_THAT(error, HasTextThat(StartsWith("Cannot deserialize"))); // a matcher of the UTF-8 text
 //     EXPECT_THAT(error, RaisedAt("core/file/unix/posixsp", "Open", 120));
-//     EXPECT_THAT(error, HasPosixCause(ENOENT));
-//     EXPECT_THAT(error, CausedBy(ErrorIs(0x40002)));       // the direct cause
+//     EXPECT_THAT(error, HasTextParameter("path", "/tmp/a"));
+//     EXPECT_THAT(error, HasNoTextParameter("path"));
+//     EXPECT_THAT(error, HasPosixCause(ENOENT));            // any cause in the chain
+//     EXPECT_THAT(error, CausedBy(IsPosixError(ENOENT)));   // the direct cause
+//     EXPECT_THAT(error, CausedBy(IsSuccessError()));       // no cause at all
 //     EXPECT_THAT(error, ChainContains(ErrorIs(0xF90002))); // this record or any cause
 //
 // A failing match prints the whole error text (FormatError) of the value.
@@ -68,12 +72,17 @@ MATCHER_P(HasText, text, "has the text \"" + Common::ToUtf8(std::u16string(text)
     return false;
 }
 
+MATCHER_P(HasTextThat, inner, "has a text that " + ::testing::DescribeMatcher<std::string>(inner))
+{
+    return ::testing::ExplainMatchResult(inner, Common::ToUtf8(arg.GetText().c_str()), result_listener);
+}
+
 MATCHER_P3(RaisedAt, file, function, line,
            std::string("was raised at ") + file + " " + function + " line " + ::testing::PrintToString(line))
 {
     const Common::Location location = arg.GetLocation();
     const bool same = location.file && location.function && std::string(location.file) == file &&
-                      std::string(location.function) == function && location.line == static_cast<uint32_t>(line);
+        std::string(location.function) == function && location.line == static_cast<uint32_t>(line);
     if (!same)
         *result_listener << "it was raised at " << (location.file ? location.file : "(none)") << " "
                          << (location.function ? location.function : "(none)") << " line " << location.line;
@@ -86,6 +95,41 @@ MATCHER_P(HasLineTag, lineTag, "has the LineTag " + HexCode(lineTag))
     if (actual == static_cast<uint64_t>(lineTag))
         return true;
     *result_listener << "its LineTag is 0x" << std::hex << actual;
+    return false;
+}
+
+MATCHER_P2(HasTextParameter, name, value,
+           std::string("has the text parameter ") + name + " \"" + std::string(value) + "\"")
+{
+    const char* actual = arg.GetTextParameter(name);
+    if (actual && std::string(actual) == std::string(value))
+        return true;
+    if (actual)
+        *result_listener << "its text parameter " << name << " is \"" << actual << "\"";
+    else
+        *result_listener << "it has no text parameter " << name;
+    return false;
+}
+
+MATCHER_P(HasNoTextParameter, name, std::string("has no text parameter ") + name)
+{
+    const char* actual = arg.GetTextParameter(name);
+    if (actual)
+        *result_listener << "its text parameter " << name << " is \"" << actual << "\"";
+    return actual == nullptr;
+}
+
+// A record of the POSIX kind that carries `errnoValue`.
+MATCHER_P(IsPosixError, errnoValue, "is the POSIX error errno " + ::testing::PrintToString(errnoValue))
+{
+    if (arg.GetCode() != Common::kPosixErrorCode) {
+        *result_listener << "its code is 0x" << std::hex << arg.GetCode();
+        return false;
+    }
+    const uint64_t actual = arg.GetIntegerParameter("code");
+    if (actual == static_cast<uint64_t>(errnoValue))
+        return true;
+    *result_listener << "its errno is " << actual;
     return false;
 }
 
@@ -107,8 +151,7 @@ MATCHER_P(ChainContains, inner, "has a record in its chain that " + ::testing::D
 MATCHER_P(HasPosixCause, errnoValue, "has the POSIX cause errno " + ::testing::PrintToString(errnoValue))
 {
     for (Common::Error current = arg.GetCause(); current.GetRecord(); current = current.GetCause()) {
-        if (current.GetCode() == Common::kPosixErrorCode &&
-            current.GetIntegerParameter("code") == static_cast<uint64_t>(errnoValue))
+        if (::testing::Matches(IsPosixError(errnoValue))(current))
             return true;
     }
     *result_listener << "no POSIX cause with that errno";

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "core/common/module_path.h"
+#include "core/common/mutex.h"
 #include "core/common/safe_close.h"
 #include "core/common/trace.h"
 
@@ -47,7 +48,7 @@ std::atomic<AssertionEventHook> g_hook{&TraceAssertionEvent};
 
 // The opened log file; writes to it and its closing are serialized so that a
 // closed stream is never written.
-std::mutex g_logFileLock;
+constinit NonRecursiveMutex g_logFileLock;
 std::atomic<std::FILE*> g_logFile{nullptr};
 
 thread_local char t_debugText[kTextSize];
@@ -62,7 +63,7 @@ void ReadLogFileVariable()
     } else if (std::strcmp(value, "stderr") == 0) {
         g_destination.store(ASSERTION_LOG_STDERR);
     } else if (std::FILE* file = std::fopen(value, "a")) {
-        std::lock_guard<std::mutex> guard(g_logFileLock);
+        LockGuard guard(g_logFileLock);
         g_logFile = file;
         g_destination.store(ASSERTION_LOG_FILE);
     }
@@ -274,7 +275,7 @@ void WriteAssertionLog(std::FILE* logFile, const char* text)
         std::fprintf(stdout, "%s\n", text);
         return;
     case ASSERTION_LOG_FILE: {
-        std::lock_guard<std::mutex> guard(g_logFileLock);
+        LockGuard guard(g_logFileLock);
         if (logFile && logFile == g_logFile.load()) {
             std::fprintf(logFile, "%s\n", text);
             std::fflush(logFile);
@@ -290,7 +291,7 @@ void WriteAssertionLog(std::FILE* logFile, const char* text)
 
 void CloseAssertionLog()
 {
-    std::lock_guard<std::mutex> guard(g_logFileLock);
+    LockGuard guard(g_logFileLock);
     if (std::FILE* file = g_logFile.exchange(nullptr)) {
         g_destination.store(ASSERTION_LOG_STDERR);
         SafeFclose(file);

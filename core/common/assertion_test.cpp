@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "core/common/message_catalogue.h"
+#include "testing/scoped_environment.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
@@ -94,35 +97,19 @@ TEST(AssertionDebugger, TracerPidInStatusText)
 class AssertionReports : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        GTEST_FLAG_SET(death_test_style, "threadsafe");
-        unsetenv("QUORVAN_SAFE_ASSERT");
-        unsetenv("QUORVAN_SAFE_ASSERT_LOGFILE");
-    }
-    void TearDown() override
-    {
-        unsetenv("QUORVAN_SAFE_ASSERT");
-        unsetenv("QUORVAN_SAFE_ASSERT_LOGFILE");
-        if (!m_directory.empty())
-            std::filesystem::remove_all(m_directory);
-        unsetenv("ASSERTION_TEST_FOLDER");
-    }
+    static constexpr const char* kFolderVariable = "ASSERTION_TEST_FOLDER";
+
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 
     std::string TempFile(const char* name)
     {
         // The child re-runs the test body: it finds the parent's folder in the
         // environment.
-        if (m_directory.empty()) {
-            if (const char* inherited = std::getenv("ASSERTION_TEST_FOLDER")) {
-                m_directory = inherited;
-            } else {
-                char pattern[] = "/tmp/assertion_test_XXXXXX";
-                m_directory = mkdtemp(pattern);
-                setenv("ASSERTION_TEST_FOLDER", m_directory.c_str(), 1);
-            }
-        }
-        return m_directory + "/" + name;
+        if (const char* inherited = std::getenv(kFolderVariable))
+            return std::string(inherited) + "/" + name;
+        m_folder.emplace("assertion_test");
+        m_folderForChildren.emplace(kFolderVariable, m_folder->Path().c_str());
+        return m_folder->PathOf(name);
     }
 
     static std::string Read(const std::string& path)
@@ -133,7 +120,11 @@ protected:
         return text.str();
     }
 
-    std::string m_directory;
+    // The policy and its log file, unset unless a test sets them.
+    Testing::ScopedEnvironmentVariable m_policy{"QUORVAN_SAFE_ASSERT", Testing::kUnset};
+    Testing::ScopedEnvironmentVariable m_logFile{"QUORVAN_SAFE_ASSERT_LOGFILE", Testing::kUnset};
+    std::optional<Testing::TemporaryFolder> m_folder;
+    std::optional<Testing::ScopedEnvironmentVariable> m_folderForChildren;
 };
 
 [[noreturn]] void ExitWith(int code)
@@ -151,7 +142,7 @@ TEST_F(AssertionReports, DefaultLogsTextAndStackToStandardErrorAndContinues)
 TEST_F(AssertionReports, AbortPolicies)
 {
     for (const char* value : {"0x21", "21", "abort"}) {
-        setenv("QUORVAN_SAFE_ASSERT", value, 1);
+        m_policy.Set(value);
         EXPECT_EXIT(Common::ReportAssertion("x", "f", 7), ::testing::KilledBySignal(SIGABRT), "^$") << value;
     }
 }
@@ -159,35 +150,35 @@ TEST_F(AssertionReports, AbortPolicies)
 TEST_F(AssertionReports, DisabledPoliciesReturnZeroAndWriteNothing)
 {
     for (const char* value : {"0", "0x0", "log bogus", "bogus log", "-1"}) {
-        setenv("QUORVAN_SAFE_ASSERT", value, 1);
+        m_policy.Set(value);
         EXPECT_EXIT(ExitWith(Common::ReportAssertion("x", "f", 7)), ::testing::ExitedWithCode(0), "^$") << value;
     }
 }
 
 TEST_F(AssertionReports, StackAloneCapturesNothing)
 {
-    setenv("QUORVAN_SAFE_ASSERT", "stack msgbox", 1); // msgbox without a debugger continues
+    m_policy.Set("stack msgbox"); // msgbox without a debugger continues
     EXPECT_EXIT(ExitWith(Common::ReportAssertion("x", "f", 7)), ::testing::ExitedWithCode(1), "^$");
 }
 
 TEST_F(AssertionReports, LogAloneWritesOnlyTheText)
 {
-    setenv("QUORVAN_SAFE_ASSERT", "log", 1);
+    m_policy.Set("log");
     EXPECT_EXIT(ExitWith(Common::ReportAssertion("a == b", "dir/file.cpp", 4294967295u)), ::testing::ExitedWithCode(1),
                 "^Assertion failed: a == b, file dir/file.cpp, line -1\n$");
 }
 
 TEST_F(AssertionReports, LogAndStackWriteTextThenStackLines)
 {
-    setenv("QUORVAN_SAFE_ASSERT", "log stack", 1);
+    m_policy.Set("log stack");
     EXPECT_EXIT(ExitWith(Common::ReportAssertion("x", "f", 7)), ::testing::ExitedWithCode(1),
                 "^Assertion failed: x, file f, line 7\n([^\n]+\n)+$");
 }
 
 TEST_F(AssertionReports, LogToStandardOutput)
 {
-    setenv("QUORVAN_SAFE_ASSERT", "log", 1);
-    setenv("QUORVAN_SAFE_ASSERT_LOGFILE", "stdout", 1);
+    m_policy.Set("log");
+    m_logFile.Set("stdout");
     EXPECT_EXIT(ExitWith(Common::ReportAssertion("x", "f", 7)), ::testing::ExitedWithCode(1), "^$");
     // Closing the log at exit only concerns a log file: standard output stays.
     EXPECT_EXIT(
@@ -203,8 +194,8 @@ TEST_F(AssertionReports, LogFileIsAppended)
 {
     const std::string path = TempFile("asserts.log");
     std::ofstream(path) << "earlier\n";
-    setenv("QUORVAN_SAFE_ASSERT", "log", 1);
-    setenv("QUORVAN_SAFE_ASSERT_LOGFILE", path.c_str(), 1);
+    m_policy.Set("log");
+    m_logFile.Set(path.c_str());
     EXPECT_EXIT(ExitWith(Common::ReportAssertion("x", "f", 7) + Common::ReportAssertion("y", "g", 8) - 1),
                 ::testing::ExitedWithCode(1), "^$");
     EXPECT_EQ(Read(path), "earlier\nAssertion failed: x, file f, line 7\nAssertion failed: y, file g, line 8\n");
@@ -213,8 +204,8 @@ TEST_F(AssertionReports, LogFileIsAppended)
 TEST_F(AssertionReports, LogFileInMissingFolderFallsBackToStandardError)
 {
     const std::string path = TempFile("missing/asserts.log");
-    setenv("QUORVAN_SAFE_ASSERT", "4", 1);
-    setenv("QUORVAN_SAFE_ASSERT_LOGFILE", path.c_str(), 1);
+    m_policy.Set("4");
+    m_logFile.Set(path.c_str());
     EXPECT_EXIT(ExitWith(Common::ReportAssertion("x", "f", 7)), ::testing::ExitedWithCode(1),
                 "^Assertion failed: x, file f, line 7\n$");
     EXPECT_FALSE(std::filesystem::exists(path));
@@ -231,8 +222,8 @@ void ReportAfterTheLogIsClosed()
 TEST_F(AssertionReports, ReportsAfterTheLogIsClosedGoToStandardError)
 {
     const std::string path = TempFile("closed.log");
-    setenv("QUORVAN_SAFE_ASSERT", "log", 1);
-    setenv("QUORVAN_SAFE_ASSERT_LOGFILE", path.c_str(), 1);
+    m_policy.Set("log");
+    m_logFile.Set(path.c_str());
     EXPECT_EXIT(
         {
             // Registered before the policy, so it runs after the log is closed.
@@ -269,7 +260,7 @@ void RecordHookCall(int level, unsigned facility, unsigned code, const char* tex
 
 TEST_F(AssertionReports, EventHookReceivesTextThenCollectedStack)
 {
-    setenv("QUORVAN_SAFE_ASSERT", "event stack", 1);
+    m_policy.Set("event stack");
     EXPECT_EXIT(
         {
             Common::SetAssertionEventHook(&RecordHookCall);
@@ -288,7 +279,7 @@ TEST_F(AssertionReports, EventHookReceivesTextThenCollectedStack)
 
 TEST_F(AssertionReports, EventWithoutHookDoesNothing)
 {
-    setenv("QUORVAN_SAFE_ASSERT", "event stack", 1);
+    m_policy.Set("event stack");
     EXPECT_EXIT(
         {
             Common::SetAssertionEventHook(nullptr);
@@ -299,7 +290,7 @@ TEST_F(AssertionReports, EventWithoutHookDoesNothing)
 
 TEST_F(AssertionReports, DebugKeepsTheTextPerThreadCutAt539)
 {
-    setenv("QUORVAN_SAFE_ASSERT", "debug", 1);
+    m_policy.Set("debug");
     EXPECT_EXIT(
         {
             const std::string longExpression(1000, 'e');
@@ -319,7 +310,7 @@ TEST_F(AssertionReports, DebugKeepsTheTextPerThreadCutAt539)
 
 TEST_F(AssertionReports, UnexpectedErrorNamesProgramFileAndSystemMessage)
 {
-    setenv("QUORVAN_SAFE_ASSERT", "log msgbox", 1);
+    m_policy.Set("log msgbox");
     EXPECT_EXIT(
         {
             Common::ReportUnexpectedError(ENOENT, "dir/file.cpp", 12, "opening");
@@ -333,7 +324,7 @@ TEST_F(AssertionReports, UnexpectedErrorNamesProgramFileAndSystemMessage)
 
 TEST_F(AssertionReports, MessageKeyOutOfRangeIsReported)
 {
-    setenv("QUORVAN_SAFE_ASSERT", "log", 1);
+    m_policy.Set("log");
     EXPECT_EXIT(ExitWith(Common::GetMessageText(676)[0] == u'\0' ? 0 : 1), ::testing::ExitedWithCode(0),
                 "^Assertion failed: key < kCatalogueSlots, file [^\n]*message_catalogue.cpp, line [0-9]+\n$");
 }

@@ -13,7 +13,7 @@ namespace {
 
 // Zero-filled, so usable by start-up code of any translation unit.
 Common::StaticRecursiveLock g_instanceLock;
-constinit Common::Immortal<ComponentInfoRegistry> g_instance; // guarded by g_instanceLock
+constinit Common::Immortal<ComponentInfoRegistry> g_instance COMMON_GUARDED_BY(g_instanceLock);
 
 void DestroyInstanceLock()
 {

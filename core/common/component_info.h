@@ -56,7 +56,7 @@ private:
     static void DestroyInstance();
 
     Common::Mutex m_mutex;
-    std::map<int, ComponentInfo*> m_infos;
+    std::map<int, ComponentInfo*> m_infos COMMON_GUARDED_BY(m_mutex);
 };
 
 // Instance, then Register.

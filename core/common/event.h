@@ -16,6 +16,7 @@
 #include <pthread.h>
 
 #include "core/common/mutex.h"
+#include "core/common/thread_annotations.h"
 
 namespace Common {
 
@@ -43,11 +44,11 @@ private:
     // Lives on the waiting thread's stack for one wait. `result` is guarded by
     // `mutex`: null while waiting, the event that woke it, or all ones after a
     // timeout (a later Set skips it then).
-    struct Waiter
+    struct COMMON_CAPABILITY("mutex") Waiter
     {
         pthread_cond_t condition;
         pthread_mutex_t mutex;
-        Event* result;
+        Event* result COMMON_GUARDED_BY(this);
 
         Waiter();
         ~Waiter();
@@ -55,14 +56,15 @@ private:
         Waiter& operator=(const Waiter&) = delete;
 
         // For LockGuard.
-        int Lock() { return pthread_mutex_lock(&mutex); }
-        void Unlock() { pthread_mutex_unlock(&mutex); }
+        int Lock() COMMON_ACQUIRE() COMMON_NO_THREAD_SAFETY_ANALYSIS { return pthread_mutex_lock(&mutex); }
+        void Unlock() COMMON_RELEASE() COMMON_NO_THREAD_SAFETY_ANALYSIS { pthread_mutex_unlock(&mutex); }
     };
 
     Mutex m_mutex;
-    std::unique_ptr<std::list<Waiter*>> m_waiters; // made at the first wait that blocks
-    bool m_manualReset;
-    bool m_signalled;
+    // Made at the first wait that blocks.
+    std::unique_ptr<std::list<Waiter*>> m_waiters COMMON_GUARDED_BY(m_mutex);
+    const bool m_manualReset;
+    bool m_signalled COMMON_GUARDED_BY(m_mutex);
 };
 
 } // namespace Common

@@ -9,13 +9,13 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "core/common/assertion.h"
 #include "core/common/catalogue_block.h"
 #include "core/common/immortal.h"
 #include "core/common/module_path.h"
+#include "core/common/mutex.h"
 #include "platform/resource/resource_api.h"
 
 namespace Common {
@@ -37,19 +37,14 @@ std::atomic<bool> g_stopRegistered{false};
 std::atomic<ResourceApi::ModuleHandle*> g_module{nullptr};
 std::atomic<bool> g_closeRegistered{false};
 
-// Accepted translations, made at the first acceptance and owned until exit.
-// Guarded by LoaderLock().
-constinit Immortal<std::vector<std::unique_ptr<unsigned char[]>>> g_loadedBlocks;
+constinit NonRecursiveMutex g_loaderLock; // outlives every exit action
 
-std::mutex& LoaderLock()
-{
-    static Immortal<std::mutex> lock{std::in_place}; // outlives every exit action
-    return *lock;
-}
+// Accepted translations, made at the first acceptance and owned until exit.
+constinit Immortal<std::vector<std::unique_ptr<unsigned char[]>>> g_loadedBlocks COMMON_GUARDED_BY(g_loaderLock);
 
 void DestroyLoadedBlocks()
 {
-    std::lock_guard<std::mutex> guard(LoaderLock());
+    LockGuard guard(g_loaderLock);
     g_activeBlock.store(Detail::kBuiltInCatalogueBlock, std::memory_order_release);
     g_loadedBlocks.Destroy();
 }
@@ -108,7 +103,7 @@ bool IsInActiveCatalogue(const void* address)
 
 void LoadMessageCatalogue()
 {
-    std::lock_guard<std::mutex> guard(LoaderLock());
+    LockGuard guard(g_loaderLock);
     unsigned size = 0;
     std::unique_ptr<unsigned char[]> block(LoadResourceFile("objpatcher.msg", &size));
     if (!IsValidCatalogueBlock(block.get(), size)) {

@@ -17,6 +17,8 @@
 #include "core/common/catalogue_block.h"
 #include "core/common/error.h"
 #include "platform/resource/resource_api.h"
+#include "testing/scoped_environment.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
@@ -36,11 +38,14 @@ constexpr Common::SourceFile kSource("core/common/message_catalogue_test");
             failures += std::string(#condition) + " (line " + std::to_string(__LINE__) + ")\n"; \
     } while (0)
 
+// Runs in the re-executed child and ends it: the variables stay set for its
+// exit actions.
 [[noreturn]] void RunScenario(std::string (*scenario)())
 {
-    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
-        unsetenv(variable);
-    setenv("RESOURCEAPI_ROOT", OBJPATCHER_TEST_CATALOGUES, 1);
+    const Testing::ScopedEnvironmentVariable noLanguage("LC_ALL", Testing::kUnset);
+    const Testing::ScopedEnvironmentVariable noMessageLanguage("LC_MESSAGES", Testing::kUnset);
+    const Testing::ScopedEnvironmentVariable noLang("LANG", Testing::kUnset);
+    const Testing::ScopedEnvironmentVariable catalogues("RESOURCEAPI_ROOT", OBJPATCHER_TEST_CATALOGUES);
     const std::string failures = scenario();
     std::fputs(failures.c_str(), stderr);
     std::exit(failures.empty() ? 0 : 1); // runs the exit actions too
@@ -150,8 +155,9 @@ std::string MalformedBlocksLeaveEnglishActive()
     bad.push_back(std::vector<unsigned char>(good.begin(), good.end() - 2));
     PutWord(bad.back(), 0, static_cast<uint32_t>(good.size() - 2)); // last text unterminated
 
-    const std::string root = ::testing::TempDir() + "catalogues_" + std::to_string(getpid());
-    setenv("RESOURCEAPI_ROOT", root.c_str(), 1);
+    const Testing::TemporaryFolder folder("catalogues");
+    const std::string& root = folder.Path();
+    const Testing::ScopedEnvironmentVariable catalogues("RESOURCEAPI_ROOT", root.c_str());
     std::filesystem::create_directories(root + "/de");
     std::ofstream(root + "/de/objpatcher.msg", std::ios::binary)
         .write(reinterpret_cast<const char*>(good.data()), static_cast<std::streamsize>(good.size()));
@@ -169,7 +175,6 @@ std::string MalformedBlocksLeaveEnglishActive()
             failures += "block " + std::to_string(i) + " was accepted\n";
         CHECK_THAT(InBuiltIn(Common::GetMessageText(22)));
     }
-    std::filesystem::remove_all(root);
     return failures;
 }
 

@@ -15,12 +15,12 @@ Mutex::~Mutex()
     pthread_mutex_destroy(&m_mutex);
 }
 
-int Mutex::Lock()
+int Mutex::Lock() COMMON_NO_THREAD_SAFETY_ANALYSIS
 {
     return pthread_mutex_lock(&m_mutex);
 }
 
-void Mutex::Unlock()
+void Mutex::Unlock() COMMON_NO_THREAD_SAFETY_ANALYSIS
 {
     const int ret = pthread_mutex_unlock(&m_mutex);
     COMMON_ASSERT(ret == 0 && "Probably unlock from non-owner thread!");

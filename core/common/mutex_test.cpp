@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <memory>
 #include <thread>
+
+#include "testing/scoped_environment.h"
 
 namespace {
 
@@ -42,7 +47,7 @@ TEST(MutexThreads, UnlockFromNonOwnerIsReported)
     GTEST_SKIP() << "the race detector stops on this misuse itself";
 #endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    setenv("QUORVAN_SAFE_ASSERT", "log", 1);
+    const Testing::ScopedEnvironmentVariable policy("QUORVAN_SAFE_ASSERT", "log");
     EXPECT_EXIT(
         {
             Common::Mutex mutex;
@@ -54,7 +59,37 @@ TEST(MutexThreads, UnlockFromNonOwnerIsReported)
         ::testing::ExitedWithCode(0),
         "^Assertion failed: ret == 0 && \"Probably unlock from non-owner thread!\", file [^\n]*mutex.cpp, line "
         "[0-9]+\n$");
-    unsetenv("QUORVAN_SAFE_ASSERT");
+}
+
+// Constant-initialized: usable by code that runs before any constructor.
+constinit Common::NonRecursiveMutex g_staticMutex;
+
+// A lock left held would keep the other thread out for good: it gets a deadline.
+bool AnotherThreadTakes(Common::NonRecursiveMutex& mutex)
+{
+    auto taken = std::make_shared<std::promise<void>>();
+    std::future<void> done = taken->get_future();
+    std::thread([&mutex, taken] {
+        Common::LockGuard guard(mutex);
+        taken->set_value();
+    }).detach();
+    return done.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+}
+
+TEST(UniqueLockThreads, ReleasesExactlyWhatItHoldsAcrossUnlockAndLock)
+{
+    {
+        Common::UniqueLock guard(g_staticMutex);
+        guard.Unlock();
+        EXPECT_TRUE(AnotherThreadTakes(g_staticMutex)) << "Unlock kept the mutex";
+        guard.Lock();
+    }
+    EXPECT_TRUE(AnotherThreadTakes(g_staticMutex)) << "the destructor kept the mutex";
+    {
+        Common::UniqueLock guard(g_staticMutex);
+        guard.Unlock();
+    } // the destructor must not unlock a second time
+    EXPECT_TRUE(AnotherThreadTakes(g_staticMutex));
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "core/common/assertion.h"
+#include "testing/scoped_environment.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
@@ -90,7 +92,7 @@ bool MissingDeviceScenario()
 TEST(RandomBytesMissingDevice, NormalFallsBackStrongFailsAndEachCallReports)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    unsetenv("QUORVAN_SAFE_ASSERT");
+    const Testing::ScopedEnvironmentVariable defaultPolicy("QUORVAN_SAFE_ASSERT", Testing::kUnset);
     EXPECT_EXIT(std::exit(MissingDeviceScenario() ? 0 : 1), ::testing::ExitedWithCode(0), "Can't open random device");
 }
 
@@ -107,11 +109,8 @@ void CountReadReports(int, unsigned, unsigned, const char* text)
 
 bool FailedReadScenario()
 {
-    char path[] = "/tmp/random_bytes_test_XXXXXX";
-    const int file = mkstemp(path);
-    if (file == -1 || write(file, "ABCDE", 5) != 5)
-        return false;
-    close(file);
+    const Testing::TemporaryFolder folder("random_bytes_test");
+    const std::string path = folder.Write("device", "ABCDE");
     Common::SetAssertionEventHook(CountReadReports);
     struct Case
     {
@@ -120,8 +119,8 @@ bool FailedReadScenario()
         bool answer;
         const char* prefix; // the bytes the device gave
     } cases[] = {
-        {path, false, true, "ABCDE"}, // five bytes, then the end
-        {path, true, false, "ABCDE"},
+        {path.c_str(), false, true, "ABCDE"}, // five bytes, then the end
+        {path.c_str(), true, false, "ABCDE"},
         {"/", false, true, ""}, // a folder opens but cannot be read
         {"/", true, false, ""},
     };
@@ -139,14 +138,13 @@ bool FailedReadScenario()
             (c.strong ? AllZero(bytes + given, sizeof bytes - given) : !AllZero(bytes + given, sizeof bytes - given));
         Common::CloseRandomDevice(device);
     }
-    unlink(path);
     return ok;
 }
 
 TEST(RandomBytesFailedRead, NormalFillsTheRestStrongFailsAndEachCallReports)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    unsetenv("QUORVAN_SAFE_ASSERT");
+    const Testing::ScopedEnvironmentVariable defaultPolicy("QUORVAN_SAFE_ASSERT", Testing::kUnset);
     EXPECT_EXIT(std::exit(FailedReadScenario() ? 0 : 1), ::testing::ExitedWithCode(0), "Can't read from random device");
 }
 

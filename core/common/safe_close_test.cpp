@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "testing/scoped_environment.h"
+
 namespace {
 
 TEST(SafeClose, ModeFollowsTheEnvironmentValue)
@@ -40,12 +42,13 @@ class SafeClosePolicy : public ::testing::Test
 {
 protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-    void TearDown() override { unsetenv("QUORVAN_SAFE_CLOSE"); }
+
+    Testing::ScopedEnvironmentVariable m_mode{"QUORVAN_SAFE_CLOSE", Testing::kUnset};
 };
 
 TEST_F(SafeClosePolicy, IgnoreReturnsTheFailure)
 {
-    setenv("QUORVAN_SAFE_CLOSE", "ignore", 1);
+    m_mode.Set("ignore");
     EXPECT_EXIT(
         {
             errno = 0;
@@ -57,19 +60,18 @@ TEST_F(SafeClosePolicy, IgnoreReturnsTheFailure)
 
 TEST_F(SafeClosePolicy, UnsetAbortsOnABadDescriptor)
 {
-    unsetenv("QUORVAN_SAFE_CLOSE");
     EXPECT_DEATH(Common::SafeClose(987654), "");
 }
 
 TEST_F(SafeClosePolicy, AbortWordAbortsOnABadDescriptor)
 {
-    setenv("QUORVAN_SAFE_CLOSE", "abort", 1);
+    m_mode.Set("abort");
     EXPECT_DEATH(Common::SafeClose(987654), "");
 }
 
 TEST_F(SafeClosePolicy, BreakTrapsEvenWithAbortInTheValue)
 {
-    setenv("QUORVAN_SAFE_CLOSE", "breakabort", 1);
+    m_mode.Set("breakabort");
     EXPECT_EXIT(Common::SafeClose(987654), ::testing::KilledBySignal(SIGTRAP), "");
 }
 

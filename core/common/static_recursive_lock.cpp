@@ -16,7 +16,7 @@ Semaphore* TearingDown()
 
 } // namespace
 
-void StaticRecursiveLock::Lock()
+void StaticRecursiveLock::Lock() COMMON_NO_THREAD_SAFETY_ANALYSIS
 {
     const ThreadId self = GetCurrentThreadId();
     const int64_t previous = m_count.fetch_add(1);
@@ -38,7 +38,7 @@ void StaticRecursiveLock::Lock()
         ReleaseSemaphore();
 }
 
-void StaticRecursiveLock::Unlock()
+void StaticRecursiveLock::Unlock() COMMON_NO_THREAD_SAFETY_ANALYSIS
 {
     if (--m_depth > 0) {
         m_count.fetch_sub(1);

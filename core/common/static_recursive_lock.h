@@ -14,36 +14,37 @@
 #include <cstdint>
 
 #include "core/common/counting_semaphore.h"
+#include "core/common/thread_annotations.h"
 #include "core/common/thread_id.h"
 
 namespace Common {
 
-class StaticRecursiveLock
+class COMMON_CAPABILITY("mutex") StaticRecursiveLock
 {
 public:
     constexpr StaticRecursiveLock() = default;
     StaticRecursiveLock(const StaticRecursiveLock&) = delete;
     StaticRecursiveLock& operator=(const StaticRecursiveLock&) = delete;
 
-    void Lock();
-    void Unlock();
+    void Lock() COMMON_ACQUIRE();
+    void Unlock() COMMON_RELEASE();
     // The at-exit action of a static lock.
     void Destroy();
 
 private:
     Semaphore* GetSemaphore(bool wait);
     Semaphore* WaitForSemaphore();
-    void ReleaseSemaphore();
+    void ReleaseSemaphore() COMMON_REQUIRES(this);
 
     // Lock calls not yet matched by Unlock: the holder's depth plus the waiters.
     std::atomic<int64_t> m_count{0};
     // The holder's recursion depth; only the holder touches it.
-    int64_t m_depth = 0;
+    int64_t m_depth COMMON_GUARDED_BY(this) = 0;
     // The holder, 0 when free. Written only by the holder.
     std::atomic<ThreadId> m_owner{0};
     // Null until needed, all ones while being torn down.
     std::atomic<Semaphore*> m_semaphore{nullptr};
-    bool m_teardown = false;
+    bool m_teardown COMMON_GUARDED_BY(this) = false;
 };
 
 } // namespace Common

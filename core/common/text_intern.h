@@ -51,8 +51,8 @@ private:
     const size_t m_maxLength;
     const size_t m_budget;
     mutable Mutex m_mutex;
-    std::set<const char*, TextLess> m_texts;
-    size_t m_stored = 0;
+    std::set<const char*, TextLess> m_texts COMMON_GUARDED_BY(m_mutex);
+    size_t m_stored COMMON_GUARDED_BY(m_mutex) = 0;
 };
 
 } // namespace Detail

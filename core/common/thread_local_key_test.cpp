@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "testing/scoped_environment.h"
+
 namespace {
 
 using Common::Tls;
@@ -74,7 +76,7 @@ TEST(Tls, ExhaustedKeysAnswerOutOfIndexes)
 TEST(Tls, FailedKeyIsReportedByEachOperation)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    setenv("QUORVAN_SAFE_ASSERT", "log", 1);
+    const Testing::ScopedEnvironmentVariable policy("QUORVAN_SAFE_ASSERT", "log");
     EXPECT_EXIT(
         {
             const bool released = Tls::Release(Tls::OUT_OF_INDEXES);
@@ -86,7 +88,6 @@ TEST(Tls, FailedKeyIsReportedByEachOperation)
         },
         ::testing::ExitedWithCode(0),
         "^(Assertion failed: key != Common::Tls::OUT_OF_INDEXES, file [^\n]*thread_local_key.cpp, line [0-9]+\n){3}$");
-    unsetenv("QUORVAN_SAFE_ASSERT");
 }
 
 } // namespace

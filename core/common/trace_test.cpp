@@ -8,6 +8,7 @@
 
 #include "core/common/assertion.h"
 #include "core/common/error.h"
+#include "testing/scoped_environment.h"
 
 namespace {
 
@@ -215,7 +216,7 @@ bool AssertionScenario()
 TEST(TraceAssertion, FailedAssertionReachesTheCallbackUnderTheDefaultPolicy)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    unsetenv("QUORVAN_SAFE_ASSERT");
+    const Testing::ScopedEnvironmentVariable defaultPolicy("QUORVAN_SAFE_ASSERT", Testing::kUnset);
     EXPECT_EXIT(std::exit(AssertionScenario() ? 0 : 1), ::testing::ExitedWithCode(0),
                 "Assertion failed: x, file f, line 7");
 }

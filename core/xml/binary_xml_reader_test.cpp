@@ -14,6 +14,7 @@
 #include "core/xml/binary_xml_test_support.h"
 #include "core/xml/xml_document.h"
 #include "core/xml/xml_test_support.h"
+#include "testing/scoped_environment.h"
 
 namespace {
 
@@ -289,7 +290,7 @@ bool OddLengthScenario()
 TEST(BinaryXmlVersion2, OddAttributeLengthIsReportedOncePerDocument)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    unsetenv("QUORVAN_SAFE_ASSERT");
+    const Testing::ScopedEnvironmentVariable defaultPolicy("QUORVAN_SAFE_ASSERT", Testing::kUnset);
     EXPECT_EXIT(std::exit(OddLengthScenario() ? 0 : 1), ::testing::ExitedWithCode(0), "textLength");
 }
 

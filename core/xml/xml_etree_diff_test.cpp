@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/xml/xml_test_support.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
@@ -254,10 +255,8 @@ TEST(XmlDifferential, SameTreesAsPythonElementTree)
     if (std::system("python3 -c \"import xml.etree.ElementTree\" >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "python3 with xml.etree is not available";
 
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-        ("xml_etree_diff_" + std::to_string(getpid()));
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
+    const Testing::TemporaryFolder scratch("xml_etree_diff");
+    const std::filesystem::path folder = scratch.Path();
 
     constexpr int kCount = 400;
     DocumentGenerator generator(20240611);
@@ -287,7 +286,6 @@ TEST(XmlDifferential, SameTreesAsPythonElementTree)
         }
     }
     EXPECT_EQ(compared, kCount);
-    std::filesystem::remove_all(folder);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "enterprise/serialize/xml_packet_deserializer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -16,9 +17,15 @@
 #include "core/common/location.h"
 #include "core/common/message_catalogue.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
+#include "testing/error_matchers.h"
 
 namespace Serialization {
 namespace {
+
+using namespace Testing;
+using ::testing::AllOf;
+using ::testing::Matcher;
+using ::testing::StartsWith;
 
 constexpr Common::SourceFile kTestSource("enterprise/serialize/xml_packet_deserializer_test");
 constexpr uint64_t kLineTagBase = 0x7e90832cff0290f3ull;
@@ -33,40 +40,41 @@ XMLPacketDeserializer Over(const std::string& bytes, uint64_t initialVersion = 0
     return XMLPacketDeserializer(bytes.data(), bytes.size(), initialVersion);
 }
 
-// Checks code, text and location of an error raised by the deserializer.
-void CheckError(const Common::Error& error, unsigned code, const char* function, uint32_t line)
+// The text of each error the deserializer raises.
+Matcher<const Common::Error&> HasDeserializerText(unsigned code)
 {
-    EXPECT_EQ(error.GetCode(), code) << std::hex << error.GetCode();
-    const Common::Location location = error.GetLocation();
-    EXPECT_STREQ(location.file, "enterprise/serialize/xml_serializer");
-    EXPECT_STREQ(location.function, function);
-    EXPECT_EQ(location.line, line);
-    EXPECT_EQ(location.LineTag, kLineTagBase + line);
     switch (code) {
     case 0x9C0002:
-        EXPECT_EQ(error.GetText(), std::u16string(Common::GetMessageText(642)));
-        EXPECT_EQ(error.GetText().substr(0, 30), u"Cannot deserialize the object.");
-        break;
+        return AllOf(HasText(Common::GetMessageText(642)), HasTextThat(StartsWith("Cannot deserialize the object.")));
     case 0x9C0003:
-        EXPECT_EQ(error.GetText(), u"Cannot find the object's meta info.");
-        break;
+        return HasText(u"Cannot find the object's meta info.");
     case 0x9C0004:
-        EXPECT_EQ(error.GetText(), u"SERIALIZER_ERROR_NO_DATA");
-        break;
+        return HasText(u"SERIALIZER_ERROR_NO_DATA");
     default:
-        ADD_FAILURE() << "unexpected code";
+        ADD_FAILURE() << "no text known for code 0x" << std::hex << code;
+        return ::testing::_;
     }
-    EXPECT_TRUE(error.GetCause().IsSuccess());
 }
 
-void ExpectRaises(const std::function<void()>& action, unsigned code, const char* function, uint32_t line)
+// The error `action` raises; success when it raises none. (A matcher that ran
+// the action itself would run it again to explain a failure.)
+Common::Error RaisedBy(const std::function<void()>& action)
 {
     try {
         action();
-        ADD_FAILURE() << "no error raised, expected " << function << " line " << line;
     } catch (const Common::Error& error) {
-        CheckError(error, code, function, line);
+        return error;
     }
+    return Common::Success;
+}
+
+// An error raised by the deserializer: its code and text, its place with
+// that line's LineTag, and no cause.
+Matcher<const Common::Error&> RaisedByDeserializer(unsigned code, const char* function, uint32_t line)
+{
+    return AllOf(ErrorIs(code), HasDeserializerText(code),
+                 RaisedAt("enterprise/serialize/xml_serializer", function, line), HasLineTag(kLineTagBase + line),
+                 CausedBy(IsSuccessError()));
 }
 
 // ---------------------------------------------------------------------------
@@ -474,7 +482,8 @@ TEST(XmlPacketCursor, LookupTable)
                 deserializer.Read(meta, read);
                 EXPECT_EQ(read, std::u16string(step.value, step.value + std::strlen(step.value)));
             } else {
-                ExpectRaises([&] { deserializer.Read(meta, read); }, 0x9C0002, "Child", step.errorLine);
+                EXPECT_THAT(RaisedBy([&] { deserializer.Read(meta, read); }),
+                            RaisedByDeserializer(0x9C0002, "Child", step.errorLine));
                 EXPECT_EQ(read, u"untouched");
             }
             EXPECT_EQ(deserializer.GetCurrentMetaInfo().name, step.next);
@@ -539,7 +548,8 @@ TEST(XmlPacketCursor, FailedLookupInsideReadLeavesThePositionAlone)
     XMLPacketDeserializer deserializer = Over(Packet("<x><a>1</a></x>"));
     deserializer.StartReadMetaInfo(MetaInfo("x"));
     uint32_t number = 5;
-    ExpectRaises([&] { deserializer.Read(MetaInfo("zz"), number); }, 0x9C0002, "Child", 742);
+    EXPECT_THAT(RaisedBy([&] { deserializer.Read(MetaInfo("zz"), number); }),
+                RaisedByDeserializer(0x9C0002, "Child", 742));
     EXPECT_EQ(number, 5u);
     // Still inside x: leaving x works, and the root's cursor is untouched.
     deserializer.FinishReadMetaInfo(MetaInfo("x"));
@@ -615,13 +625,16 @@ TEST(XmlPacketLeave, ClosingAnotherElementFailsAndStaysInside)
 {
     XMLPacketDeserializer deserializer = Over(Packet("<x version=\"4\"><a>in</a></x><a>out</a>"));
     deserializer.StartReadMetaInfo(MetaInfo("x"));
-    ExpectRaises([&] { deserializer.FinishReadMetaInfo(MetaInfo("a")); }, 0x9C0002, "FinishReadMetaInfo", 783);
+    EXPECT_THAT(RaisedBy([&] { deserializer.FinishReadMetaInfo(MetaInfo("a")); }),
+                RaisedByDeserializer(0x9C0002, "FinishReadMetaInfo", 783));
     MetaInfo withTraits("x");
     withTraits.primaryTraits = std::make_shared<MetaInfoTraitList>();
-    ExpectRaises([&] { deserializer.FinishReadMetaInfo(withTraits); }, 0x9C0002, "FinishReadMetaInfo", 783);
+    EXPECT_THAT(RaisedBy([&] { deserializer.FinishReadMetaInfo(withTraits); }),
+                RaisedByDeserializer(0x9C0002, "FinishReadMetaInfo", 783));
     MetaInfo withSecondary("x");
     withSecondary.secondaryTraits = std::make_shared<MetaInfoTraitList>();
-    ExpectRaises([&] { deserializer.FinishReadMetaInfo(withSecondary); }, 0x9C0002, "FinishReadMetaInfo", 783);
+    EXPECT_THAT(RaisedBy([&] { deserializer.FinishReadMetaInfo(withSecondary); }),
+                RaisedByDeserializer(0x9C0002, "FinishReadMetaInfo", 783));
     EXPECT_EQ(deserializer.GetSubjectVersion(), 4u);
     std::u16string text;
     deserializer.Read(MetaInfo("a"), text);
@@ -645,15 +658,18 @@ TEST(XmlPacketLeave, ATraitDescriptorEntersButNeverLeavesInsideARead)
 TEST(XmlPacketLeave, LeavingTheRootEndsTheWalk)
 {
     XMLPacketDeserializer deserializer = Over(Packet("<a>1</a>"), 6);
-    ExpectRaises([&] { deserializer.FinishReadMetaInfo(MetaInfo("XML_SERIALIZER")); }, 0x9C0002, "FinishReadMetaInfo",
-                 795);
+    EXPECT_THAT(RaisedBy([&] { deserializer.FinishReadMetaInfo(MetaInfo("XML_SERIALIZER")); }),
+                RaisedByDeserializer(0x9C0002, "FinishReadMetaInfo", 795));
     // No current element any more; the version stack was not popped.
     EXPECT_EQ(deserializer.GetSubjectVersion(), 6u);
     EXPECT_EQ(deserializer.GetCurrentMetaInfo().name, "");
     uint64_t number = 1;
-    ExpectRaises([&] { deserializer.Read(MetaInfo("a"), number); }, 0x9C0004, "Read", 577);
-    ExpectRaises([&] { deserializer.StartReadMetaInfo(MetaInfo("a")); }, 0x9C0003, "Child", 717);
-    ExpectRaises([&] { deserializer.FinishReadMetaInfo(MetaInfo("a")); }, 0x9C0003, "FinishReadMetaInfo", 778);
+    EXPECT_THAT(RaisedBy([&] { deserializer.Read(MetaInfo("a"), number); }),
+                RaisedByDeserializer(0x9C0004, "Read", 577));
+    EXPECT_THAT(RaisedBy([&] { deserializer.StartReadMetaInfo(MetaInfo("a")); }),
+                RaisedByDeserializer(0x9C0003, "Child", 717));
+    EXPECT_THAT(RaisedBy([&] { deserializer.FinishReadMetaInfo(MetaInfo("a")); }),
+                RaisedByDeserializer(0x9C0003, "FinishReadMetaInfo", 778));
     EXPECT_EQ(number, 1u);
 }
 
@@ -691,7 +707,7 @@ void ExpectEveryReadFails(Deserializer& deserializer)
     };
     for (const auto& [read, line] : reads) {
         SCOPED_TRACE(line);
-        ExpectRaises(read, 0x9C0004, "Read", line);
+        EXPECT_THAT(RaisedBy(read), RaisedByDeserializer(0x9C0004, "Read", line));
     }
 }
 
@@ -709,9 +725,12 @@ TEST(XmlPacketBroken, EveryCallThatNeedsAnElementFails)
         SCOPED_TRACE(bytes);
         XMLPacketDeserializer deserializer = Over(bytes, 4);
         ExpectEveryReadFails(deserializer);
-        ExpectRaises([&] { deserializer.StartReadMetaInfo(MetaInfo("a")); }, 0x9C0003, "Child", 717);
-        ExpectRaises([&] { deserializer.GetSubjectVersion(); }, 0x9C0002, "GetSubjectVersion", 845);
-        ExpectRaises([&] { deserializer.FinishReadMetaInfo(MetaInfo("a")); }, 0x9C0003, "FinishReadMetaInfo", 778);
+        EXPECT_THAT(RaisedBy([&] { deserializer.StartReadMetaInfo(MetaInfo("a")); }),
+                    RaisedByDeserializer(0x9C0003, "Child", 717));
+        EXPECT_THAT(RaisedBy([&] { deserializer.GetSubjectVersion(); }),
+                    RaisedByDeserializer(0x9C0002, "GetSubjectVersion", 845));
+        EXPECT_THAT(RaisedBy([&] { deserializer.FinishReadMetaInfo(MetaInfo("a")); }),
+                    RaisedByDeserializer(0x9C0003, "FinishReadMetaInfo", 778));
         EXPECT_EQ(deserializer.GetCurrentMetaInfo().name, "");
         // Empty names touch nothing, even here.
         deserializer.StartReadMetaInfo(MetaInfo());
@@ -847,12 +866,15 @@ TEST(XmlPacketValueTexts, Base64Values)
 
     // A text that is not Base64 fails with its own line and changes nothing.
     bytes = {7};
-    ExpectRaises([&] { deserializer.Read(MetaInfo("v"), bytes); }, 0x9C0004, "Read", 642);
+    EXPECT_THAT(RaisedBy([&] { deserializer.Read(MetaInfo("v"), bytes); }),
+                RaisedByDeserializer(0x9C0004, "Read", 642));
     EXPECT_EQ(bytes, std::vector<unsigned char>{7});
-    ExpectRaises([&] { deserializer.Read(MetaInfo("s"), block); }, 0x9C0004, "Read", 666);
+    EXPECT_THAT(RaisedBy([&] { deserializer.Read(MetaInfo("s"), block); }),
+                RaisedByDeserializer(0x9C0004, "Read", 666));
     EXPECT_EQ(block.size, 2u);
     Common::Error error(0x42, u"kept", Common::NoLocation);
-    ExpectRaises([&] { deserializer.Read(MetaInfo("e"), error); }, 0x9C0004, "Read", 534);
+    EXPECT_THAT(RaisedBy([&] { deserializer.Read(MetaInfo("e"), error); }),
+                RaisedByDeserializer(0x9C0004, "Read", 534));
     EXPECT_EQ(error.GetCode(), 0x42u);
     // An empty error text reads as success.
     deserializer.Read(MetaInfo("e"), error);

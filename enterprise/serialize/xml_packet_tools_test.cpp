@@ -16,6 +16,7 @@
 #include "core/common/error_blob.h"
 #include "core/common/location.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
+#include "testing/temporary_folder.h"
 
 namespace Serialization {
 namespace {
@@ -32,36 +33,6 @@ int RunCommand(const std::string& command)
 {
     int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-class TempDir
-{
-public:
-    TempDir()
-    {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/xml_packet_XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()))
-            m_path = buffer.data();
-    }
-    ~TempDir()
-    {
-        if (!m_path.empty())
-            RunCommand("rm -rf '" + m_path + "'");
-    }
-    const std::string& Path() const { return m_path; }
-    std::string File(const char* name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string ReadFile(const std::string& path)
@@ -155,8 +126,7 @@ TEST(XmlPacketTools, GeneratedTextsAreWellFormedAndReadBackUnchanged)
 {
     if (!HasTool("xmllint") || !HasTool("python3"))
         GTEST_SKIP() << "xmllint or python3 missing";
-    TempDir dir;
-    ASSERT_FALSE(dir.Path().empty());
+    const Testing::TemporaryFolder dir("xml_packet");
 
     std::mt19937 random(7);
     XMLPacketSerializer serializer(2, 0);
@@ -191,12 +161,12 @@ TEST(XmlPacketTools, GeneratedTextsAreWellFormedAndReadBackUnchanged)
     std::vector<unsigned char> packet;
     serializer.GetData(packet);
 
-    WriteFile(dir.File("packet.xml"), std::string(packet.begin(), packet.end()));
-    WriteFile(dir.File("expected.json"), expected);
-    WriteFile(dir.File("check.py"), kCheckScript);
-    EXPECT_EQ(RunCommand("xmllint --noout '" + dir.File("packet.xml") + "'"), 0);
-    EXPECT_EQ(RunCommand("python3 '" + dir.File("check.py") + "' '" + dir.File("packet.xml") + "' '" +
-                         dir.File("expected.json") + "'"),
+    dir.Write("packet.xml", std::string(packet.begin(), packet.end()));
+    dir.Write("expected.json", expected);
+    dir.Write("check.py", kCheckScript);
+    EXPECT_EQ(RunCommand("xmllint --noout '" + dir.PathOf("packet.xml") + "'"), 0);
+    EXPECT_EQ(RunCommand("python3 '" + dir.PathOf("check.py") + "' '" + dir.PathOf("packet.xml") + "' '" +
+                         dir.PathOf("expected.json") + "'"),
               0);
 }
 
@@ -204,8 +174,7 @@ TEST(XmlPacketTools, ErrorBase64DecodesToTheErrorBlob)
 {
     if (!HasTool("base64"))
         GTEST_SKIP() << "base64 missing";
-    TempDir dir;
-    ASSERT_FALSE(dir.Path().empty());
+    const Testing::TemporaryFolder dir("xml_packet");
 
     Common::Error cause(0x40001, u"Datei \u00E9 \U0001F600", kSource.At("Cause", 12));
     Common::Error error(0x9C0002, "outer <&> text", kSource.At("Outer", 34));
@@ -218,12 +187,12 @@ TEST(XmlPacketTools, ErrorBase64DecodesToTheErrorBlob)
         std::vector<unsigned char> packet;
         serializer.GetData(packet);
         std::string text(packet.begin() + 19, packet.end() - 17);
-        WriteFile(dir.File("error.b64"), text);
-        ASSERT_EQ(RunCommand("base64 -d '" + dir.File("error.b64") + "' > '" + dir.File("error.bin") + "'"), 0);
+        dir.Write("error.b64", text);
+        ASSERT_EQ(RunCommand("base64 -d '" + dir.PathOf("error.b64") + "' > '" + dir.PathOf("error.bin") + "'"), 0);
 
         uint32_t size = 0;
         std::unique_ptr<unsigned char[]> blob(Common::SerializeError(value, size));
-        EXPECT_EQ(ReadFile(dir.File("error.bin")), std::string(reinterpret_cast<char*>(blob.get()), size));
+        EXPECT_EQ(ReadFile(dir.PathOf("error.bin")), std::string(reinterpret_cast<char*>(blob.get()), size));
     }
 }
 

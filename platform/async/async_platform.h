@@ -5,7 +5,9 @@
 // Layering: like the closed library, this one sees only its own headers and
 // the object-representation library's Common::Error
 // (platform/objrep/common_error.h); it builds its errors from that class's
-// constructors with texts and places of its own. The async job framework
+// constructors with texts and places of its own. The one exception is the lock
+// vocabulary of core/common/mutex.h (Common::NonRecursiveMutex and its guards,
+// header-only), so that the compiler checks its locks like everyone else's. The async job framework
 // includes these headers and links this library, so the dependency runs one
 // way, framework -> service.
 //

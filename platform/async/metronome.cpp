@@ -69,7 +69,7 @@ std::shared_ptr<Async::Job> Metronome::Tick(Async::ActionHandler& handler)
 
 Async::Metronome* MetronomeFactory::CreateMetronome(uint32_t period)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
+    Common::LockGuard guard(m_lock);
     std::unique_ptr<Metronome>& metronome = m_metronomes[period];
     if (!metronome)
         metronome = std::make_unique<Metronome>(m_timer, period);

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 
+#include "core/common/mutex.h"
 #include "platform/async/async_service.h"
 #include "platform/async/tick_timer.h"
 
@@ -41,8 +41,8 @@ public:
 
 private:
     TickTimer& m_timer;
-    std::mutex m_lock;
-    std::map<uint32_t, std::unique_ptr<Metronome>> m_metronomes;
+    Common::NonRecursiveMutex m_lock;
+    std::map<uint32_t, std::unique_ptr<Metronome>> m_metronomes COMMON_GUARDED_BY(m_lock);
 };
 
 } // namespace AsyncPlatform

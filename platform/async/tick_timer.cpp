@@ -4,10 +4,11 @@
 
 #include <condition_variable>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <utility>
+
+#include "core/common/mutex.h"
 
 namespace AsyncPlatform {
 
@@ -26,13 +27,13 @@ using Key = std::pair<TickTimer::Clock::time_point, TickTimer::Id>;
 
 struct TickTimer::State
 {
-    std::mutex lock;
+    Common::NonRecursiveMutex lock;
     std::condition_variable changed;
-    std::map<Key, Entry> entries;
-    std::unordered_map<Id, Clock::time_point> deadlines; // of the scheduled entries
-    Id lastId = 0;
-    bool stopping = false;
-    std::thread thread;
+    std::map<Key, Entry> entries COMMON_GUARDED_BY(lock);
+    std::unordered_map<Id, Clock::time_point> deadlines COMMON_GUARDED_BY(lock); // of the scheduled entries
+    Id lastId COMMON_GUARDED_BY(lock) = 0;
+    bool stopping COMMON_GUARDED_BY(lock) = false;
+    std::thread thread; // started under the lock, joined by the destructor
 };
 
 TickTimer::TickTimer() : m_state(std::make_unique<State>())
@@ -42,7 +43,7 @@ TickTimer::TickTimer() : m_state(std::make_unique<State>())
 TickTimer::~TickTimer()
 {
     {
-        std::lock_guard<std::mutex> guard(m_state->lock);
+        Common::LockGuard guard(m_state->lock);
         m_state->stopping = true;
         m_state->changed.notify_all();
     }
@@ -53,7 +54,7 @@ TickTimer::~TickTimer()
 TickTimer::Id TickTimer::Schedule(Clock::time_point deadline, Callback callback)
 {
     State& state = *m_state;
-    std::lock_guard<std::mutex> guard(state.lock);
+    Common::LockGuard guard(state.lock);
     if (!state.thread.joinable())
         state.thread = std::thread(&TickTimer::RunThread, this);
     const Id id = state.lastId + 1;
@@ -73,7 +74,7 @@ TickTimer::Id TickTimer::Schedule(Clock::time_point deadline, Callback callback)
 void TickTimer::Cancel(Id id)
 {
     State& state = *m_state;
-    std::lock_guard<std::mutex> guard(state.lock);
+    Common::LockGuard guard(state.lock);
     auto deadline = state.deadlines.find(id);
     if (deadline == state.deadlines.end())
         return; // called already, or being called
@@ -90,17 +91,17 @@ void TickTimer::Cancel(Id id)
 void TickTimer::RunThread()
 {
     State& state = *m_state;
-    std::unique_lock<std::mutex> guard(state.lock);
+    Common::UniqueLock guard(state.lock);
     for (;;) {
         if (state.entries.empty()) {
             if (state.stopping)
                 return;
-            state.changed.wait(guard);
+            state.changed.wait(guard.Waitable());
             continue;
         }
         auto first = state.entries.begin();
         if (!state.stopping && !first->second.cancelled && first->first.first > Clock::now()) {
-            state.changed.wait_until(guard, first->first.first);
+            state.changed.wait_until(guard.Waitable(), first->first.first);
             continue;
         }
         // A stopping timer calls what is left as cancelled.
@@ -108,10 +109,10 @@ void TickTimer::RunThread()
         Callback callback = std::move(first->second.callback);
         state.deadlines.erase(first->first.second);
         state.entries.erase(first);
-        guard.unlock();
+        guard.Unlock();
         callback(cancelled);
         callback = nullptr;
-        guard.lock();
+        guard.Lock();
     }
 }
 

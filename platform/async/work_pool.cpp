@@ -4,9 +4,10 @@
 
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <system_error>
 #include <thread>
+
+#include "core/common/mutex.h"
 
 namespace AsyncPlatform {
 
@@ -15,14 +16,14 @@ struct WorkPool::State
     explicit State(std::chrono::milliseconds limit) : idleLimit(limit) {}
 
     const std::chrono::milliseconds idleLimit;
-    mutable std::mutex lock;
+    mutable Common::NonRecursiveMutex lock;
     std::condition_variable work;            // a task was queued, or the pool stops
     mutable std::condition_variable threads; // a thread was created, went idle or left
-    std::deque<Task> queue;
-    size_t threadCount = 0;
-    size_t idle = 0;     // threads waiting for a task
-    size_t starting = 0; // threads created that have not yet looked at the queue
-    bool stopping = false;
+    std::deque<Task> queue COMMON_GUARDED_BY(lock);
+    size_t threadCount COMMON_GUARDED_BY(lock) = 0;
+    size_t idle COMMON_GUARDED_BY(lock) = 0;     // threads waiting for a task
+    size_t starting COMMON_GUARDED_BY(lock) = 0; // threads created that have not yet looked at the queue
+    bool stopping COMMON_GUARDED_BY(lock) = false;
 };
 
 WorkPool::WorkPool(std::chrono::milliseconds idleLimit) : m_state(std::make_shared<State>(idleLimit))
@@ -31,16 +32,17 @@ WorkPool::WorkPool(std::chrono::milliseconds idleLimit) : m_state(std::make_shar
 
 WorkPool::~WorkPool()
 {
-    std::unique_lock<std::mutex> guard(m_state->lock);
+    Common::UniqueLock guard(m_state->lock);
     m_state->stopping = true;
     m_state->work.notify_all();
-    m_state->threads.wait(guard, [this] { return m_state->threadCount == 0; });
+    m_state->threads.wait(guard.Waitable(),
+                          [this]() COMMON_REQUIRES(m_state->lock) { return m_state->threadCount == 0; });
 }
 
 bool WorkPool::Submit(Task task)
 {
     State& state = *m_state;
-    std::lock_guard<std::mutex> guard(state.lock);
+    Common::LockGuard guard(state.lock);
     state.queue.push_back(std::move(task));
     // Every queued task needs a thread that is free to take it: an idle one,
     // or one just created. Threads busy with a task may be blocked for good.
@@ -65,7 +67,7 @@ bool WorkPool::Submit(Task task)
 void WorkPool::RunThread(std::shared_ptr<State> shared)
 {
     State& state = *shared;
-    std::unique_lock<std::mutex> guard(state.lock);
+    Common::UniqueLock guard(state.lock);
     --state.starting;
     for (;;) {
         if (state.queue.empty()) {
@@ -73,8 +75,9 @@ void WorkPool::RunThread(std::shared_ptr<State> shared)
                 break;
             ++state.idle;
             state.threads.notify_all();
-            const bool woken = state.work.wait_for(guard, state.idleLimit,
-                                                   [&state] { return !state.queue.empty() || state.stopping; });
+            const bool woken = state.work.wait_for(
+                guard.Waitable(), state.idleLimit,
+                [&state]() COMMON_REQUIRES(state.lock) { return !state.queue.empty() || state.stopping; });
             --state.idle;
             if (!woken)
                 break; // idle too long: retire
@@ -82,10 +85,10 @@ void WorkPool::RunThread(std::shared_ptr<State> shared)
         }
         Task task = std::move(state.queue.front());
         state.queue.pop_front();
-        guard.unlock();
+        guard.Unlock();
         task();
         task = nullptr; // the task's captures go before the pool counts this thread free
-        guard.lock();
+        guard.Lock();
     }
     --state.threadCount;
     state.threads.notify_all();
@@ -93,15 +96,15 @@ void WorkPool::RunThread(std::shared_ptr<State> shared)
 
 size_t WorkPool::ThreadCount() const
 {
-    std::lock_guard<std::mutex> guard(m_state->lock);
+    Common::LockGuard guard(m_state->lock);
     return m_state->threadCount;
 }
 
 bool WorkPool::WaitForIdleThreads(size_t count, std::chrono::milliseconds limit) const
 {
     const State& state = *m_state;
-    std::unique_lock<std::mutex> guard(state.lock);
-    return state.threads.wait_for(guard, limit, [&state, count] {
+    Common::UniqueLock guard(state.lock);
+    return state.threads.wait_for(guard.Waitable(), limit, [&state, count]() COMMON_REQUIRES(state.lock) {
         return state.threadCount == count && state.idle == count && state.queue.empty();
     });
 }

@@ -17,6 +17,7 @@
 #include "core/common/file_errors.h"
 #include "core/file/unix/file_system_name.h"
 #include "core/file/unix/posix_dir_test_support.h"
+#include "testing/scoped_environment.h"
 
 namespace {
 
@@ -133,11 +134,12 @@ TEST_F(PosixDirControlScratch, SetTimesOfANamedItem)
     ASSERT_EQ(symlink("f", Path("l").c_str()), 0);
     request.name = u"l";
     m_dir->IOCTL(&request);
-    ExpectError(m_dir->TakeError(), FileErrors::kNotSupported, kNotSupported);
+    EXPECT_THAT(m_dir->TakeError(), FileError(FileErrors::kNotSupported, kNotSupported));
 
     request.name = u"missing";
     m_dir->IOCTL(&request);
-    ExpectError(m_dir->TakeError(), FileErrors::kNotFound, u"The specified file does not exist.", Path("missing"));
+    EXPECT_THAT(m_dir->TakeError(),
+                FileError(FileErrors::kNotFound, u"The specified file does not exist.", Path("missing")));
 }
 
 TEST_F(PosixDirControlScratch, DeviceOfTheDirectoryWalksUpToAnExistingPath)
@@ -155,7 +157,7 @@ TEST_F(PosixDirControlScratch, DeviceOfTheDirectoryWalksUpToAnExistingPath)
 
     posix_dir relative("zz-not-here");
     relative.IOCTL(&request);
-    ExpectError(relative.TakeError(), FileErrors::kNotSupported, kNotSupported);
+    EXPECT_THAT(relative.TakeError(), FileError(FileErrors::kNotSupported, kNotSupported));
 }
 
 TEST_F(PosixDirControlScratch, UnknownCodesReplaceTheSlot)
@@ -169,7 +171,7 @@ TEST_F(PosixDirControlScratch, UnknownCodesReplaceTheSlot)
             uint64_t room[8];
         } request{code, {}};
         m_dir->IOCTL(&request);
-        ExpectError(m_dir->TakeError(), FileErrors::kNotSupported, kNotSupported);
+        EXPECT_THAT(m_dir->TakeError(), FileError(FileErrors::kNotSupported, kNotSupported));
     }
 }
 
@@ -189,29 +191,11 @@ TEST_F(PosixDirControlScratch, DriveSize)
     posix_dir missing(Path("missing"));
     missing.GetDriveSize(&total, &free, &available);
     EXPECT_EQ(total + free + available, 0u);
-    ExpectError(missing.TakeError(), FileErrors::kNotFound, u"The specified file does not exist.", Path("missing"));
+    EXPECT_THAT(missing.TakeError(),
+                FileError(FileErrors::kNotFound, u"The specified file does not exist.", Path("missing")));
 }
 
-class PosixDirSpecial : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        const char* home = std::getenv("HOME");
-        if (home)
-            m_home = home;
-    }
-    void TearDown() override
-    {
-        if (m_home)
-            setenv("HOME", m_home->c_str(), 1);
-        else
-            unsetenv("HOME");
-    }
-    std::optional<std::string> m_home;
-};
-
-TEST_F(PosixDirSpecial, NumbersAndHome)
+TEST(PosixDirSpecial, NumbersAndHome)
 {
     posix_dir dir("/");
     struct Case
@@ -225,21 +209,21 @@ TEST_F(PosixDirSpecial, NumbersAndHome)
         EXPECT_EQ(static_cast<posix_dir&>(*special).GetNativePath(), c.path);
     }
 
-    setenv("HOME", "/home/someone", 1);
+    Testing::ScopedEnvironmentVariable home("HOME", "/home/someone");
     for (uint32_t number : {144u, 145u}) {
         std::unique_ptr<rio_dir> home(dir.OpenSpecialDir(number));
         ASSERT_NE(home, nullptr);
         EXPECT_EQ(static_cast<posix_dir&>(*home).GetNativePath(), "/home/someone");
     }
-    setenv("HOME", "relative/home", 1);
+    home.Set("relative/home");
     EXPECT_EQ(dir.OpenSpecialDir(144), nullptr);
-    ExpectError(dir.TakeError(), FileErrors::kOpenFailed, u"Error occurred while opening the file.");
-    unsetenv("HOME");
+    EXPECT_THAT(dir.TakeError(), FileError(FileErrors::kOpenFailed, u"Error occurred while opening the file."));
+    home.Set(Testing::kUnset);
     EXPECT_EQ(dir.OpenSpecialDir(145), nullptr);
     EXPECT_EQ(dir.TakeError().GetCode(), FileErrors::kOpenFailed);
 
     EXPECT_EQ(dir.OpenSpecialDir(150), nullptr);
-    ExpectError(dir.TakeError(), FileErrors::kNotSupported, kNotSupported);
+    EXPECT_THAT(dir.TakeError(), FileError(FileErrors::kNotSupported, kNotSupported));
 }
 
 } // namespace

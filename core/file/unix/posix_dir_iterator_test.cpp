@@ -23,6 +23,8 @@
 namespace {
 
 using namespace posix_dir_test;
+using Testing::CausedBy;
+using Testing::IsPosixError;
 
 std::set<std::string> ReaddirNames(const std::string& path)
 {
@@ -103,7 +105,8 @@ TEST_F(PosixDirIterator, ListingMatchesReaddirAndKeepsUndecodableBytes)
         EXPECT_EQ(UnicodeToNativeName(name.c_str()), std::string(item.GetNativeName()));
         hidden[name] = item.IsHidden();
     }
-    ExpectError(entries->TakeError(), FileErrors::kEndOfFile, u"The end of the file has been reached.", m_root + "/");
+    EXPECT_THAT(entries->TakeError(),
+                FileError(FileErrors::kEndOfFile, u"The end of the file has been reached.", m_root + "/"));
     EXPECT_EQ(listed, ReaddirNames(m_root));
     EXPECT_EQ(listed.size(), 5u);
     EXPECT_TRUE(hidden.count(u"a\uF8FF"
@@ -192,11 +195,11 @@ TEST_F(PosixDirIterator, EmptyAndMissingDirectories)
     std::unique_ptr<i_dir::iterator> none(empty.GetIterator());
     ASSERT_NE(none, nullptr);
     EXPECT_TRUE(empty.IsClear());
-    ExpectError(none->TakeError(), FileErrors::kEndOfFile, u"The end of the file has been reached.",
-                Path("empty") + "/");
+    EXPECT_THAT(none->TakeError(),
+                FileError(FileErrors::kEndOfFile, u"The end of the file has been reached.", Path("empty") + "/"));
     // With no entry the status queries fail the slot and answer the defaults.
     EXPECT_EQ(none->GetSize(), 0u);
-    ExpectError(none->TakeError(), FileErrors::kReadFailed, u"Error occurred while reading the file.");
+    EXPECT_THAT(none->TakeError(), FileError(FileErrors::kReadFailed, u"Error occurred while reading the file."));
     EXPECT_EQ(none->GetAllocatedSize(), 0u);
     EXPECT_EQ(none->TakeError().GetCode(), FileErrors::kReadFailed);
     EXPECT_TRUE(none->IsHidden());
@@ -204,12 +207,13 @@ TEST_F(PosixDirIterator, EmptyAndMissingDirectories)
 
     posix_dir missing(Path("missing"));
     EXPECT_EQ(missing.GetIterator(), nullptr);
-    ExpectError(missing.TakeError(), FileErrors::kNotFound, u"The specified file does not exist.", Path("missing"));
+    EXPECT_THAT(missing.TakeError(),
+                FileError(FileErrors::kNotFound, u"The specified file does not exist.", Path("missing")));
 
     EXPECT_EQ(m_dir->GetIterator(u"missing"), nullptr);
     const Common::Error error = m_dir->TakeError();
-    ExpectError(error, FileErrors::kNotFound, u"The specified file does not exist.", Path("missing"));
-    EXPECT_EQ(PosixCause(error), ENOENT);
+    EXPECT_THAT(error, FileError(FileErrors::kNotFound, u"The specified file does not exist.", Path("missing")));
+    EXPECT_THAT(error, CausedBy(IsPosixError(ENOENT)));
 }
 
 TEST_F(PosixDirIterator, TypeComesFromTheEntryWithoutStatus)
@@ -232,7 +236,8 @@ TEST_F(PosixDirIterator, TypeComesFromTheEntryWithoutStatus)
     EXPECT_TRUE(entries->IsClear());
     // Any other query reads the status and fails.
     EXPECT_EQ(entries->GetSize(), 0u);
-    ExpectError(entries->TakeError(), FileErrors::kNotFound, u"The specified file does not exist.", Path("sub"));
+    EXPECT_THAT(entries->TakeError(),
+                FileError(FileErrors::kNotFound, u"The specified file does not exist.", Path("sub")));
 }
 
 // FIFO, character device, symbolic link and hard link made through the
@@ -251,7 +256,7 @@ TEST_F(PosixDirIterator, SpecialItemsAgreeWithLstat)
     if (m_dir->IsFailed()) {
         const Common::Error error = m_dir->TakeError();
         haveDevice = false;
-        EXPECT_TRUE(PosixCause(error) == EPERM || PosixCause(error) == EACCES) << PosixCause(error);
+        EXPECT_THAT(error, CausedBy(::testing::AnyOf(IsPosixError(EPERM), IsPosixError(EACCES))));
     }
 
     std::map<std::string, uint32_t> expectedTypes = {
@@ -332,7 +337,7 @@ TEST_F(PosixDirIterator, SelfIteratorNextFailsUntilTheErrorIsTaken)
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(std::u16string(item->GetName()), u"file");
     item->Next();
-    ExpectError(item->GetError(), FileErrors::kNotSupported, u"The operation is not supported.");
+    EXPECT_THAT(item->GetError(), FileError(FileErrors::kNotSupported, u"The operation is not supported."));
     EXPECT_EQ(item->GetSize(), 0u);
     EXPECT_EQ(item->GetUnixMode(), 0xFFFFFFFFu);
     EXPECT_EQ(item->GetModificationTime(), 0);

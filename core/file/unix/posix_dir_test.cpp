@@ -21,6 +21,8 @@
 namespace {
 
 using namespace posix_dir_test;
+using Testing::CausedBy;
+using Testing::IsPosixError;
 
 const std::u16string kNotFound = u"The specified file does not exist.";
 const std::u16string kOpenFailed = u"Error occurred while opening the file.";
@@ -81,9 +83,10 @@ TEST_F(PosixDirCurrent, MissingNameReportsTheFullPathAndEnoent)
             std::unique_ptr<posix_dir> current(OpenCurrentDir());
             std::unique_ptr<ri_file> file(current->OpenRead(u"missing.txt", false));
             const Common::Error error = current->TakeError();
-            const char* path = error.GetTextParameter("path");
-            const bool ok = !file && error.GetCode() == FileErrors::kNotFound && error.GetText() == kNotFound && path &&
-                std::string(path) == m_root + "/missing.txt" && PosixCause(error) == ENOENT;
+            const bool ok = !file &&
+                ::testing::Matches(
+                    ::testing::AllOf(FileError(FileErrors::kNotFound, kNotFound, m_root + "/missing.txt"),
+                                     CausedBy(IsPosixError(ENOENT))))(error);
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
@@ -203,16 +206,16 @@ TEST_F(PosixDirNaming, CreateFailuresKeepMappedCodesAndWrapOthers)
 {
     // Missing parent: ENOENT is mapped, so the code stays 0x40011.
     EXPECT_EQ(m_dir->Create(u"missing/file", false, nullptr), nullptr);
-    ExpectError(m_dir->TakeError(), FileErrors::kNotFound, kNotFound, Path("missing/file"));
+    EXPECT_THAT(m_dir->TakeError(), FileError(FileErrors::kNotFound, kNotFound, Path("missing/file")));
 
     // A regular file as parent: ENOTDIR is not mapped, so 0x4000A wraps 0x40007.
     WriteFile(Path("plain"), "");
     EXPECT_EQ(m_dir->Create(u"plain/file", false, nullptr), nullptr);
     const Common::Error error = m_dir->TakeError();
-    ExpectError(error, FileErrors::kCreateFailed, kCreateFailed);
+    EXPECT_THAT(error, FileError(FileErrors::kCreateFailed, kCreateFailed));
     const Common::Error cause = error.GetCause();
-    ExpectError(cause, FileErrors::kOpenFailed, kOpenFailed, Path("plain/file"));
-    EXPECT_EQ(PosixCause(cause), ENOTDIR);
+    EXPECT_THAT(cause, FileError(FileErrors::kOpenFailed, kOpenFailed, Path("plain/file")));
+    EXPECT_THAT(cause, CausedBy(IsPosixError(ENOTDIR)));
 }
 
 TEST_F(PosixDirNaming, OpenDirAndParentDirDoNotTouchTheDisk)
@@ -295,7 +298,8 @@ TEST_F(PosixDirChange, CreateRenameRemove)
     EXPECT_EQ(status.st_mode & 0777, 0700u);
 
     m_dir->CreateDir(u"made", nullptr);
-    ExpectError(m_dir->TakeError(), FileErrors::kAlreadyExists, u"The file (folder) already exists.", Path("made"));
+    EXPECT_THAT(m_dir->TakeError(),
+                FileError(FileErrors::kAlreadyExists, u"The file (folder) already exists.", Path("made")));
 
     WriteFile(Path("f"), "x");
     m_dir->Rename(u"f", u"made/g");
@@ -313,8 +317,10 @@ TEST_F(PosixDirChange, CreateRenameRemove)
     ASSERT_TRUE(m_dir->IsClear());
     EXPECT_FALSE(Exists(Path("made")));
     m_dir->Remove(u"made");
-    ExpectError(m_dir->TakeError(), FileErrors::kNotFound, kNotFound, Path("made"));
-    EXPECT_EQ(PosixCause(m_dir->GetError()), -1);
+    EXPECT_THAT(
+        m_dir->TakeError(),
+        ::testing::AllOf(FileError(FileErrors::kNotFound, kNotFound, Path("made")), CausedBy(IsPosixError(ENOENT))));
+    EXPECT_TRUE(m_dir->IsClear()); // taken
 }
 
 TEST_F(PosixDirChange, PermissionsAndOwner)
@@ -329,7 +335,7 @@ TEST_F(PosixDirChange, PermissionsAndOwner)
 
     // A link is refused and its target keeps its rights.
     m_dir->SetUnixPermissions(u"l", 0777);
-    ExpectError(m_dir->TakeError(), FileErrors::kNotSupported, kNotSupported);
+    EXPECT_THAT(m_dir->TakeError(), FileError(FileErrors::kNotSupported, kNotSupported));
     ASSERT_EQ(stat(Path("f").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0640u);
 
@@ -345,12 +351,12 @@ TEST_F(PosixDirChange, PermissionsAndOwner)
     EXPECT_EQ(status.st_mode & 0777, 0604u);
 
     m_dir->SetUnixPermissions(u"missing", 0600);
-    ExpectError(m_dir->TakeError(), FileErrors::kNotFound, kNotFound, Path("missing"));
+    EXPECT_THAT(m_dir->TakeError(), FileError(FileErrors::kNotFound, kNotFound, Path("missing")));
 
     m_dir->SetUnixOwner(u"l", getuid(), getgid());
     EXPECT_TRUE(m_dir->IsClear());
     m_dir->SetUnixOwner(u"missing", getuid(), getgid());
-    ExpectError(m_dir->TakeError(), FileErrors::kNotFound, kNotFound, Path("missing"));
+    EXPECT_THAT(m_dir->TakeError(), FileError(FileErrors::kNotFound, kNotFound, Path("missing")));
 }
 
 TEST_F(PosixDirChange, LinksHoldTheirTextAndShareTheInode)
@@ -387,11 +393,12 @@ TEST_F(PosixDirChange, DeviceNodeTypesAndRefusal)
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
 
     m_dir->CreateDeviceNode(u"odd", ITEM_SYMLINK, 0644, 0, 0);
-    ExpectError(m_dir->TakeError(), FileErrors::kCreateFailed, kCreateFailed);
+    EXPECT_THAT(m_dir->TakeError(), FileError(FileErrors::kCreateFailed, kCreateFailed));
     EXPECT_FALSE(Exists(Path("odd")));
 
     m_dir->CreateDeviceNode(u"fifo", ITEM_FIFO, 0640, 0, 0);
-    ExpectError(m_dir->TakeError(), FileErrors::kAlreadyExists, u"The file (folder) already exists.", Path("fifo"));
+    EXPECT_THAT(m_dir->TakeError(),
+                FileError(FileErrors::kAlreadyExists, u"The file (folder) already exists.", Path("fifo")));
 }
 
 // A non-empty name without a native form never names the directory itself.
@@ -450,7 +457,7 @@ TEST_F(PosixDirChange, UnconvertibleNamesTouchNothing)
         const Common::Error error = victim.TakeError();
         EXPECT_EQ(error.GetCode(), c.code) << c.what;
         EXPECT_EQ(error.GetText(), c.text) << c.what;
-        EXPECT_EQ(PosixCause(error), -1) << c.what;
+        EXPECT_THAT(error, WithoutPosixCause()) << c.what;
         struct stat after;
         ASSERT_EQ(stat(victimPath.c_str(), &after), 0) << c.what << " removed the directory";
         EXPECT_EQ(after.st_mode, before.st_mode) << c.what;

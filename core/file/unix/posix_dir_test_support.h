@@ -1,5 +1,6 @@
 // Test support for the posix_dir tests: a scratch directory that is removed
-// afterwards, file helpers working on native byte paths, and error checks.
+// afterwards, file helpers working on native byte paths, and the matcher of a
+// file-layer error.
 //
 // Threading: used from the test's main thread only.
 #pragma once
@@ -10,22 +11,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "core/common/error.h"
 #include "core/file/unix/posix_dir.h"
+#include "testing/error_matchers.h"
+#include "testing/temporary_folder.h"
 
 namespace posix_dir_test {
-
-inline std::string MakeScratchDirectory()
-{
-    char pattern[] = "/tmp/posix_dir_test.XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return made ? std::string(made) : std::string();
-}
 
 inline void WriteFile(const std::string& path, const std::string& bytes)
 {
@@ -41,47 +35,34 @@ inline bool Exists(const std::string& path)
     return lstat(path.c_str(), &status) == 0;
 }
 
-// Code, message text and "path" parameter of an error; an empty expected path
-// means "no path parameter".
-inline void ExpectError(const Common::Error& error, unsigned code, const std::u16string& text,
-                        const std::string& path = std::string())
+// A file-layer error: its code, message text and "path" parameter.
+inline auto FileError(unsigned code, const std::u16string& text, const std::string& path)
 {
-    EXPECT_EQ(error.GetCode(), code) << std::hex << error.GetCode();
-    EXPECT_EQ(error.GetText(), text);
-    const char* parameter = error.GetTextParameter("path");
-    if (path.empty())
-        EXPECT_EQ(parameter, nullptr);
-    else
-        EXPECT_EQ(std::string(parameter ? parameter : "(none)"), path);
+    return ::testing::AllOf(Testing::ErrorIs(code), Testing::HasText(text), Testing::HasTextParameter("path", path));
 }
 
-// The errno of the POSIX cause of an error, or -1 when it has none.
-inline int PosixCause(const Common::Error& error)
+// The same for an error without a "path" parameter.
+inline auto FileError(unsigned code, const std::u16string& text)
 {
-    const Common::Error cause = error.GetCause();
-    if (cause.GetCode() != Common::kPosixErrorCode)
-        return -1;
-    return static_cast<int>(cause.GetIntegerParameter("code"));
+    return ::testing::AllOf(Testing::ErrorIs(code), Testing::HasText(text), Testing::HasNoTextParameter("path"));
 }
 
+// An error whose direct cause is not a POSIX error.
+inline auto WithoutPosixCause()
+{
+    return ::testing::Not(Testing::CausedBy(Testing::ErrorIs(Common::kPosixErrorCode)));
+}
+
+// Every test gets a scratch folder and a posix_dir over it.
 class ScratchTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_root = MakeScratchDirectory();
-        ASSERT_FALSE(m_root.empty());
-        m_dir = std::make_unique<posix_dir>(m_root);
-    }
-    void TearDown() override
-    {
-        m_dir.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(m_root, ignored);
-    }
-    std::string Path(const std::string& name) const { return m_root + "/" + name; }
+    void SetUp() override { m_dir = std::make_unique<posix_dir>(m_root); }
+    void TearDown() override { m_dir.reset(); }
+    std::string Path(const std::string& name) const { return m_folder.PathOf(name); }
 
-    std::string m_root;
+    Testing::TemporaryFolder m_folder{"posix_dir_test"};
+    const std::string m_root = m_folder.Path();
     std::unique_ptr<posix_dir> m_dir;
 };
 

@@ -22,12 +22,16 @@
 #include "core/common/file_errors.h"
 #include "core/file/unix/posix_open.h"
 #include "testing/error_matchers.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
 using ::testing::AllOf;
+using Testing::CausedBy;
 using Testing::ErrorIs;
+using Testing::HasLineTag;
 using Testing::HasPosixCause;
+using Testing::IsPosixError;
 using Testing::RaisedAt;
 
 const char* const kSourcePath = "core/file/unix/posixsp";
@@ -35,26 +39,8 @@ const char* const kSourcePath = "core/file/unix/posixsp";
 class PosixFile : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/posix_file_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override
-    {
-        const std::string command = "rm -rf '" + m_dir + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-
-    std::string PathOf(const char* name) const { return m_dir + "/" + name; }
-
-    std::string MakeFile(const char* name, const std::string& content)
-    {
-        const std::string path = PathOf(name);
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
+    std::string PathOf(const char* name) const { return m_folder.PathOf(name); }
+    std::string MakeFile(const char* name, const std::string& content) { return m_folder.Write(name, content); }
 
     static std::string Contents(const std::string& path)
     {
@@ -71,16 +57,14 @@ protected:
         return file;
     }
 
+    Testing::TemporaryFolder m_folder{"posix_file_test"};
     file_object m_owner; // stands for the directory whose slot receives open failures
-    std::string m_dir;
 };
 
-void ExpectLocation(const Common::Error& error, const char* function, uint32_t line)
+// Raised at `line` of `function` in posixsp, with that line's LineTag.
+auto RaisedInPosixSp(const char* function, uint32_t line)
 {
-    EXPECT_STREQ(error.GetLocation().file, kSourcePath);
-    EXPECT_STREQ(error.GetLocation().function, function);
-    EXPECT_EQ(error.GetLocation().line, line);
-    EXPECT_EQ(error.GetLocation().LineTag, Common::HashSourcePath(kSourcePath) + line);
+    return AllOf(RaisedAt(kSourcePath, function, line), HasLineTag(Common::HashSourcePath(kSourcePath) + line));
 }
 
 // The descriptor the next open would get: unchanged by an open that failed
@@ -90,12 +74,6 @@ int LowestFreeDescriptor()
     const int probe = dup(0);
     close(probe);
     return probe;
-}
-
-void ExpectPosixCause(const Common::Error& error, int expected)
-{
-    EXPECT_EQ(error.GetCause().GetCode(), Common::kPosixErrorCode);
-    EXPECT_EQ(error.GetCause().GetIntegerParameter("code"), static_cast<uint64_t>(expected));
 }
 
 // Another process holding a record lock on a whole file until destroyed.
@@ -196,8 +174,8 @@ TEST_F(PosixFile, FailedReadAndWriteKeepTheFirstFailure)
     const Common::Error readError = writer->GetError();
     EXPECT_EQ(readError.GetCode(), 0x40001u);
     EXPECT_EQ(readError.GetText(), u"Error occurred while reading the file.");
-    ExpectLocation(readError, "Read", 330);
-    ExpectPosixCause(readError, EBADF);
+    EXPECT_THAT(readError, RaisedInPosixSp("Read", 330));
+    EXPECT_THAT(readError, CausedBy(IsPosixError(EBADF)));
 
     // Keep-first: nothing happens until the error is taken.
     writer->Write("xyz", 3, &count);
@@ -219,8 +197,8 @@ TEST_F(PosixFile, FailedReadAndWriteKeepTheFirstFailure)
     const Common::Error writeError = reader->TakeError();
     EXPECT_EQ(writeError.GetCode(), 0x40003u);
     EXPECT_EQ(writeError.GetText(), u"Error occurred while writing to the file.");
-    ExpectLocation(writeError, "Write", 361);
-    ExpectPosixCause(writeError, EBADF);
+    EXPECT_THAT(writeError, RaisedInPosixSp("Write", 361));
+    EXPECT_THAT(writeError, CausedBy(IsPosixError(EBADF)));
 }
 
 // ---- positioning, truncation, flushing --------------------------------------
@@ -241,8 +219,8 @@ TEST_F(PosixFile, PositioningReplacesTheSlot)
     const Common::Error error = file->GetError();
     EXPECT_EQ(error.GetCode(), 0x40005u);
     EXPECT_EQ(error.GetText(), u"Error occurred while searching in the file.");
-    ExpectLocation(error, "Seek", 388);
-    ExpectPosixCause(error, EINVAL);
+    EXPECT_THAT(error, RaisedInPosixSp("Seek", 388));
+    EXPECT_THAT(error, CausedBy(IsPosixError(EINVAL)));
     EXPECT_EQ(file->Seek(UINT64_MAX), 0u); // beyond any file offset
     EXPECT_THAT(file->GetError(), AllOf(ErrorIs(0x40005), RaisedAt(kSourcePath, "Seek", 388), HasPosixCause(EINVAL)));
     EXPECT_EQ(file->Seek(5), 5u);
@@ -264,7 +242,7 @@ TEST_F(PosixFile, TruncateAndFlush)
     reader->Truncate(0);
     const Common::Error error = reader->TakeError();
     EXPECT_EQ(error.GetCode(), 0x40003u);
-    ExpectLocation(error, "Truncate", 429);
+    EXPECT_THAT(error, RaisedInPosixSp("Truncate", 429));
     EXPECT_EQ(Contents(path), "0123");
 
     file->Truncate(UINT64_MAX); // beyond any file offset
@@ -284,8 +262,8 @@ TEST_F(PosixFile, OpeningAMissingFileFailsWithItsPath)
     EXPECT_EQ(error.GetCode(), 0x40011u);
     EXPECT_EQ(error.GetText(), u"The specified file does not exist.");
     EXPECT_STREQ(error.GetTextParameter("path"), path.c_str());
-    ExpectLocation(error, "Open", 671);
-    ExpectPosixCause(error, ENOENT);
+    EXPECT_THAT(error, RaisedInPosixSp("Open", 671));
+    EXPECT_THAT(error, CausedBy(IsPosixError(ENOENT)));
 }
 
 TEST_F(PosixFile, SuccessfulOpenClearsTheOwnersSlot)
@@ -318,10 +296,10 @@ TEST_F(PosixFile, FailedTruncationAfterTheLockClosesTheFile)
     EXPECT_EQ(error.GetCode(), 0x40007u);
     EXPECT_EQ(error.GetText(), u"Error occurred while opening the file.");
     EXPECT_STREQ(error.GetTextParameter("path"), path.c_str());
-    ExpectLocation(error, "Open", 722);
+    EXPECT_THAT(error, RaisedInPosixSp("Open", 722));
     const Common::Error cause = error.GetCause();
     EXPECT_EQ(cause.GetCode(), 0x40003u);
-    ExpectLocation(cause, "Truncate", 429);
+    EXPECT_THAT(cause, RaisedInPosixSp("Truncate", 429));
     EXPECT_EQ(cause.GetCause().GetCode(), Common::kPosixErrorCode);
     EXPECT_EQ(Contents(path), "keep me");
 }
@@ -344,11 +322,11 @@ TEST_F(PosixFile, OpenWithoutRangeLocksFailsOnAnotherProcesssLock)
         EXPECT_EQ(error.GetCode(), 0x40014u);
         EXPECT_EQ(error.GetText(), u"Access to the file is denied.");
         EXPECT_EQ(error.GetTextParameter("path"), nullptr);
-        ExpectLocation(error, "Open", 708);
+        EXPECT_THAT(error, RaisedInPosixSp("Open", 708));
         const Common::Error lock = error.GetCause();
         EXPECT_EQ(lock.GetCode(), 0x40017u);
         EXPECT_EQ(lock.GetText(), u"Failed to lock the file.");
-        ExpectLocation(lock, "DoLockFileHandle", 189);
+        EXPECT_THAT(lock, RaisedInPosixSp("DoLockFileHandle", 189));
         const Common::Error posix = lock.GetCause();
         EXPECT_EQ(posix.GetCode(), Common::kPosixErrorCode);
         const uint64_t code = posix.GetIntegerParameter("code");
@@ -378,7 +356,7 @@ TEST_F(PosixFile, RangeLocksActOnlyWhenAsked)
     ranged->LockExclusive(0, 10, false);
     Common::Error error = ranged->TakeError();
     EXPECT_EQ(error.GetCode(), 0x40017u);
-    ExpectLocation(error, "DoLockFileHandle", 189);
+    EXPECT_THAT(error, RaisedInPosixSp("DoLockFileHandle", 189));
     ranged->LockShared(20, 0, false);
     EXPECT_EQ(ranged->TakeError().GetCode(), 0x40017u);
 }
@@ -484,7 +462,7 @@ TEST_F(PosixFileLimit, WriteBeyondTheFileSizeLimitIsADiskFullError)
             const int result = WriteBeyondTheLimit(path);
             // The child made its own directory in SetUp; it is gone with it.
             unlink(path.c_str());
-            rmdir(m_dir.c_str());
+            rmdir(m_folder.Path().c_str());
             std::exit(result);
         },
         ::testing::ExitedWithCode(0), "");
@@ -591,7 +569,7 @@ TEST_F(PosixFile, InodeFlagsRoundTripOrFailAsWrites)
     if (file->IsFailed()) {
         const Common::Error error = file->TakeError();
         EXPECT_EQ(error.GetCode(), 0x40003u);
-        ExpectLocation(error, "IOCTL", 472);
+        EXPECT_THAT(error, RaisedInPosixSp("IOCTL", 472));
         EXPECT_EQ(error.GetCause().GetCode(), Common::kPosixErrorCode);
         return;
     }

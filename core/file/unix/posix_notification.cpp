@@ -18,37 +18,13 @@
 #include "core/common/mutex.h"
 #include "core/file/unix/posixsp.h"
 
-// One registration. Changed only under the watcher's mutex.
-struct posix_dir::watch_record
-{
-    explicit watch_record(std::string directoryPath) : path(std::move(directoryPath)) {}
-
-    // The registering directory's native path. A copy: the record can outlive
-    // the directory by the length of a running call.
-    std::string path;
-    notification_handler* handler = nullptr; // one reference held
-    int64_t seconds = 0;
-    int64_t nanoseconds = -1; // -1 never looked at, -2 cannot be read
-    bool inRing = false;
-    int32_t references = 1; // the registering directory and each temporary one
-    watch_record* previous = nullptr;
-    watch_record* next = nullptr;
-    uint64_t looks = 0; // for the test support
-
-    static void* NotificationThread(void*);
-    static void CallHandler(watch_record* record);
-    static uint64_t WaitForLooks(posix_dir& directory, uint64_t looks, uint32_t milliseconds);
-};
-
 namespace {
 
-using Record = posix_dir::watch_record;
-
 // The watcher's mutex as something Common::LockGuard can hold.
-struct WatcherMutex
+struct COMMON_CAPABILITY("mutex") WatcherMutex
 {
-    int Lock() noexcept { return pthread_mutex_lock(&mutex); }
-    void Unlock() noexcept { pthread_mutex_unlock(&mutex); }
+    int Lock() noexcept COMMON_ACQUIRE() COMMON_NO_THREAD_SAFETY_ANALYSIS { return pthread_mutex_lock(&mutex); }
+    void Unlock() noexcept COMMON_RELEASE() COMMON_NO_THREAD_SAFETY_ANALYSIS { pthread_mutex_unlock(&mutex); }
 
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
 };
@@ -56,24 +32,51 @@ struct WatcherMutex
 // Statically initialised and never destroyed: the watcher may still run while
 // the other statics of the program are destroyed at exit.
 constinit WatcherMutex g_mutex;
+
+} // namespace
+
+// One registration. Changed only under the watcher's mutex.
+struct posix_dir::watch_record
+{
+    explicit watch_record(std::string directoryPath) : path(std::move(directoryPath)) {}
+
+    // The registering directory's native path. A copy: the record can outlive
+    // the directory by the length of a running call.
+    const std::string path;
+    notification_handler* handler COMMON_GUARDED_BY(g_mutex) = nullptr; // one reference held
+    int64_t seconds COMMON_GUARDED_BY(g_mutex) = 0;
+    int64_t nanoseconds COMMON_GUARDED_BY(g_mutex) = -1; // -1 never looked at, -2 cannot be read
+    bool inRing COMMON_GUARDED_BY(g_mutex) = false;
+    int32_t references COMMON_GUARDED_BY(g_mutex) = 1; // the registering directory and each temporary one
+    watch_record* previous COMMON_GUARDED_BY(g_mutex) = nullptr;
+    watch_record* next COMMON_GUARDED_BY(g_mutex) = nullptr;
+    uint64_t looks COMMON_GUARDED_BY(g_mutex) = 0; // for the test support
+
+    static void* NotificationThread(void*) COMMON_EXCLUDES(g_mutex);
+    static void CallHandler(watch_record* record) COMMON_REQUIRES(g_mutex);
+    static uint64_t WaitForLooks(posix_dir& directory, uint64_t looks, uint32_t milliseconds) COMMON_EXCLUDES(g_mutex);
+};
+
+namespace {
+
+using Record = posix_dir::watch_record;
+
 constinit pthread_cond_t g_condition = PTHREAD_COND_INITIALIZER;
 constinit pthread_cond_t g_looked = PTHREAD_COND_INITIALIZER; // test support
-constinit bool g_stop = false;
-constinit bool g_threadStarted = false;
-constinit pthread_t g_thread{};
-constinit Record* g_cursor = nullptr; // polled next; null when the ring is empty
-constinit uint32_t g_count = 0;       // records in the ring
+constinit bool g_stop COMMON_GUARDED_BY(g_mutex) = false;
+constinit bool g_threadStarted COMMON_GUARDED_BY(g_mutex) = false;
+constinit pthread_t g_thread COMMON_GUARDED_BY(g_mutex){};
+constinit Record* g_cursor COMMON_GUARDED_BY(g_mutex) = nullptr; // polled next; null when the ring is empty
+constinit uint32_t g_count COMMON_GUARDED_BY(g_mutex) = 0;       // records in the ring
 
 int StartWithDefaultAttributes(pthread_t* thread, void* (*body)(void*))
 {
     return pthread_create(thread, nullptr, body, nullptr);
 }
 
-constinit NotificationThreadStarter g_starter = StartWithDefaultAttributes;
+constinit NotificationThreadStarter g_starter COMMON_GUARDED_BY(g_mutex) = StartWithDefaultAttributes;
 
-// The mutex is held by the callers of these.
-
-void PutIntoRing(Record* record)
+void PutIntoRing(Record* record) COMMON_REQUIRES(g_mutex)
 {
     if (record->inRing)
         return;
@@ -92,7 +95,7 @@ void PutIntoRing(Record* record)
     g_cursor->previous = record;
 }
 
-void TakeOutOfRing(Record* record)
+void TakeOutOfRing(Record* record) COMMON_REQUIRES(g_mutex)
 {
     record->inRing = false;
     --g_count;
@@ -109,7 +112,7 @@ void TakeOutOfRing(Record* record)
 
 // Drops one reference; the last one frees the record. Returns the handler
 // the caller must release once the mutex is unlocked (null when none).
-notification_handler* DropReference(Record* record)
+notification_handler* DropReference(Record* record) COMMON_REQUIRES(g_mutex)
 {
     if (--record->references > 0)
         return nullptr;
@@ -126,7 +129,7 @@ void ReleaseHandler(notification_handler* handler)
         handler->Release();
 }
 
-void WaitMilliseconds(uint32_t milliseconds)
+void WaitMilliseconds(uint32_t milliseconds) COMMON_REQUIRES(g_mutex)
 {
     timeval now{};
     gettimeofday(&now, nullptr);

@@ -71,17 +71,16 @@ private:
     // Runs the admission loop while the front waiter can be admitted and the
     // loop ran on this thread.
     void AdmitWaiters();
-    // Under the mutex.
-    bool IsAdmissible(Mode mode) const;
-    bool IsFrontAdmissible() const;
+    bool IsAdmissible(Mode mode) const COMMON_REQUIRES(m_mutex);
+    bool IsFrontAdmissible() const COMMON_REQUIRES(m_mutex);
 
     class DetachSatisfyProcess;
 
-    std::deque<std::shared_ptr<CaptureRequest>> m_waiting;
     mutable Common::Mutex m_mutex;
-    GateState m_state;
-    int64_t m_sharedCount = 0;
-    size_t m_exclusiveWaiting = 0; // exclusive requests in m_waiting
+    std::deque<std::shared_ptr<CaptureRequest>> m_waiting COMMON_GUARDED_BY(m_mutex);
+    GateState m_state COMMON_GUARDED_BY(m_mutex);
+    int64_t m_sharedCount COMMON_GUARDED_BY(m_mutex) = 0;
+    size_t m_exclusiveWaiting COMMON_GUARDED_BY(m_mutex) = 0; // exclusive requests in m_waiting
 };
 
 // The implementation of a held flag.

@@ -20,6 +20,7 @@
 #include "enterprise/common/async/error.h"
 #include "enterprise/common/async/job_control.h"
 #include "testing/error_matchers.h"
+#include "testing/scoped_environment.h"
 
 namespace {
 
@@ -697,7 +698,7 @@ TEST(JobControlThreads, DestroyingTheControlUnderARunningCancelIsReportedInDebug
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            setenv("QUORVAN_SAFE_ASSERT", "log abort", 1);
+            const Testing::ScopedEnvironmentVariable policy("QUORVAN_SAFE_ASSERT", "log abort");
             auto* control = new JC();
             SlowCancelAction slow;
             RecordingHandler handler;

@@ -92,33 +92,34 @@ void LazyBarrier::BarrierJob::OnCompleted(OneActionHandler& handler, const Commo
 {
     // Held to the end: the last completion may drop the last other reference.
     const std::shared_ptr<BarrierJob> self = std::move(handler.m_keepAlive);
-    m_mutex.Lock();
-    // An empty list means a cancel moved the handler out: it stays there.
-    if (!m_handlers.empty())
-        m_handlers.erase(handler.m_element); // destroys the handler: not touched below
-    --m_pending;
-    if (!result.IsSuccess() && m_barrierResult.IsSuccess()) {
-        m_barrierResult = result;
-        if (m_pending != 0) {
-            m_mutex.Unlock();
-            Cancel();
-            return;
+    // Decided under the mutex, done after it: the first failure while other
+    // actions run cancels them; the last completion wakes the waiter.
+    bool cancelOthers = false;
+    ActionHandler* waiter = nullptr;
+    Common::Error waiterResult = Common::Success;
+    {
+        Common::LockGuard guard(m_mutex);
+        // An empty list means a cancel moved the handler out: it stays there.
+        if (!m_handlers.empty())
+            m_handlers.erase(handler.m_element); // destroys the handler: not touched below
+        --m_pending;
+        if (!result.IsSuccess() && m_barrierResult.IsSuccess()) {
+            m_barrierResult = result;
+            cancelOthers = m_pending != 0;
+        }
+        if (m_pending == 0) {
+            // A CancelAndWait caller learns only that everything has ended.
+            waiter = std::exchange(m_cancelWaiter, nullptr);
+            if (!waiter) {
+                waiter = std::exchange(m_waiter, nullptr);
+                waiterResult = m_barrierResult;
+            }
         }
     }
-    if (m_pending != 0) {
-        m_mutex.Unlock();
-        return;
-    }
-    if (ActionHandler* cancelWaiter = std::exchange(m_cancelWaiter, nullptr)) {
-        m_mutex.Unlock();
-        cancelWaiter->Completed(Common::Success);
-        return;
-    }
-    ActionHandler* waiter = std::exchange(m_waiter, nullptr);
-    const Common::Error barrierResult = m_barrierResult;
-    m_mutex.Unlock();
-    if (waiter)
-        waiter->Completed(barrierResult);
+    if (cancelOthers)
+        Cancel();
+    else if (waiter)
+        waiter->Completed(waiterResult);
 }
 
 void LazyBarrier::BarrierJob::Cancel()

@@ -101,12 +101,12 @@ private:
     void OnCompleted(OneActionHandler& handler, const Common::Error& result);
 
     Common::Mutex m_mutex;
-    uint32_t m_pending = 0;
-    std::list<OneActionHandler> m_handlers;
-    std::shared_ptr<std::list<OneActionHandler>> m_cancelledHandlers;
-    Common::Error m_barrierResult;
-    ActionHandler* m_waiter = nullptr;
-    ActionHandler* m_cancelWaiter = nullptr;
+    uint32_t m_pending COMMON_GUARDED_BY(m_mutex) = 0;
+    std::list<OneActionHandler> m_handlers COMMON_GUARDED_BY(m_mutex);
+    std::shared_ptr<std::list<OneActionHandler>> m_cancelledHandlers COMMON_GUARDED_BY(m_mutex);
+    Common::Error m_barrierResult COMMON_GUARDED_BY(m_mutex);
+    ActionHandler* m_waiter COMMON_GUARDED_BY(m_mutex) = nullptr;
+    ActionHandler* m_cancelWaiter COMMON_GUARDED_BY(m_mutex) = nullptr;
 };
 
 } // namespace Async

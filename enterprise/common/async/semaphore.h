@@ -81,8 +81,8 @@ private:
     uint32_t m_capacity;
     EnvironmentProvider* m_provider;
     Common::Mutex m_mutex;
-    uint32_t m_runningCount = 0;
-    std::deque<std::shared_ptr<SemaphoreJob>> m_queue;
+    uint32_t m_runningCount COMMON_GUARDED_BY(m_mutex) = 0;
+    std::deque<std::shared_ptr<SemaphoreJob>> m_queue COMMON_GUARDED_BY(m_mutex);
 };
 
 // The action a semaphore hands out for a wrapped action; performed once.

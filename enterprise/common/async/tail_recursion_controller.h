@@ -78,9 +78,9 @@ protected:
 
 private:
     Common::Mutex m_mutex;
-    bool m_free;
-    Common::ThreadId m_owner; // 0 when none
-    ProcessingDetachment* m_pending;
+    bool m_free COMMON_GUARDED_BY(m_mutex);
+    Common::ThreadId m_owner COMMON_GUARDED_BY(m_mutex); // 0 when none
+    ProcessingDetachment* m_pending COMMON_GUARDED_BY(m_mutex);
 };
 
 } // namespace Async

@@ -50,9 +50,9 @@ public:
 
 private:
     std::shared_ptr<Logic> m_logic; // until the completion
-    std::weak_ptr<Logic> m_weakLogic;
-    Common::Mutex m_mutex; // guards locking m_weakLogic
-    bool m_propagate = false;
+    Common::Mutex m_mutex;
+    std::weak_ptr<Logic> m_weakLogic COMMON_GUARDED_BY(m_mutex);
+    bool m_propagate COMMON_GUARDED_BY(m_mutex) = false;
 };
 
 class WaitCompletionHandler::Logic : public ActionHandler

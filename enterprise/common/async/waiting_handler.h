@@ -36,7 +36,7 @@ private:
     Common::Event m_event;
     // Guards the result, so that a completion racing a finished wait is safe.
     Common::Mutex m_lock;
-    Common::Error m_result;
+    Common::Error m_result COMMON_GUARDED_BY(m_lock);
 };
 
 } // namespace Async

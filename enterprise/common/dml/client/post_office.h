@@ -81,7 +81,7 @@ public:
 
 private:
     Common::Mutex m_mutex;
-    std::map<int, std::shared_ptr<RemoteSubscriptionDispatcher>> m_dispatchers;
+    std::map<int, std::shared_ptr<RemoteSubscriptionDispatcher>> m_dispatchers COMMON_GUARDED_BY(m_mutex);
 };
 
 ViewSpec PrepareViewSpec(const RemotePostOffice& postOffice, const Core::EntryPoint& caller,

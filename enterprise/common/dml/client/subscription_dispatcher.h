@@ -76,7 +76,7 @@ public:
     static ViewManagement::ViewUpdate StripChannelID(const ViewManagement::ViewUpdate& update);
 
 private:
-    TopicEntry& GetTopicSlot(uint32_t interestId);
+    TopicEntry& GetTopicSlot(uint32_t interestId) COMMON_REQUIRES(m_mutex);
     std::shared_ptr<InMemoryUpdateCache> TakeCache(uint32_t interestId);
     std::shared_ptr<InMemoryUpdateCache> LockCache(uint32_t interestId);
     void PushToTopic(uint32_t interestId, const std::vector<ViewManagement::ViewUpdate>& batch);
@@ -84,11 +84,11 @@ private:
     void EraseTopic(uint32_t interestId);
 
     std::shared_ptr<Binding::AccessPoint> m_accessPoint;
-    std::shared_ptr<ProductionCycle> m_cycle;
+    std::shared_ptr<ProductionCycle> m_cycle COMMON_GUARDED_BY(m_mutex);
     Common::Mutex m_mutex;
-    uint32_t m_subscriberId = 0;
-    std::map<unsigned int, TopicEntry> m_topics;
-    Common::Error m_result;
+    uint32_t m_subscriberId COMMON_GUARDED_BY(m_mutex) = 0;
+    std::map<unsigned int, TopicEntry> m_topics COMMON_GUARDED_BY(m_mutex);
+    Common::Error m_result COMMON_GUARDED_BY(m_mutex);
 };
 
 class RemoteChannel final : public RemoteSubscriptionBase

@@ -59,10 +59,10 @@ public:
 
 private:
     Common::Mutex m_mutex;
-    std::vector<ViewManagement::ViewUpdate> m_pending;
-    CheckoutJob* m_parked = nullptr;
-    std::shared_ptr<CheckoutJob> m_parkedOwner;
-    Common::Error m_result;
+    std::vector<ViewManagement::ViewUpdate> m_pending COMMON_GUARDED_BY(m_mutex);
+    CheckoutJob* m_parked COMMON_GUARDED_BY(m_mutex) = nullptr;
+    std::shared_ptr<CheckoutJob> m_parkedOwner COMMON_GUARDED_BY(m_mutex);
+    Common::Error m_result COMMON_GUARDED_BY(m_mutex);
 };
 
 class InMemoryUpdateCache::CheckoutJob final : public Async::BaseJob

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,35 +19,12 @@
 #include "core/file/unix/posix_dir.h"
 #include "enterprise/common/por/parser/file_io.h"
 #include "testing/error_matchers.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
 using namespace Testing;
 using ::testing::AllOf;
-
-class Scratch
-{
-public:
-    Scratch()
-    {
-        char pattern[] = "/tmp/file_io_test.XXXXXX";
-        m_root = mkdtemp(pattern);
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_root, ignored);
-    }
-    std::string Write(const std::string& name, const std::string& content) const
-    {
-        std::ofstream(m_root + "/" + name, std::ios::binary) << content;
-        return m_root + "/" + name;
-    }
-    const std::string& Root() const { return m_root; }
-
-private:
-    std::string m_root;
-};
 
 std::u16string Wide(const std::string& text)
 {
@@ -69,7 +45,7 @@ std::string Read(Utils::DataReader& reader, std::vector<char> bytes = {'o', 'l',
 
 TEST(FileReader, ReadsTheWholeFileInPlaceOfTheVectorsContent)
 {
-    Scratch scratch;
+    const Testing::TemporaryFolder scratch("file_io_test");
     const std::string content("a\0b\xFF\n", 5);
     Utils::FileReader file(Wide(scratch.Write("data", content)));
     EXPECT_EQ(Read(file), content);
@@ -82,7 +58,7 @@ TEST(FileReader, ReadsTheWholeFileInPlaceOfTheVectorsContent)
 // the record locks of this very process too.)
 TEST(FileReader, ReadsAFileLockedForWritingElsewhere)
 {
-    Scratch scratch;
+    const Testing::TemporaryFolder scratch("file_io_test");
     const std::string path = scratch.Write("locked", "content");
     struct Holder
     {
@@ -100,10 +76,10 @@ TEST(FileReader, ReadsAFileLockedForWritingElsewhere)
 
 TEST(FileReader, ResolvesRelativePathsAgainstTheDirectory)
 {
-    Scratch scratch;
-    std::filesystem::create_directory(scratch.Root() + "/sub");
+    const Testing::TemporaryFolder scratch("file_io_test");
+    std::filesystem::create_directory(scratch.Path() + "/sub");
     scratch.Write("top", "top");
-    posix_dir directory(scratch.Root() + "/sub");
+    posix_dir directory(scratch.Path() + "/sub");
     std::vector<char> bytes;
     Utils::Detail::ReadFileData(directory, u"../sub/../top", bytes);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "top");
@@ -111,8 +87,8 @@ TEST(FileReader, ResolvesRelativePathsAgainstTheDirectory)
 
 TEST(FileReader, AMissingFileIsError1CausedByTheOpenError)
 {
-    Scratch scratch;
-    const std::string path = scratch.Root() + "/missing";
+    const Testing::TemporaryFolder scratch("file_io_test");
+    const std::string path = scratch.Path() + "/missing";
     Utils::FileReader file(Wide(path));
     std::vector<char> bytes{'x'};
     try {

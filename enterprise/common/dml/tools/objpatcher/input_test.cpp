@@ -5,7 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include "enterprise/common/por/test_support/render.h"
 #include "testing/captured_output.h"
 #include "testing/error_matchers.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
@@ -29,20 +30,18 @@ class InputFolder : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        char pattern[] = "/tmp/objpatcher_input_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        s_folder = pattern;
+        s_folder = std::make_unique<TemporaryFolder>("objpatcher_input");
         s_previous = std::filesystem::current_path();
-        std::filesystem::current_path(s_folder);
+        std::filesystem::current_path(s_folder->Path());
     }
     static void TearDownTestSuite()
     {
         std::filesystem::current_path(s_previous);
-        std::filesystem::remove_all(s_folder);
+        s_folder.reset();
     }
-    static void Write(const std::string& name, const std::string& text) { std::ofstream(s_folder / name) << text; }
+    static void Write(const std::string& name, const std::string& text) { s_folder->Write(name, text); }
 
-    static inline std::filesystem::path s_folder;
+    static inline std::unique_ptr<TemporaryFolder> s_folder;
     static inline std::filesystem::path s_previous;
 };
 

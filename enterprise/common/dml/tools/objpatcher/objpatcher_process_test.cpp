@@ -14,8 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "core/common/text_conversion.h"
@@ -35,6 +37,8 @@
 #include "service/user_file.h"
 #include "testing/captured_output.h"
 #include "testing/error_matchers.h"
+#include "testing/scoped_environment.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
@@ -65,32 +69,23 @@ std::string Printer(const std::string& id, const std::string& kind, const std::s
         location + "\").End() .End()";
 }
 
-class ObjpatcherProgram : public ServiceTesting::TemporaryFolder
+class ObjpatcherProgram : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        TemporaryFolder::SetUp();
-        m_store = PathOf("store");
-    }
+    void TearDown() override { StopService(); }
 
-    void TearDown() override
-    {
-        StopService();
-        if (!m_memoryFolder.empty())
-            std::filesystem::remove_all(m_memoryFolder);
-        TemporaryFolder::TearDown();
-    }
+    std::string PathOf(const std::string& name) const { return m_folder.PathOf(name); }
 
     // Moves the store into memory when the machine has a memory file system:
     // each update commits with a sync, which a disk makes slow.
     void UseMemoryStore()
     {
-        char pattern[] = "/dev/shm/objpatcher_store.XXXXXX";
-        if (!mkdtemp(pattern))
+        try {
+            m_memoryFolder.emplace("objpatcher_store", "/dev/shm");
+        } catch (const std::system_error&) {
             return; // the store stays on disk
-        m_memoryFolder = pattern;
-        m_store = m_memoryFolder + "/store";
+        }
+        m_store = m_memoryFolder->PathOf("store");
     }
 
     // Starts the program with `arguments`; its standard output is read from
@@ -104,7 +99,7 @@ protected:
         if (pid == 0) {
             dup2(pipeEnds[1], STDOUT_FILENO);
             close(pipeEnds[0]);
-            if (chdir(m_dir.c_str()) != 0)
+            if (chdir(m_folder.Path().c_str()) != 0)
                 _exit(126);
             setenv(Service::kStoreFolderVariable, m_store.c_str(), 1);
             std::vector<char*> argv{const_cast<char*>(OBJPATCHER_PROGRAM)};
@@ -245,8 +240,9 @@ protected:
         }
     }
 
-    std::string m_store;
-    std::string m_memoryFolder;
+    Testing::TemporaryFolder m_folder{"objpatcher_program"};
+    std::optional<Testing::TemporaryFolder> m_memoryFolder;
+    std::string m_store = m_folder.PathOf("store");
     std::string m_host = kLocalHost;
     std::string m_service = "DML";
     int m_serviceCode = kDmlCode;
@@ -542,7 +538,7 @@ private:
 
 TEST_F(ObjpatcherProgram, DeleteRemovesInBatchesOfAHundred)
 {
-    setenv(Service::kStoreFolderVariable, m_store.c_str(), 1);
+    const Testing::ScopedEnvironmentVariable storeFolder(Service::kStoreFolderVariable, m_store.c_str());
     auto run = [](const std::string& command, const std::string& text) {
         Testing::CapturedOutput trace;
         const char* argv[] = {"objpatcher", "localhost",     "alice",     kPassword,
@@ -560,7 +556,6 @@ TEST_F(ObjpatcherProgram, DeleteRemovesInBatchesOfAHundred)
     Ipc::RegisterLocalHandler(&peer);
     const int status = run("delete", ".Composite() .Property(\"Kind\").String(\"printer\").End() .End()");
     Ipc::RegisterLocalHandler(&Service::GetServiceHandler());
-    unsetenv(Service::kStoreFolderVariable);
     EXPECT_EQ(status, 0);
     EXPECT_THAT(peer.removed, ::testing::ElementsAre(100u, 100u, 50u));
     EXPECT_TRUE(Stored().empty());
