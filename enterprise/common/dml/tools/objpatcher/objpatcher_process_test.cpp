@@ -72,6 +72,7 @@ std::string Printer(const std::string& id, const std::string& kind, const std::s
 class ObjpatcherProgram : public ::testing::Test
 {
 protected:
+    void SetUp() override { UseMemoryStore(); }
     void TearDown() override { StopService(); }
 
     std::string PathOf(const std::string& name) const { return m_folder.PathOf(name); }
@@ -405,7 +406,6 @@ TEST_F(ObjpatcherProgram, AnUpdateWhoseViewIsFullFailsAfterUpdatingAll)
                              [](const std::string& object) { return object.find("moved") != std::string::npos; });
     };
 
-    UseMemoryStore();
     StoreDirectly(0, kLimit - 1);
     Outcome outcome = Command("update", update);
     EXPECT_EQ(outcome.status, 0) << outcome.output;
