@@ -12,9 +12,10 @@ namespace {
 
 constexpr Common::SourceFile kSource("enterprise/common/async/error", 0x67DF8F2F6F61640Full - 41);
 
-// The six descriptors, in their order of building. A function-local static:
-// built on first use (also before main), with the texts looked up then, and
-// destroyed at exit.
+// The six descriptors, in their order of building. Built on first use (also
+// before main), with the texts looked up then, and never destroyed: the
+// threads of the IPC and async libraries may still copy their errors while
+// the process exits.
 struct Descriptors
 {
     ErrorDescriptor entries[6] = {
@@ -29,8 +30,8 @@ struct Descriptors
 
 Descriptors& GetDescriptors()
 {
-    static Descriptors descriptors;
-    return descriptors;
+    static Descriptors* const descriptors = new Descriptors;
+    return *descriptors;
 }
 
 // Common::Error has a virtual function but no virtual destructor; these
