@@ -26,6 +26,10 @@ if(OBJPATCHER_LIBFUZZER AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_link_options(-fsanitize=fuzzer-no-link)
 endif()
 
+option(OBJPATCHER_TEST_PCH "Precompile the test framework's headers in every test binary" OFF)
+option(OBJPATCHER_UNITY_TESTS "Compile the test sources of a binary in batches (unity build)" ON)
+set(OBJPATCHER_UNITY_BATCH 8 CACHE STRING "Test sources per unity batch; 0 puts all of a binary's in one")
+
 function(objpatcher_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
@@ -37,6 +41,11 @@ function(objpatcher_tests name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  if(OBJPATCHER_TEST_PCH)
+    target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
+  endif()
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ${OBJPATCHER_UNITY_TESTS}
+                                           UNITY_BUILD_BATCH_SIZE ${OBJPATCHER_UNITY_BATCH})
   add_test(NAME ${name} COMMAND ${name} --gtest_filter=-*Threads.*:*Threads/*)
   set(tests ${name})
   # The "threads" test exists only where a source declares a *Threads suite, so
