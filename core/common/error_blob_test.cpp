@@ -137,7 +137,7 @@ TEST(ErrorBlobWrite, SuccessIsTheSingleVersionByte)
     EXPECT_EQ(Deserialize(Bytes{0x01}).GetRecord(), nullptr);
 }
 
-TEST(ErrorBlobWrite, CatalogueErrorWithLocationHasTheDocumentedBytes)
+TEST(ErrorBlobWrite, CatalogueErrorWithLocationWritesCodeLineTagTextAndPlace)
 {
     const Common::Location at = kSource.At("IOCTL", 28);
     const Common::Error error(0x4000E, Common::GetMessageText(613), at);

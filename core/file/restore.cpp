@@ -181,7 +181,9 @@ bool restore_target::CreateAsFile()
                                    [this] { m_fileTarget.reset(m_directory->Create(m_name, false, nullptr)); });
     if (!result)
         m_fileTarget.reset();
-    COMMON_ASSERT_AT((m_fileTarget != nullptr) == result, kBackupSource.path, 965);
+    // A file exists exactly when the creation succeeded.
+    if ((m_fileTarget != nullptr) != result)
+        (void)Common::ReportAssertion("(FileTarget != 0) == result", kBackupSource.path, 965);
     return result;
 }
 

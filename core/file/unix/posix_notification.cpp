@@ -64,6 +64,13 @@ constinit pthread_t g_thread{};
 constinit Record* g_cursor = nullptr; // polled next; null when the ring is empty
 constinit uint32_t g_count = 0;       // records in the ring
 
+int StartWithDefaultAttributes(pthread_t* thread, void* (*body)(void*))
+{
+    return pthread_create(thread, nullptr, body, nullptr);
+}
+
+constinit NotificationThreadStarter g_starter = StartWithDefaultAttributes;
+
 // The mutex is held by the callers of these.
 
 void PutIntoRing(Record* record)
@@ -232,7 +239,7 @@ void posix_dir::EnableNotification(notification_handler* handler)
                 released = m_watch->handler;
             } else {
                 if (!g_threadStarted) {
-                    if (pthread_create(&g_thread, nullptr, watch_record::NotificationThread, nullptr) != 0) {
+                    if (g_starter(&g_thread, watch_record::NotificationThread) != 0) {
                         SetError(PosixSp::MessageError(FileErrors::kOpenFailed, FileErrors::kOpenFailedText,
                                                        "EnableNotification", 1226));
                         return;
@@ -251,6 +258,12 @@ void posix_dir::EnableNotification(notification_handler* handler)
     }
     ReleaseHandler(released);
     SetSuccess();
+}
+
+NotificationThreadStarter SetNotificationThreadStarterForTesting(NotificationThreadStarter starter)
+{
+    Common::LockGuard guard(g_mutex);
+    return std::exchange(g_starter, starter ? starter : StartWithDefaultAttributes);
 }
 
 void posix_dir::ResetNotification()

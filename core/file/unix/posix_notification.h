@@ -26,6 +26,8 @@
 // same. The watcher never touches a caller's posix_dir object.
 #pragma once
 
+#include <pthread.h>
+
 #include <cstdint>
 
 #include "core/file/unix/posix_dir.h"
@@ -41,3 +43,11 @@ void ShutdownNotification() noexcept;
 // `directory`'s registration at least `looks` times since it was made, and
 // returns the number of looks then (0 when `directory` is not registered).
 uint64_t WaitForNotificationLooks(posix_dir& directory, uint64_t looks, uint32_t milliseconds);
+
+// Test support: starts the watcher thread running `body`; answers 0 or an
+// error number, as pthread_create with default attributes does.
+using NotificationThreadStarter = int (*)(pthread_t* thread, void* (*body)(void*));
+// Replaces the starter (null: pthread_create) and returns the one before. The
+// starter is read under the watcher's mutex, at a registration that finds no
+// thread; a thread already running is not affected.
+NotificationThreadStarter SetNotificationThreadStarterForTesting(NotificationThreadStarter starter);

@@ -1,13 +1,16 @@
 #include "core/file/unix/posix_notification.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -15,7 +18,9 @@
 #include <mutex>
 #include <string>
 
+#include "core/common/error_text.h"
 #include "core/file/unix/posix_dir_test_support.h"
+#include "testing/error_matchers.h"
 
 namespace {
 
@@ -222,6 +227,46 @@ TEST_F(PosixNotificationThreads, RemovingTheRegistrationInsideTheCallFreesItAfte
     EXPECT_FALSE(destroyedDuringCall);
     EXPECT_EQ(m_probe.Calls(), 1);
     EXPECT_EQ(LooksSoFar(*m_watched), 0u) << "no registration left";
+}
+
+// The watcher thread cannot be started: the registration fails with 0x40007
+// and keeps nothing, and a later registration starts the thread after all.
+// Run in a fresh process, where no earlier test has started the watcher.
+TEST_F(PosixNotificationThreads, AWatcherThatCannotStartKeepsNothing)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            bool ok = true;
+            auto check = [&ok](bool holds, const char* what) {
+                if (!holds)
+                    std::fprintf(stderr, "not so: %s\n", what);
+                ok = ok && holds;
+            };
+            SetNotificationThreadStarterForTesting([](pthread_t*, void* (*)(void*)) { return EAGAIN; });
+            auto* handler = new RecordingHandler(m_probe);
+            m_watched->EnableNotification(handler);
+            const Common::Error error = m_watched->TakeError();
+            std::fprintf(stderr, "%s\n", Common::ErrorToUtf8Text(error).c_str());
+            check(::testing::Matches(::testing::AllOf(
+                      Testing::ErrorIs(0x40007), Testing::HasText(u"Error occurred while opening the file."),
+                      Testing::RaisedAt("core/file/unix/posixsp", "EnableNotification", 1226)))(error),
+                  "0x40007 at EnableNotification, line 1226");
+            handler->Release();
+            check(m_probe.destroyed, "the handler was released: the registration kept no reference");
+            check(WaitForNotificationLooks(*m_watched, 0, 0) == 0, "the directory is not registered");
+
+            SetNotificationThreadStarterForTesting(nullptr);
+            Probe later;
+            auto* laterHandler = new RecordingHandler(later);
+            m_watched->EnableNotification(laterHandler);
+            laterHandler->Release();
+            check(m_watched->IsClear(), "the next registration succeeds");
+            check(WaitForNotificationLooks(*m_watched, 1, kWatchWait) >= 1, "the started watcher looks");
+            m_watched->EnableNotification(nullptr);
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "Error occurred while opening the file.");
 }
 
 TEST(PosixNotification, PollIntervalSharesASecondWithAFloorOf100Milliseconds)

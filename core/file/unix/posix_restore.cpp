@@ -2,6 +2,7 @@
 
 #include <sys/xattr.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -26,6 +27,13 @@ Common::Error MessageError(unsigned code, unsigned key, const char* function, ui
 {
     return MakeFileMessageError(code, key, kPosixBackupSource.At(function, line));
 }
+
+int SetXattr(int descriptor, const char* name, const void* value, size_t size, int flags)
+{
+    return fsetxattr(descriptor, name, value, size, flags);
+}
+
+constinit std::atomic<XattrSetter> g_setXattr{SetXattr};
 
 // Attributes a file system may refuse without failing the restore.
 bool MaySkip(const Common::Error& error, const char* name)
@@ -85,7 +93,8 @@ private:
                 stream.Read(value.data(), valueLength);
             if (stream.IsFailed())
                 return stream.TakeError();
-            if (fsetxattr(descriptor, name.data(), value.data(), value.size(), 0) != 0) {
+            const XattrSetter setXattr = g_setXattr.load(std::memory_order_acquire);
+            if (setXattr(descriptor, name.data(), value.data(), value.size(), 0) != 0) {
                 Common::Error error = MakeFileError(errno, kWriteFailed, kWriteFailedText, path.c_str(), nullptr,
                                                     kPosixBackupSource.At("SetXattr", 172));
                 if (!MaySkip(error, name.data()))
@@ -110,4 +119,9 @@ Common::Error PosixRestoreFile(o_dir* directory, const char16_t* directoryPath, 
     Common::Error wrapped = MessageError(kRestoreFailed, kRestoreFailedText, "PosixRestoreFile", 559);
     wrapped.AddCause(result);
     return wrapped;
+}
+
+XattrSetter SetXattrSetterForTesting(XattrSetter setter)
+{
+    return g_setXattr.exchange(setter ? setter : SetXattr, std::memory_order_acq_rel);
 }

@@ -16,6 +16,7 @@
 // the directory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/common/error.h"
@@ -34,3 +35,9 @@ struct rstr_request
 // (ending in a separator).
 Common::Error PosixRestoreFile(o_dir* directory, const char16_t* directoryPath, const char16_t* name,
                                const restore_parameters* parameters);
+
+// Test support: sets one extended attribute on a descriptor; answers 0, or -1
+// with errno set, as fsetxattr(2) does.
+using XattrSetter = int (*)(int descriptor, const char* name, const void* value, size_t size, int flags);
+// Replaces the setter (null: fsetxattr) and returns the one before.
+XattrSetter SetXattrSetterForTesting(XattrSetter setter);

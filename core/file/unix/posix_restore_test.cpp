@@ -7,13 +7,16 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "core/common/assertion.h"
 #include "core/common/file_errors.h"
+#include "core/common/trace.h"
 #include "core/file/unix/posix_backup_test_support.h"
 #include "testing/error_matchers.h"
 
@@ -392,6 +395,128 @@ TEST_F(PosixRestore, TheSecurityDecisionKeepsOrRemovesTheItem)
         std::error_code ignored;
         std::filesystem::remove(Path("item"), ignored);
     }
+}
+
+// What the file system answers for extended attributes while installed: the
+// listed names are refused with their errno, the others are set.
+class RefusingFileSystem
+{
+public:
+    explicit RefusingFileSystem(std::map<std::string, int> refusals)
+    {
+        Refusals() = std::move(refusals);
+        m_previous = SetXattrSetterForTesting(&Set);
+    }
+    ~RefusingFileSystem() { SetXattrSetterForTesting(m_previous); }
+    RefusingFileSystem(const RefusingFileSystem&) = delete;
+    RefusingFileSystem& operator=(const RefusingFileSystem&) = delete;
+
+private:
+    static std::map<std::string, int>& Refusals()
+    {
+        static std::map<std::string, int> refusals;
+        return refusals;
+    }
+    static int Set(int descriptor, const char* name, const void* value, size_t size, int flags)
+    {
+        const auto refused = Refusals().find(name);
+        if (refused == Refusals().end())
+            return fsetxattr(descriptor, name, value, size, flags);
+        errno = refused->second;
+        return -1;
+    }
+
+    XattrSetter m_previous = nullptr;
+};
+
+// "security.selinux" and "trusted.pfcache" are skipped when the file system
+// does not support them; any other refusal, of another attribute or for
+// another reason, fails the restore and removes the file.
+TEST_F(PosixRestore, OnlyUnsupportedSecurityLabelsAreSkipped)
+{
+    const struct
+    {
+        const char* what;
+        std::map<std::string, int> refusals;
+        std::vector<std::string> attributes;
+        unsigned failure; // 0: the restore succeeds
+    } cases[] = {
+        {"both labels not supported",
+         {{"security.selinux", EOPNOTSUPP}, {"trusted.pfcache", EOPNOTSUPP}},
+         {"security.selinux", "trusted.pfcache", "user.kept"},
+         0},
+        {"a label skipped, then another attribute not supported",
+         {{"security.selinux", EOPNOTSUPP}, {"user.refused", EOPNOTSUPP}},
+         {"security.selinux", "user.refused", "user.kept"},
+         FileErrors::kNotSupported},
+        {"a label refused for another reason",
+         {{"trusted.pfcache", EPERM}},
+         {"trusted.pfcache", "user.kept"},
+         FileErrors::kAccessDenied},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RefusingFileSystem fileSystem(c.refusals);
+        std::string attributes;
+        for (const std::string& name : c.attributes)
+            attributes += XattrRecord(name, "v");
+        PlaybackSource source;
+        source.Add(6, PosixRecord(0, 0100644)).Add(4, "payload").Add(7, attributes);
+        const Common::Error error = RestoreItem(source);
+        if (c.failure == 0) {
+            EXPECT_THAT(error, IsSuccessError());
+            std::string content;
+            ASSERT_TRUE(ReadWholeFile(Path("item"), content));
+            EXPECT_EQ(content, "payload");
+            char value[8] = {};
+            EXPECT_EQ(getxattr(Path("item").c_str(), "user.kept", value, sizeof value), 1);
+            EXPECT_EQ(value[0], 'v');
+        } else {
+            EXPECT_THAT(
+                error,
+                AllOf(ErrorIs(0x4001A),
+                      CausedBy(AllOf(ErrorIs(c.failure), RaisedAt("core/file/unix/posix_backup", "SetXattr", 172)))));
+            EXPECT_FALSE(Exists(Path("item")));
+        }
+        std::error_code ignored;
+        std::filesystem::remove(Path("item"), ignored);
+    }
+}
+
+// A directory whose Create reports success without giving a file.
+class FilelessDir : public posix_dir
+{
+public:
+    using posix_dir::posix_dir;
+    rio_file* Create(const char16_t*, bool, const access_rights*) override { return nullptr; }
+};
+
+std::vector<std::string>& AssertionTexts()
+{
+    static std::vector<std::string> texts;
+    return texts;
+}
+
+void RecordAssertion(int, unsigned, unsigned, const char* text)
+{
+    if (text && std::string(text).rfind("Assertion failed: ", 0) == 0)
+        AssertionTexts().emplace_back(text);
+}
+
+// A creation that succeeds without a file is reported with the check's own
+// text, and the restore goes on without writing data.
+TEST_F(PosixRestore, ACreatedFileThatIsMissingIsReported)
+{
+    AssertionTexts().clear();
+    Common::SetAssertionEventHook(&RecordAssertion);
+    FilelessDir directory(m_root);
+    PlaybackSource source;
+    source.Add(6, PosixRecord(0, 0100644)).Add(4, "payload");
+    (void)Restore(directory, "item", source);
+    Common::SetAssertionEventHook(&Common::TraceAssertionEvent);
+    EXPECT_THAT(AssertionTexts(),
+                ElementsAre("Assertion failed: (FileTarget != 0) == result, file core/file/backup, line 965"));
+    EXPECT_FALSE(Exists(Path("item")));
 }
 
 TEST_F(PosixRestore, WithoutADirectoryPathNothingIsRestored)

@@ -109,8 +109,45 @@ JobControl::JobControl()
 {
 }
 
+// Counts a running Cancel call in debug builds, so that the destructor can
+// report a control destroyed under it. Leave() is called before the call hands
+// a completion over: from then on the handler may destroy the control.
+class JobControl::CancelCall
+{
+public:
+#ifndef NDEBUG
+    explicit CancelCall(JobControl& control) noexcept : m_calls(&control.m_cancelCalls)
+    {
+        m_calls->fetch_add(1, std::memory_order_relaxed);
+    }
+    ~CancelCall()
+    {
+        Leave();
+    }
+    void Leave() noexcept
+    {
+        if (m_calls)
+            std::exchange(m_calls, nullptr)->fetch_sub(1, std::memory_order_release);
+    }
+
+private:
+    std::atomic<uint32_t>* m_calls;
+#else
+    explicit CancelCall(JobControl&) noexcept
+    {
+    }
+    void Leave() noexcept
+    {
+    }
+#endif
+};
+
 JobControl::~JobControl()
 {
+#ifndef NDEBUG
+    if (m_cancelCalls.load(std::memory_order_acquire) != 0)
+        ReportBroken("cancelCalls == 0 && \"JobControl destroyed during a Cancel() call.\"", __LINE__);
+#endif
     const int64_t state = m_state.load(std::memory_order_acquire);
     if (state != STATE_BEGIN && state != STATE_CANCEL_SCHEDULED_WAIT_ALL)
         ReportBroken("(state == STATE_BEGIN || state == STATE_CANCEL_SCHEDULED_WAIT_ALL) && "
@@ -134,7 +171,13 @@ void JobControl::Perform(Action& action, ActionHandler& handler, DescriptiveEnti
     // Held until Perform returns: a completion on another thread that finishes
     // the run cannot destroy the job under this call.
     std::shared_ptr<Job> job;
-    const Common::Error performed = SafePerform(action, job);
+    Common::Error performed;
+    try {
+        performed = SafePerform(action, job);
+    } catch (...) {
+        AbandonRun(); // the exception itself tells the caller how the run ended
+        throw;
+    }
     if (performed.IsSuccess())
         OnPerformSucceeded();
     else
@@ -149,6 +192,29 @@ bool JobControl::PreventiveCancel()
         ReportBroken(kSecondPerform, 152);
     FinishRun(MakeCanceledError(kSource.At("PreventiveCancel", 155)));
     return true;
+}
+
+void JobControl::AbandonRun() noexcept
+{
+    // While the action's Perform runs, only a completion and a cancel can move
+    // the state, and neither finishes the run.
+    for (;;) {
+        const int64_t state = m_state.load(std::memory_order_acquire);
+        if (state != STATE_BEGIN && state != STATE_COMPLETED_IN_PERFORM && state != STATE_CANCEL_SCHEDULED_WAIT_ALL &&
+            state != STATE_COMPLETED_CANCEL_SCHEDULED) {
+            ReportBroken(kSecondPerform, __LINE__);
+            return;
+        }
+        if (ChangeState(state, STATE_FINISHING))
+            break;
+    }
+    m_handler = nullptr;
+    m_result = GetInvalidResultError();
+    m_job.reset();
+    // A cancel that came meanwhile is kept for the next run, as after FinishRun.
+    if (!ChangeState(STATE_FINISHING, STATE_BEGIN) &&
+        m_state.load(std::memory_order_acquire) != STATE_CANCEL_SCHEDULED_WAIT_ALL)
+        ReportBroken("State() == STATE_CANCEL_SCHEDULED_WAIT_ALL && \"State logic broken.\"", __LINE__);
 }
 
 Common::Error JobControl::SafePerform(Action& action, std::shared_ptr<Job>& job)
@@ -318,6 +384,11 @@ void JobControl::Completed(const Common::Error& result)
 
 void JobControl::Cancel()
 {
+    CancelCall call(*this);
+    // Set once this call has moved the run to STATE_CANCELING. Only this call
+    // leaves STATE_CANCELING and STATE_COMPLETED_WHILE_CANCELING, so nothing
+    // finishes the run while it is inside the job's Cancel.
+    bool cancelling = false;
     for (;;) {
         const int64_t state = m_state.load(std::memory_order_acquire);
         switch (state) {
@@ -327,7 +398,7 @@ void JobControl::Cancel()
             break;
         case STATE_PERFORMED:
             if (ChangeState(state, STATE_CANCELING)) {
-                // Nothing finishes the run while the state is STATE_CANCELING.
+                cancelling = true;
                 if (const std::shared_ptr<Job> job = m_job)
                     job->Cancel();
             }
@@ -337,11 +408,16 @@ void JobControl::Cancel()
                 return;
             break;
         case STATE_CANCELING:
+            if (!cancelling)
+                return; // another call is cancelling the job
             if (ChangeState(state, STATE_CANCELED_WAIT_COMPLETION))
                 return;
             break;
         case STATE_COMPLETED_WHILE_CANCELING:
+            if (!cancelling)
+                return; // the call that is cancelling the job finishes the run
             if (ChangeState(state, HasCanceledResult() ? STATE_FINISHING : STATE_CANCEL_SCHEDULED_WAIT_ALL)) {
+                call.Leave(); // the handler may destroy the control
                 FinishRun(m_result);
                 return;
             }

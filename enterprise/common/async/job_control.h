@@ -10,9 +10,29 @@
 // handler as the job delivered it.
 //
 // Per run: Perform once; then exactly one handler.Completed (perhaps before
-// Perform returns). Cancel may come at any time from any thread. The handler may
-// start the next run, or destroy the control, from inside its Completed: the
-// control touches none of its fields once it has handed the completion over.
+// Perform returns). Cancel may come at any time from any thread while the
+// control exists. The handler may start the next run, or destroy the control,
+// from inside its Completed: the control touches none of its fields once it
+// has handed the completion over.
+//
+// Cancels: the one Cancel call that finds the run going asks the job to stop
+// and, when the completion arrives meanwhile, finishes the run itself once the
+// job's Cancel has returned. Any other Cancel that comes while it is busy
+// returns at once and changes nothing, so it can neither finish the run under
+// the first call nor leave that call to cancel the next run.
+//
+// Lifetime: the control must outlive every call made on it. A handler that
+// destroys the control (or lets its owner go) therefore needs to know that no
+// Cancel on another thread is still running: the canceller keeps the control
+// alive for its call, as a job handle keeps the job that embeds one. The call
+// that finishes a run is the exception: it touches nothing after the handler,
+// so the handler may destroy the control inside Perform, Completed or Cancel.
+// Debug builds report a control destroyed while a Cancel call is running.
+//
+// A Perform whose action throws something other than a Common::Error lets the
+// exception pass to its caller without a handler call; the control is left
+// ready for the next run (a completion delivered before the throw is dropped,
+// a cancel scheduled during it consumed).
 //
 // Declaration order is the binary order; never insert or reorder.
 //
@@ -94,8 +114,11 @@ public:
     };
 
 private:
+    class CancelCall;
+
     bool ChangeState(int64_t from, int64_t to) noexcept;
     bool PreventiveCancel();
+    void AbandonRun() noexcept;
     Common::Error SafePerform(Action& action, std::shared_ptr<Job>& job);
     void OnPerformSucceeded();
     void OnPerformFailed(const Common::Error& failure);
@@ -111,6 +134,9 @@ private:
     DescriptiveEntity* m_owner; // not owned; may be null
     Common::Error m_result;
     std::shared_ptr<Job> m_job;
+#ifndef NDEBUG
+    std::atomic<uint32_t> m_cancelCalls{0}; // Cancel calls running, for the lifetime check
+#endif
 };
 
 } // namespace Async

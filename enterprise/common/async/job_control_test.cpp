@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <barrier>
+#include <cstdlib>
+#include <latch>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -329,6 +331,59 @@ TEST(JobControl, OtherExceptionsFromPerformOrTheHandlerPassThrough)
     EXPECT_EQ(handler.calls.load(), 0);
 }
 
+// An action whose Perform throws something other than a Common::Error, after
+// completing its handler and scheduling a cancel when asked to.
+class ForeignThrowingAction : public Async::Action
+{
+public:
+    ForeignThrowingAction(JC& control, bool completeFirst, bool cancelFirst)
+        : m_control(control), m_completeFirst(completeFirst), m_cancelFirst(cancelFirst)
+    {
+    }
+    std::shared_ptr<Async::Job> Perform(Async::ActionHandler& handler) override
+    {
+        if (m_completeFirst)
+            handler.Completed(Failure());
+        if (m_cancelFirst)
+            m_control.Cancel();
+        throw std::runtime_error("x");
+    }
+
+private:
+    JC& m_control;
+    bool m_completeFirst;
+    bool m_cancelFirst;
+};
+
+// The exception ends the run without a handler call: a completion delivered
+// before it is dropped, a cancel scheduled during it consumed, and the next run
+// goes as on a fresh control.
+TEST(JobControl, AForeignExceptionFromPerformLeavesTheControlReadyForTheNextRun)
+{
+    for (const bool completeFirst : {false, true}) {
+        for (const bool cancelFirst : {false, true}) {
+            SCOPED_TRACE(std::string(completeFirst ? "completed" : "not completed") +
+                         (cancelFirst ? ", cancelled" : ""));
+            AsyncTest::AssertionCapture assertions;
+            RecordingHandler handler;
+            {
+                JC control;
+                ForeignThrowingAction throwing(control, completeFirst, cancelFirst);
+                EXPECT_THROW(control.Perform(throwing, handler, nullptr), std::runtime_error);
+                EXPECT_EQ(handler.calls.load(), 0);
+                EXPECT_EQ(control.GetState(), JC::STATE_BEGIN);
+                TestAction next(Mode::CompleteInPerform);
+                control.Perform(next, handler, nullptr);
+                EXPECT_EQ(next.performs.load(), 1);
+                EXPECT_EQ(handler.calls.load(), 1);
+                EXPECT_THAT(handler.Last(), IsSuccessError());
+                EXPECT_EQ(control.GetState(), JC::STATE_BEGIN);
+            }
+            EXPECT_TRUE(assertions.Reports().empty()) << assertions.Reports().front();
+        }
+    }
+}
+
 TEST(JobControl, ErrorThrownByTheHandlerIsTracedAsFinalizeRun)
 {
     AsyncTest::TraceCapture traces;
@@ -496,6 +551,163 @@ TEST(JobControlThreads, PerformCompletionAndCancelRaceToExactlyOneHandlerCall)
     performing.join();
     completing.join();
     EXPECT_TRUE(failures.empty()) << failures.size() << " runs went wrong, the first is " << failures.front();
+}
+
+// An action whose job's Cancel blocks until the test lets it return, so that a
+// second cancel and the completion can arrive while the first cancel is
+// inside it.
+class SlowCancelAction : public Async::Action
+{
+public:
+    std::shared_ptr<Async::Job> Perform(Async::ActionHandler& handler) override
+    {
+        m_handler = &handler;
+        return std::make_shared<AsyncTest::TestJob>([this] {
+            m_entered.count_down();
+            m_release.wait();
+        });
+    }
+    void WaitUntilCancelling() { m_entered.wait(); }
+    void LetCancelReturn() { m_release.count_down(); }
+    void Complete(const Common::Error& result) { m_handler->Completed(result); }
+
+private:
+    Async::ActionHandler* m_handler = nullptr;
+    std::latch m_entered{1};
+    std::latch m_release{1};
+};
+
+// Two cancels race while the handler ends the run by destroying the control
+// or by starting the next run: the cancel that reached the job finishes the
+// run once the job's Cancel has returned; the other returns at once and
+// changes nothing, so it neither lets the control go under the first one nor
+// leaves the first to cancel the next run.
+TEST(JobControlThreads, ASecondCancelLeavesTheRunToTheCancelThatReachedTheJob)
+{
+    enum class End
+    {
+        DestroysTheControl,
+        PerformsAgain,
+    };
+    const struct
+    {
+        const char* what;
+        bool completeBeforeSecondCancel;
+        End end;
+    } cases[] = {
+        {"second cancel, then the completion; the handler destroys the control", false, End::DestroysTheControl},
+        {"the completion, then the second cancel; the handler destroys the control", true, End::DestroysTheControl},
+        {"second cancel, then the completion; the handler performs again", false, End::PerformsAgain},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto* control = new JC();
+        SlowCancelAction slow;
+        TestAction next(Mode::CompleteLater);
+        std::atomic<int> calls{0};
+        RecordingHandler nextHandler;
+        RecordingHandler handler([&](const Common::Error&) {
+            ++calls;
+            if (c.end == End::DestroysTheControl) {
+                delete control;
+                control = nullptr;
+            } else {
+                control->Perform(next, nextHandler, nullptr);
+            }
+        });
+        control->Perform(slow, handler, nullptr);
+        JC* const performed = control;
+        std::thread first([performed] { performed->Cancel(); });
+        slow.WaitUntilCancelling();
+        if (c.completeBeforeSecondCancel)
+            slow.Complete(Async::GetCanceledError());
+        performed->Cancel(); // returns while the first cancel is inside the job's Cancel
+        if (!c.completeBeforeSecondCancel)
+            slow.Complete(Async::GetCanceledError());
+        EXPECT_EQ(calls.load(), 0) << "the run finished under the first cancel";
+        slow.LetCancelReturn();
+        first.join();
+        EXPECT_EQ(calls.load(), 1);
+        if (c.end == End::DestroysTheControl) {
+            EXPECT_EQ(control, nullptr);
+        } else {
+            EXPECT_EQ(next.cancels.load(), 0) << "the next run was cancelled";
+            EXPECT_EQ(control->GetState(), JC::STATE_PERFORMED);
+            next.Complete(Common::Success);
+            EXPECT_THAT(nextHandler.Last(), IsSuccessError());
+            delete control;
+        }
+    }
+}
+
+// Many cancels on several threads race the completion of each run: the handler
+// is called once per run and the control ends quiet.
+TEST(JobControlThreads, ManyCancelsRacingTheCompletionCallTheHandlerOnce)
+{
+    constexpr int kRuns = 2000;
+    constexpr int kCancellers = 3;
+    std::barrier start(kCancellers + 2);
+    std::barrier end(kCancellers + 2);
+    JC control;
+    TestAction* action = nullptr;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kCancellers; ++t)
+        threads.emplace_back([&] {
+            for (int run = 0; run < kRuns; ++run) {
+                start.arrive_and_wait();
+                control.Cancel();
+                end.arrive_and_wait();
+            }
+        });
+    threads.emplace_back([&] {
+        for (int run = 0; run < kRuns; ++run) {
+            start.arrive_and_wait();
+            action->Complete(run % 2 ? Async::GetCanceledError() : Common::Success);
+            end.arrive_and_wait();
+        }
+    });
+    std::vector<int> failures;
+    for (int run = 0; run < kRuns; ++run) {
+        TestAction runAction(Mode::CompleteLater);
+        RecordingHandler handler;
+        action = &runAction;
+        if (control.GetState() == JC::STATE_CANCEL_SCHEDULED_WAIT_ALL) {
+            control.Perform(runAction, handler, nullptr); // consumes the cancel kept from the last run
+            handler.calls = 0;
+        }
+        control.Perform(runAction, handler, nullptr);
+        start.arrive_and_wait();
+        end.arrive_and_wait();
+        const State state = control.GetState();
+        if (handler.calls.load() != 1 || (state != JC::STATE_BEGIN && state != JC::STATE_CANCEL_SCHEDULED_WAIT_ALL))
+            failures.push_back(run);
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_TRUE(failures.empty()) << failures.size() << " runs went wrong, the first is " << failures.front();
+}
+
+// Debug builds report a control destroyed while a Cancel call is still inside
+// it. The child process aborts at the report, before the late call goes on.
+TEST(JobControlThreads, DestroyingTheControlUnderARunningCancelIsReportedInDebugBuilds)
+{
+#ifdef NDEBUG
+    GTEST_SKIP() << "checked in debug builds only";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            setenv("QUORVAN_SAFE_ASSERT", "log abort", 1);
+            auto* control = new JC();
+            SlowCancelAction slow;
+            RecordingHandler handler;
+            control->Perform(slow, handler, nullptr);
+            std::thread([control] { control->Cancel(); }).detach();
+            slow.WaitUntilCancelling();
+            delete control;
+        },
+        "cancelCalls == 0 && \"JobControl destroyed during a Cancel\\(\\) call.\"");
+#endif
 }
 
 } // namespace

@@ -19,6 +19,32 @@ namespace {
 constexpr Common::SourceFile kSource("enterprise/common/async/lazy_barrier", 0x9174396A01B27BF2);
 constexpr unsigned kLazyBarrierJobText = 629; // "ASYNC: Lazy barrier action job."
 
+// Passes Perform on to an action and notes whether it threw something other
+// than a Common::Error (which the job control turns into a failure itself).
+class WatchedAction final : public Action
+{
+public:
+    explicit WatchedAction(Action& action) noexcept : m_action(action) {}
+
+    std::shared_ptr<Job> Perform(ActionHandler& handler) override
+    {
+        try {
+            return m_action.Perform(handler);
+        } catch (const Common::Error&) {
+            throw;
+        } catch (...) {
+            m_threwForeign = true;
+            throw;
+        }
+    }
+
+    bool ThrewForeign() const noexcept { return m_threwForeign; }
+
+private:
+    Action& m_action;
+    bool m_threwForeign = false;
+};
+
 } // namespace
 
 EntityDescription LazyBarrier::BarrierJob::Describe() const
@@ -40,7 +66,19 @@ Common::Error LazyBarrier::BarrierJob::PerformAction(Action& action)
         ++m_pending;
     }
     // The handler may be gone when this returns: its completion unhooks it.
-    handler->m_control.Perform(action, *handler, this);
+    WatchedAction watched(action);
+    try {
+        handler->m_control.Perform(watched, *handler, this);
+    } catch (...) {
+        if (!watched.ThrewForeign())
+            throw; // not from the action's Perform: its run goes on, or has ended through the handler
+        // The exception passes on, but the action counts as completed with its
+        // description: the control has ended the run without a handler call,
+        // and the waiters and the destructor would otherwise wait for ever.
+        JobControl::PerformExceptionDescription description;
+        OnCompleted(*handler, DescribeAnyCurrentException(description));
+        throw;
+    }
     Common::LockGuard guard(m_mutex);
     return m_barrierResult;
 }

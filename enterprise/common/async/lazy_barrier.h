@@ -12,6 +12,12 @@
 // until all of them have completed (an action that ignores its cancel and
 // never completes blocks it for ever).
 //
+// An action whose Perform throws something other than a Common::Error: the
+// exception passes out of Perform unchanged, and the action counts as
+// completed with the job control's description of the exception, which fails
+// the barrier like any first failure: ASYNC_ERROR_OPERATION_STD_EXCEPTION for
+// a std::exception, ASYNC_ERROR_OPERATION_UNKNOWN_EXCEPTION for anything else.
+//
 // Threading: one owner calls Perform, WaitAll, CancelAndWait and the
 // destructor, one at a time. Actions complete on any thread; the barrier job
 // guards its state with a recursive mutex, never held while an action runs or

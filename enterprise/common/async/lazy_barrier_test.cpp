@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <memory>
 #include <random>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,6 +30,7 @@ using Testing::CausedBy;
 using Testing::ErrorIs;
 using Testing::HasText;
 using Testing::IsSuccessError;
+using Testing::RaisedAt;
 
 const Common::Error kFailure(0x40001, Common::Location{});
 
@@ -232,6 +238,160 @@ TEST(LazyBarrierThreads, CompletionsOnManyThreadsCompleteTheWaiterOnce)
             EXPECT_THAT(waiter.Last(), ErrorIs(0x40001));
         else
             EXPECT_THAT(waiter.Last(), IsSuccessError());
+    }
+}
+
+// ---- actions whose Perform throws something other than a Common::Error ----
+
+// Runs `work` on a thread of its own and tells whether it ended within
+// `limit`. A thread that does not end is left behind; `work` must own what it
+// uses.
+bool EndsWithin(std::chrono::milliseconds limit, std::function<void()> work)
+{
+    auto ended = std::make_shared<std::promise<void>>();
+    std::future<void> done = ended->get_future();
+    std::thread thread([ended, work = std::move(work)] {
+        work();
+        ended->set_value();
+    });
+    if (done.wait_for(limit) != std::future_status::ready) {
+        thread.detach();
+        return false;
+    }
+    thread.join();
+    return true;
+}
+
+constexpr std::chrono::milliseconds kDeadline(5000);
+
+// Throws from Perform, after completing its handler first when asked to.
+class ThrowingAction : public Async::Action
+{
+public:
+    ThrowingAction(std::function<void()> thrower, bool completeFirst)
+        : m_thrower(std::move(thrower)), m_completeFirst(completeFirst)
+    {
+    }
+
+    std::shared_ptr<Async::Job> Perform(Async::ActionHandler& handler) override
+    {
+        if (m_completeFirst)
+            handler.Completed(Common::Success);
+        m_thrower();
+        return {};
+    }
+
+private:
+    std::function<void()> m_thrower;
+    bool m_completeFirst;
+};
+
+struct ForeignException
+{
+    const char* what;
+    std::function<void()> thrower;
+    unsigned code;
+    const char16_t* text;
+    const char* function;
+    uint32_t line;
+};
+
+const ForeignException kForeignExceptions[] = {
+    {"a std::exception", [] { throw std::runtime_error("disk on fire"); }, Async::ASYNC_ERROR_OPERATION_STD_EXCEPTION,
+     u"ASYNC: STD exception 'disk on fire' has occurred during operation 'Perform'.", "DescribeStdException", 55},
+    {"an int", [] { throw 7; }, Async::ASYNC_ERROR_OPERATION_UNKNOWN_EXCEPTION,
+     u"ASYNC: Unknown exception has occurred during operation 'Perform'.", "DescribeUnknownException", 60},
+};
+
+// Performs `action` on `barrier` and tells whether the exception of `thrown`
+// came out of it unchanged.
+bool PassesTheExceptionOn(Async::LazyBarrier& barrier, Async::Action& action, const ForeignException& thrown)
+{
+    try {
+        (void)barrier.Perform(action);
+    } catch (const std::runtime_error& error) {
+        return thrown.code == Async::ASYNC_ERROR_OPERATION_STD_EXCEPTION && std::string(error.what()) == "disk on fire";
+    } catch (int value) {
+        return thrown.code == Async::ASYNC_ERROR_OPERATION_UNKNOWN_EXCEPTION && value == 7;
+    }
+    return false;
+}
+
+auto DescribedAs(const ForeignException& thrown)
+{
+    return AllOf(ErrorIs(thrown.code), HasText(thrown.text),
+                 RaisedAt("enterprise/common/async/job_control", thrown.function, thrown.line));
+}
+
+// The exception passes on, and the waiter learns of it at once: the throwing
+// action counts as completed, also when it completed its handler before it
+// threw, and the control it ran under is left quiet.
+TEST(LazyBarrierForeignExceptionThreads, TheExceptionPassesOnAndTheWaiterHearsItsDescription)
+{
+    for (const ForeignException& thrown : kForeignExceptions) {
+        for (const bool completeFirst : {false, true}) {
+            SCOPED_TRACE(std::string(thrown.what) + (completeFirst ? ", completed first" : ""));
+            AsyncTest::AssertionCapture assertions;
+            Async::LazyBarrier barrier;
+            TestAction earlier(Mode::CompleteInPerform);
+            ASSERT_THAT(barrier.Perform(earlier), IsSuccessError());
+            ThrowingAction throwing(thrown.thrower, completeFirst);
+            EXPECT_TRUE(PassesTheExceptionOn(barrier, throwing, thrown));
+            TestAction refused(Mode::CompleteInPerform);
+            EXPECT_THAT(barrier.Perform(refused), DescribedAs(thrown));
+            EXPECT_EQ(refused.performs.load(), 0);
+            RecordingHandler waiter;
+            (void)barrier.WaitAll(waiter);
+            EXPECT_EQ(waiter.calls.load(), 1);
+            EXPECT_THAT(waiter.Last(), DescribedAs(thrown));
+            EXPECT_TRUE(assertions.Reports().empty()) << assertions.Reports().front();
+        }
+    }
+}
+
+// The description is the first failure: pending actions are cancelled, and a
+// waiter registered before it completes once the last of them has.
+TEST(LazyBarrierForeignExceptionThreads, PendingActionsAreCancelledAndTheWaiterCompletesAfterThem)
+{
+    for (const ForeignException& thrown : kForeignExceptions) {
+        SCOPED_TRACE(thrown.what);
+        Async::LazyBarrier barrier;
+        TestAction pending(Mode::CompleteLater);
+        ASSERT_THAT(barrier.Perform(pending), IsSuccessError());
+        ThrowingAction throwing(thrown.thrower, false);
+        EXPECT_TRUE(PassesTheExceptionOn(barrier, throwing, thrown));
+        EXPECT_EQ(pending.cancels.load(), 1);
+        RecordingHandler waiter;
+        const std::shared_ptr<Async::Job> job = barrier.WaitAll(waiter);
+        EXPECT_EQ(waiter.calls.load(), 0);
+        std::thread([&] { pending.Complete(Canceled()); }).join();
+        EXPECT_EQ(waiter.calls.load(), 1);
+        EXPECT_THAT(waiter.Last(), DescribedAs(thrown));
+    }
+}
+
+// A barrier never waited for is destroyed after the exception: its destructor
+// cancels what is pending and returns once that has completed.
+TEST(LazyBarrierForeignExceptionThreads, TheDestructorReturns)
+{
+    for (const ForeignException& thrown : kForeignExceptions) {
+        for (const bool withPending : {false, true}) {
+            SCOPED_TRACE(std::string(thrown.what) + (withPending ? ", with a pending action" : ""));
+            struct Scene
+            {
+                std::unique_ptr<Async::LazyBarrier> barrier = std::make_unique<Async::LazyBarrier>();
+                TestAction pending{Mode::CompleteInCancel, Canceled()};
+                std::unique_ptr<ThrowingAction> throwing;
+            };
+            auto scene = std::make_shared<Scene>();
+            scene->throwing = std::make_unique<ThrowingAction>(thrown.thrower, false);
+            if (withPending) {
+                ASSERT_THAT(scene->barrier->Perform(scene->pending), IsSuccessError());
+            }
+            EXPECT_TRUE(PassesTheExceptionOn(*scene->barrier, *scene->throwing, thrown));
+            EXPECT_TRUE(EndsWithin(kDeadline, [scene] { scene->barrier.reset(); }));
+            EXPECT_EQ(scene->pending.cancels.load(), withPending ? 1 : 0);
+        }
     }
 }
 

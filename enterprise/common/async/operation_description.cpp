@@ -107,6 +107,24 @@ Common::Error DescribeCurrentException(OperationDescription& description)
     }
 }
 
+Common::Error DescribeAnyCurrentException(OperationDescription& description) noexcept
+{
+    SafeOperationDescription safe(description);
+    try {
+        try {
+            throw;
+        } catch (const Common::Error& caught) {
+            return safe.DescribeException(caught);
+        } catch (const std::exception& caught) {
+            return safe.DescribeStdException(caught);
+        } catch (...) {
+            return safe.DescribeUnknownException();
+        }
+    } catch (...) {
+        return Common::Error(Common::GetOutOfMemoryErrorRecord());
+    }
+}
+
 Common::Error SafeRun(const std::function<Common::Error()>& function, OperationDescription& description)
 {
     try {

@@ -81,6 +81,13 @@ private:
 // catches Common::Error only and returns what a SafeOperationDescription over
 // `description` makes of it. Any other exception propagates.
 Common::Error DescribeCurrentException(OperationDescription& description);
+// Called only inside a catch handler: describes the exception being handled,
+// whatever its type, through a SafeOperationDescription over `description`
+// (DescribeException, DescribeStdException or DescribeUnknownException).
+// Never throws: a description that fails in another way than with a
+// Common::Error gives the out-of-memory error. For the places that account for
+// a foreign exception before they let it pass on.
+Common::Error DescribeAnyCurrentException(OperationDescription& description) noexcept;
 
 // Calls `function` and returns its result, or the description of a
 // Common::Error it throws. An empty function throws std::bad_function_call.

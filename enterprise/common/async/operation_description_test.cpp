@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
 #include <stdexcept>
 
 #include "core/common/error.h"
@@ -162,6 +163,51 @@ TEST(SafeOperationDescription, FailingDescriptionGivesTheCaughtErrorOrOutOfMemor
     // So a Common::Error always comes out of DescribeCurrentException.
     EXPECT_EQ(Async::SafeRun([&]() -> Common::Error { Common::ThrowError(caught); }, failing).GetRecord(),
               caught.GetRecord());
+}
+
+// Describes whatever `thrower` throws with DescribeAnyCurrentException.
+Common::Error DescribeWhatIsThrown(Async::OperationDescription& description, const std::function<void()>& thrower)
+{
+    try {
+        thrower();
+    } catch (...) {
+        return Async::DescribeAnyCurrentException(description);
+    }
+    return Common::Error();
+}
+
+// A description that fails with a foreign exception.
+class BadAllocDescription : public Async::OperationDescription
+{
+public:
+    Common::Error DescribeException(const Common::Error&) override { throw std::bad_alloc(); }
+    Common::Error DescribeStdException(const std::exception&) override { throw std::bad_alloc(); }
+    Common::Error DescribeUnknownException() override { throw std::bad_alloc(); }
+};
+
+TEST(DescribeAnyCurrentException, EveryKindOfExceptionGetsItsDescription)
+{
+    const std::function<void()> throwError = [] { Common::ThrowError(Thrown()); };
+    const std::function<void()> throwStd = [] { throw std::runtime_error("bent"); };
+    const std::function<void()> throwInt = [] { throw 7; };
+
+    Async::JobControl::PerformExceptionDescription perform;
+    EXPECT_THAT(DescribeWhatIsThrown(perform, throwError), AllOf(ErrorIs(0xF90006), CausedBy(ErrorIs(0xFA000D))));
+    EXPECT_THAT(
+        DescribeWhatIsThrown(perform, throwStd),
+        AllOf(ErrorIs(0xF90007), HasText(u"ASYNC: STD exception 'bent' has occurred during operation 'Perform'.")));
+    EXPECT_THAT(
+        DescribeWhatIsThrown(perform, throwInt),
+        AllOf(ErrorIs(0xF90008), HasText(u"ASYNC: Unknown exception has occurred during operation 'Perform'.")));
+
+    // A description that fails: the caught error itself, or out of memory;
+    // nothing escapes.
+    FailingDescription failing;
+    EXPECT_THAT(DescribeWhatIsThrown(failing, throwError), ErrorIs(0xFA000D));
+    EXPECT_EQ(DescribeWhatIsThrown(failing, throwInt).GetRecord(), Common::GetOutOfMemoryErrorRecord());
+    BadAllocDescription badAlloc;
+    for (const auto& thrower : {throwError, throwStd, throwInt})
+        EXPECT_EQ(DescribeWhatIsThrown(badAlloc, thrower).GetRecord(), Common::GetOutOfMemoryErrorRecord());
 }
 
 } // namespace

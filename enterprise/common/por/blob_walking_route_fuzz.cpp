@@ -3,6 +3,7 @@
 // nothing reads outside the bytes. A unit that was built is written again and
 // read back to the same form, and is no deeper than the reader's limit.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +16,19 @@
 #include "enterprise/common/por/unit_building_walker.h"
 
 namespace {
+
+template <typename T>
+size_t Fold(T value)
+{
+    return static_cast<size_t>(value);
+}
+
+// A double by its bits: converting NaN, an infinity or a value beyond the
+// integer's range to an integer is undefined.
+size_t Fold(double value)
+{
+    return static_cast<size_t>(std::bit_cast<uint64_t>(value));
+}
 
 // Touches every value the reader hands over.
 class Sink final : public Por::Util::UnitWalker
@@ -29,10 +43,10 @@ public:
     void Property(const Por::Name& name) override { m_sum += name.GetText()[0]; }
     void Trait(const Por::Name& name) override { m_sum += name.GetText()[0]; }
     void Nil() override {}
-#define POR_FUZZ_SCALAR(Kind, Type)          \
-    void Kind(Type value) override           \
-    {                                        \
-        m_sum += static_cast<size_t>(value); \
+#define POR_FUZZ_SCALAR(Kind, Type) \
+    void Kind(Type value) override  \
+    {                               \
+        m_sum += Fold(value);       \
     }
     POR_SCALAR_KINDS(POR_FUZZ_SCALAR)
 #undef POR_FUZZ_SCALAR

@@ -121,7 +121,7 @@ TEST(ErrorOrdering, ParameterValues)
 
 TEST(ErrorOrdering, IntegerParametersCompareByWrapAroundDifference)
 {
-    // As specified: the sign of right - left in 64 bits. 0, 0x6000.. and
+    // Integers compare by the sign of right - left in 64 bits. 0, 0x6000.. and
     // 0xC000.. form a cycle; a difference of 2^63 answers -1 both ways.
     const FakeParameters p0{"n", {{"n", nullptr, nullptr, 0}}};
     const FakeParameters p6{"n", {{"n", nullptr, nullptr, 0x6000000000000000ull}}};

@@ -35,7 +35,7 @@ const PorTesting::FakeParameters kIntegerC{"n", {{"n", nullptr, nullptr, 0xC0000
 const PorTesting::FakeParameters kInteger8{"n", {{"n", nullptr, nullptr, 0x8000000000000000ull}}};
 
 // Random units from small pools, so that equal units recur. `unsound` adds
-// what makes the specified order lose antisymmetry: NaN, error integers 2^63
+// what makes the order of CompareUnits lose antisymmetry: NaN, error integers 2^63
 // apart, properties with the empty name (a one-sided empty name ends the
 // composite walk before the other side's names are seen) and composites that
 // do not enumerate in name order (their values are compared in the left
@@ -159,7 +159,7 @@ protected:
     PorTesting::Make m{factory};
 };
 
-TEST_F(OrderProperties, CyclicTriplesOfTheSpecifiedOrder)
+TEST_F(OrderProperties, CyclicTriplesOfCompareUnits)
 {
     UnitPtr c = m.Composite(m.Prop("c", m.Nil()));
     UnitPtr bc = m.Composite(m.Prop("b", m.Nil()), m.Prop("c", m.Nil()));

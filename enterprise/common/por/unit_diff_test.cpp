@@ -1,5 +1,5 @@
-// The trait-marked diff: each row of the result table and the edge cases,
-// checked on the whole rendered result.
+// The trait-marked diff: each pairing of old and new value kinds, traits and
+// properties, and the edge cases, checked on the whole rendered result.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

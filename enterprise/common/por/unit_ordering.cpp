@@ -18,8 +18,8 @@ namespace {
 
 enum class OrderMode
 {
-    Specified, // the order of CompareUnits
-    Total,     // the key order of CompareUnitKeys
+    Pairwise, // the order of CompareUnits: values as the pair walks meet them
+    Total,    // the key order of CompareUnitKeys
 };
 
 int Sign(int value)
@@ -261,7 +261,7 @@ bool UnitLess(const View::Unit& left, const View::Unit& right)
 
 int CompareValues(const View::Unit& left, const View::Unit& right)
 {
-    return CompareValuesIn(left, right, OrderMode::Specified);
+    return CompareValuesIn(left, right, OrderMode::Pairwise);
 }
 
 int CompareTraits(const View::Unit& left, const View::Unit& right)

@@ -153,7 +153,7 @@ TEST_F(UnitOrdering, CompositesOneSidedNamesFirst)
 
 TEST_F(UnitOrdering, AOneSidedEmptyNameEndsTheCompositeWalk)
 {
-    // As specified: the right pass stops at the first right-only property once
+    // CompareUnits' composite walk: the right pass stops at the first right-only property once
     // a left-only name is recorded, even when that property's name is empty,
     // so "d" is never seen in the second comparison and both answer 1.
     UnitPtr a = m.Composite(m.Prop("", m.Nil()), m.Prop("d", m.Nil()));
