@@ -12,8 +12,8 @@
 # objpatcher_tests(NAME SOURCES ... DEPS ...)
 #   One GoogleTest binary per folder, registered as CTest test NAME, which runs
 #   every suite except those named "*Threads", and, where a source declares such
-#   a suite, NAME_threads, which runs those and carries the label "threads" (the
-#   ThreadSanitizer build builds and runs only that label).
+#   a suite, NAME_threads, which runs those. Every configuration, the
+#   ThreadSanitizer one included, builds and runs both.
 #
 # objpatcher_fuzz(NAME SOURCE ... DEPS ... CORPUS dir)
 #   A fuzz target: SOURCE defines LLVMFuzzerTestOneInput. With g++ it is linked
