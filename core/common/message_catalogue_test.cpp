@@ -32,10 +32,10 @@ constexpr Common::SourceFile kSource("core/common/message_catalogue_test");
         EXPECT_EXIT(RunScenario(scenario), ::testing::ExitedWithCode(0), ""); \
     } while (0)
 
-#define CHECK_THAT(condition)                                                                   \
-    do {                                                                                        \
-        if (!(condition))                                                                       \
-            failures += std::string(#condition) + " (line " + std::to_string(__LINE__) + ")\n"; \
+#define CHECK_THAT(condition)                                                                             \
+    do {                                                                                                  \
+        if (!(condition))                                                                                 \
+            failures.append(#condition).append(" (line ").append(std::to_string(__LINE__)).append(")\n"); \
     } while (0)
 
 // Runs in the re-executed child and ends it: the variables stay set for its

@@ -56,7 +56,7 @@ class PlainObject : private Common::NonCopyable
 {
 };
 
-class BaseObject : public PlainObject, public Serialization::CategoryHolder
+class BaseObject : public PlainObject, public ::Serialization::CategoryHolder
 {
 public:
     explicit BaseObject(const ObjectContext& context);
