@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "platform/ipc/ipc_errors.h"

@@ -30,14 +30,10 @@ using Testing::IsSuccessError;
 
 constexpr int32_t kDml = 46;
 
-class ObjectSelection : public TemporaryFolder
+class ObjectSelection : public MemoryFolder
 {
 protected:
-    void SetUp() override
-    {
-        TemporaryFolder::SetUp();
-        ASSERT_THAT(Service::Store::Open(PathOf("objects.db"), m_store), IsSuccessError());
-    }
+    void SetUp() override { ASSERT_THAT(Service::Store::Open(PathOf("objects.db"), m_store), IsSuccessError()); }
 
     void Store(const std::string& key, const Ipc::Bytes& body)
     {

@@ -100,7 +100,7 @@ void RefusedLoginLog::ReportAt(const std::string& user, const std::string& peer,
 {
     uint64_t heldBack = 0;
     {
-        std::lock_guard<std::mutex> guard(m_lock);
+        Common::LockGuard guard(m_lock);
         if (!m_budget.Take(now, heldBack))
             return;
     }
@@ -126,7 +126,7 @@ void AssertionDigest::Take(const char* text)
     }
     uint64_t count = 0;
     {
-        std::lock_guard<std::mutex> guard(m_lock);
+        Common::LockGuard guard(m_lock);
         auto found = m_counts.find(report);
         if (found == m_counts.end())
             found = m_counts.size() < kAssertionPlaces ? m_counts.emplace(report, 0).first

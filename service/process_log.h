@@ -18,8 +18,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
+
+#include "core/common/mutex.h"
 
 namespace Service {
 
@@ -62,14 +63,15 @@ class RefusedLoginLog
 {
 public:
     explicit RefusedLoginLog(LogWriter writer = WriteToStandardError);
-    void Report(const std::string& user, const std::string& peer);
+    void Report(const std::string& user, const std::string& peer) COMMON_EXCLUDES(m_lock);
     // The same at a given time, for tests.
-    void ReportAt(const std::string& user, const std::string& peer, std::chrono::steady_clock::time_point now);
+    void ReportAt(const std::string& user, const std::string& peer, std::chrono::steady_clock::time_point now)
+        COMMON_EXCLUDES(m_lock);
 
 private:
     LogWriter m_writer;
-    std::mutex m_lock;
-    LineBudget m_budget;
+    Common::NonRecursiveMutex m_lock;
+    LineBudget m_budget COMMON_GUARDED_BY(m_lock);
 };
 
 class AssertionDigest
@@ -79,7 +81,7 @@ public:
 
     // Takes one event of the assertion hook: a report's text, or the stack
     // that follows it on the same thread.
-    void Take(const char* text);
+    void Take(const char* text) COMMON_EXCLUDES(m_lock);
 
     // Makes the process's assertion reports go through `digest` (which must
     // live until exit): the policy becomes "debug event stack", so that the
@@ -90,8 +92,8 @@ public:
 
 private:
     LogWriter m_writer;
-    std::mutex m_lock;
-    std::map<std::string, uint64_t> m_counts; // report text -> times seen
+    Common::NonRecursiveMutex m_lock;
+    std::map<std::string, uint64_t> m_counts COMMON_GUARDED_BY(m_lock); // report text -> times seen
 };
 
 } // namespace Service

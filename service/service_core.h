@@ -63,11 +63,11 @@ public:
     Common::Error Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply) override;
 
 private:
-    Common::Error GetStore(Store*& store);
+    Common::Error GetStore(Store*& store) COMMON_EXCLUDES(m_lock);
 
-    Common::Mutex m_lock; // guards the opening
-    StoreOpener m_opener;
-    std::unique_ptr<Store> m_store;
+    Common::Mutex m_lock; // one opening at a time
+    StoreOpener m_opener COMMON_GUARDED_BY(m_lock);
+    std::unique_ptr<Store> m_store COMMON_GUARDED_BY(m_lock); // once opened, kept until the core goes
 };
 
 // The local road's service: a ServiceCore over the store at the local store

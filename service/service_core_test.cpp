@@ -44,14 +44,10 @@ using Testing::IsSuccessError;
 
 constexpr int32_t kDml = 46;
 
-class ServiceCoreTest : public TemporaryFolder
+class ServiceCoreTest : public MemoryFolder
 {
 protected:
-    void SetUp() override
-    {
-        TemporaryFolder::SetUp();
-        OpenCore();
-    }
+    void SetUp() override { OpenCore(); }
 
     void OpenCore()
     {

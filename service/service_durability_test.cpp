@@ -33,19 +33,11 @@ using Testing::IsSuccessError;
 
 constexpr int kClients = 8;
 
-class ServiceDurabilityThreads : public TemporaryFolder
+class ServiceDurabilityThreads : public MemoryFolder
 {
 protected:
-    void SetUp() override
-    {
-        TemporaryFolder::SetUp();
-        ASSERT_THAT(Service::AddUser(PathOf("users"), "alice", "secret"), IsSuccessError());
-    }
-    void TearDown() override
-    {
-        KillService(m_pid);
-        TemporaryFolder::TearDown();
-    }
+    void SetUp() override { ASSERT_THAT(Service::AddUser(PathOf("users"), "alice", "secret"), IsSuccessError()); }
+    void TearDown() override { KillService(m_pid); }
 
     void Start(const std::string& storePath)
     {

@@ -31,6 +31,7 @@
 #include "service/service_test_support.h"
 #include "service/user_file.h"
 #include "testing/error_matchers.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
@@ -102,20 +103,12 @@ std::vector<uintptr_t> FindInMemory(pid_t pid, const std::string& needle)
     return found;
 }
 
-class ServiceLoad : public ServiceTesting::TemporaryFolder
+class ServiceLoad : public ServiceTesting::MemoryFolder
 {
 protected:
-    void SetUp() override
-    {
-        TemporaryFolder::SetUp();
-        ASSERT_THAT(Service::AddUser(PathOf("users"), "alice", "secret"), IsSuccessError());
-    }
+    void SetUp() override { ASSERT_THAT(Service::AddUser(PathOf("users"), "alice", "secret"), IsSuccessError()); }
 
-    void TearDown() override
-    {
-        ServiceTesting::KillService(m_pid);
-        TemporaryFolder::TearDown();
-    }
+    void TearDown() override { ServiceTesting::KillService(m_pid); }
 
     // Starts the service with `arguments` before the users file, an ephemeral
     // port and its standard error in the file "stderr"; its port, or 0 when it
@@ -302,16 +295,18 @@ TEST_F(ServiceLoad, AnAddressBeyondLoopbackIsWarnedOfAsUnencrypted)
 
 TEST_F(ServiceLoad, WhatKeepsTheServiceFromStartingIsNamed)
 {
-    ASSERT_EQ(mkfifo(PathOf("fifo").c_str(), 0600), 0);
-    ASSERT_EQ(chmod(PathOf("fifo").c_str(), 0600), 0);
+    // The users files in the way lie on disk.
+    const Testing::TemporaryFolder disk("service_load_process_test");
+    ASSERT_EQ(mkfifo(disk.PathOf("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(chmod(disk.PathOf("fifo").c_str(), 0600), 0);
     struct Case
     {
         std::string usersFile;
         std::vector<std::string> says;
     };
     const Case cases[] = {
-        {PathOf("fifo"), {PathOf("fifo"), "not a regular file"}},
-        {PathOf("missing"), {PathOf("missing"), "cannot be opened", "No such file or directory"}},
+        {disk.PathOf("fifo"), {disk.PathOf("fifo"), "not a regular file"}},
+        {disk.PathOf("missing"), {disk.PathOf("missing"), "cannot be opened", "No such file or directory"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Start({}, c.usersFile), 0);

@@ -22,6 +22,7 @@
 #include "service/store_errors.h"
 #include "service/user_file.h"
 #include "testing/error_matchers.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
@@ -31,27 +32,23 @@ using Testing::ErrorIs;
 using Testing::HasText;
 using Testing::IsSuccessError;
 
-class ServiceProcess : public ServiceTesting::TemporaryFolder
+class ServiceProcess : public ServiceTesting::MemoryFolder
 {
 protected:
-    void SetUp() override
-    {
-        TemporaryFolder::SetUp();
-        ASSERT_THAT(Service::AddUser(PathOf("users"), "alice", "secret"), IsSuccessError());
-    }
+    void SetUp() override { ASSERT_THAT(Service::AddUser(PathOf("users"), "alice", "secret"), IsSuccessError()); }
 
     void TearDown() override
     {
         m_others.push_back(m_pid);
         for (pid_t pid : m_others)
             ServiceTesting::KillService(pid);
-        TemporaryFolder::TearDown();
     }
 
-    // Starts the service; true when it reported its port.
-    bool Start()
+    // Starts the service, with the fixture's users file or `usersFile`; true
+    // when it reported its port.
+    bool Start(const std::string& usersFile = "")
     {
-        m_pid = Launch(m_port);
+        m_pid = Launch(m_port, usersFile);
         return m_port != 0;
     }
 
@@ -63,7 +60,11 @@ protected:
         return port;
     }
 
-    pid_t Launch(int& port) { return ServiceTesting::LaunchService(PathOf("users"), PathOf("objects.db"), port); }
+    pid_t Launch(int& port, const std::string& usersFile = "")
+    {
+        return ServiceTesting::LaunchService(usersFile.empty() ? PathOf("users") : usersFile, PathOf("objects.db"),
+                                             port);
+    }
 
     // The exit status, once the process ended.
     int WaitForExit()
@@ -168,8 +169,12 @@ TEST_F(ServiceProcess, StopsCleanlyOnSigterm)
 
 TEST_F(ServiceProcess, UsersFileReadableByOthersIsRefused)
 {
-    ASSERT_EQ(chmod(PathOf("users").c_str(), 0644), 0);
-    EXPECT_FALSE(Start());
+    // A test of file modes: its users file lies on disk.
+    const Testing::TemporaryFolder disk("service_process_test");
+    const std::string users = disk.PathOf("users");
+    ASSERT_THAT(Service::AddUser(users, "alice", "secret"), IsSuccessError());
+    ASSERT_EQ(chmod(users.c_str(), 0644), 0);
+    EXPECT_FALSE(Start(users));
     const int status = WaitForExit();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
 }

@@ -46,12 +46,11 @@ enum class Road
 
 std::atomic<int32_t> g_nextServiceCode{1000};
 
-class ServiceRoads : public TemporaryFolder, public ::testing::WithParamInterface<Road>
+class ServiceRoads : public MemoryFolder, public ::testing::WithParamInterface<Road>
 {
 protected:
     void SetUp() override
     {
-        TemporaryFolder::SetUp();
         m_serviceCode = g_nextServiceCode++;
         if (GetParam() == Road::Local) {
             ASSERT_FALSE(LocalStoreFolder().empty());
@@ -68,7 +67,6 @@ protected:
         m_accessPoint.reset();
         m_connection.reset();
         KillService(m_pid);
-        TemporaryFolder::TearDown();
     }
 
     Common::Error Connect(const std::string& password)
@@ -220,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(BothRoads, ServiceRoads, ::testing::Values(Road::Local,
                              return info.param == Road::Local ? "Local" : "Remote";
                          });
 
-class RemoteRoad : public TemporaryFolder
+class RemoteRoad : public MemoryFolder
 {
 };
 

@@ -1,5 +1,6 @@
-// Test support of the service tests: a temporary folder removed afterwards,
-// bytes from text, the process-wide folder of the local road's store, and the
+// Test support of the service tests: a fixture giving each test a folder of
+// its own (on disk, or in memory for tests whose stores need no disk), bytes
+// from text, the process-wide folder of the local road's store, and the
 // service process started on an ephemeral loopback port.
 //
 // Threading: used on the test's thread.
@@ -11,31 +12,38 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "platform/ipc/bytes.h"
 #include "service/store_location.h"
+#include "testing/scoped_environment.h"
+#include "testing/temporary_folder.h"
 
 namespace ServiceTesting {
 
+// Each test gets a fresh folder under $TMPDIR, removed with all it holds once
+// the test and its fixture are gone (after TearDown).
 class TemporaryFolder : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    explicit TemporaryFolder(const std::string& parent = Testing::TemporaryFolder::DefaultParent())
+        : m_folder("service_test", parent)
     {
-        char pattern[] = "/tmp/service_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
     }
-    void TearDown() override
-    {
-        const std::string command = "rm -rf '" + m_dir + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-    std::string PathOf(const std::string& name) const { return m_dir + "/" + name; }
 
-    std::string m_dir;
+    std::string PathOf(const std::string& name) const { return m_folder.PathOf(name); }
+
+    Testing::TemporaryFolder m_folder;
+    const std::string m_dir = m_folder.Path(); // the folder itself
+};
+
+// The same in memory where the machine has a memory file system: for tests
+// whose stores need no disk, since every write commits with a sync. Tests of
+// file modes or of the file system keep to TemporaryFolder.
+class MemoryFolder : public TemporaryFolder
+{
+protected:
+    MemoryFolder() : TemporaryFolder(Testing::TemporaryFolder::InMemoryParent()) {}
 };
 
 inline Ipc::Bytes B(const std::string& text)
@@ -44,19 +52,20 @@ inline Ipc::Bytes B(const std::string& text)
 }
 
 // The local road's store is process-wide: every test of the program that
-// reaches it shares one temporary folder, set before its first request and
-// removed at exit.
+// reaches it shares one folder (in memory where the machine has it), named by
+// the store variable from the first call on and removed at exit. A folder or
+// variable that cannot be made throws std::system_error.
 inline const std::string& LocalStoreFolder()
 {
-    // Never destroyed: the removal at exit still reads it.
-    static const std::string* const folder = [] {
-        char pattern[] = "/tmp/service_local_road.XXXXXX";
-        const std::string* made = new std::string(mkdtemp(pattern) ? pattern : "");
-        setenv(Service::kStoreFolderVariable, made->c_str(), 1);
-        std::atexit([] { (void)std::system(("rm -rf '" + LocalStoreFolder() + "'").c_str()); });
-        return made;
-    }();
-    return *folder;
+    struct LocalStore
+    {
+        Testing::TemporaryFolder folder{"service_local_road", Testing::TemporaryFolder::InMemoryParent()};
+        Testing::ScopedEnvironmentVariable variable{Service::kStoreFolderVariable, folder.Path().c_str()};
+    };
+    // Never destroyed: the variable holds until the end, and the folder goes
+    // in the exit action of the temporary folders.
+    static const LocalStore* const store = new LocalStore;
+    return store->folder.Path();
 }
 
 #ifdef OBJPATCHER_SERVICE_PROGRAM

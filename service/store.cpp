@@ -317,35 +317,35 @@ Common::Error Store::Run(Mode mode, const Work& work)
 
 size_t Store::PendingWrites()
 {
-    std::lock_guard<std::mutex> guard(m_queueLock);
+    Common::LockGuard guard(m_queueLock);
     return m_pendingWrites;
 }
 
 Common::Error Store::Write(const Work& work)
 {
     PendingWrite write(work);
-    std::unique_lock<std::mutex> lock(m_queueLock);
+    Common::UniqueLock lock(m_queueLock);
     m_queue.push_back(&write);
     ++m_pendingWrites;
     while (!write.done) {
         if (m_writing) {
-            m_written.wait(lock);
+            m_written.wait(lock.Waitable());
             continue;
         }
         // No transaction runs: this thread runs the next one, for every write waiting now.
         m_writing = true;
         std::deque<PendingWrite*> batch;
         batch.swap(m_queue);
-        lock.unlock();
+        lock.Unlock();
         CommitBatch(batch);
-        lock.lock();
+        lock.Lock();
         for (PendingWrite* pending : batch)
             pending->done = true;
         m_pendingWrites -= batch.size();
         m_writing = false;
         m_written.notify_all();
     }
-    lock.unlock();
+    lock.Unlock();
     if (write.exception)
         std::rethrow_exception(write.exception);
     return write.result;

@@ -50,7 +50,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -166,7 +165,7 @@ public:
 
     // The writes accepted by Run and not yet answered (waiting for their
     // transaction, or in it).
-    size_t PendingWrites();
+    size_t PendingWrites() COMMON_EXCLUDES(m_queueLock);
 
 private:
     friend class Transaction;
@@ -174,13 +173,13 @@ private:
     struct MarkTable;
 
     explicit Store(std::string path);
-    Common::Error Write(const Work& work);
+    Common::Error Write(const Work& work) COMMON_EXCLUDES(m_queueLock);
     Common::Error Read(const Work& work);
     // One transaction for every write of `batch`: gives each its result.
     void CommitBatch(const std::deque<PendingWrite*>& batch);
     void RunInSavepoint(PendingWrite& write, std::vector<RemovalMark>& marks);
-    Common::Error TakeReader(std::unique_ptr<Connection>& reader);
-    void GiveBackReader(std::unique_ptr<Connection> reader);
+    Common::Error TakeReader(std::unique_ptr<Connection>& reader) COMMON_EXCLUDES(m_readersLock);
+    void GiveBackReader(std::unique_ptr<Connection> reader) COMMON_EXCLUDES(m_readersLock);
 
     std::string m_path;
     std::unique_ptr<Connection> m_writer;
@@ -188,14 +187,14 @@ private:
     uint64_t m_replacements = 0;        // Replace calls on the writer, ever
     int64_t m_dataVersion = 0;          // the writer's view of other connections' commits, at its last begin
 
-    std::mutex m_queueLock; // guards m_queue, m_writing and each write's `done`
+    Common::NonRecursiveMutex m_queueLock; // also guards each queued write's `done`
     std::condition_variable m_written;
-    std::deque<PendingWrite*> m_queue;
-    bool m_writing = false;
-    size_t m_pendingWrites = 0;
+    std::deque<PendingWrite*> m_queue COMMON_GUARDED_BY(m_queueLock);
+    bool m_writing COMMON_GUARDED_BY(m_queueLock) = false;
+    size_t m_pendingWrites COMMON_GUARDED_BY(m_queueLock) = 0;
 
-    Common::Mutex m_readersLock; // guards m_readers
-    std::vector<std::unique_ptr<Connection>> m_readers;
+    Common::Mutex m_readersLock;
+    std::vector<std::unique_ptr<Connection>> m_readers COMMON_GUARDED_BY(m_readersLock);
 };
 
 } // namespace Service

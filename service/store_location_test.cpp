@@ -5,14 +5,13 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <string>
 
 #include "core/common/file_errors.h"
 #include "service/service_test_support.h"
 #include "testing/error_matchers.h"
+#include "testing/scoped_environment.h"
 
 namespace {
 
@@ -44,34 +43,19 @@ TEST(StoreLocation, OverrideThenAbsoluteStateHomeThenHome)
             << (c.storeFolder ? c.storeFolder : "(unset)") << " " << (c.stateHome ? c.stateHome : "(unset)");
 }
 
-// Gives the store variable back as it found it: other tests of the program
-// rely on it for the local road's store.
+// Folders on disk, with the store variable given back as it was found: other
+// tests of the program rely on it for the local road's store.
 class StoreFolder : public ServiceTesting::TemporaryFolder
 {
 protected:
-    void SetUp() override
-    {
-        TemporaryFolder::SetUp();
-        const char* value = std::getenv(Service::kStoreFolderVariable);
-        m_saved = value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    void TearDown() override
-    {
-        if (m_saved)
-            setenv(Service::kStoreFolderVariable, m_saved->c_str(), 1);
-        else
-            unsetenv(Service::kStoreFolderVariable);
-        TemporaryFolder::TearDown();
-    }
-
-    std::optional<std::string> m_saved;
+    Testing::ScopedEnvironmentVariable m_storeFolder{Service::kStoreFolderVariable, Testing::kUnset};
 };
 
 TEST_F(StoreFolder, MissingFoldersAreCreatedPrivate)
 {
     for (mode_t mask : {mode_t{0}, mode_t{022}}) {
         const std::string top = "m" + std::to_string(mask);
-        ASSERT_EQ(setenv(Service::kStoreFolderVariable, PathOf(top + "/b/objpatcher").c_str(), 1), 0);
+        m_storeFolder.Set(PathOf(top + "/b/objpatcher").c_str());
         std::string path;
         const mode_t saved = umask(mask);
         const Common::Error error = Service::GetLocalStorePath(path);

@@ -19,7 +19,7 @@ using Testing::IsSuccessError;
 
 constexpr int32_t kDml = 46;
 
-class StoreProcesses : public ServiceTesting::TemporaryFolder
+class StoreProcesses : public ServiceTesting::MemoryFolder
 {
 protected:
     uint64_t CountObjects()

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -17,6 +18,7 @@
 #include "service/service_test_support.h"
 #include "service/store_errors.h"
 #include "testing/error_matchers.h"
+#include "testing/temporary_folder.h"
 
 namespace {
 
@@ -30,18 +32,23 @@ using Testing::IsSuccessError;
 constexpr int32_t kDml = 46;
 constexpr int32_t kHub = 33;
 
-class ObjectStore : public ServiceTesting::TemporaryFolder
+class ObjectStore : public ServiceTesting::MemoryFolder
 {
 protected:
-    void SetUp() override
-    {
-        TemporaryFolder::SetUp();
-        Reopen();
-    }
+    void SetUp() override { Reopen(); }
     void Reopen()
     {
         m_store.reset();
         ASSERT_THAT(Service::Store::Open(PathOf("objects.db"), m_store), IsSuccessError());
+    }
+
+    // Removes the store file and its companions.
+    void RemoveStoreFiles() const
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path())) {
+            if (entry.path().filename().string().rfind("objects.db", 0) == 0)
+                std::filesystem::remove(entry.path());
+        }
     }
 
     Common::Error Write(const Service::Store::Work& work) { return m_store->Run(Service::Store::Mode::Write, work); }
@@ -231,11 +238,13 @@ TEST_F(ObjectStore, FilesThatAreNoStoreAreRefused)
     EXPECT_THAT(Service::Store::Open(PathOf("missing/folder/objects.db"), store), ErrorIs(Service::kStoreFailed));
 }
 
+// Tests of file modes make their stores on disk.
 TEST_F(ObjectStore, NewStoreFilesAreTheOwnersOnlyWhateverTheUmask)
 {
     m_store.reset();
+    const Testing::TemporaryFolder disk("store_test");
     for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
-        const std::string path = PathOf("private-" + std::to_string(mask) + ".db");
+        const std::string path = disk.PathOf("private-" + std::to_string(mask) + ".db");
         const mode_t saved = umask(mask);
         std::unique_ptr<Service::Store> store;
         const Common::Error opened = Service::Store::Open(path, store);
@@ -257,12 +266,16 @@ TEST_F(ObjectStore, NewStoreFilesAreTheOwnersOnlyWhateverTheUmask)
 TEST_F(ObjectStore, AnExistingStoreFileKeepsItsMode)
 {
     m_store.reset();
-    ASSERT_EQ(chmod(PathOf("objects.db").c_str(), 0640), 0);
-    Reopen();
+    const Testing::TemporaryFolder disk("store_test");
+    const std::string path = disk.PathOf("objects.db");
+    ASSERT_THAT(Service::Store::Open(path, m_store), IsSuccessError());
+    m_store.reset();
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    ASSERT_THAT(Service::Store::Open(path, m_store), IsSuccessError());
     struct stat status
     {
     };
-    ASSERT_EQ(stat(PathOf("objects.db").c_str(), &status), 0);
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
 }
 
@@ -426,7 +439,7 @@ TEST_F(ObjectRemoval, ObjectsThatMayNowBeSelectedBehindTheMarkAreFound)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         m_store.reset();
-        ASSERT_EQ(std::system(("rm -f '" + PathOf("objects.db") + "'*").c_str()), 0);
+        ASSERT_NO_THROW(RemoveStoreFiles());
         Reopen();
         Fill(3, {1}); // k0=no k1=yes k2=no
         size_t removed = 0;

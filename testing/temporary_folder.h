@@ -15,7 +15,11 @@
 //     };
 //
 // The folder is made under $TMPDIR (/tmp when unset), or under the given
-// parent. A folder that cannot be made, or a file that cannot be written,
+// parent. Files that need no disk (a store that syncs each commit, which a
+// disk makes slow) go in memory where the machine has a memory file system:
+//
+//     Testing::TemporaryFolder store("store_test", Testing::TemporaryFolder::InMemoryParent());
+// A folder that cannot be made, or a file that cannot be written,
 // throws std::system_error: the test fails with the reason. A folder that
 // cannot be removed is reported as a test failure.
 //
@@ -31,7 +35,9 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -95,6 +101,25 @@ public:
         return path;
     }
 
+    // $TMPDIR, or /tmp when it is unset or empty.
+    static std::string DefaultParent()
+    {
+        const char* parent = std::getenv("TMPDIR");
+        return parent && *parent ? parent : "/tmp";
+    }
+
+    // /dev/shm when it is a memory file system this process may make folders
+    // in, else DefaultParent().
+    static std::string InMemoryParent()
+    {
+        constexpr const char* kMemory = "/dev/shm";
+        struct statfs system
+        {
+        };
+        const bool inMemory = statfs(kMemory, &system) == 0 && system.f_type == TMPFS_MAGIC;
+        return inMemory && access(kMemory, W_OK | X_OK) == 0 ? kMemory : DefaultParent();
+    }
+
 private:
     // The folders whose objects live, with the process that made each.
     struct Living
@@ -132,12 +157,6 @@ private:
             std::filesystem::remove_all(path, error);
         }
         return error;
-    }
-
-    static std::string DefaultParent()
-    {
-        const char* parent = std::getenv("TMPDIR");
-        return parent && *parent ? parent : "/tmp";
     }
 
     // Gives the owner full access to every folder of the tree (not following

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,6 +60,26 @@ TEST(TemporaryFolder, WriteReplacesTheWholeFileAndKeepsEveryByte)
     EXPECT_EQ(folder.Write("f", "a much longer first content"), folder.PathOf("f"));
     folder.Write("f", bytes);
     EXPECT_EQ(Contents(folder.PathOf("f")), bytes);
+}
+
+TEST(TemporaryFolder, AFolderInMemoryLiesOnAMemoryFileSystemOrElseUnderTmpdir)
+{
+    TemporaryFolder parent("temporary_folder_test");
+    Testing::ScopedEnvironmentVariable tmpdir("TMPDIR", parent.Path().c_str());
+    std::string path;
+    {
+        TemporaryFolder folder("in_memory", TemporaryFolder::InMemoryParent());
+        path = folder.Path();
+        folder.Write("f", "bytes");
+        struct statfs system
+        {
+        };
+        ASSERT_EQ(statfs(path.c_str(), &system), 0);
+        if (fs::path(path).parent_path() != parent.Path()) {
+            EXPECT_EQ(system.f_type, TMPFS_MAGIC) << path << " is neither in memory nor under TMPDIR";
+        }
+    }
+    EXPECT_FALSE(fs::exists(path));
 }
 
 TEST(TemporaryFolder, WhatCannotBeMadeThrows)

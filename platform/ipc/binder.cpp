@@ -10,8 +10,8 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 
+#include "core/common/mutex.h"
 #include "core/common/text_conversion.h"
 #include "platform/ipc/binding_errors.h"
 #include "platform/ipc/binding_stand_in.h"
@@ -26,10 +26,10 @@ constexpr Common::SourceFile kSource("platform/ipc/binder");
 
 struct Observations
 {
-    std::mutex lock;
-    Common::Error localBrowserFailure;
-    Binding::AccessPointOptions lastOptions{};
-    int openCalls = 0;
+    Common::NonRecursiveMutex lock;
+    Common::Error localBrowserFailure COMMON_GUARDED_BY(lock);
+    Binding::AccessPointOptions lastOptions COMMON_GUARDED_BY(lock) = {};
+    int openCalls COMMON_GUARDED_BY(lock) = 0;
 };
 
 Observations& GetObservations()
@@ -41,7 +41,7 @@ Observations& GetObservations()
 void ObserveOpen(const Binding::AccessPointOptions* options)
 {
     Observations& observations = GetObservations();
-    std::lock_guard<std::mutex> guard(observations.lock);
+    Common::LockGuard guard(observations.lock);
     ++observations.openCalls;
     if (options)
         observations.lastOptions = *options;
@@ -120,7 +120,7 @@ void IPCClient_GetLocalBrowser(Binding::ServiceBrowser** browser, Common::Error*
 {
     {
         Observations& observations = GetObservations();
-        std::lock_guard<std::mutex> guard(observations.lock);
+        Common::LockGuard guard(observations.lock);
         if (!observations.localBrowserFailure.IsSuccess()) {
             *error = observations.localBrowserFailure;
             return;
@@ -134,21 +134,21 @@ namespace IpcStandIn {
 void SetLocalBrowserFailureForTesting(const Common::Error& failure)
 {
     Observations& observations = GetObservations();
-    std::lock_guard<std::mutex> guard(observations.lock);
+    Common::LockGuard guard(observations.lock);
     observations.localBrowserFailure = failure;
 }
 
 Binding::AccessPointOptions GetLastOpenOptionsForTesting()
 {
     Observations& observations = GetObservations();
-    std::lock_guard<std::mutex> guard(observations.lock);
+    Common::LockGuard guard(observations.lock);
     return observations.lastOptions;
 }
 
 int GetOpenAccessPointCallsForTesting()
 {
     Observations& observations = GetObservations();
-    std::lock_guard<std::mutex> guard(observations.lock);
+    Common::LockGuard guard(observations.lock);
     return observations.openCalls;
 }
 

@@ -15,7 +15,7 @@ bool CallOutcome::Finish(Common::Error result, Bytes reply)
 {
     Completion completion;
     {
-        std::lock_guard<std::mutex> guard(m_lock);
+        Common::LockGuard guard(m_lock);
         if (m_finished)
             return false;
         m_finished = true;
@@ -35,14 +35,14 @@ bool CallOutcome::Finish(Common::Error result, Bytes reply)
 
 bool CallOutcome::IsFinished() const
 {
-    std::lock_guard<std::mutex> guard(m_lock);
+    Common::LockGuard guard(m_lock);
     return m_finished;
 }
 
 Common::Error CallOutcome::Wait(Bytes& reply)
 {
-    std::unique_lock<std::mutex> guard(m_lock);
-    m_done.wait(guard, [this] { return m_finished; });
+    Common::UniqueLock guard(m_lock);
+    m_done.wait(guard.Waitable(), [this]() COMMON_REQUIRES(m_lock) { return m_finished; });
     reply = std::move(m_reply);
     return m_result;
 }

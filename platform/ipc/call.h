@@ -22,9 +22,9 @@
 #include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "core/common/error.h"
+#include "core/common/mutex.h"
 #include "platform/ipc/bytes.h"
 
 namespace Ipc {
@@ -57,18 +57,18 @@ public:
 
     // Delivers the outcome unless one was delivered already; true for the
     // caller that delivered it.
-    bool Finish(Common::Error result, Bytes reply);
-    bool IsFinished() const;
+    bool Finish(Common::Error result, Bytes reply) COMMON_EXCLUDES(m_lock);
+    bool IsFinished() const COMMON_EXCLUDES(m_lock);
     // Blocks until the outcome is in (the form without a Completion).
-    Common::Error Wait(Bytes& reply);
+    Common::Error Wait(Bytes& reply) COMMON_EXCLUDES(m_lock);
 
 private:
-    mutable std::mutex m_lock;
+    mutable Common::NonRecursiveMutex m_lock;
     std::condition_variable m_done;
-    bool m_finished = false;
-    Common::Error m_result;
-    Bytes m_reply;
-    Completion m_completion;
+    bool m_finished COMMON_GUARDED_BY(m_lock) = false;
+    Common::Error m_result COMMON_GUARDED_BY(m_lock);
+    Bytes m_reply COMMON_GUARDED_BY(m_lock);
+    Completion m_completion COMMON_GUARDED_BY(m_lock);
 };
 
 // A fresh kCallCanceled error located at the caller's Cancel.

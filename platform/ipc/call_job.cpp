@@ -1,8 +1,8 @@
 #include "platform/ipc/call_job.h"
 
-#include <mutex>
 #include <string>
 
+#include "core/common/mutex.h"
 #include "platform/ipc/completion_pool.h"
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/request_packet.h"
@@ -19,12 +19,19 @@ constexpr Common::SourceFile kSource("platform/ipc/call_job");
 // needs the job.
 struct CallJob::State
 {
-    std::mutex lock; // held by Start until it returns; guards the fields below
-    std::shared_ptr<Transport> transport;
-    std::unique_ptr<Binding::Request> request;
-    std::shared_ptr<CallHandle> call;
-    bool used = false;     // waited for or started
-    bool canceled = false; // Cancel came before Start
+    State(std::shared_ptr<Transport> transport, std::unique_ptr<Binding::Request> request)
+        : request(std::move(request)), transport(std::move(transport))
+    {
+    }
+
+    // Read by the one that waits for or starts the call, and by its completion.
+    const std::unique_ptr<Binding::Request> request;
+
+    Common::NonRecursiveMutex lock; // held by Start until it returns
+    std::shared_ptr<Transport> transport COMMON_GUARDED_BY(lock);
+    std::shared_ptr<CallHandle> call COMMON_GUARDED_BY(lock);
+    bool used COMMON_GUARDED_BY(lock) = false;     // waited for or started
+    bool canceled COMMON_GUARDED_BY(lock) = false; // Cancel came before Start
 };
 
 namespace {
@@ -36,7 +43,7 @@ void Complete(const std::shared_ptr<CallJob::State>& state, JobManagement::JobHa
 {
     {
         // Start has returned once its lock is free.
-        std::lock_guard<std::mutex> started(state->lock);
+        Common::LockGuard started(state->lock);
     }
     if (result.IsSuccess())
         result = ReadReplyPacket(*state->request, reply, replyElement);
@@ -50,10 +57,8 @@ void Complete(const std::shared_ptr<CallJob::State>& state, JobManagement::JobHa
 } // namespace
 
 CallJob::CallJob(std::shared_ptr<Transport> transport, std::unique_ptr<Binding::Request> request)
-    : m_state(std::make_shared<State>())
+    : m_state(std::make_shared<State>(std::move(transport), std::move(request)))
 {
-    m_state->transport = std::move(transport);
-    m_state->request = std::move(request);
 }
 
 CallJob::~CallJob() = default;
@@ -62,7 +67,7 @@ Common::Error CallJob::Wait(int)
 {
     std::shared_ptr<Transport> transport;
     {
-        std::lock_guard<std::mutex> guard(m_state->lock);
+        Common::LockGuard guard(m_state->lock);
         if (m_state->used)
             return MakeIpcError(kNotSupported, kNotSupportedText, kSource.At("Wait", __LINE__));
         m_state->used = true;
@@ -85,7 +90,7 @@ Common::Error CallJob::Wait(int)
 Common::Error CallJob::Start(JobManagement::JobHandler& handler)
 {
     std::shared_ptr<State> state = m_state; // the job may be gone once the lock is released
-    std::lock_guard<std::mutex> guard(state->lock);
+    Common::LockGuard guard(state->lock);
     if (state->used)
         return MakeIpcError(kNotSupported, kNotSupportedText, kSource.At("Start", __LINE__));
     state->used = true;
@@ -109,7 +114,7 @@ Common::Error CallJob::Cancel()
 {
     std::shared_ptr<CallHandle> call;
     {
-        std::lock_guard<std::mutex> guard(m_state->lock);
+        Common::LockGuard guard(m_state->lock);
         if (!m_state->used)
             m_state->canceled = true;
         call = m_state->call;

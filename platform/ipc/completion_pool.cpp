@@ -2,8 +2,9 @@
 
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <thread>
+
+#include "core/common/mutex.h"
 
 namespace Ipc {
 
@@ -11,11 +12,11 @@ namespace {
 
 struct Pool
 {
-    std::mutex lock;
+    Common::NonRecursiveMutex lock;
     std::condition_variable wake;
-    std::deque<std::function<void()>> tasks;
-    size_t idle = 0;
-    size_t threads = 0;
+    std::deque<std::function<void()>> tasks COMMON_GUARDED_BY(lock);
+    size_t idle COMMON_GUARDED_BY(lock) = 0;
+    size_t threads COMMON_GUARDED_BY(lock) = 0;
 };
 
 Pool& ThePool()
@@ -26,19 +27,19 @@ Pool& ThePool()
 
 void RunTasks(Pool& pool)
 {
-    std::unique_lock<std::mutex> guard(pool.lock);
+    Common::UniqueLock guard(pool.lock);
     for (;;) {
         while (pool.tasks.empty()) {
             ++pool.idle;
-            pool.wake.wait(guard);
+            pool.wake.wait(guard.Waitable());
             --pool.idle;
         }
         std::function<void()> task = std::move(pool.tasks.front());
         pool.tasks.pop_front();
-        guard.unlock();
+        guard.Unlock();
         task();
         task = nullptr; // what the task captured goes away outside the lock too
-        guard.lock();
+        guard.Lock();
     }
 }
 
@@ -47,7 +48,7 @@ void RunTasks(Pool& pool)
 void PostCompletion(std::function<void()> task)
 {
     Pool& pool = ThePool();
-    std::lock_guard<std::mutex> guard(pool.lock);
+    Common::LockGuard guard(pool.lock);
     pool.tasks.push_back(std::move(task));
     // Each idle thread will take one queued task; start one more when the
     // queue is longer than the idle threads can take.

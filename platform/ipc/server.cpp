@@ -139,7 +139,7 @@ Server::~Server()
 void Server::Stop()
 {
     {
-        std::lock_guard<std::mutex> guard(m_lock);
+        Common::LockGuard guard(m_lock);
         if (m_stopping)
             return;
         m_stopping = true;
@@ -151,12 +151,16 @@ void Server::Stop()
     for (std::thread& checker : m_checkers)
         checker.join();
     // No new sessions from here on.
-    m_checkQueue.clear();
-    for (auto& session : m_sessions)
+    std::list<std::unique_ptr<Session>> sessions;
+    {
+        Common::LockGuard guard(m_lock);
+        m_checkQueue.clear();
+        sessions.swap(m_sessions);
+    }
+    for (auto& session : sessions)
         (void)shutdown(session->socket.Get(), SHUT_RDWR); // an ended session may be shut already
-    for (auto& session : m_sessions)
+    for (auto& session : sessions)
         session->thread.join();
-    m_sessions.clear();
 }
 
 void Server::ReapEndedSessions()
@@ -292,7 +296,7 @@ bool Server::ReadHello(std::unique_ptr<Pending>& pending)
 void Server::QueueCheck(std::unique_ptr<Pending> pending)
 {
     {
-        std::lock_guard<std::mutex> guard(m_lock);
+        Common::LockGuard guard(m_lock);
         if (m_checkQueue.size() < m_options.maxQueuedChecks) {
             m_checkQueue.push_back(std::move(pending));
             m_checkQueued.notify_one();
@@ -308,8 +312,9 @@ void Server::RunChecks()
         std::unique_ptr<Pending> next;
         bool busy = false;
         {
-            std::unique_lock<std::mutex> guard(m_lock);
-            m_checkQueued.wait(guard, [this] { return m_stopping || !m_checkQueue.empty(); });
+            Common::UniqueLock guard(m_lock);
+            m_checkQueued.wait(guard.Waitable(),
+                               [this]() COMMON_REQUIRES(m_lock) { return m_stopping || !m_checkQueue.empty(); });
             if (m_stopping)
                 return;
             next = std::move(m_checkQueue.front());
@@ -344,7 +349,7 @@ void Server::Check(std::unique_ptr<Pending> pending)
                        Clock::now() + std::chrono::milliseconds(m_options.frameMilliseconds))
                 .IsSuccess();
     }
-    std::lock_guard<std::mutex> guard(m_lock);
+    Common::LockGuard guard(m_lock);
     --m_checksRunning;
     if (!welcome || m_stopping)
         return; // closed with `pending`

@@ -48,11 +48,11 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/common/mutex.h"
 #include "platform/ipc/frame.h"
 #include "platform/ipc/host_address.h"
 #include "platform/ipc/packet_handler.h"
@@ -93,7 +93,7 @@ public:
     Server& operator=(const Server&) = delete;
 
     uint16_t GetPort() const { return m_port; }
-    void Stop();
+    void Stop() COMMON_EXCLUDES(m_lock);
 
 private:
     struct Pending;
@@ -105,13 +105,13 @@ private:
     void RunGate();
     // Reads what `pending` has sent; false when it is done with (answered or gone).
     bool ReadHello(std::unique_ptr<Pending>& pending);
-    void QueueCheck(std::unique_ptr<Pending> pending);
+    void QueueCheck(std::unique_ptr<Pending> pending) COMMON_EXCLUDES(m_lock);
     // A checker thread: checks queued Hellos and starts the sessions of those welcomed.
-    void RunChecks();
-    void Check(std::unique_ptr<Pending> pending);
+    void RunChecks() COMMON_EXCLUDES(m_lock);
+    void Check(std::unique_ptr<Pending> pending) COMMON_EXCLUDES(m_lock);
     void Serve(Session& session);
-    // Joins the threads of sessions that ended; with m_lock held.
-    void ReapEndedSessions();
+    // Joins the threads of sessions that ended.
+    void ReapEndedSessions() COMMON_REQUIRES(m_lock);
 
     SocketHandle m_listener;
     SocketHandle m_wakeRead; // a byte here ends the gate
@@ -123,12 +123,12 @@ private:
     std::thread m_gate;
     std::vector<std::thread> m_checkers;
 
-    std::mutex m_lock; // guards the fields below
+    Common::NonRecursiveMutex m_lock;
     std::condition_variable m_checkQueued;
-    std::deque<std::unique_ptr<Pending>> m_checkQueue;
-    size_t m_checksRunning = 0;
-    std::list<std::unique_ptr<Session>> m_sessions;
-    bool m_stopping = false;
+    std::deque<std::unique_ptr<Pending>> m_checkQueue COMMON_GUARDED_BY(m_lock);
+    size_t m_checksRunning COMMON_GUARDED_BY(m_lock) = 0;
+    std::list<std::unique_ptr<Session>> m_sessions COMMON_GUARDED_BY(m_lock);
+    bool m_stopping COMMON_GUARDED_BY(m_lock) = false;
 };
 
 } // namespace Ipc

@@ -3,11 +3,11 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
 #include "core/common/error_blob.h"
+#include "core/common/mutex.h"
 #include "platform/ipc/host_address.h"
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/socket_io.h"
@@ -58,17 +58,18 @@ struct SocketTransport::Link
 {
     SocketHandle socket;
     std::unique_ptr<SocketSource> source; // read by the handshake, then by the reader thread only
-    std::mutex writeLock;                 // one whole frame at a time
-    std::mutex lock;                      // guards the fields below
-    std::unordered_map<uint64_t, std::shared_ptr<CallOutcome>> calls;
-    uint64_t nextCallId = 1;
-    Common::Error broken; // set once, when the reader ended
+    Common::NonRecursiveMutex writeLock;  // one whole frame at a time
+    Common::NonRecursiveMutex lock;
+    std::unordered_map<uint64_t, std::shared_ptr<CallOutcome>> calls COMMON_GUARDED_BY(lock);
+    uint64_t nextCallId COMMON_GUARDED_BY(lock) = 1;
+    Common::Error broken COMMON_GUARDED_BY(lock); // set once, when the reader ended
 
     // Registers `outcome` and sends the request; a call that cannot be sent
     // is finished with the reason.
-    void Send(const std::shared_ptr<CallOutcome>& outcome, ByteView request, uint64_t& callId);
-    std::shared_ptr<CallOutcome> Take(uint64_t callId);
-    void ReadReplies();
+    void Send(const std::shared_ptr<CallOutcome>& outcome, ByteView request, uint64_t& callId)
+        COMMON_EXCLUDES(lock, writeLock);
+    std::shared_ptr<CallOutcome> Take(uint64_t callId) COMMON_EXCLUDES(lock);
+    void ReadReplies() COMMON_EXCLUDES(lock);
 };
 
 namespace {
@@ -99,7 +100,7 @@ private:
 void SocketTransport::Link::Send(const std::shared_ptr<CallOutcome>& outcome, ByteView request, uint64_t& callId)
 {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        Common::LockGuard guard(lock);
         callId = nextCallId++;
         if (!broken.IsSuccess()) {
             Common::Error reason = broken;
@@ -110,7 +111,7 @@ void SocketTransport::Link::Send(const std::shared_ptr<CallOutcome>& outcome, By
     }
     Common::Error error;
     {
-        std::lock_guard<std::mutex> guard(writeLock);
+        Common::LockGuard guard(writeLock);
         error = WriteFrame(socket.Get(), FrameKind::Request, callId, request);
     }
     if (!error.IsSuccess() && Take(callId))
@@ -119,7 +120,7 @@ void SocketTransport::Link::Send(const std::shared_ptr<CallOutcome>& outcome, By
 
 std::shared_ptr<CallOutcome> SocketTransport::Link::Take(uint64_t callId)
 {
-    std::lock_guard<std::mutex> guard(lock);
+    Common::LockGuard guard(lock);
     auto found = calls.find(callId);
     if (found == calls.end())
         return nullptr;
@@ -172,7 +173,7 @@ void SocketTransport::Link::ReadReplies()
     }
     std::unordered_map<uint64_t, std::shared_ptr<CallOutcome>> pending;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        Common::LockGuard guard(lock);
         broken = lost;
         pending.swap(calls);
     }
