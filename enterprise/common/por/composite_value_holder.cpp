@@ -45,6 +45,11 @@ PropertyIterator<T> MakeIterator(V* properties)
     return PropertyIterator<T>(std::move(state), &CurrentProperty<T, V>, &NextProperty<T, V>, &IsValidPosition<T, V>);
 }
 
+// An out-of-order property goes straight into the sorted ones when at most
+// this many of them move for it; otherwise it waits for the next merge.
+constexpr std::ptrdiff_t kInsertInPlaceShift = 64;
+constexpr size_t kFirstRoom = 3;
+
 const char* NameOf(const Construction::Property& property) noexcept
 {
     return property.GetName().GetText();
@@ -91,9 +96,20 @@ void CompositeValueHolder::Properties::Merge() const noexcept
 
 Construction::Property* CompositeValueHolder::Properties::Find(const char* name) const noexcept
 {
-    const auto position = LowerBound(name);
-    if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0)
-        return position->get();
+    // Names mostly come in order: one beyond the last sorted one is not
+    // among the sorted ones.
+    if (!m_sorted.empty()) {
+        const int last = std::strcmp(NameOf(*m_sorted.back()), name);
+        if (last == 0)
+            return m_sorted.back().get();
+        if (last > 0) {
+            const auto position = LowerBound(name);
+            if (std::strcmp(NameOf(**position), name) == 0)
+                return position->get();
+        }
+    }
+    if (m_waiting.empty())
+        return nullptr;
     const auto waiting = m_waiting.find(name);
     return waiting == m_waiting.end() ? nullptr : waiting->second.get();
 }
@@ -101,26 +117,47 @@ Construction::Property* CompositeValueHolder::Properties::Find(const char* name)
 void CompositeValueHolder::Properties::Set(std::unique_ptr<Construction::Property>& property)
 {
     const char* name = NameOf(*property);
+    // In order: behind the last property, compared with it alone.
+    if (m_waiting.empty()) {
+        const int last = m_sorted.empty() ? -1 : std::strcmp(NameOf(*m_sorted.back()), name);
+        if (last < 0) {
+            // The first room is for three properties: no more than the heap's
+            // smallest block gives one.
+            if (m_sorted.capacity() == 0)
+                m_sorted.reserve(kFirstRoom);
+            m_sorted.push_back(std::move(property));
+            return;
+        }
+        if (last == 0) {
+            m_sorted.back() = std::move(property); // deletes the property it replaces
+            return;
+        }
+    }
     const auto position = LowerBound(name);
     if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0) {
         *position = std::move(property); // deletes the property it replaces
         return;
     }
-    if (position == m_sorted.end() && m_waiting.empty()) {
-        m_sorted.push_back(std::move(property)); // in order: no merge needed
-        return;
+    if (!m_waiting.empty()) {
+        if (const auto waiting = m_waiting.find(name); waiting != m_waiting.end()) {
+            auto node = m_waiting.extract(waiting); // rekeyed to the new property's own name
+            node.key() = name;
+            node.mapped() = std::move(property); // deletes the property it replaces
+            m_waiting.insert(std::move(node));
+            return;
+        }
     }
-    if (const auto waiting = m_waiting.find(name); waiting != m_waiting.end()) {
-        auto node = m_waiting.extract(waiting); // rekeyed to the new property's own name
-        node.key() = name;
-        node.mapped() = std::move(property); // deletes the property it replaces
-        m_waiting.insert(std::move(node));
-        return;
-    }
-    // Room for the merge, grown geometrically, so that merging cannot fail.
+    // Room for the merge of every waiting property, grown geometrically, so
+    // that merging cannot fail.
+    const auto index = position - m_sorted.begin();
     const size_t needed = m_sorted.size() + m_waiting.size() + 1;
     if (m_sorted.capacity() < needed)
         m_sorted.reserve(std::max(needed, 2 * m_sorted.capacity()));
+    // Out of order, near the end: inserted in place, shifting a few.
+    if (static_cast<std::ptrdiff_t>(m_sorted.size()) - index <= kInsertInPlaceShift) {
+        m_sorted.insert(m_sorted.begin() + index, std::move(property));
+        return;
+    }
     m_waiting.try_emplace(name, std::move(property));
     m_merge.Raise();
 }
