@@ -50,6 +50,17 @@ PropertyIterator<T> MakeIterator(V* properties)
 constexpr std::ptrdiff_t kInsertInPlaceShift = 64;
 constexpr size_t kFirstRoom = 3;
 
+// strcmp of two names, inline: property names are short, and most
+// comparisons end within their first characters.
+inline int CompareText(const char* left, const char* right) noexcept
+{
+    while (*left != '\0' && *left == *right) {
+        ++left;
+        ++right;
+    }
+    return static_cast<int>(static_cast<unsigned char>(*left)) - static_cast<int>(static_cast<unsigned char>(*right));
+}
+
 const char* NameOf(const Construction::Property& property) noexcept
 {
     return property.GetName().GetText();
@@ -66,7 +77,7 @@ CompositeValueHolder::PropertyVector::iterator
 CompositeValueHolder::Properties::LowerBound(const char* name) const noexcept
 {
     return std::lower_bound(m_sorted.begin(), m_sorted.end(), name, [](const auto& property, const char* text) {
-        return std::strcmp(NameOf(*property), text) < 0;
+        return CompareText(NameOf(*property), text) < 0;
     });
 }
 
@@ -86,7 +97,7 @@ void CompositeValueHolder::Properties::Merge() const noexcept
     size_t free = sorted + m_waiting.size();
     m_sorted.resize(free);
     for (auto waiting = m_waiting.rbegin(); waiting != m_waiting.rend();) {
-        if (sorted > 0 && std::strcmp(NameOf(*m_sorted[sorted - 1]), waiting->first) > 0)
+        if (sorted > 0 && CompareText(NameOf(*m_sorted[sorted - 1]), waiting->first) > 0)
             m_sorted[--free] = std::move(m_sorted[--sorted]);
         else
             m_sorted[--free] = std::move((waiting++)->second);
@@ -99,12 +110,12 @@ Construction::Property* CompositeValueHolder::Properties::Find(const char* name)
     // Names mostly come in order: one beyond the last sorted one is not
     // among the sorted ones.
     if (!m_sorted.empty()) {
-        const int last = std::strcmp(NameOf(*m_sorted.back()), name);
+        const int last = CompareText(NameOf(*m_sorted.back()), name);
         if (last == 0)
             return m_sorted.back().get();
         if (last > 0) {
             const auto position = LowerBound(name);
-            if (std::strcmp(NameOf(**position), name) == 0)
+            if (CompareText(NameOf(**position), name) == 0)
                 return position->get();
         }
     }
@@ -119,7 +130,7 @@ void CompositeValueHolder::Properties::Set(std::unique_ptr<Construction::Propert
     const char* name = NameOf(*property);
     // In order: behind the last property, compared with it alone.
     if (m_waiting.empty()) {
-        const int last = m_sorted.empty() ? -1 : std::strcmp(NameOf(*m_sorted.back()), name);
+        const int last = m_sorted.empty() ? -1 : CompareText(NameOf(*m_sorted.back()), name);
         if (last < 0) {
             // The first room is for three properties: no more than the heap's
             // smallest block gives one.
@@ -134,7 +145,7 @@ void CompositeValueHolder::Properties::Set(std::unique_ptr<Construction::Propert
         }
     }
     const auto position = LowerBound(name);
-    if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0) {
+    if (position != m_sorted.end() && CompareText(NameOf(**position), name) == 0) {
         *position = std::move(property); // deletes the property it replaces
         return;
     }
@@ -169,7 +180,7 @@ void CompositeValueHolder::Properties::Remove(const char* name) noexcept
         return;
     }
     const auto position = LowerBound(name);
-    if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0)
+    if (position != m_sorted.end() && CompareText(NameOf(**position), name) == 0)
         m_sorted.erase(position);
 }
 

@@ -47,11 +47,16 @@ Construction::CompositeValue* CompositeValueOf(Construction::Unit& unit)
 
 constexpr int kNilKind = static_cast<int>(ValueKind::Nil);
 
+// Room for the frames of a few levels from the start, in a block of less
+// than a kilobyte: a larger request makes the heap gather its free blocks
+// first, which a run of small ones does not.
+constexpr size_t kFirstFrames = 8;
+
 } // namespace
 
 UnitAccumulator::UnitAccumulator(const Construction::UnitFactory& factory) : m_factory(factory)
 {
-    m_frames.reserve(16);
+    m_frames.reserve(kFirstFrames);
     Push(FRAME_ROOT, nullptr, kNoValueKind);
 }
 
@@ -60,7 +65,7 @@ UnitAccumulator::UnitAccumulator(std::unique_ptr<Construction::Unit>&& unit, con
 {
     std::unique_ptr<Construction::Unit> taken = std::move(unit);
     const int kind = taken ? GetValueTypeIndex(*taken) : kNoValueKind;
-    m_frames.reserve(16);
+    m_frames.reserve(kFirstFrames);
     if (kind == kArrayKind)
         Push(FRAME_CONTINUED_ARRAY, taken.get(), kind).count = GetArraySize(*taken);
     else

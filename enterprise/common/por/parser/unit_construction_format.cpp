@@ -173,6 +173,27 @@ std::string_view UpToNul(std::string_view text)
     return nul ? text.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - text.data())) : text;
 }
 
+// The input of a read, in the room the thread's last read left behind (up to
+// kKeptBytesLimit bytes of it), so that a read after a read does not take
+// fresh memory for its input.
+constexpr size_t kKeptBytesLimit = size_t{4} << 20;
+thread_local std::vector<char> t_keptBytes;
+
+struct KeptBytes
+{
+    KeptBytes() noexcept { bytes.swap(t_keptBytes); }
+    ~KeptBytes()
+    {
+        bytes.clear();
+        if (bytes.capacity() <= kKeptBytesLimit && bytes.capacity() > t_keptBytes.capacity())
+            bytes.swap(t_keptBytes);
+    }
+    KeptBytes(const KeptBytes&) = delete;
+    KeptBytes& operator=(const KeptBytes&) = delete;
+
+    std::vector<char> bytes;
+};
+
 // One read: the cursor, the accumulator the statements drive and the trace.
 // Each statement handler echoes and reads its argument in the order the
 // trace shows, then hands one event to the accumulator.
@@ -352,9 +373,9 @@ std::unique_ptr<Por::Construction::Unit> UnitConstructionFormat::Read(DataReader
 {
     std::unique_ptr<Por::Construction::Unit> unit;
     {
-        std::vector<char> bytes;
-        reader.ReadData(bytes);
-        NotationRead read(bytes, factory, m_trace ? std::cout : g_silentStream);
+        KeptBytes bytes;
+        reader.ReadData(bytes.bytes);
+        NotationRead read(bytes.bytes, factory, m_trace ? std::cout : g_silentStream);
         unit = read.Run();
     }
     if (m_postProcessor)

@@ -30,6 +30,17 @@ const std::u16string kSQwordTemplate = u"Cannot convert '{0}' to sqword.";
 // characters only, so it holds no U+0000).
 bool ParseToken(uint64_t& value, std::string_view token)
 {
+    // Up to 19 decimal digits always fit: their value is the parser's.
+    if (!token.empty() && token.size() <= 19) {
+        uint64_t decimal = 0;
+        size_t i = 0;
+        for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i)
+            decimal = decimal * 10 + static_cast<uint64_t>(token[i] - '0');
+        if (i == token.size()) {
+            value = decimal;
+            return true;
+        }
+    }
     char16_t small[64];
     if (token.size() < std::size(small)) {
         for (size_t i = 0; i < token.size(); ++i)
