@@ -1,9 +1,16 @@
 // Parsing speed of the text notation reader (trace off) over about 1 MB of
 // nested composites, beside a JSON DOM parse of the equivalent document.
+//
+// With NOTATION_BENCH_FILE naming a file of notation text, the row
+// BM_ReadNotationFile parses that file (trace off): the parse alone of an
+// input the tool is measured with (bench/objpatcher_create_memory.sh).
 #include <benchmark/benchmark.h>
 
 #include <rapidjson/document.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -91,6 +98,37 @@ void BM_JsonDomParse(benchmark::State& state)
 }
 BENCHMARK(BM_JsonDomParse)->Unit(benchmark::kMillisecond);
 
+void BM_ReadNotationFile(benchmark::State& state, const std::string& text)
+{
+    const Por::Construction::InMemoryUnitFactory factory;
+    Utils::UnitConstructionFormat format(nullptr, false);
+    for (auto _ : state) {
+        TextReader reader(text);
+        auto unit = format.Read(reader, factory);
+        if (!unit) {
+            state.SkipWithError("the file read to no unit");
+            break;
+        }
+        benchmark::DoNotOptimize(unit.get());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    std::string file;
+    if (const char* path = std::getenv("NOTATION_BENCH_FILE")) {
+        std::ifstream in(path, std::ios::binary);
+        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        benchmark::RegisterBenchmark("BM_ReadNotationFile", BM_ReadNotationFile, file)
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

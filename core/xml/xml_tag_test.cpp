@@ -17,10 +17,10 @@ TEST(XmlTag, NewElementHasOneEmptyPiece)
 TEST(XmlTag, InsertChildKeepsOnePieceMoreThanChildren)
 {
     xml_tag tag("a");
-    tag.Text[0] = u"t0";
+    tag.SetText(0, u"t0");
     auto* first = new xml_tag("b");
     tag.InsertChild(tag.Text.size(), first);
-    tag.Text.back() = u"t1";
+    tag.SetText(tag.Text.size() - 1, u"t1");
     auto* second = new xml_tag("c");
     tag.InsertChild(tag.Text.size(), second);
     ASSERT_EQ(tag.children.size(), 2u);
@@ -55,7 +55,7 @@ TEST(XmlTag, FreeReleasesEverythingOfAVeryDeepTree)
         current->InsertChild(current->Text.size(), child);
         current = child;
     }
-    root->attributes["k"] = u"v";
+    root->SetAttribute("k", u"v");
     free_xml_tag(root);
     EXPECT_TRUE(root->children.empty());
     EXPECT_TRUE(root->Text.empty());
@@ -88,10 +88,10 @@ TEST(XmlTagStore, ElementsOfAStoreAndHeapElementsBelowThemAreReleased)
     // An element of the store makes its elements in the same store.
     xml_tag* leaf = item->NewElement("leaf");
     item->InsertChild(1, leaf);
-    leaf->Text[0] = u"a text long enough to leave the string's own room";
-    leaf->attributes["k"] = u"v";
+    leaf->SetText(0, u"a text long enough to leave the string's own room");
+    leaf->SetAttribute("k", u"v");
     auto* heap = new xml_tag("heap");
-    heap->Text[0] = u"another text long enough to leave the string's own room";
+    heap->SetText(0, u"another text long enough to leave the string's own room");
     leaf->InsertChild(1, heap);
     heap->InsertChild(1, new xml_tag("below"));
     EXPECT_EQ(heap->parent, leaf);
@@ -117,7 +117,7 @@ TEST(XmlTagStore, InsertingInFrontKeepsTheShapeInAStore)
     for (int i = 0; i < 40; ++i) {
         xml_tag* child = root->NewElement(std::to_string(i));
         parent->InsertChild(i % 3 == 0 ? 0 : parent->Text.size(), child);
-        parent->Text[0] = u"piece " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
+        parent->SetText(0, u"piece " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
     }
     EXPECT_EQ(parent->Text.size(), parent->children.size() + 1);
     EXPECT_EQ(parent->children.front()->name, "39");
