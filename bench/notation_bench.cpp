@@ -122,8 +122,7 @@ int main(int argc, char** argv)
     if (const char* path = std::getenv("NOTATION_BENCH_FILE")) {
         std::ifstream in(path, std::ios::binary);
         file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        benchmark::RegisterBenchmark("BM_ReadNotationFile", BM_ReadNotationFile, file)
-            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("BM_ReadNotationFile", BM_ReadNotationFile, file)->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

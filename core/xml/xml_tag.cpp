@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <ostream>
+#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
@@ -257,13 +258,18 @@ void xml_tag::ReleaseName(const xml_name& text) noexcept
 template <typename Item>
 void xml_tag::Grow(xml_list<Item>& list, size_t capacity)
 {
+    // Lists count their items in 32 bits.
+    if (capacity > UINT32_MAX)
+        capacity = UINT32_MAX;
+    if (capacity <= list.m_size)
+        throw std::length_error("xml_tag: too many items");
     Item* items = static_cast<Item*>(Allocate(capacity * sizeof(Item)));
     if (list.m_size != 0)
         std::memcpy(static_cast<void*>(items), list.m_items, list.m_size * sizeof(Item));
     if (list.m_items != nullptr && static_cast<const void*>(list.m_items) != &Text.m_first)
         Release(list.m_items, list.m_capacity * sizeof(Item));
     list.m_items = items;
-    list.m_capacity = capacity;
+    list.m_capacity = static_cast<uint32_t>(capacity);
 }
 
 void xml_tag::InsertChild(size_t position, xml_tag* child)
@@ -276,10 +282,7 @@ void xml_tag::InsertChild(size_t position, xml_tag* child)
         index = children.size();
     // Room for the new piece and child first (growing geometrically), so
     // that nothing can fail once the child has been inserted.
-    if (Text.m_size == Text.m_capacity)
-        Grow(Text, Text.m_size * 2 + 3);
-    if (children.m_size == children.m_capacity)
-        Grow(children, Text.m_capacity - 1 > children.m_size ? Text.m_capacity - 1 : children.m_size + 1);
+    GrowForChild();
     xml_tag** items = children.m_items;
     std::memmove(items + index + 1, items + index, (children.m_size - index) * sizeof(xml_tag*));
     items[index] = child;
@@ -306,7 +309,7 @@ void xml_tag::SetText(size_t piece, std::u16string_view text)
 void xml_tag::InsertAttribute(size_t index, std::string_view attributeName, const xml_text& value)
 {
     if (attributes.m_size == attributes.m_capacity)
-        Grow(attributes, attributes.m_size * 2 + 1);
+        Grow(attributes, size_t{attributes.m_size} * 2 + 1);
     const xml_name copy = CopyName(attributeName);
     xml_attribute* items = attributes.m_items;
     std::memmove(static_cast<void*>(items + index + 1), items + index,
@@ -467,11 +470,10 @@ xml_tag* xml_tag::NewElementOnNewStore(std::string_view tagName)
 
 void xml_tag::GrowForChild()
 {
-    // Room as InsertChild makes it.
     if (Text.m_size == Text.m_capacity)
-        Grow(Text, Text.m_size * 2 + 3);
+        Grow(Text, size_t{Text.m_size} * 2 + 3);
     if (children.m_size == children.m_capacity)
-        Grow(children, Text.m_capacity - 1 > children.m_size ? Text.m_capacity - 1 : children.m_size + 1);
+        Grow(children, std::max<size_t>(Text.m_capacity - 1, size_t{children.m_size} + 1));
 }
 
 xml_text xml_tag::CopyTextSlow(const void* units, size_t size, bool wide)

@@ -99,8 +99,8 @@ private:
     friend class xml_tag;
 
     const void* m_data = "";
-    size_t m_size = 0;
-    bool m_wide = false;
+    uint64_t m_size : 63 = 0;
+    uint64_t m_wide : 1 = 0;
 };
 
 std::ostream& operator<<(std::ostream& out, const xml_text& text);
@@ -127,8 +127,8 @@ private:
     friend void free_xml_tag(xml_tag* tag);
 
     Item* m_items = nullptr;
-    size_t m_size = 0;
-    size_t m_capacity = 0;
+    uint32_t m_size = 0;
+    uint32_t m_capacity = 0;
 };
 
 struct xml_attribute
@@ -289,7 +289,7 @@ private:
         return ::new (store->Take(sizeof(xml_tag))) xml_tag(tagName, store);
     }
     xml_tag* NewElementOnNewStore(std::string_view tagName);
-    // Room for one more child and piece.
+    // Room for one more child and piece, where either list is full.
     void GrowForChild();
     xml_text CopyTextSlow(const void* units, size_t size, bool wide);
     xml_name CopyNameSlow(std::string_view text);

@@ -418,7 +418,11 @@ bool xml_text_tokenizer::scan_content()
 {
     const unsigned char c = peek(0);
     if (Is(c, kWhite)) {
-        skip_run(kWhite);
+        // Mostly one blank between words.
+        if (m_cursor + 1 < m_size && !Is(static_cast<unsigned char>(m_data[m_cursor + 1]), kWhite))
+            ++m_cursor;
+        else
+            skip_run(kWhite);
         if (m_preserve)
             return text_token(convert_text(m_lexeme, m_cursor));
         if (m_blank == blank_none)
@@ -495,7 +499,7 @@ bool xml_text_tokenizer::scan_content()
     return error();
 }
 
-bool xml_text_tokenizer::fast_text_run()
+inline bool xml_text_tokenizer::fast_text_run()
 {
 #if defined(__SSE2__)
     // Scans a run of printable ASCII words joined by single blanks, sixteen
@@ -505,25 +509,32 @@ bool xml_text_tokenizer::fast_text_run()
     const unsigned char* const data = reinterpret_cast<const unsigned char*>(m_data);
     const unsigned char* p = data + m_cursor;
     const unsigned char* const end = data + m_size;
-    for (;;) {
-        if (end - p < 16)
-            break;
+    while (end - p >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const unsigned stop = ContentStops(chunk) | static_cast<unsigned>(_mm_movemask_epi8(chunk));
-        if (stop == 0) {
-            p += 16;
-            continue;
+        const unsigned stops = ContentStops(chunk);
+        const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+        const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(' '))));
+        unsigned pending = stops | high;
+        for (; pending != 0; pending &= pending - 1) {
+            const unsigned at = static_cast<unsigned>(__builtin_ctz(pending));
+            const unsigned bit = 1u << at;
+            if ((high & bit) != 0)
+                return false;
+            if ((blanks & bit) != 0) {
+                // A blank joins the words around it when a content byte
+                // follows it (a byte from 80 is one, and leaves the run to
+                // the general scan when it is reached).
+                const unsigned char* next = p + at + 1;
+                if (next == end)
+                    return false;
+                if (at < 15 ? (stops & (bit << 1)) == 0 : Is(*next, kContentRun))
+                    continue;
+            }
+            m_cursor = static_cast<size_t>(p + at - data);
+            narrow_token(m_lexeme, m_cursor);
+            return true;
         }
-        p += static_cast<unsigned>(__builtin_ctz(stop));
-        if (*p >= 0x80 || (*p == ' ' && p + 1 == end))
-            break;
-        if (*p == ' ' && Is(p[1], kContentRun)) {
-            ++p;
-            continue;
-        }
-        m_cursor = static_cast<size_t>(p - data);
-        narrow_token(m_lexeme, m_cursor);
-        return true;
+        p += 16;
     }
 #endif
     return false;
@@ -765,19 +776,18 @@ bool xml_text_tokenizer::scan_reference()
     }
     struct Entity
     {
-        const char* name; // without '&', with ';'
-        char16_t value;
+        std::string_view name; // without '&', with ';'
+        char value;
     };
-    static const Entity kEntities[] = {
-        {"amp;", u'&'}, {"apos;", u'\''}, {"gt;", u'>'}, {"lt;", u'<'}, {"quot;", u'"'},
+    static constexpr Entity kEntities[] = {
+        {"amp;", '&'}, {"apos;", '\''}, {"gt;", '>'}, {"lt;", '<'}, {"quot;", '"'},
     };
     for (const Entity& entity : kEntities) {
-        const size_t length = std::strlen(entity.name);
         size_t i = 0;
-        while (i < length && peek(1 + i) == static_cast<unsigned char>(entity.name[i]))
+        while (i < entity.name.size() && peek(1 + i) == static_cast<unsigned char>(entity.name[i]))
             ++i;
-        if (i == length) {
-            m_cursor += 1 + length;
+        if (i == entity.name.size()) {
+            m_cursor += 1 + entity.name.size();
             return char_token(static_cast<unsigned char>(entity.value));
         }
     }
@@ -858,6 +868,7 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
 {
     // ASCII without control characters but TAB, LF and CR: its bytes are its
     // units, handed out where they lie.
+    size_t plain = 0;
     {
         const unsigned char* p = reinterpret_cast<const unsigned char*>(m_data) + begin;
         const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_data) + end;
@@ -879,15 +890,20 @@ bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
             narrow_token(begin, end);
             return true;
         }
+        plain = static_cast<size_t>(p - (reinterpret_cast<const unsigned char*>(m_data) + begin));
     }
     // Strict UTF-8: no overlong forms, no surrogates, no U+FFFE/U+FFFF, no
     // control characters but TAB, LF and CR. The text goes in one pass into
-    // the token text, behind the pending blank if there is one.
+    // the token text, behind the pending blank if there is one; the plain
+    // bytes in front are widened as they are.
     open_text();
     char16_t* const start = text_room(end - begin); // never more units than bytes
     char16_t* target = start;
     const unsigned char* const first = reinterpret_cast<const unsigned char*>(m_data) + begin;
-    const unsigned char* p = first;
+    for (size_t i = 0; i < plain; ++i)
+        target[i] = first[i];
+    target += plain;
+    const unsigned char* p = first + plain;
     const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_data) + end;
     while (p < last) {
 #if defined(__SSE2__)
