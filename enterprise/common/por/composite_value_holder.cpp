@@ -89,20 +89,20 @@ CompositeValueHolder::PropertyVector& CompositeValueHolder::Properties::Sorted()
 
 void CompositeValueHolder::Properties::Merge() const noexcept
 {
-    if (m_waiting.empty())
+    if (!AnyWaiting())
         return;
     // Set reserved the room: this resize allocates nothing. The merge runs from
     // the back, so each property moves once.
     size_t sorted = m_sorted.size();
-    size_t free = sorted + m_waiting.size();
+    size_t free = sorted + m_waiting->size();
     m_sorted.resize(free);
-    for (auto waiting = m_waiting.rbegin(); waiting != m_waiting.rend();) {
+    for (auto waiting = m_waiting->rbegin(); waiting != m_waiting->rend();) {
         if (sorted > 0 && CompareText(NameOf(*m_sorted[sorted - 1]), waiting->first) > 0)
             m_sorted[--free] = std::move(m_sorted[--sorted]);
         else
             m_sorted[--free] = std::move((waiting++)->second);
     }
-    m_waiting.clear();
+    m_waiting->clear();
 }
 
 Construction::Property* CompositeValueHolder::Properties::Find(const char* name) const noexcept
@@ -119,17 +119,17 @@ Construction::Property* CompositeValueHolder::Properties::Find(const char* name)
                 return position->get();
         }
     }
-    if (m_waiting.empty())
+    if (!AnyWaiting())
         return nullptr;
-    const auto waiting = m_waiting.find(name);
-    return waiting == m_waiting.end() ? nullptr : waiting->second.get();
+    const auto waiting = m_waiting->find(name);
+    return waiting == m_waiting->end() ? nullptr : waiting->second.get();
 }
 
 void CompositeValueHolder::Properties::Set(std::unique_ptr<Construction::Property>& property)
 {
     const char* name = NameOf(*property);
     // In order: behind the last property, compared with it alone.
-    if (m_waiting.empty()) {
+    if (!AnyWaiting()) {
         const int last = m_sorted.empty() ? -1 : CompareText(NameOf(*m_sorted.back()), name);
         if (last < 0) {
             // The first room is for three properties: no more than the heap's
@@ -149,19 +149,19 @@ void CompositeValueHolder::Properties::Set(std::unique_ptr<Construction::Propert
         *position = std::move(property); // deletes the property it replaces
         return;
     }
-    if (!m_waiting.empty()) {
-        if (const auto waiting = m_waiting.find(name); waiting != m_waiting.end()) {
-            auto node = m_waiting.extract(waiting); // rekeyed to the new property's own name
+    if (AnyWaiting()) {
+        if (const auto waiting = m_waiting->find(name); waiting != m_waiting->end()) {
+            auto node = m_waiting->extract(waiting); // rekeyed to the new property's own name
             node.key() = name;
             node.mapped() = std::move(property); // deletes the property it replaces
-            m_waiting.insert(std::move(node));
+            m_waiting->insert(std::move(node));
             return;
         }
     }
     // Room for the merge of every waiting property, grown geometrically, so
     // that merging cannot fail.
     const auto index = position - m_sorted.begin();
-    const size_t needed = m_sorted.size() + m_waiting.size() + 1;
+    const size_t needed = m_sorted.size() + (m_waiting ? m_waiting->size() : 0) + 1;
     if (m_sorted.capacity() < needed)
         m_sorted.reserve(std::max(needed, 2 * m_sorted.capacity()));
     // Out of order, near the end: inserted in place, shifting a few.
@@ -169,15 +169,19 @@ void CompositeValueHolder::Properties::Set(std::unique_ptr<Construction::Propert
         m_sorted.insert(m_sorted.begin() + index, std::move(property));
         return;
     }
-    m_waiting.try_emplace(name, std::move(property));
+    if (!m_waiting)
+        m_waiting = std::make_unique<WaitingMap>();
+    m_waiting->try_emplace(name, std::move(property));
     m_merge.Raise();
 }
 
 void CompositeValueHolder::Properties::Remove(const char* name) noexcept
 {
-    if (const auto waiting = m_waiting.find(name); waiting != m_waiting.end()) {
-        m_waiting.erase(waiting);
-        return;
+    if (AnyWaiting()) {
+        if (const auto waiting = m_waiting->find(name); waiting != m_waiting->end()) {
+            m_waiting->erase(waiting);
+            return;
+        }
     }
     const auto position = LowerBound(name);
     if (position != m_sorted.end() && CompareText(NameOf(**position), name) == 0)

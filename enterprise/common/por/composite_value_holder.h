@@ -62,9 +62,12 @@ public:
 
         PropertyVector::iterator LowerBound(const char* name) const noexcept;
         void Merge() const noexcept;
+        bool AnyWaiting() const noexcept { return m_waiting != nullptr && !m_waiting->empty(); }
 
         mutable PropertyVector m_sorted;
-        mutable WaitingMap m_waiting;
+        // Made at the first out-of-order arrival that waits: most composites
+        // never need one.
+        mutable std::unique_ptr<WaitingMap> m_waiting;
         DeferredMerge m_merge;
     };
 
