@@ -257,16 +257,16 @@ OpenResult ReadStartTag(xml_tag* element, xml_text_tokenizer& tokenizer, bool& p
 }
 
 // First block of a document's store: for an input that is one block in
-// memory, room for its whole tree and a copy of its text (a packet's tree
-// takes a few bytes per byte of text), within limits; a modest block for a
-// stream.
+// memory, room for its elements (a packet of small values takes about three
+// bytes of elements per byte of text; a large text takes a block of its own),
+// within limits; a modest block for a stream. Later blocks double.
 size_t StoreSizeHint(const i_file& source)
 {
     constexpr uint64_t kStreamHint = 64 * 1024;
-    constexpr uint64_t kLargestHint = 64 * 1024 * 1024;
+    constexpr uint64_t kLargestHint = 4 * 1024 * 1024;
     uint64_t hint = kStreamHint;
     if (const auto* memory = dynamic_cast<const buf_ifile<char>*>(&source))
-        hint = std::min(std::max(memory->Remaining() * 4, kStreamHint), kLargestHint);
+        hint = std::min(std::max(memory->Remaining() * 3, kStreamHint), kLargestHint);
     return static_cast<size_t>(hint);
 }
 
