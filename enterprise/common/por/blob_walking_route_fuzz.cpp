@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -29,10 +30,14 @@ public:
     void Property(const Por::Name& name) override { m_sum += name.GetText()[0]; }
     void Trait(const Por::Name& name) override { m_sum += name.GetText()[0]; }
     void Nil() override {}
-#define POR_FUZZ_SCALAR(Kind, Type)          \
-    void Kind(Type value) override           \
-    {                                        \
-        m_sum += static_cast<size_t>(value); \
+    // Every value counts by its bytes: a Double of any bits, a NaN or one
+    // beyond the range of size_t included.
+#define POR_FUZZ_SCALAR(Kind, Type)                  \
+    void Kind(Type value) override                   \
+    {                                                \
+        unsigned char bytes[sizeof value];           \
+        std::memcpy(bytes, &value, sizeof value);    \
+        m_sum += bytes[0] + bytes[sizeof value - 1]; \
     }
     POR_SCALAR_KINDS(POR_FUZZ_SCALAR)
 #undef POR_FUZZ_SCALAR

@@ -169,6 +169,8 @@ void TrackNesting(Por::Util::BuildingDepth& depth, Nesting nesting)
 // The characters of `text` up to its first U+0000.
 std::string_view UpToNul(std::string_view text)
 {
+    if (text.empty()) // an empty view may have no data at all
+        return text;
     const void* nul = std::memchr(text.data(), '\0', text.size());
     return nul ? text.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - text.data())) : text;
 }

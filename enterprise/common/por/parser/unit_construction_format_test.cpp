@@ -150,6 +150,8 @@ const EdgeCase kEdgeCases[] = {
     {".Guid({01234567-89AB-CDEF-0123-456789ABCDEF})",
      "error 2: Expected symbol is not found! at GetNext:134 2f3d73d87c074b9a", ".Guid('undefined')"},
     {".String('abc\").End()", "String \"abc\"", ".String(\"abc\").End()\n"},
+    {".String().End()", "String \"\"", ".String(\"\").End()\n"},
+    {".Composite().Property().Nil().End().End()", "{: Nil}", ".Composite().Property(\"\").Nil().End().End()\n"},
     {".String(xabc').End()", "String \"abc\"", ".String(\"abc\").End()\n"},
     {".String(\"it's\").End()", "error 6: Statement '\").End' is unknown. at GetStatement:86 569432cb932bb22f",
      ".String(\"it\")"},
