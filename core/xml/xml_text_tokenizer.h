@@ -1,17 +1,19 @@
 // Streaming tokenizer of text XML in UTF-8 (with or without a byte-order
 // mark). It pulls bytes from an i_file in chunks, keeps only the unconsumed
 // tail, and hands out one token at a time: tag names, attribute names and
-// values, character data (validated UTF-8, converted to UTF-16, white space
-// normalised unless the preserve flag is set), and the "BXML" signature of
-// binary XML at the very start. Comments, processing instructions, CDATA
-// markup and a DOCTYPE without internal subset are consumed here.
+// values, character data (validated UTF-8, white space normalised unless the
+// preserve flag is set), and the "BXML" signature of binary XML at the very
+// start. Comments, processing instructions, CDATA markup and a DOCTYPE
+// without internal subset are consumed here. Character data comes out as its
+// bytes where they lie when it is plain ASCII (or one character up to
+// U+00FF), and converted to UTF-16 otherwise.
 //
 // Line and column always point at the start of the lexeme being scanned
 // (column 0-based; TAB moves to the next multiple of 8); a UTF-8 failure
 // advances the column to the offending byte.
 //
-// Input that is one block in memory already (a buf_ifile) is scanned where
-// it lies. From other sources, until the first 4 bytes have arrived, a read
+// Input that is one block in memory already (a buf_ifile, or a copy of its
+// bytes the caller keeps) is scanned where it lies. From other sources, until the first 4 bytes have arrived, a read
 // asks only for what is still missing of them, so that after the binary
 // signature the source stands right behind it however few bytes each read
 // delivers; later reads ask for 32768 bytes. A read that delivers fewer bytes
