@@ -304,9 +304,17 @@ void xml_text_tokenizer::scan()
         m_lexeme = m_cursor;
         if (scan_tag_fast())
             return;
-        if (m_cursor < m_size && Is(static_cast<unsigned char>(m_data[m_cursor]), kContentRun) && fast_text_run()) {
-            (void)text_token(true);
-            return;
+        if (m_cursor < m_size && Is(static_cast<unsigned char>(m_data[m_cursor]), kContentRun)) {
+            switch (fast_text_run()) {
+            case run_plain:
+                (void)text_token(true);
+                return;
+            case run_converted:
+                (void)text_token(convert_joined_run());
+                return;
+            case run_none:
+                break;
+            }
         }
     }
     for (;;) {
@@ -491,53 +499,59 @@ bool xml_text_tokenizer::scan_content()
     if (c == '&')
         return scan_reference();
     if (Is(c, kContentRun)) {
-        if (fast_text_run())
+        switch (fast_text_run()) {
+        case run_plain:
             return text_token(true);
+        case run_converted:
+            return text_token(convert_joined_run());
+        case run_none:
+            break;
+        }
         skip_text_run();
         return text_token(convert_joined_run());
     }
     return error();
 }
 
-inline bool xml_text_tokenizer::fast_text_run()
+inline xml_text_tokenizer::run_kind xml_text_tokenizer::fast_text_run()
 {
 #if defined(__SSE2__)
-    // Scans a run of printable ASCII words joined by single blanks, sixteen
-    // bytes at a time, while the buffer holds them: its bytes are its units.
-    // Anything else (a byte from 80, the end of the buffer near) leaves the
-    // run to the general scan from its start.
+    // Scans a run of words joined by single blanks, sixteen bytes at a time,
+    // while the buffer holds them. A run of ASCII is its own units; a run
+    // with a byte from 80 is left to convert_joined_run. The end of the
+    // buffer near leaves the run to the general scan from its start.
     const unsigned char* const data = reinterpret_cast<const unsigned char*>(m_data);
     const unsigned char* p = data + m_cursor;
     const unsigned char* const end = data + m_size;
+    unsigned high = 0;
     while (end - p >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const unsigned stops = ContentStops(chunk);
-        const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
         const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(' '))));
-        unsigned pending = stops | high;
-        for (; pending != 0; pending &= pending - 1) {
+        const unsigned chunkHigh = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+        for (unsigned pending = stops; pending != 0; pending &= pending - 1) {
             const unsigned at = static_cast<unsigned>(__builtin_ctz(pending));
             const unsigned bit = 1u << at;
-            if ((high & bit) != 0)
-                return false;
             if ((blanks & bit) != 0) {
                 // A blank joins the words around it when a content byte
-                // follows it (a byte from 80 is one, and leaves the run to
-                // the general scan when it is reached).
+                // (any byte from 80 among them) follows it.
                 const unsigned char* next = p + at + 1;
                 if (next == end)
-                    return false;
+                    return run_none;
                 if (at < 15 ? (stops & (bit << 1)) == 0 : Is(*next, kContentRun))
                     continue;
             }
             m_cursor = static_cast<size_t>(p + at - data);
+            if ((high | (chunkHigh & (bit - 1))) != 0)
+                return run_converted;
             narrow_token(m_lexeme, m_cursor);
-            return true;
+            return run_plain;
         }
+        high |= chunkHigh;
         p += 16;
     }
 #endif
-    return false;
+    return run_none;
 }
 
 bool xml_text_tokenizer::convert_joined_run()

@@ -223,10 +223,17 @@ private:
     bool convert_text(size_t begin, size_t end);
     // The bytes [begin, end) of the buffer as the narrow text of the token.
     void narrow_token(size_t begin, size_t end);
-    // Takes a whole run of printable ASCII words as skip_text_run and
-    // convert_joined_run would, in one pass; false (nothing taken) for any
-    // other run.
-    bool fast_text_run();
+    // A run of words as skip_text_run finds it, in one pass: a run of ASCII
+    // is taken as the token's narrow text (run_plain); the end of any other
+    // run is found, for convert_joined_run (run_converted). Nothing is taken
+    // (run_none) where the run nears the end of the buffer.
+    enum run_kind
+    {
+        run_none,
+        run_plain,
+        run_converted,
+    };
+    run_kind fast_text_run();
     // Converts the run of words that skip_text_run joined.
     bool convert_joined_run();
     void append_code_point(uint32_t value);
