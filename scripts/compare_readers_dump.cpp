@@ -42,6 +42,10 @@
 #include "enterprise/serialize/xml_packet_deserializer.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
 
+// The accumulator fuzz target's reading of bytes as events (StartUnit, Event),
+// so that the events mode reads its inputs exactly as the target does.
+#include "enterprise/common/por/unit_accumulator_fuzz.cpp"
+
 namespace {
 
 std::string Hex(const void* data, size_t size)
@@ -266,87 +270,6 @@ std::string DumpUnitForm(const std::string& bytes)
         return unit ? DumpUnit(*unit) : std::string("no unit\n");
     } catch (const Common::Error& error) {
         return Describe(error) + "\n";
-    }
-}
-
-// The events of the accumulator fuzz target, by the same reading of the bytes.
-std::unique_ptr<Por::Construction::Unit> StartUnit(const Por::Construction::UnitFactory& f, uint8_t choice)
-{
-    switch (choice % 4) {
-    case 0:
-        return nullptr;
-    case 1:
-        return f.CreateByte(1);
-    case 2: {
-        Por::Util::UnitAccumulator filler(f.CreateArray(), f);
-        filler.Array();
-        filler.Nil();
-        filler.End();
-        filler.Byte(2);
-        filler.End();
-        filler.End();
-        return filler.TakeUnit();
-    }
-    default: {
-        Por::Util::UnitAccumulator builder(f);
-        builder.Composite();
-        builder.Property("a");
-        builder.Byte(1);
-        builder.End();
-        builder.Property("b");
-        builder.Nil();
-        builder.End();
-        builder.Property("c");
-        builder.Array();
-        builder.Word(1);
-        builder.End();
-        builder.End();
-        builder.End();
-        return builder.TakeUnit();
-    }
-    }
-}
-
-void Event(Por::Util::UnitAccumulator& a, uint8_t byte)
-{
-    static const Por::Name names[] = {"a", "b", "c", "d", "", "a", "b", "t"};
-    const unsigned argument = byte >> 5;
-    switch (byte & 31) {
-    case 0:
-        return a.Nil();
-    case 1:
-        return a.Boolean(argument & 1);
-    case 2:
-        return a.Byte(static_cast<unsigned char>(argument));
-    case 3:
-        return a.SByte(static_cast<signed char>(argument));
-    case 4:
-        return a.Word(static_cast<unsigned short>(argument));
-    case 5:
-        return a.DWord(argument);
-    case 6:
-        return a.SQWord(-static_cast<long long>(argument));
-    case 7:
-        return a.Double(argument / 2.0);
-    case 8:
-        return a.String(std::u16string(argument, u'x'));
-    case 9:
-        return a.Error(Common::Success);
-    case 10:
-    case 11:
-        return a.Array();
-    case 12:
-    case 13:
-        return a.Composite();
-    case 14:
-    case 15:
-    case 16:
-        return a.Property(names[argument]);
-    case 17:
-    case 18:
-        return a.Trait(names[argument]);
-    default:
-        return a.End();
     }
 }
 

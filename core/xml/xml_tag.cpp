@@ -340,25 +340,20 @@ size_t LowerBound(const xml_attribute_list& attributes, std::string_view name)
 
 bool xml_tag::AddAttribute(std::string_view attributeName, std::u16string_view value)
 {
-    const size_t index = LowerBound(attributes, attributeName);
-    if (index < attributes.size() && attributes[index].name == attributeName)
-        return false;
-    const xml_text copy = CopyText(value.data(), value.size(), true);
-    try {
-        InsertAttribute(index, attributeName, copy);
-    } catch (...) {
-        ReleaseText(copy);
-        throw;
-    }
-    return true;
+    return AddAttributeText(attributeName, value.data(), value.size(), true);
 }
 
 bool xml_tag::AddAttribute(std::string_view attributeName, std::string_view bytes)
 {
+    return AddAttributeText(attributeName, bytes.data(), bytes.size(), false);
+}
+
+bool xml_tag::AddAttributeText(std::string_view attributeName, const void* units, size_t size, bool wide)
+{
     const size_t index = LowerBound(attributes, attributeName);
     if (index < attributes.size() && attributes[index].name == attributeName)
         return false;
-    const xml_text copy = CopyText(bytes.data(), bytes.size(), false);
+    const xml_text copy = CopyText(units, size, wide);
     try {
         InsertAttribute(index, attributeName, copy);
     } catch (...) {

@@ -311,6 +311,8 @@ private:
     void Grow(xml_list<Item>& list, size_t capacity);
     // NewElement and InsertChild at the end.
     xml_tag* InsertNewChild(std::string_view tagName);
+    // AddAttribute over units (wide) or bytes.
+    bool AddAttributeText(std::string_view attributeName, const void* units, size_t size, bool wide);
     // Inserts an attribute at `index` of the sorted list.
     void InsertAttribute(size_t index, std::string_view attributeName, const xml_text& value);
     // Releases what the element holds (name, pieces, attributes, the arrays)

@@ -8,7 +8,6 @@
 #include "enterprise/common/por/module_error.h"
 #include "enterprise/common/por/por_errors.h"
 #include "enterprise/common/por/types_mismatch.h"
-#include "enterprise/common/por/unit_visitors.h"
 #include "enterprise/common/por/utils.h"
 #include "enterprise/common/por/value_type_index.h"
 
@@ -30,19 +29,6 @@ bool Owns(UnitAccumulator::FrameKind kind)
     default:
         return false;
     }
-}
-
-// The composite value of `unit`, or null when it holds another kind.
-Construction::CompositeValue* CompositeValueOf(Construction::Unit& unit)
-{
-    struct Finder : Construction::NullVisitor
-    {
-        using NullVisitor::Visit;
-        void Visit(Construction::CompositeValue& value) override { found = &value; }
-        Construction::CompositeValue* found = nullptr;
-    } finder;
-    unit.Accept(finder);
-    return finder.found;
 }
 
 constexpr int kNilKind = static_cast<int>(ValueKind::Nil);
@@ -111,7 +97,7 @@ UnitAccumulator::Frame& UnitAccumulator::Push(const Name& name, FrameKind kind, 
 Construction::CompositeValue* UnitAccumulator::CompositeOf(Frame& frame)
 {
     if (frame.composite == nullptr && frame.unitKind == kCompositeKind)
-        frame.composite = CompositeValueOf(*frame.unit);
+        frame.composite = &GetCompositeValue(*frame.unit);
     return frame.composite;
 }
 
