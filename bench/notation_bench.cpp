@@ -1,9 +1,17 @@
 // Parsing speed of the text notation reader (trace off) over about 1 MB of
 // nested composites, beside a JSON DOM parse of the equivalent document.
+//
+// With NOTATION_BENCH_FILE naming a file of notation text, the row
+// BM_ReadNotationFile parses that file once (trace off): the parse alone of an
+// input the tool is measured with (bench/objpatcher_create_memory.sh runs it
+// in fresh processes).
 #include <benchmark/benchmark.h>
 
 #include <rapidjson/document.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -57,9 +65,9 @@ private:
     const std::string& m_text;
 };
 
-void BM_ReadNotation(benchmark::State& state)
+// Parses `text` once per iteration, with the trace off.
+void ReadNotation(benchmark::State& state, const std::string& text)
 {
-    const std::string& text = GetDocuments().notation;
     const Por::Construction::InMemoryUnitFactory factory;
     Utils::UnitConstructionFormat format(nullptr, false);
     for (auto _ : state) {
@@ -72,6 +80,11 @@ void BM_ReadNotation(benchmark::State& state)
         benchmark::DoNotOptimize(unit.get());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void BM_ReadNotation(benchmark::State& state)
+{
+    ReadNotation(state, GetDocuments().notation);
 }
 BENCHMARK(BM_ReadNotation)->Unit(benchmark::kMillisecond);
 
@@ -93,4 +106,22 @@ BENCHMARK(BM_JsonDomParse)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    std::string file;
+    if (const char* path = std::getenv("NOTATION_BENCH_FILE")) {
+        std::ifstream in(path, std::ios::binary);
+        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        // One parse per process, as the tool makes it: a heap that has just
+        // taken back a large tree makes the next one slower than a fresh one.
+        benchmark::RegisterBenchmark("BM_ReadNotationFile", ReadNotation, file)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -3,6 +3,8 @@
 // 2,000 composite values (bench/sample_packet.h):
 //
 //   LoadXmlDocument      load_xml_document + free     | PugixmlParse: parse into its tree
+//   TokenizeXml          the text tokenizer alone, every token of the packet
+//                        (the part of the load before any tree is built)
 //   DeserializePacket    deserializer reads 2,000 values | PugixmlParseWalkConvert: parse,
 //                        walk and convert every value
 //   WritePacket          packet serializer writes them | PugixmlSave: save of a ready tree
@@ -28,6 +30,7 @@
 #include "core/common/text_conversion.h"
 #include "core/file/buf_ifile.h"
 #include "core/xml/xml_document.h"
+#include "core/xml/xml_text_tokenizer.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
 
@@ -65,6 +68,26 @@ void BM_LoadXmlDocument(benchmark::State& state)
     CountPacket(state);
 }
 BENCHMARK(BM_LoadXmlDocument)->Unit(benchmark::kMicrosecond);
+
+void BM_TokenizeXml(benchmark::State& state)
+{
+    const std::vector<unsigned char>& packet = Packet();
+    xml_text_tokenizer tokenizer;
+    for (auto _ : state) {
+        buf_ifile<char> source(reinterpret_cast<const char*>(packet.data()), packet.size());
+        size_t tokens = 0;
+        for (tokenizer.start(&source); tokenizer.token() != xml_text_tokenizer::token_end; tokenizer.advance()) {
+            if (tokenizer.token() == xml_text_tokenizer::token_error) {
+                state.SkipWithError("the sample packet did not tokenize");
+                break;
+            }
+            ++tokens;
+        }
+        benchmark::DoNotOptimize(tokens);
+    }
+    CountPacket(state);
+}
+BENCHMARK(BM_TokenizeXml)->Unit(benchmark::kMicrosecond);
 
 void BM_PugixmlParse(benchmark::State& state)
 {

@@ -8,6 +8,8 @@
 namespace {
 
 constexpr const char* kSourcePath = "core/xml/binary";
+// First block of the document store of a binary document.
+constexpr size_t kFirstStoreBlock = 64 * 1024;
 
 } // namespace
 
@@ -28,19 +30,21 @@ void binary_reader::EndDocument()
 
 void binary_reader::StartElement(std::string name)
 {
-    auto element = std::make_unique<xml_tag>(std::move(name));
-    xml_tag* added = element.get();
     if (tagStack.empty()) {
+        auto element = std::make_unique<xml_tag>(name);
+        element->UseDocumentStore(kFirstStoreBlock);
         if (*m_root != nullptr) {
             free_xml_tag(*m_root);
             delete *m_root;
         }
         *m_root = element.release();
-    } else {
-        xml_tag* parent = tagStack.back();
-        parent->InsertChild(parent->Text.size(), added);
-        element.release();
+        tagStack.push_back(*m_root);
+        return;
     }
+    // The elements below the root live in the root's document store.
+    xml_tag* parent = tagStack.back();
+    xml_tag* added = (*m_root)->NewElement(name);
+    parent->InsertChild(parent->Text.size(), added);
     tagStack.push_back(added);
 }
 
@@ -56,7 +60,7 @@ void binary_reader::Attribute(std::string name, std::u16string value)
         Common::ReportAssertion("tagStack.size()", kSourcePath, 315);
         return;
     }
-    tagStack.back()->attributes.emplace(std::move(name), std::move(value));
+    (void)tagStack.back()->AddAttribute(name, value); // the first value of a name stays
 }
 
 void binary_reader::Text(std::u16string text)
@@ -70,5 +74,5 @@ void binary_reader::Text(std::u16string text)
         Common::ReportAssertion("tagStack.back()->Text.size()", kSourcePath, 322);
         return;
     }
-    element->Text.back() = std::move(text);
+    element->SetText(element->Text.size() - 1, text);
 }

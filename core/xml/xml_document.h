@@ -3,8 +3,10 @@
 // a document that starts with the four bytes "BXML" is handed to the binary
 // XML reader, which fills the same tree.
 //
-// A broken text document gives false together with the line and column where
-// the reader stood; no message and no code. Element nesting is bounded by
+// Text in memory (a buf_ifile itself) is copied once into the document's
+// store and read there; the tree's names and plain texts are that copy's
+// bytes. A broken text document gives false together with the line and
+// column where the reader stood; no message and no code. Element nesting is bounded by
 // kMaxXmlDepth levels: a deeper document fails like any broken one.
 //
 // Threading: no process-wide state; loads on different threads need no lock.

@@ -45,7 +45,7 @@ void CheckInvariants(const xml_tag& root)
 {
     EXPECT_EQ(root.parent, nullptr) << root.name;
     const xml_tag* fault = XmlTest::FindShapeFault(root);
-    EXPECT_EQ(fault, nullptr) << "invariant broken at " << (fault != nullptr ? fault->name : "");
+    EXPECT_EQ(fault, nullptr) << "invariant broken at " << (fault != nullptr ? fault->name.view() : "");
 }
 
 TEST(XmlTreeShape, TextPiecesSurroundTheChildren)

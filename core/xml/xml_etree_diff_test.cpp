@@ -218,11 +218,11 @@ std::string Canonical(const xml_tag& tag)
     std::string out = "<";
     out += tag.name;
     for (const auto& [name, value] : tag.attributes)
-        out.append(" ").append(name).append("=").append(Hex16(value));
-    out += " [" + Hex16(tag.Text.empty() ? std::u16string_view() : std::u16string_view(tag.Text[0])) + "]";
+        out.append(" ").append(name).append("=").append(Hex16(value.str()));
+    out += " [" + Hex16(tag.Text.empty() ? std::u16string() : tag.Text[0].str()) + "]";
     for (size_t i = 0; i < tag.children.size(); ++i)
         out += Canonical(*tag.children[i]) + "[" +
-            Hex16(i + 1 < tag.Text.size() ? std::u16string_view(tag.Text[i + 1]) : std::u16string_view()) + "]";
+            Hex16(i + 1 < tag.Text.size() ? tag.Text[i + 1].str() : std::u16string()) + "]";
     return out + ">";
 }
 

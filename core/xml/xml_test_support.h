@@ -129,11 +129,11 @@ inline std::string Describe(const xml_tag& tag)
     std::string out(tag.name);
     out += "(";
     for (const auto& [name, value] : tag.attributes)
-        out.append("@").append(name).append("=\"").append(Printable(value)).append("\" ");
+        out.append("@").append(name).append("=\"").append(Printable(value.str())).append("\" ");
     for (size_t i = 0; i < tag.Text.size(); ++i) {
         if (i > 0 && i - 1 < tag.children.size())
             out += " " + Describe(*tag.children[i - 1]) + " ";
-        out += "\"" + Printable(tag.Text[i]) + "\"";
+        out += "\"" + Printable(tag.Text[i].str()) + "\"";
     }
     return out + ")";
 }

@@ -56,6 +56,17 @@ constexpr std::array<uint8_t, 256> MakeByteClasses()
 
 constexpr std::array<uint8_t, 256> kByteClass = MakeByteClasses();
 
+// Every byte value, for texts of one character.
+constexpr std::array<char, 256> MakeLatin1()
+{
+    std::array<char, 256> table{};
+    for (unsigned b = 0; b < 256; ++b)
+        table[b] = static_cast<char>(b);
+    return table;
+}
+
+constexpr std::array<char, 256> kLatin1 = MakeLatin1();
+
 inline bool Is(unsigned char byte, uint8_t mask)
 {
     return (kByteClass[byte] & mask) != 0;
@@ -113,7 +124,20 @@ xml_text_tokenizer::~xml_text_tokenizer()
         m_buffer.swap(t_keptBuffer);
 }
 
-void xml_text_tokenizer::start(i_file* source)
+void xml_text_tokenizer::start(i_file* source, const char* copy)
+{
+    auto* memory = static_cast<buf_ifile<char>*>(source);
+    const uint64_t rest = memory->Remaining();
+    reset(source);
+    m_data = copy;
+    m_size = static_cast<size_t>(rest);
+    m_end = true;
+    m_inPlace = true;
+    memory->Move(static_cast<int64_t>(rest));
+    scan();
+}
+
+void xml_text_tokenizer::reset(i_file* source)
 {
     m_condition = cond_start;
     m_blank = blank_suppressed;
@@ -129,6 +153,12 @@ void xml_text_tokenizer::start(i_file* source)
     m_cursor = 0;
     m_counted = 0;
     m_token = token_error;
+    m_inPlace = false;
+}
+
+void xml_text_tokenizer::start(i_file* source)
+{
+    reset(source);
     // Input that is one block in memory already (a packet always is) is read
     // where it lies. The source is left where reading it through would have
     // left it: behind the binary signature, or at the end. A class derived
@@ -140,6 +170,7 @@ void xml_text_tokenizer::start(i_file* source)
             m_data = memory->Rest();
             m_size = static_cast<size_t>(rest);
             m_end = true;
+            m_inPlace = true;
             const bool binary = m_size >= kFirstReadSize && std::memcmp(m_data, "BXML", kFirstReadSize) == 0;
             memory->Move(static_cast<int64_t>(binary ? kFirstReadSize : rest));
         }
@@ -176,7 +207,7 @@ void xml_text_tokenizer::refill()
     m_size = m_buffer.size();
 }
 
-unsigned char xml_text_tokenizer::peek(size_t offset)
+unsigned char xml_text_tokenizer::peek_beyond(size_t offset)
 {
     while (m_cursor + offset >= m_size) {
         if (m_end)
@@ -223,12 +254,69 @@ bool xml_text_tokenizer::error()
     return true;
 }
 
+inline bool xml_text_tokenizer::scan_tag_fast()
+{
+    // A start or end tag right at the cursor in content, its name and its
+    // closing within the buffer: the token and state that scan_content,
+    // scan_name and take_tag_close would leave. Anything else is left to
+    // them, with nothing changed.
+    const unsigned char* const data = reinterpret_cast<const unsigned char*>(m_data);
+    const unsigned char* const end = data + m_size;
+    const unsigned char* p = data + m_cursor;
+    if (end - p < 4 || p[0] != '<')
+        return false;
+    const bool endTag = p[1] == '/';
+    const size_t nameOffset = endTag ? 2 : 1;
+    if (!Is(p[nameOffset], kNameStart) || (!endTag && m_blank == blank_pending))
+        return false;
+    const unsigned char* q = p + nameOffset + 1;
+    while (q < end && Is(*q, kNameChar))
+        ++q;
+    if (end - q < 2)
+        return false;
+    m_lexeme = m_cursor;
+    m_nameBegin = nameOffset;
+    m_nameLength = static_cast<size_t>(q - p) - nameOffset;
+    m_token = endTag ? token_end_tag : token_start_tag;
+    m_blank = endTag ? blank_none : blank_suppressed;
+    if (q[0] == '>') {
+        ++q;
+        m_condition = cond_content;
+        m_closing = closing_content;
+    } else if (!endTag && q[0] == '/' && q[1] == '>') {
+        q += 2;
+        m_condition = cond_content;
+        m_blank = blank_none;
+        m_closing = closing_empty;
+    } else {
+        m_condition = cond_tag;
+    }
+    m_cursor = static_cast<size_t>(q - data);
+    return true;
+}
+
 void xml_text_tokenizer::scan()
 {
-    m_nameBegin = 0;
-    m_nameLength = 0;
+    // Each token sets what it carries: a name, a closing, a text.
     m_closing = closing_none;
-    m_textLength = 0;
+    // Tags and plain text runs in content, the usual tokens, first.
+    if (m_condition == cond_content) {
+        m_lexeme = m_cursor;
+        if (scan_tag_fast())
+            return;
+        if (m_cursor < m_size && Is(static_cast<unsigned char>(m_data[m_cursor]), kContentRun)) {
+            switch (fast_text_run()) {
+            case run_plain:
+                (void)text_token(true);
+                return;
+            case run_converted:
+                (void)text_token(convert_joined_run());
+                return;
+            case run_none:
+                break;
+            }
+        }
+    }
     for (;;) {
         // Line and column of this lexeme are those of its first byte.
         m_lexeme = m_cursor;
@@ -338,7 +426,11 @@ bool xml_text_tokenizer::scan_content()
 {
     const unsigned char c = peek(0);
     if (Is(c, kWhite)) {
-        skip_run(kWhite);
+        // Mostly one blank between words.
+        if (m_cursor + 1 < m_size && !Is(static_cast<unsigned char>(m_data[m_cursor + 1]), kWhite))
+            ++m_cursor;
+        else
+            skip_run(kWhite);
         if (m_preserve)
             return text_token(convert_text(m_lexeme, m_cursor));
         if (m_blank == blank_none)
@@ -407,52 +499,59 @@ bool xml_text_tokenizer::scan_content()
     if (c == '&')
         return scan_reference();
     if (Is(c, kContentRun)) {
-        if (fast_text_run())
+        switch (fast_text_run()) {
+        case run_plain:
             return text_token(true);
+        case run_converted:
+            return text_token(convert_joined_run());
+        case run_none:
+            break;
+        }
         skip_text_run();
         return text_token(convert_joined_run());
     }
     return error();
 }
 
-bool xml_text_tokenizer::fast_text_run()
+inline xml_text_tokenizer::run_kind xml_text_tokenizer::fast_text_run()
 {
 #if defined(__SSE2__)
-    // Scans and widens in one pass a run of printable ASCII words joined by
-    // single blanks, sixteen bytes at a time, while the buffer holds them.
-    // Anything else (a byte from 80, the end of the buffer near) leaves the
-    // run to the general scan from its start.
+    // Scans a run of words joined by single blanks, sixteen bytes at a time,
+    // while the buffer holds them. A run of ASCII is its own units; a run
+    // with a byte from 80 is left to convert_joined_run. The end of the
+    // buffer near leaves the run to the general scan from its start.
     const unsigned char* const data = reinterpret_cast<const unsigned char*>(m_data);
     const unsigned char* p = data + m_cursor;
     const unsigned char* const end = data + m_size;
-    open_text();
-    for (;;) {
-        if (end - p < 16)
-            break;
+    unsigned high = 0;
+    while (end - p >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const unsigned stop = ContentStops(chunk) | static_cast<unsigned>(_mm_movemask_epi8(chunk));
-        WidenSixteen(chunk, text_room(16));
-        if (stop == 0) {
-            m_textLength += 16;
-            p += 16;
-            continue;
+        const unsigned stops = ContentStops(chunk);
+        const unsigned blanks = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(' '))));
+        const unsigned chunkHigh = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+        for (unsigned pending = stops; pending != 0; pending &= pending - 1) {
+            const unsigned at = static_cast<unsigned>(__builtin_ctz(pending));
+            const unsigned bit = 1u << at;
+            if ((blanks & bit) != 0) {
+                // A blank joins the words around it when a content byte
+                // (any byte from 80 among them) follows it.
+                const unsigned char* next = p + at + 1;
+                if (next == end)
+                    return run_none;
+                if (at < 15 ? (stops & (bit << 1)) == 0 : Is(*next, kContentRun))
+                    continue;
+            }
+            m_cursor = static_cast<size_t>(p + at - data);
+            if ((high | (chunkHigh & (bit - 1))) != 0)
+                return run_converted;
+            narrow_token(m_lexeme, m_cursor);
+            return run_plain;
         }
-        const unsigned count = static_cast<unsigned>(__builtin_ctz(stop));
-        m_textLength += count;
-        p += count;
-        if (*p >= 0x80 || (*p == ' ' && p + 1 == end))
-            break;
-        if (*p == ' ' && Is(p[1], kContentRun)) {
-            push_text(u' ');
-            ++p;
-            continue;
-        }
-        m_cursor = static_cast<size_t>(p - data);
-        return true;
+        high |= chunkHigh;
+        p += 16;
     }
-    m_textLength = 0;
 #endif
-    return false;
+    return run_none;
 }
 
 bool xml_text_tokenizer::convert_joined_run()
@@ -475,6 +574,7 @@ bool xml_text_tokenizer::convert_joined_run()
     m_column = column;
     m_counted = counted;
     m_textLength = 0;
+    m_textWide = false;
     m_cursor = blank;
     return convert_text(m_lexeme, blank);
 }
@@ -614,9 +714,7 @@ bool xml_text_tokenizer::scan_cdata()
     const unsigned char c = peek(0);
     if (c == '\t' || c == '\n') {
         m_cursor += 1;
-        open_text();
-        push_text(c);
-        return text_token(true);
+        return char_token(c);
     }
     if (c == '\r') {
         m_cursor += 1;
@@ -626,13 +724,11 @@ bool xml_text_tokenizer::scan_cdata()
         if (peek(1) == ']' && peek(2) == '>') {
             m_cursor += 3;
             m_condition = cond_content;
-            open_text();
+            narrow_token(m_cursor, m_cursor); // no text, but a pending blank
             return text_token(true);
         }
         m_cursor += 1;
-        open_text();
-        push_text(u']');
-        return text_token(true);
+        return char_token(']');
     }
     if (!Is(c, kCdataRun))
         return error();
@@ -686,28 +782,27 @@ bool xml_text_tokenizer::scan_reference()
         if (digits == 0 || peek(offset) != ';' || value > 0x10FFFF)
             return error();
         m_cursor += offset + 1;
+        if (value <= 0xFF)
+            return char_token(static_cast<unsigned char>(value));
         open_text();
         append_code_point(value);
         return text_token(true);
     }
     struct Entity
     {
-        const char* name; // without '&', with ';'
-        char16_t value;
+        std::string_view name; // without '&', with ';'
+        char value;
     };
-    static const Entity kEntities[] = {
-        {"amp;", u'&'}, {"apos;", u'\''}, {"gt;", u'>'}, {"lt;", u'<'}, {"quot;", u'"'},
+    static constexpr Entity kEntities[] = {
+        {"amp;", '&'}, {"apos;", '\''}, {"gt;", '>'}, {"lt;", '<'}, {"quot;", '"'},
     };
     for (const Entity& entity : kEntities) {
-        const size_t length = std::strlen(entity.name);
         size_t i = 0;
-        while (i < length && peek(1 + i) == static_cast<unsigned char>(entity.name[i]))
+        while (i < entity.name.size() && peek(1 + i) == static_cast<unsigned char>(entity.name[i]))
             ++i;
-        if (i == length) {
-            m_cursor += 1 + length;
-            open_text();
-            push_text(entity.value);
-            return text_token(true);
+        if (i == entity.name.size()) {
+            m_cursor += 1 + entity.name.size();
+            return char_token(static_cast<unsigned char>(entity.value));
         }
     }
     return error();
@@ -738,8 +833,29 @@ void xml_text_tokenizer::push_text(char16_t unit)
 void xml_text_tokenizer::open_text()
 {
     // Every text token carries a pending blank in front of its text.
+    m_textWide = true;
+    m_textLength = 0;
     if (m_blank == blank_pending)
         push_text(u' ');
+}
+
+void xml_text_tokenizer::narrow_token(size_t begin, size_t end)
+{
+    m_textWide = false;
+    m_leadingBlank = m_blank == blank_pending;
+    m_narrowData = m_data + begin;
+    m_narrowLength = end - begin;
+    m_textStable = m_inPlace;
+}
+
+bool xml_text_tokenizer::char_token(unsigned char c)
+{
+    m_textWide = false;
+    m_leadingBlank = m_blank == blank_pending;
+    m_narrowData = &kLatin1[c];
+    m_narrowLength = 1;
+    m_textStable = true;
+    return text_token(true);
 }
 
 bool xml_text_tokenizer::blank_token()
@@ -747,11 +863,8 @@ bool xml_text_tokenizer::blank_token()
     // A pending blank comes out on its own; the markup behind it is scanned
     // again on the next call.
     m_cursor = m_lexeme;
-    m_textLength = 0;
-    push_text(u' ');
     m_blank = blank_none;
-    m_token = token_text;
-    return true;
+    return char_token(' ');
 }
 
 bool xml_text_tokenizer::text_token(bool converted)
@@ -767,14 +880,44 @@ bool xml_text_tokenizer::text_token(bool converted)
 
 bool xml_text_tokenizer::convert_text(size_t begin, size_t end)
 {
+    // ASCII without control characters but TAB, LF and CR: its bytes are its
+    // units, handed out where they lie.
+    size_t plain = 0;
+    {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(m_data) + begin;
+        const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_data) + end;
+#if defined(__SSE2__)
+        for (; last - p >= 16; p += 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            // Below 0x20 as signed bytes: controls and every byte from 80.
+            const __m128i low = _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x20));
+            const __m128i allowed = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))),
+                _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')));
+            if (_mm_movemask_epi8(_mm_andnot_si128(allowed, low)) != 0)
+                break;
+        }
+#endif
+        while (p < last && (*p >= 0x20 ? *p < 0x80 : (*p == '\t' || *p == '\n' || *p == '\r')))
+            ++p;
+        if (p == last) {
+            narrow_token(begin, end);
+            return true;
+        }
+        plain = static_cast<size_t>(p - (reinterpret_cast<const unsigned char*>(m_data) + begin));
+    }
     // Strict UTF-8: no overlong forms, no surrogates, no U+FFFE/U+FFFF, no
     // control characters but TAB, LF and CR. The text goes in one pass into
-    // the token text, behind the pending blank if there is one.
+    // the token text, behind the pending blank if there is one; the plain
+    // bytes in front are widened as they are.
     open_text();
     char16_t* const start = text_room(end - begin); // never more units than bytes
     char16_t* target = start;
     const unsigned char* const first = reinterpret_cast<const unsigned char*>(m_data) + begin;
-    const unsigned char* p = first;
+    for (size_t i = 0; i < plain; ++i)
+        target[i] = first[i];
+    target += plain;
+    const unsigned char* p = first + plain;
     const unsigned char* const last = reinterpret_cast<const unsigned char*>(m_data) + end;
     while (p < last) {
 #if defined(__SSE2__)

@@ -1,17 +1,19 @@
 // Streaming tokenizer of text XML in UTF-8 (with or without a byte-order
 // mark). It pulls bytes from an i_file in chunks, keeps only the unconsumed
 // tail, and hands out one token at a time: tag names, attribute names and
-// values, character data (validated UTF-8, converted to UTF-16, white space
-// normalised unless the preserve flag is set), and the "BXML" signature of
-// binary XML at the very start. Comments, processing instructions, CDATA
-// markup and a DOCTYPE without internal subset are consumed here.
+// values, character data (validated UTF-8, white space normalised unless the
+// preserve flag is set), and the "BXML" signature of binary XML at the very
+// start. Comments, processing instructions, CDATA markup and a DOCTYPE
+// without internal subset are consumed here. Character data comes out as its
+// bytes where they lie when it is plain ASCII (or one character up to
+// U+00FF), and converted to UTF-16 otherwise.
 //
 // Line and column always point at the start of the lexeme being scanned
 // (column 0-based; TAB moves to the next multiple of 8); a UTF-8 failure
 // advances the column to the offending byte.
 //
-// Input that is one block in memory already (a buf_ifile) is scanned where
-// it lies. From other sources, until the first 4 bytes have arrived, a read
+// Input that is one block in memory already (a buf_ifile, or a copy of its
+// bytes the caller keeps) is scanned where it lies. From other sources, until the first 4 bytes have arrived, a read
 // asks only for what is still missing of them, so that after the binary
 // signature the source stands right behind it however few bytes each read
 // delivers; later reads ask for 32768 bytes. A read that delivers fewer bytes
@@ -81,12 +83,33 @@ public:
     // Resets the state over `source` (not owned; must outlive the scan) and
     // scans the first token.
     void start(i_file* source);
+    // The same over `copy`, a copy of the bytes that the memory file
+    // `source` holds from its position on, which is scanned where it lies;
+    // the source is left at its end.
+    void start(i_file* source, const char* copy);
+    // The input is scanned where it lies: names, and narrow texts that are
+    // stable, stay valid for the rest of the load.
+    bool in_place() const noexcept { return m_inPlace; }
     // Scans the next token. token_end stays once reached, and so does
     // token_binary_magic: the rest of the input then belongs to the binary reader.
     void advance()
     {
         if (m_token != token_end && m_token != token_binary_magic)
             scan();
+    }
+    // The same, where the end tag of the element named `name` is likely to
+    // come next: when it stands right at the cursor it is taken at once,
+    // exactly as scanning it would take it, and the answer is true (the token
+    // is then that end tag, closed by ">"). `name` is one that this tokenizer
+    // took as a name (a name start and name characters only).
+    bool advance_expecting_end(std::string_view name)
+    {
+        if (m_token == token_end || m_token == token_binary_magic)
+            return false;
+        if (take_end_tag(name))
+            return true;
+        scan();
+        return false;
     }
 
     int32_t token() const noexcept { return m_token; }
@@ -97,8 +120,16 @@ public:
     // closing was consumed with the name and makes no token of its own.
     // Otherwise (attributes follow, or white space) closing_none.
     closing_kind closing() const noexcept { return m_closing; }
-    // Text of token_text; valid up to the next advance.
-    std::u16string_view text() const noexcept { return std::u16string_view(m_text.data(), m_textLength); }
+    // Text of token_text: either UTF-16 units (wide), or a blank when
+    // text_leading_blank() followed by bytes each taken as one unit (narrow:
+    // runs of ASCII, and single characters up to U+00FF). Valid up to the
+    // next advance; narrow bytes of a stable text stay valid for the rest of
+    // the load.
+    bool text_is_wide() const noexcept { return m_textWide; }
+    bool text_leading_blank() const noexcept { return m_leadingBlank; }
+    std::string_view narrow_text() const noexcept { return std::string_view(m_narrowData, m_narrowLength); }
+    std::u16string_view wide_text() const noexcept { return std::u16string_view(m_text.data(), m_textLength); }
+    bool text_stable() const noexcept { return m_textStable; }
 
     // White space in content becomes text while set.
     bool preserve() const noexcept { return m_preserve; }
@@ -117,13 +148,47 @@ public:
     }
 
 private:
+    // The state of a new scan over `source`, before anything is read.
+    void reset(i_file* source);
     void scan();
+    // The usual start or end tag, taken faster than scan_content would; false
+    // (nothing taken) for anything else.
+    bool scan_tag_fast();
     void refill();
     // Counts the bytes from the last counted position up to `position` into
     // line and column. Counting is deferred to refills and to the position
     // queries, where it runs over whole stretches of the buffer.
     void count_to(size_t position) noexcept;
-    unsigned char peek(size_t offset);
+    unsigned char peek(size_t offset)
+    {
+        if (m_cursor + offset < m_size)
+            return static_cast<unsigned char>(m_data[m_cursor + offset]);
+        return peek_beyond(offset);
+    }
+    unsigned char peek_beyond(size_t offset);
+    // "</", `name` and ">" right at the cursor, in content: the token and
+    // state that scanning them would leave.
+    bool take_end_tag(std::string_view name)
+    {
+        const size_t length = name.size();
+        if (m_condition != cond_content || m_size - m_cursor < length + 3)
+            return false;
+        const char* at = m_data + m_cursor;
+        if (at[0] != '<' || at[1] != '/' || at[length + 2] != '>')
+            return false;
+        for (size_t i = 0; i < length; ++i) {
+            if (at[2 + i] != name[i])
+                return false;
+        }
+        m_lexeme = m_cursor;
+        m_cursor += length + 3;
+        m_nameBegin = 2;
+        m_nameLength = length;
+        m_closing = closing_content;
+        m_token = token_end_tag;
+        m_blank = blank_none;
+        return true;
+    }
     bool error();
 
     bool scan_start();
@@ -153,11 +218,22 @@ private:
     void open_text();
     bool text_token(bool converted);
     bool blank_token();
+    // A text token of one character.
+    bool char_token(unsigned char c);
     bool convert_text(size_t begin, size_t end);
-    // Takes a whole run of printable ASCII words as skip_text_run and
-    // convert_joined_run would, in one pass; false (nothing taken) for any
-    // other run.
-    bool fast_text_run();
+    // The bytes [begin, end) of the buffer as the narrow text of the token.
+    void narrow_token(size_t begin, size_t end);
+    // A run of words as skip_text_run finds it, in one pass: a run of ASCII
+    // is taken as the token's narrow text (run_plain); the end of any other
+    // run is found, for convert_joined_run (run_converted). Nothing is taken
+    // (run_none) where the run nears the end of the buffer.
+    enum run_kind
+    {
+        run_none,
+        run_plain,
+        run_converted,
+    };
+    run_kind fast_text_run();
     // Converts the run of words that skip_text_run joined.
     bool convert_joined_run();
     void append_code_point(uint32_t value);
@@ -195,7 +271,15 @@ private:
     size_t m_nameBegin = 0;
     size_t m_nameLength = 0;
     closing_kind m_closing = closing_none;
-    // The text is the first m_textLength units; the rest is room.
+    // The input is scanned where it lies: views into it stay valid.
+    bool m_inPlace = false;
+    // A wide text is the first m_textLength units of m_text; the rest is
+    // room. A narrow text is m_narrowData, behind a blank when m_leadingBlank.
+    bool m_textWide = false;
+    bool m_leadingBlank = false;
+    bool m_textStable = false;
+    const char* m_narrowData = "";
+    size_t m_narrowLength = 0;
     std::u16string m_text;
     size_t m_textLength = 0;
 };

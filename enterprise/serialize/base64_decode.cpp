@@ -10,13 +10,17 @@ inline uint8_t ClassOf(char16_t c, const uint8_t* table)
     return c < 128 ? table[c] : kBase64Invalid;
 }
 
-} // namespace
+inline uint8_t ClassOf(char c, const uint8_t* table)
+{
+    return ClassOf(static_cast<char16_t>(static_cast<unsigned char>(c)), table);
+}
 
-uint8_t* DecodeBase64(uint8_t* out, const char16_t* begin, const char16_t* end, const uint8_t* table)
+template <typename Unit>
+uint8_t* Decode(uint8_t* out, const Unit* begin, const Unit* end, const uint8_t* table)
 {
     uint32_t group = 0;
     unsigned count = 0;
-    const char16_t* p = begin;
+    const Unit* p = begin;
     while (p < end) {
         const uint8_t value = ClassOf(*p++, table);
         if (value == kBase64Skip)
@@ -54,6 +58,18 @@ uint8_t* DecodeBase64(uint8_t* out, const char16_t* begin, const char16_t* end, 
         return out;
     }
     return count == 0 ? out : nullptr;
+}
+
+} // namespace
+
+uint8_t* DecodeBase64(uint8_t* out, const char16_t* begin, const char16_t* end, const uint8_t* table)
+{
+    return Decode(out, begin, end, table);
+}
+
+uint8_t* DecodeBase64(uint8_t* out, const char* begin, const char* end, const uint8_t* table)
+{
+    return Decode(out, begin, end, table);
 }
 
 } // namespace Serialization

@@ -1,4 +1,4 @@
-// Base64 decoding of element texts (UTF-16) through a 128-entry class table
+// Base64 decoding of element texts (UTF-16, or bytes each one character) through a 128-entry class table
 // that maps each character code to its 6-bit value (0-63) or to one of the
 // classes below. White space may stand anywhere, the fill "=" ends the data.
 //
@@ -52,5 +52,7 @@ inline constexpr size_t Base64DecodedCapacity(size_t length)
 // after the fill, or a group cut short without fill). An empty text decodes to
 // no bytes.
 uint8_t* DecodeBase64(uint8_t* out, const char16_t* begin, const char16_t* end, const uint8_t* table);
+// The same over bytes, each taken as one character (U+0000-U+00FF).
+uint8_t* DecodeBase64(uint8_t* out, const char* begin, const char* end, const uint8_t* table);
 
 } // namespace Serialization

@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
 
     xml_tag element("e");
-    element.Text.front() = text;
+    element.SetText(0, std::u16string_view(text));
     std::unique_ptr<ri_file> file = Serialization::CreateMemoryFile(element);
     if ((file != nullptr) != expected.has_value())
         std::abort();

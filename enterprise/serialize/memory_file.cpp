@@ -43,10 +43,12 @@ private:
 
 std::unique_ptr<ri_file> CreateMemoryFile(const xml_tag& element)
 {
-    const std::u16string_view text = element.Text.empty() ? std::u16string_view()
-                                                          : std::u16string_view(element.Text.front());
+    static const xml_text kNoText;
+    const xml_text& text = element.Text.empty() ? kNoText : element.Text.front();
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[Base64DecodedCapacity(text.size())]);
-    const uint8_t* end = DecodeBase64(buffer.get(), text.data(), text.data() + text.size(), kBase64ClassTable.data());
+    const uint8_t* end = text.visit([&buffer](auto units) {
+        return DecodeBase64(buffer.get(), units.data(), units.data() + units.size(), kBase64ClassTable.data());
+    });
     if (end == nullptr)
         return nullptr;
     const int64_t size = end - buffer.get();

@@ -16,7 +16,7 @@ using Serialization::CreateMemoryFile;
 std::unique_ptr<ri_file> FileFor(const std::u16string& text)
 {
     xml_tag element("value");
-    element.Text[0] = text;
+    element.SetText(0, std::u16string_view(text));
     return CreateMemoryFile(element);
 }
 

@@ -103,6 +103,9 @@ private:
     // new block; `count` receives how many. `line` locates the error for a
     // text that is not Base64.
     std::unique_ptr<unsigned char[]> DecodeBytes(uint32_t line, size_t& count) const;
+    // The same into `out`, which has room for Base64DecodedCapacity of the
+    // text's length; returns how many bytes it wrote.
+    size_t DecodeBytesInto(unsigned char* out, uint32_t line) const;
 
     Document m_document;
     xml_tag* m_root = nullptr;

@@ -841,6 +841,24 @@ TEST(XmlPacketValueTexts, NarrowAndWideTexts)
     EXPECT_EQ(wide, u"text");
 }
 
+// A value made of several pieces (runs, references, blanks) reads as the
+// characters in order, whichever of them lie beyond U+00FF.
+TEST(XmlPacketValueTexts, TextsOfSeveralPieces)
+{
+    XMLPacketDeserializer deserializer = Over(Packet("<t>&#233;&#256;x</t><t>a &amp; b &#x4E2D; c</t>"
+                                                     "<t>&lt;&#65;&gt;</t><n version=\"1&#48;\"><v>5</v></n>"));
+    std::u16string wide;
+    deserializer.Read(MetaInfo("t"), wide);
+    EXPECT_EQ(wide, u"\u00E9\u0100x");
+    deserializer.Read(MetaInfo("t"), wide);
+    EXPECT_EQ(wide, u"a & b \u4E2D c");
+    std::string narrow;
+    deserializer.Read(MetaInfo("t"), narrow);
+    EXPECT_EQ(narrow, "<A>");
+    deserializer.StartReadMetaInfo(MetaInfo("n"));
+    EXPECT_EQ(deserializer.GetSubjectVersion(), 10u);
+}
+
 TEST(XmlPacketValueTexts, Base64Values)
 {
     XMLPacketDeserializer deserializer = Over(

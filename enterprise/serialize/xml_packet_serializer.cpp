@@ -296,6 +296,84 @@ void XMLPacketSerializer::Write(const MetaInfo& meta, const SharedData& value)
     WriteElement(meta, [&] { AppendBase64(value.data.get(), value.size); });
 }
 
+// Encodes the bytes handed to it into the packet, three at a time; up to two
+// wait for the next piece, and the last group is written with its fill.
+class XMLPacketSerializer::Base64Sink final : public ByteSink
+{
+public:
+    explicit Base64Sink(std::string& buffer) : m_buffer(buffer) {}
+
+    void Write(const void* bytes, size_t size) override
+    {
+        const auto* data = static_cast<const unsigned char*>(bytes);
+        while (size != 0 && m_waiting != 0 && m_waiting < 3) {
+            m_group[m_waiting++] = *data++;
+            --size;
+        }
+        if (m_waiting == 3) {
+            Encode(m_group, 3);
+            m_waiting = 0;
+        }
+        const size_t whole = size - size % 3;
+        Encode(data, whole);
+        for (size_t i = whole; i < size; ++i)
+            m_group[m_waiting++] = data[i];
+    }
+
+    void Finish()
+    {
+        Encode(m_group, m_waiting);
+        m_waiting = 0;
+    }
+
+private:
+    void Encode(const unsigned char* data, size_t size)
+    {
+        if (size == 0)
+            return;
+        const size_t start = m_buffer.size();
+        m_buffer.resize(start + (size + 2) / 3 * 4);
+        Common::EncodeBase64(m_buffer.data() + start, data, data + size, Common::kStandardBase64Alphabet, true);
+    }
+
+    std::string& m_buffer;
+    unsigned char m_group[3] = {};
+    size_t m_waiting = 0;
+};
+
+bool XMLPacketSerializer::StartBytes(const MetaInfo& meta, uint64_t size)
+{
+    if (!Writes(meta))
+        return false;
+    CheckBase64Size(size, __LINE__);
+    // The text, the end tag, and room for what usually closes the packet.
+    const uint64_t text = (size + 2) / 3 * 4;
+    constexpr size_t kClosingRoom = 4096;
+    if (text > m_buffer.max_size() - m_buffer.size() - kClosingRoom - meta.name.size())
+        throw std::length_error("basic_string::append");
+    const size_t needed = m_buffer.size() + static_cast<size_t>(text) + meta.name.size() + kClosingRoom;
+    if (m_buffer.capacity() < needed)
+        m_buffer.reserve(needed);
+    return true;
+}
+
+void XMLPacketSerializer::WriteBytesElement(const MetaInfo& meta, void (*produce)(void* context, ByteSink& sink),
+                                            void* context)
+{
+    WriteElement(meta, [&] {
+        // A failure leaves nothing of the text behind.
+        const size_t start = m_buffer.size();
+        try {
+            Base64Sink sink(m_buffer);
+            produce(context, sink);
+            sink.Finish();
+        } catch (...) {
+            m_buffer.resize(start);
+            throw;
+        }
+    });
+}
+
 void XMLPacketSerializer::FinishPacket()
 {
     Append(m_buffer, kPacketEnd, sizeof(kPacketEnd) - 1);

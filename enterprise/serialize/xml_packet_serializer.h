@@ -52,6 +52,23 @@ public:
     void Write(const MetaInfo& meta, const std::vector<unsigned char>& value) override;
     void Write(const MetaInfo& meta, const SharedData& value) override;
 
+    // Receives the bytes of an array handed over piece by piece.
+    class ByteSink
+    {
+    public:
+        virtual void Write(const void* bytes, size_t size) = 0;
+
+    protected:
+        ~ByteSink() = default;
+    };
+    // Writes a byte array of `size` bytes as Write(meta, bytes) writes the
+    // whole array (the same element, the same Base64 text), while `produce`
+    // hands the bytes over to the sink it is given, exactly `size` of them:
+    // the array itself is never held. The packet's room for the text is
+    // taken at once.
+    template <typename Produce>
+    void WriteBytes(const MetaInfo& meta, uint64_t size, Produce produce);
+
     void GetData(std::vector<unsigned char>& out) override;
     SharedData GetSharedData() override;
 
@@ -78,6 +95,12 @@ private:
     // serializer.
     void ReleaseBuffer();
     void AppendBase64(const unsigned char* data, uint64_t size);
+    // Makes room for the Base64 text of `size` bytes and the end of the
+    // element and packet behind it; the size checks of Write.
+    bool StartBytes(const MetaInfo& meta, uint64_t size);
+    // Appends the Base64 text of bytes handed over piece by piece.
+    class Base64Sink;
+    void WriteBytesElement(const MetaInfo& meta, void (*produce)(void* context, ByteSink& sink), void* context);
     void FinishPacket();
 
     std::string m_buffer;
@@ -93,5 +116,14 @@ private:
 // A new serializer, stored in `serializer`.
 void CreateXMLPacketSerializer(std::unique_ptr<Serializer>& serializer, int32_t formatVersion, int32_t targetVersion);
 std::unique_ptr<Serializer> CreateXMLPacketSerializer(int32_t formatVersion, int32_t targetVersion);
+
+template <typename Produce>
+void XMLPacketSerializer::WriteBytes(const MetaInfo& meta, uint64_t size, Produce produce)
+{
+    if (!StartBytes(meta, size))
+        return;
+    WriteBytesElement(
+        meta, [](void* context, ByteSink& sink) { (*static_cast<Produce*>(context))(sink); }, &produce);
+}
 
 } // namespace Serialization

@@ -57,9 +57,9 @@ void CheckRoundTrip(const std::vector<std::u16string>& wide, const std::vector<s
     ASSERT_NE(root, nullptr);
     ASSERT_EQ(root->children.size(), wide.size() + narrow.size());
     for (size_t i = 0; i < wide.size(); ++i)
-        EXPECT_EQ(Hex(root->children[i]->Text[0]), Hex(wide[i])) << "UTF-16 text " << i;
+        EXPECT_EQ(Hex(root->children[i]->Text[0].str()), Hex(wide[i])) << "UTF-16 text " << i;
     for (size_t i = 0; i < narrow.size(); ++i)
-        EXPECT_EQ(Hex(root->children[wide.size() + i]->Text[0]), Hex(Widen(narrow[i]))) << "8-bit text " << i;
+        EXPECT_EQ(Hex(root->children[wide.size() + i]->Text[0].str()), Hex(Widen(narrow[i]))) << "8-bit text " << i;
     free_xml_tag(root);
     delete root;
 }

@@ -45,9 +45,10 @@ void Assert(const char* expression, uint32_t line)
 }
 
 // The value text of an element: the character data before its first child.
-std::u16string_view ValueText(const xml_tag& element)
+const xml_text& ValueText(const xml_tag& element)
 {
-    return element.Text.empty() ? std::u16string_view() : std::u16string_view(element.Text.front());
+    static const xml_text kNoText;
+    return element.Text.empty() ? kNoText : element.Text.front();
 }
 
 } // namespace
@@ -97,7 +98,7 @@ xml_tag* XMLPacketDeserializer::Child(const MetaInfo& meta)
         ThrowInconsistentMeta("Child", 724);
     xml_tag* candidate = *cursor.next;
     ++cursor.next;
-    if (std::string_view(candidate->name) == meta.name)
+    if (candidate->name == meta.name)
         return candidate;
     if (meta.strictOrder)
         ThrowInconsistentMeta("Child", 742);
@@ -127,9 +128,8 @@ void XMLPacketDeserializer::UpdateMetainfoVersion()
     if (m_versions.empty())
         ThrowInconsistentMeta("UpdateMetainfoVersion", 686);
     uint64_t version = 0;
-    auto attribute = m_current->attributes.find("version");
-    if (attribute != m_current->attributes.end())
-        ParseUInt64(attribute->second, version);
+    if (const xml_attribute* attribute = m_current->attributes.find("version"))
+        ParseUInt64(attribute->value, version);
     m_versions.push_back(version != 0 ? version : m_versions.back());
 }
 
@@ -148,7 +148,7 @@ void XMLPacketDeserializer::FinishReadMetaInfo(const MetaInfo& meta)
         Assert("!\"XMLPacketDeserializer: No tags.\"", 777);
         ThrowNoMeta("FinishReadMetaInfo", 778);
     }
-    if (std::string_view(m_current->name) != meta.name || meta.primaryTraits || meta.secondaryTraits) {
+    if (!(m_current->name == meta.name) || meta.primaryTraits || meta.secondaryTraits) {
         Assert("!\"XMLPacketDeserializer: Inconsistent meta.\"", 782);
         ThrowInconsistentMeta("FinishReadMetaInfo", 783);
     }
@@ -176,7 +176,7 @@ MetaInfo XMLPacketDeserializer::GetCurrentMetaInfo() const
 {
     if (m_cursors.empty() || m_cursors.back().next == m_cursors.back().end)
         return MetaInfo();
-    return MetaInfo(std::string((*m_cursors.back().next)->name));
+    return MetaInfo(std::string((*m_cursors.back().next)->name.view()));
 }
 
 template <typename Convert>
@@ -188,14 +188,20 @@ void XMLPacketDeserializer::ReadValue(const MetaInfo& meta, uint32_t line, Conve
     convert(*m_current);
 }
 
-std::unique_ptr<unsigned char[]> XMLPacketDeserializer::DecodeBytes(uint32_t line, size_t& count) const
+size_t XMLPacketDeserializer::DecodeBytesInto(unsigned char* out, uint32_t line) const
 {
-    const std::u16string_view text = ValueText(*m_current);
-    std::unique_ptr<unsigned char[]> block(new unsigned char[Base64DecodedCapacity(text.size()) + 1]);
-    const uint8_t* end = DecodeBase64(block.get(), text.data(), text.data() + text.size(), kBase64ClassTable.data());
+    const uint8_t* end = ValueText(*m_current).visit([out](auto text) {
+        return DecodeBase64(out, text.data(), text.data() + text.size(), kBase64ClassTable.data());
+    });
     if (end == nullptr)
         ThrowNoData(line);
-    count = static_cast<size_t>(end - block.get());
+    return static_cast<size_t>(end - out);
+}
+
+std::unique_ptr<unsigned char[]> XMLPacketDeserializer::DecodeBytes(uint32_t line, size_t& count) const
+{
+    std::unique_ptr<unsigned char[]> block(new unsigned char[Base64DecodedCapacity(ValueText(*m_current).size()) + 1]);
+    count = DecodeBytesInto(block.get(), line);
     return block;
 }
 
@@ -231,7 +237,17 @@ void XMLPacketDeserializer::Read(const MetaInfo& meta, Common::Error& value)
 
 void XMLPacketDeserializer::Read(const MetaInfo& meta, std::u16string& value)
 {
-    ReadValue(meta, 547, [&](const xml_tag& element) { value.assign(ValueText(element)); });
+    ReadValue(meta, 547, [&](const xml_tag& element) {
+        const xml_text& text = ValueText(element);
+        if (!text.is_narrow()) {
+            value.assign(text.wide());
+            return;
+        }
+        const std::string_view bytes = text.narrow();
+        value.resize(bytes.size());
+        for (size_t i = 0; i < bytes.size(); ++i)
+            value[i] = static_cast<unsigned char>(bytes[i]);
+    });
 }
 
 void XMLPacketDeserializer::Read(const MetaInfo& meta, uint32_t& value)
@@ -276,10 +292,12 @@ void XMLPacketDeserializer::Read(const MetaInfo& meta, uint16_t& value)
 
 void XMLPacketDeserializer::Read(const MetaInfo& meta, std::vector<unsigned char>& value)
 {
-    ReadValue(meta, 637, [&](const xml_tag&) {
-        size_t count = 0;
-        const std::unique_ptr<unsigned char[]> block = DecodeBytes(642, count);
-        value.assign(block.get(), block.get() + count);
+    ReadValue(meta, 637, [&](const xml_tag& element) {
+        // Decoded straight into a vector of its own, which replaces the value
+        // once the whole text has decoded.
+        std::vector<unsigned char> bytes(Base64DecodedCapacity(ValueText(element).size()) + 1);
+        bytes.resize(DecodeBytesInto(bytes.data(), 642));
+        value.swap(bytes);
     });
 }
 

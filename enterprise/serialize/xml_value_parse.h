@@ -6,8 +6,8 @@
 // the low bits of the 64-bit result, so every value the packet writer prints
 // comes back unchanged.
 //
-// The text is narrowed first: cut at its first U+0000 unit, each unit to its
-// low 8 bits. Doubles are read in the "C" locale whatever the process locale
+// The text (UTF-16 units, or bytes each one unit) is narrowed first: cut at
+// its first U+0000 unit, each unit to its low 8 bits. Doubles are read in the "C" locale whatever the process locale
 // is; a text without a number leaves the value as it was.
 //
 // Threading: free functions without state; safe from any thread.
@@ -18,28 +18,30 @@
 #include <string>
 #include <string_view>
 
+#include "core/xml/xml_tag.h"
+
 namespace Serialization {
 
-void ParseUInt64(std::u16string_view text, uint64_t& value);
-void ParseInt64(std::u16string_view text, int64_t& value);
-void ParseDouble(std::u16string_view text, double& value);
-void ParseBool(std::u16string_view text, bool& value);
-void ParseChar(std::u16string_view text, char& value);
-void ParseUInt32(std::u16string_view text, uint32_t& value);
-void ParseUInt16(std::u16string_view text, uint16_t& value);
-void ParseInt32(std::u16string_view text, int32_t& value);
-void ParseInt16(std::u16string_view text, int16_t& value);
+void ParseUInt64(const xml_text& text, uint64_t& value);
+void ParseInt64(const xml_text& text, int64_t& value);
+void ParseDouble(const xml_text& text, double& value);
+void ParseBool(const xml_text& text, bool& value);
+void ParseChar(const xml_text& text, char& value);
+void ParseUInt32(const xml_text& text, uint32_t& value);
+void ParseUInt16(const xml_text& text, uint16_t& value);
+void ParseInt32(const xml_text& text, int32_t& value);
+void ParseInt16(const xml_text& text, int16_t& value);
 
 // The text cut at its first U+0000 unit, each unit reduced to its low 8 bits
 // (so it also ends at a unit whose low 8 bits are 0).
-std::string NarrowText(std::u16string_view text);
+std::string NarrowText(const xml_text& text);
 
 // The same narrowed text, 0-ended, held on the stack when it is as short as
 // value texts are.
 class NarrowedText
 {
 public:
-    explicit NarrowedText(std::u16string_view text);
+    explicit NarrowedText(const xml_text& text);
     NarrowedText(const NarrowedText&) = delete;
     NarrowedText& operator=(const NarrowedText&) = delete;
 

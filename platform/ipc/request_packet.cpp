@@ -62,9 +62,7 @@ Common::Error WriteRequestPacket(Binding::Request& request, Bytes& packet, std::
         std::unique_ptr<Serialization::Serializer> serializer = Serialization::CreateXMLPacketSerializer(
             kPacketFormatVersion, kPacketTargetVersion);
         request.Write(*serializer);
-        std::vector<unsigned char> bytes;
-        serializer->GetData(bytes);
-        packet.assign(bytes.begin(), bytes.end());
+        serializer->GetData(packet); // the packet's own bytes: no second copy
     } catch (const Common::Error& error) {
         return error;
     }

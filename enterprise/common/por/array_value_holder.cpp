@@ -179,6 +179,10 @@ void ArrayValueHolder::Back(ItemProcessor<Construction::Unit>& processor)
 void ArrayValueHolder::PushBack(std::unique_ptr<Construction::Unit>&& unit)
 {
     CheckUnit(unit);
+    // The first room is for three units: no more than the heap's smallest
+    // block gives one, and most arrays that get one unit get another.
+    if (m_units.capacity() == 0)
+        m_units.reserve(kFirstRoom);
     m_units.push_back(std::move(unit));
 }
 

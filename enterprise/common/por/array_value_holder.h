@@ -56,6 +56,7 @@ public:
 
 private:
     using UnitVector = std::vector<std::unique_ptr<Construction::Unit>>;
+    static constexpr size_t kFirstRoom = 3;
 
     // Raises 0xFA000F unless index < bound.
     static void CheckOutOfRange(size_t index, size_t bound);

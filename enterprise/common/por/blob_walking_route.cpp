@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,23 @@ constexpr uint64_t kFormLimit = uint64_t(1) << 32;
                             kSource.At(function, line)));
 }
 
-// Appends to a vector; refuses to let one form reach 2^32 bytes.
+// Counts the bytes of one form; refuses to let it reach 2^32 bytes.
+class FormSize
+{
+public:
+    void Add(uint32_t length)
+    {
+        if (m_written + length >= kFormLimit)
+            TooLarge("Write", __LINE__);
+        m_written += length;
+    }
+    uint64_t Written() const noexcept { return m_written; }
+
+private:
+    uint64_t m_written = 0;
+};
+
+// Appends to a vector.
 class BlobWriter final : public BinaryDataConsumer
 {
 public:
@@ -49,17 +66,33 @@ public:
 
     void Write(const void* bytes, uint32_t length) override
     {
-        if (m_written + length >= kFormLimit)
-            TooLarge("Write", __LINE__);
+        m_size.Add(length);
         const auto* first = static_cast<const unsigned char*>(bytes);
         m_out.insert(m_out.end(), first, first + length);
-        m_written += length;
     }
 
 private:
     std::vector<unsigned char>& m_out;
-    uint64_t m_written = 0;
+    FormSize m_size;
 };
+
+// Counts only.
+class FormMeasure final : public BinaryDataConsumer
+{
+public:
+    void Write(const void*, uint32_t length) override { m_size.Add(length); }
+    uint64_t Size() const noexcept { return m_size.Written(); }
+
+private:
+    FormSize m_size;
+};
+
+void Walk(const View::Unit& unit, BinaryDataConsumer& consumer)
+{
+    BinaryDataProvider provider(consumer);
+    WalkValueFirstGuide guide;
+    WalkHierarchy(unit, guide, provider);
+}
 
 // Empty values handed to the walker with the Array and Composite events of
 // the reader, which has no value to give; walkers that build read nothing
@@ -185,15 +218,31 @@ void BinaryDataProvider::Composite(const View::CompositeValue&)
 void WriteBinaryUnit(const View::Unit& unit, std::vector<unsigned char>& out)
 {
     const size_t before = out.size();
+    // Measured first, so that the vector takes its room once (growing by
+    // doubling would hold up to twice the form, and the old room besides).
+    const uint64_t size = MeasureBinaryUnit(unit);
+    if (size > out.max_size() - before)
+        throw std::length_error("vector::reserve");
+    out.reserve(before + static_cast<size_t>(size));
     try {
         BlobWriter writer(out);
-        BinaryDataProvider provider(writer);
-        WalkValueFirstGuide guide;
-        WalkHierarchy(unit, guide, provider);
+        Walk(unit, writer);
     } catch (...) {
         out.resize(before); // nothing half-written
         throw;
     }
+}
+
+uint64_t MeasureBinaryUnit(const View::Unit& unit)
+{
+    FormMeasure measure;
+    Walk(unit, measure);
+    return measure.Size();
+}
+
+void WriteBinaryUnit(const View::Unit& unit, BinaryDataConsumer& consumer)
+{
+    Walk(unit, consumer);
 }
 
 std::unique_ptr<Construction::Unit> ReadBinaryUnit(const std::vector<unsigned char>& bytes,

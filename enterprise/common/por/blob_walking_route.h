@@ -80,8 +80,15 @@ private:
     BinaryDataConsumer& m_consumer;
 };
 
-// Appends the form of `unit` to `out` (earlier content stays in front).
+// Appends the form of `unit` to `out` (earlier content stays in front); the
+// vector grows once, to the form's size.
 void WriteBinaryUnit(const View::Unit& unit, std::vector<unsigned char>& out);
+// The number of bytes of the form of `unit`, with the same refusals as
+// WriteBinaryUnit; nothing is written.
+uint64_t MeasureBinaryUnit(const View::Unit& unit);
+// Hands the form of `unit` to `consumer` piece by piece, without the check of
+// the form's total size (MeasureBinaryUnit makes it).
+void WriteBinaryUnit(const View::Unit& unit, BinaryDataConsumer& consumer);
 
 // The unit the bytes describe, built with the factory through a unit
 // accumulator; null for no bytes, or when no root unit was completed (the

@@ -45,6 +45,22 @@ PropertyIterator<T> MakeIterator(V* properties)
     return PropertyIterator<T>(std::move(state), &CurrentProperty<T, V>, &NextProperty<T, V>, &IsValidPosition<T, V>);
 }
 
+// An out-of-order property goes straight into the sorted ones when at most
+// this many of them move for it; otherwise it waits for the next merge.
+constexpr std::ptrdiff_t kInsertInPlaceShift = 64;
+constexpr size_t kFirstRoom = 3;
+
+// strcmp of two names, inline: property names are short, and most
+// comparisons end within their first characters.
+inline int CompareText(const char* left, const char* right) noexcept
+{
+    while (*left != '\0' && *left == *right) {
+        ++left;
+        ++right;
+    }
+    return static_cast<int>(static_cast<unsigned char>(*left)) - static_cast<int>(static_cast<unsigned char>(*right));
+}
+
 const char* NameOf(const Construction::Property& property) noexcept
 {
     return property.GetName().GetText();
@@ -61,7 +77,7 @@ CompositeValueHolder::PropertyVector::iterator
 CompositeValueHolder::Properties::LowerBound(const char* name) const noexcept
 {
     return std::lower_bound(m_sorted.begin(), m_sorted.end(), name, [](const auto& property, const char* text) {
-        return std::strcmp(NameOf(*property), text) < 0;
+        return CompareText(NameOf(*property), text) < 0;
     });
 }
 
@@ -73,66 +89,102 @@ CompositeValueHolder::PropertyVector& CompositeValueHolder::Properties::Sorted()
 
 void CompositeValueHolder::Properties::Merge() const noexcept
 {
-    if (m_waiting.empty())
+    if (!AnyWaiting())
         return;
     // Set reserved the room: this resize allocates nothing. The merge runs from
     // the back, so each property moves once.
     size_t sorted = m_sorted.size();
-    size_t free = sorted + m_waiting.size();
+    size_t free = sorted + m_waiting->size();
     m_sorted.resize(free);
-    for (auto waiting = m_waiting.rbegin(); waiting != m_waiting.rend();) {
-        if (sorted > 0 && std::strcmp(NameOf(*m_sorted[sorted - 1]), waiting->first) > 0)
+    for (auto waiting = m_waiting->rbegin(); waiting != m_waiting->rend();) {
+        if (sorted > 0 && CompareText(NameOf(*m_sorted[sorted - 1]), waiting->first) > 0)
             m_sorted[--free] = std::move(m_sorted[--sorted]);
         else
             m_sorted[--free] = std::move((waiting++)->second);
     }
-    m_waiting.clear();
+    m_waiting->clear();
 }
 
 Construction::Property* CompositeValueHolder::Properties::Find(const char* name) const noexcept
 {
-    const auto position = LowerBound(name);
-    if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0)
-        return position->get();
-    const auto waiting = m_waiting.find(name);
-    return waiting == m_waiting.end() ? nullptr : waiting->second.get();
+    // Names mostly come in order: one beyond the last sorted one is not
+    // among the sorted ones.
+    if (!m_sorted.empty()) {
+        const int last = CompareText(NameOf(*m_sorted.back()), name);
+        if (last == 0)
+            return m_sorted.back().get();
+        if (last > 0) {
+            const auto position = LowerBound(name);
+            if (CompareText(NameOf(**position), name) == 0)
+                return position->get();
+        }
+    }
+    if (!AnyWaiting())
+        return nullptr;
+    const auto waiting = m_waiting->find(name);
+    return waiting == m_waiting->end() ? nullptr : waiting->second.get();
 }
 
 void CompositeValueHolder::Properties::Set(std::unique_ptr<Construction::Property>& property)
 {
     const char* name = NameOf(*property);
+    // In order: behind the last property, compared with it alone.
+    if (!AnyWaiting()) {
+        const int last = m_sorted.empty() ? -1 : CompareText(NameOf(*m_sorted.back()), name);
+        if (last < 0) {
+            // The first room is for three properties: no more than the heap's
+            // smallest block gives one.
+            if (m_sorted.capacity() == 0)
+                m_sorted.reserve(kFirstRoom);
+            m_sorted.push_back(std::move(property));
+            return;
+        }
+        if (last == 0) {
+            m_sorted.back() = std::move(property); // deletes the property it replaces
+            return;
+        }
+    }
     const auto position = LowerBound(name);
-    if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0) {
+    if (position != m_sorted.end() && CompareText(NameOf(**position), name) == 0) {
         *position = std::move(property); // deletes the property it replaces
         return;
     }
-    if (position == m_sorted.end() && m_waiting.empty()) {
-        m_sorted.push_back(std::move(property)); // in order: no merge needed
-        return;
+    if (AnyWaiting()) {
+        if (const auto waiting = m_waiting->find(name); waiting != m_waiting->end()) {
+            auto node = m_waiting->extract(waiting); // rekeyed to the new property's own name
+            node.key() = name;
+            node.mapped() = std::move(property); // deletes the property it replaces
+            m_waiting->insert(std::move(node));
+            return;
+        }
     }
-    if (const auto waiting = m_waiting.find(name); waiting != m_waiting.end()) {
-        auto node = m_waiting.extract(waiting); // rekeyed to the new property's own name
-        node.key() = name;
-        node.mapped() = std::move(property); // deletes the property it replaces
-        m_waiting.insert(std::move(node));
-        return;
-    }
-    // Room for the merge, grown geometrically, so that merging cannot fail.
-    const size_t needed = m_sorted.size() + m_waiting.size() + 1;
+    // Room for the merge of every waiting property, grown geometrically, so
+    // that merging cannot fail.
+    const auto index = position - m_sorted.begin();
+    const size_t needed = m_sorted.size() + (m_waiting ? m_waiting->size() : 0) + 1;
     if (m_sorted.capacity() < needed)
         m_sorted.reserve(std::max(needed, 2 * m_sorted.capacity()));
-    m_waiting.try_emplace(name, std::move(property));
+    // Out of order, near the end: inserted in place, shifting a few.
+    if (static_cast<std::ptrdiff_t>(m_sorted.size()) - index <= kInsertInPlaceShift) {
+        m_sorted.insert(m_sorted.begin() + index, std::move(property));
+        return;
+    }
+    if (!m_waiting)
+        m_waiting = std::make_unique<WaitingMap>();
+    m_waiting->try_emplace(name, std::move(property));
     m_merge.Raise();
 }
 
 void CompositeValueHolder::Properties::Remove(const char* name) noexcept
 {
-    if (const auto waiting = m_waiting.find(name); waiting != m_waiting.end()) {
-        m_waiting.erase(waiting);
-        return;
+    if (AnyWaiting()) {
+        if (const auto waiting = m_waiting->find(name); waiting != m_waiting->end()) {
+            m_waiting->erase(waiting);
+            return;
+        }
     }
     const auto position = LowerBound(name);
-    if (position != m_sorted.end() && std::strcmp(NameOf(**position), name) == 0)
+    if (position != m_sorted.end() && CompareText(NameOf(**position), name) == 0)
         m_sorted.erase(position);
 }
 

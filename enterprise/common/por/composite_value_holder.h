@@ -1,11 +1,13 @@
 // Por::CompositeValueHolder: the in-memory composite value, owned properties
 // in the order of their names (strcmp, bytes as unsigned), one per name.
 //
-// The properties live in a vector sorted by name. A Set that would insert
-// before the last property parks the property in a map by name instead, and
-// the next enumeration (ForEach, Enumerate, an iterator step) merges the map
-// into the vector in one pass, so that building costs n log n in any order of
-// arrival. Lookups by name (ForEachNamed, Set, Remove) search both.
+// The properties live in a vector sorted by name. A name behind the last one
+// (the usual order) is compared with the last one only. A Set that would
+// insert before the last property inserts it in place when only a few
+// properties move for it, and otherwise parks it in a map by name; the next
+// enumeration (ForEach, Enumerate, an iterator step) merges the map into the
+// vector in one pass, so that building costs n log n in any order of arrival.
+// Lookups by name (ForEachNamed, Set, Remove) search both.
 //
 // Set inserts in name order or replaces (and deletes) the property of the same
 // name; the caller's pointer is emptied only once the property is in place, so
@@ -60,9 +62,12 @@ public:
 
         PropertyVector::iterator LowerBound(const char* name) const noexcept;
         void Merge() const noexcept;
+        bool AnyWaiting() const noexcept { return m_waiting != nullptr && !m_waiting->empty(); }
 
         mutable PropertyVector m_sorted;
-        mutable WaitingMap m_waiting;
+        // Made at the first out-of-order arrival that waits: most composites
+        // never need one.
+        mutable std::unique_ptr<WaitingMap> m_waiting;
         DeferredMerge m_merge;
     };
 

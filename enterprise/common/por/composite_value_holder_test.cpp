@@ -211,6 +211,45 @@ TEST(CompositeValue, OutOfOrderArrivalsAreLiveAtOnce)
     EXPECT_FALSE(iterator.IsValid());
 }
 
+// Names out of order near the end go in place, those far from it wait for a
+// merge; both are found, replaced and removed alike, and end up in order.
+TEST(CompositeValue, OutOfOrderNamesNearAndFarFromTheEnd)
+{
+    UnitPtr unit = kFactory.CreateComposite();
+    Construction::CompositeValue& composite = CompositeOf(*unit);
+    char name[16];
+    std::vector<std::string> expected;
+    for (int i = 0; i < 400; i += 2) {
+        std::snprintf(name, sizeof name, "p%03d", i);
+        SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateNil());
+        expected.push_back(name);
+    }
+    for (const int i : {397, 1, 395, 3, 201}) {
+        std::snprintf(name, sizeof name, "p%03d", i);
+        SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateNil());
+        expected.push_back(name);
+    }
+    for (const int i : {397, 1, 398, 0}) {
+        std::snprintf(name, sizeof name, "p%03d", i);
+        SetProperty(kFactory, *unit, Name(std::string(name)), kFactory.CreateDWord(static_cast<unsigned>(i)));
+    }
+    composite.Remove("p395");
+    composite.Remove("p003");
+    std::erase(expected, "p395");
+    std::erase(expected, "p003");
+    std::sort(expected.begin(), expected.end());
+    for (const int i : {397, 1, 398, 0}) {
+        std::snprintf(name, sizeof name, "p%03d", i);
+        SCOPED_TRACE(name);
+        auto reader = ProcessorOf<const View::Property>([&](const View::Property& property) {
+            EXPECT_EQ(ReadValue<uint32_t>(property.GetValue()), static_cast<uint32_t>(i));
+            return true;
+        });
+        EXPECT_TRUE(static_cast<const View::CompositeValue&>(composite).ForEachNamed(Name(std::string(name)), reader));
+    }
+    EXPECT_EQ(Names(composite), expected);
+}
+
 // The first readers of a freshly built unit may run at once: exactly one of
 // them merges the late arrivals, and all see the same order.
 TEST(CompositeValueThreads, FirstReadersOfAFreshUnitAgree)

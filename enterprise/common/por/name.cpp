@@ -33,8 +33,16 @@ Name::Name(Name&& other) noexcept : m_text(nullptr)
 
 Name& Name::operator=(const Name& other)
 {
-    if (this != &other)
-        *this = Name(other);
+    if (this == &other)
+        return *this;
+    if (other.OwnsText()) {
+        m_owned.assign(other.m_owned); // reuses the room this name already has
+        m_text = m_owned.c_str();
+    } else {
+        m_text = other.m_text;
+        m_owned.clear();
+    }
+    m_hash = other.m_hash;
     return *this;
 }
 

@@ -85,6 +85,29 @@ TEST(Name, CopyOfARuntimeNameOwnsItsTextAndOutlivesTheSource)
     EXPECT_TRUE(copy.OwnsText());
 }
 
+// An assigned name takes over the kind of the source whatever it held before:
+// it shares a literal, and owns a copy of runtime text.
+TEST(Name, CopyAssignmentFollowsTheSource)
+{
+    static const char literal[] = "Pattern";
+    const std::string longText = "a long runtime name beyond the short-string buffer";
+    const Name sources[] = {Name(literal), Name(std::string("x")), Name(longText), Name()};
+    for (const Name& source : sources) {
+        for (const Name& before : sources) {
+            SCOPED_TRACE(std::string(source.GetText()) + " over " + before.GetText());
+            Name target(before);
+            target = source;
+            EXPECT_STREQ(target.GetText(), source.GetText());
+            EXPECT_EQ(target.OwnsText(), source.OwnsText());
+            EXPECT_EQ(target.GetHash(), source.GetHash());
+            if (source.OwnsText())
+                EXPECT_NE(target.GetText(), source.GetText());
+            else
+                EXPECT_EQ(target.GetText(), source.GetText());
+        }
+    }
+}
+
 TEST(Name, MovesKeepTheTextAndLeaveTheSourceEmpty)
 {
     for (const std::string text : {"short", "a long runtime name beyond the short-string buffer"}) {

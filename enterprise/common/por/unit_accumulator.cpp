@@ -31,52 +31,80 @@ bool Owns(UnitAccumulator::FrameKind kind)
     }
 }
 
-bool IsNil(const View::Unit& unit)
-{
-    return GetValueTypeIndex(unit) == static_cast<int>(ValueKind::Nil);
-}
+constexpr int kNilKind = static_cast<int>(ValueKind::Nil);
 
-UnitAccumulator::Frame EmptyFrame(UnitAccumulator::FrameKind kind, Construction::Unit* unit = nullptr)
-{
-    return UnitAccumulator::Frame{Name(), kind, unit, 0, 0};
-}
+// Room for the frames of a few levels from the start, in a block of less
+// than a kilobyte: a larger request makes the heap gather its free blocks
+// first, which a run of small ones does not.
+constexpr size_t kFirstFrames = 8;
 
 } // namespace
 
 UnitAccumulator::UnitAccumulator(const Construction::UnitFactory& factory) : m_factory(factory)
 {
-    m_frames.push_back(EmptyFrame(FRAME_ROOT));
+    m_frames.reserve(kFirstFrames);
+    Push(FRAME_ROOT, nullptr, kNoValueKind);
 }
 
 UnitAccumulator::UnitAccumulator(std::unique_ptr<Construction::Unit>&& unit, const Construction::UnitFactory& factory)
     : m_factory(factory)
 {
     std::unique_ptr<Construction::Unit> taken = std::move(unit);
-    if (taken && IsArray(*taken)) {
-        Frame frame = EmptyFrame(FRAME_CONTINUED_ARRAY, taken.get());
-        frame.count = GetArraySize(*taken);
-        m_frames.push_back(std::move(frame));
-    } else {
-        m_frames.push_back(EmptyFrame(FRAME_ROOT, taken.get()));
-    }
-    m_continuedRootPending = taken && !IsNil(*taken);
+    const int kind = taken ? GetValueTypeIndex(*taken) : kNoValueKind;
+    m_frames.reserve(kFirstFrames);
+    if (kind == kArrayKind)
+        Push(FRAME_CONTINUED_ARRAY, taken.get(), kind).count = GetArraySize(*taken);
+    else
+        Push(FRAME_ROOT, taken.get(), kind);
+    m_continuedRootPending = taken && kind != kNilKind;
     (void)taken.release(); // owned by the root frame now
 }
 
 UnitAccumulator::~UnitAccumulator()
 {
-    while (!m_frames.empty()) {
-        if (Owns(m_frames.back().kind))
-            delete m_frames.back().unit;
-        m_frames.pop_back();
+    for (; m_open > 0; --m_open) {
+        if (Owns(Top().kind))
+            delete Top().unit;
     }
+}
+
+UnitAccumulator::Frame& UnitAccumulator::Push(FrameKind kind, Construction::Unit* unit, int unitKind)
+{
+    if (m_open == m_frames.size())
+        m_frames.push_back(Frame{Name(), kind, unit, 0, 0, unitKind, nullptr});
+    else
+        m_frames[m_open] = Frame{Name(), kind, unit, 0, 0, unitKind, nullptr};
+    return m_frames[m_open++];
+}
+
+UnitAccumulator::Frame& UnitAccumulator::Push(const Name& name, FrameKind kind, Construction::Unit* unit, int unitKind)
+{
+    if (m_open == m_frames.size()) {
+        m_frames.push_back(Frame{name, kind, unit, 0, 0, unitKind, nullptr});
+    } else {
+        Frame& frame = m_frames[m_open];
+        frame.name = name; // reuses the room of the name closed here last
+        frame.kind = kind;
+        frame.unit = unit;
+        frame.count = 0;
+        frame.next = 0;
+        frame.unitKind = unitKind;
+        frame.composite = nullptr;
+    }
+    return m_frames[m_open++];
+}
+
+Construction::CompositeValue* UnitAccumulator::CompositeOf(Frame& frame)
+{
+    if (frame.composite == nullptr && frame.unitKind == kCompositeKind)
+        frame.composite = &GetCompositeValue(*frame.unit);
+    return frame.composite;
 }
 
 void UnitAccumulator::Nil()
 {
     OnValue(
-        static_cast<int>(ValueKind::Nil), [](const Construction::UnitFactory& f, const void*) { return f.CreateNil(); },
-        nullptr);
+        kNilKind, [](const Construction::UnitFactory& f, const void*) { return f.CreateNil(); }, nullptr);
 }
 
 #define POR_ACCUMULATE_VALUE(Kind, Parameter, Type)                  \
@@ -111,8 +139,8 @@ void UnitAccumulator::Composite()
 
 void UnitAccumulator::OnValue(int kind, Maker make, const void* value)
 {
-    Frame& top = m_frames.back();
-    if (m_continuedRootPending && m_frames.size() == 1) {
+    Frame& top = Top();
+    if (m_continuedRootPending && m_open == 1) {
         // The first value event of a continued root: an Array continues an
         // Array root only, and only an Array does.
         m_continuedRootPending = false;
@@ -121,7 +149,7 @@ void UnitAccumulator::OnValue(int kind, Maker make, const void* value)
                              kSource.At("OnValue", __LINE__));
     }
     if (kind == kArrayKind) {
-        if (top.kind == FRAME_EXISTING_PROPERTY && !IsNil(*top.unit)) {
+        if (top.kind == FRAME_EXISTING_PROPERTY && top.unitKind != kNilKind) {
             top.kind = FRAME_EXISTING_ARRAY;
             top.count = GetArraySize(*top.unit);
             return;
@@ -131,28 +159,29 @@ void UnitAccumulator::OnValue(int kind, Maker make, const void* value)
     }
     if (!top.unit) {
         top.unit = make(m_factory, value).release();
+        top.unitKind = kind;
         return;
     }
-    if (IsNil(*top.unit)) {
-        ReplaceValue(make, value);
+    if (top.unitKind == kNilKind) {
+        ReplaceValue(kind, make, value);
         return;
     }
-    if (top.kind != FRAME_ROOT || IsArray(*top.unit))
-        PlaceValue(make, value);
+    if (top.kind != FRAME_ROOT || top.unitKind == kArrayKind)
+        PlaceValue(kind, make, value);
     // Otherwise a second value event on a finished root value: ignored.
 }
 
-void UnitAccumulator::ReplaceValue(Maker make, const void* value)
+void UnitAccumulator::ReplaceValue(int kind, Maker make, const void* value)
 {
-    Frame& top = m_frames.back();
-    FrameKind kind = top.kind;
+    Frame& top = Top();
+    FrameKind frameKind = top.kind;
     switch (top.kind) {
     case FRAME_EXISTING_PROPERTY:
-        kind = FRAME_NEW_PROPERTY; // the property is set anew at End, replacing the Nil one
+        frameKind = FRAME_NEW_PROPERTY; // the property is set anew at End, replacing the Nil one
         break;
     case FRAME_EXISTING_ELEMENT:
         // An existing Nil element is assigned, never replaced.
-        AssignValue(*top.unit, make, value);
+        AssignValue(*top.unit, top.unitKind, make, value);
         return;
     default: // root, new property, trait and new element frames keep their kind
         break;
@@ -160,73 +189,84 @@ void UnitAccumulator::ReplaceValue(Maker make, const void* value)
     std::unique_ptr<Construction::Unit> fresh = make(m_factory, value);
     const std::unique_ptr<Construction::Unit> replaced(Owns(top.kind) ? top.unit : nullptr);
     top.unit = fresh.release();
-    top.kind = kind;
+    top.unitKind = kind;
+    top.composite = nullptr;
+    top.kind = frameKind;
     top.count = 0;
     top.next = 0;
 }
 
-void UnitAccumulator::PlaceValue(Maker make, const void* value)
+void UnitAccumulator::PlaceValue(int kind, Maker make, const void* value)
 {
-    Frame& top = m_frames.back();
+    Frame& top = Top();
     if (top.kind == FRAME_EXISTING_PROPERTY) {
-        AssignValue(*top.unit, make, value);
+        AssignValue(*top.unit, top.unitKind, make, value);
         return;
     }
     if ((top.kind == FRAME_EXISTING_ARRAY || top.kind == FRAME_CONTINUED_ARRAY) && top.next < top.count) {
         Construction::Unit* element = GetMutableArrayElement(*top.unit, top.next);
         ++top.next;
-        m_frames.push_back(EmptyFrame(FRAME_EXISTING_ELEMENT, element));
-        AssignValue(*element, make, value);
+        const int elementKind = GetValueTypeIndex(*element);
+        Push(FRAME_EXISTING_ELEMENT, element, elementKind);
+        AssignValue(*element, elementKind, make, value);
         return;
     }
     std::unique_ptr<Construction::Unit> unit = make(m_factory, value);
-    m_frames.push_back(EmptyFrame(FRAME_NEW_ELEMENT, unit.get()));
+    Push(FRAME_NEW_ELEMENT, unit.get(), kind);
     (void)unit.release(); // owned by the new frame
 }
 
-void UnitAccumulator::AssignValue(Construction::Unit& target, Maker make, const void* value)
+void UnitAccumulator::AssignValue(Construction::Unit& target, int targetKind, Maker make, const void* value)
 {
     const std::unique_ptr<Construction::Unit> source = make(m_factory, value);
-    if (GetValueTypeIndex(target) < kArrayKind)
+    if (targetKind < kArrayKind)
         Assign(target, *source, m_factory);
 }
 
 void UnitAccumulator::Property(const Name& name)
 {
-    Construction::Unit* unit = m_frames.back().unit;
-    if (!unit) // a property before its composite's value event
+    Frame& top = Top();
+    if (!top.unit) // a property before its composite's value event
         Common::ThrowError(Detail::MakeTypeMismatchError(kCompositeKind, kNoValueKind));
-    Construction::Property* existing = FindProperty(*unit, name);
-    Frame frame{name, existing ? FRAME_EXISTING_PROPERTY : FRAME_NEW_PROPERTY,
-                existing ? &existing->GetValue() : nullptr, 0, 0};
-    m_frames.push_back(std::move(frame));
+    // Anything but a Composite raises the type-mismatch error.
+    Construction::CompositeValue* composite = CompositeOf(top);
+    Construction::Property* existing = composite ? FindCompositeProperty(*composite, name)
+                                                 : FindProperty(*top.unit, name);
+    Construction::Unit* value = existing ? &existing->GetValue() : nullptr;
+    Push(name, existing ? FRAME_EXISTING_PROPERTY : FRAME_NEW_PROPERTY, value,
+         value ? GetValueTypeIndex(*value) : kNoValueKind);
 }
 
 void UnitAccumulator::Trait(const Name& name)
 {
-    m_frames.push_back(Frame{name, FRAME_TRAIT, nullptr, 0, 0});
+    Push(name, FRAME_TRAIT, nullptr, kNoValueKind);
 }
 
 void UnitAccumulator::End()
 {
-    Frame top = std::move(m_frames.back());
-    m_frames.pop_back();
+    // The frame is closed at once; its slot stays untouched until the next
+    // frame is opened.
+    Frame& top = m_frames[--m_open];
     std::unique_ptr<Construction::Unit> owned(Owns(top.kind) ? top.unit : nullptr);
 
     if (top.kind == FRAME_ROOT || top.kind == FRAME_CONTINUED_ARRAY) {
         m_result = std::move(owned);
         m_continuedRootPending = false;
-        m_frames.push_back(EmptyFrame(FRAME_ROOT));
+        Push(FRAME_ROOT, nullptr, kNoValueKind);
         return;
     }
     if (!Owns(top.kind))
         return; // an existing property, array or element was changed in place
-    Construction::Unit* parent = m_frames.back().unit;
+    Frame& parentFrame = Top();
+    Construction::Unit* parent = parentFrame.unit;
     if (!parent) // a trait before its unit's value event
         ThrowModuleError(PorErrors::kNullUnit, PorErrors::kNullUnitText, kSource.At("End", __LINE__));
     switch (top.kind) {
     case FRAME_NEW_PROPERTY:
-        AddProperty(*parent, top.name, std::move(owned), m_factory);
+        if (Construction::CompositeValue* composite = CompositeOf(parentFrame))
+            composite->Set(m_factory.CreateProperty(top.name, std::move(owned)));
+        else // raises the type-mismatch error
+            AddProperty(*parent, top.name, std::move(owned), m_factory);
         break;
     case FRAME_TRAIT:
         AddTrait(*parent, top.name, std::move(owned), m_factory);

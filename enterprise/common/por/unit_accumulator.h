@@ -22,8 +22,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
+#include <vector>
 
 #include "enterprise/common/por/unit_builder.h"
 #include "enterprise/common/por/unit_factory.h"
@@ -52,6 +52,10 @@ public:
         Construction::Unit* unit; // null until the frame's first value event
         size_t count;             // existing elements matched by position (array frames)
         size_t next;              // the next existing element to match
+        int unitKind;             // the kind index of `unit`, kNoValueKind without one
+        // The unit's composite value, once a property event has looked for it
+        // (null until then, and for a unit of any other kind).
+        Construction::CompositeValue* composite;
     };
 
     explicit UnitAccumulator(const Construction::UnitFactory& factory);
@@ -77,12 +81,26 @@ private:
     using Maker = std::unique_ptr<Construction::Unit> (*)(const Construction::UnitFactory&, const void* value);
 
     void OnValue(int kind, Maker make, const void* value);
-    void ReplaceValue(Maker make, const void* value);
-    void PlaceValue(Maker make, const void* value);
-    void AssignValue(Construction::Unit& target, Maker make, const void* value);
+    void ReplaceValue(int kind, Maker make, const void* value);
+    void PlaceValue(int kind, Maker make, const void* value);
+    void AssignValue(Construction::Unit& target, int targetKind, Maker make, const void* value);
+
+    Frame& Top() noexcept
+    {
+        return m_frames[m_open - 1];
+    }
+    // Opens a frame on top. Frames above the open ones are kept for reuse,
+    // so that a name copied into a frame reuses the room of the last one.
+    Frame& Push(FrameKind kind, Construction::Unit* unit, int unitKind);
+    Frame& Push(const Name& name, FrameKind kind, Construction::Unit* unit, int unitKind);
+    // The composite value of the frame's unit; null when it is no Composite.
+    Construction::CompositeValue* CompositeOf(Frame& frame);
 
     const Construction::UnitFactory& m_factory;
-    std::deque<Frame> m_frames;
+    // m_frames[0, m_open) are the open frames, the top last; the rest are
+    // closed frames kept for their room.
+    std::vector<Frame> m_frames;
+    size_t m_open = 0;
     std::unique_ptr<Construction::Unit> m_result;
     bool m_continuedRootPending = false; // the continued root has not seen its value event yet
 };

@@ -85,6 +85,16 @@ TEST_F(Accumulator, BuildsNewUnits)
         {"nested arrays", nullptr, false, "A A B1 E E A E E", m.Array(m.Array(m.Byte(1)), m.Array())},
         {"a Nil property is replaced by an array", nullptr, false, "C Pa N E Pa A B1 E E E",
          m.Composite(m.Prop("a", m.Array(m.Byte(1))))},
+        // Each frame takes the name it is opened with, whatever name a frame
+        // at its depth held before.
+        {"names of any length at one depth", nullptr, false,
+         "C Pa-name-longer-than-any-short-string-buffer C Pb B1 E E Pc B2 E Tanother-long-trait-name-for-the-frame N E "
+         "Td N E E",
+         m.With(m.With(m.Composite(
+                           m.Prop("a-name-longer-than-any-short-string-buffer", m.Composite(m.Prop("b", m.Byte(1)))),
+                           m.Prop("c", m.Byte(2))),
+                       "another-long-trait-name-for-the-frame", m.Nil()),
+                "d", m.Nil())},
     };
     Check(cases, std::size(cases));
 }

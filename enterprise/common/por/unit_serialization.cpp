@@ -5,6 +5,7 @@
 #include "enterprise/common/por/blob_walking_route.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/serialize/dynamic_caster.h"
+#include "enterprise/serialize/xml_packet_serializer.h"
 
 namespace Por::Serialization {
 
@@ -20,11 +21,26 @@ Serializer& SerializeUnit(Serializer& serializer, const View::Unit* unit)
     if (auto* facet = Common::DynamicCast<PorAwareSerializer>(serializer))
         return facet->WriteUnit(MetaInfo(), unit);
     serializer.Write(kIsEmptyMetaInfo, unit == nullptr);
-    if (unit) {
-        std::vector<unsigned char> bytes;
-        Util::WriteBinaryUnit(*unit, bytes);
-        serializer.Write(kValueMetaInfo, bytes);
+    if (!unit)
+        return serializer;
+    // The XML packet takes the form piece by piece as its Base64 text: the
+    // form itself is never held.
+    if (auto* packet = dynamic_cast<::Serialization::XMLPacketSerializer*>(&serializer)) {
+        const uint64_t size = Util::MeasureBinaryUnit(*unit);
+        packet->WriteBytes(kValueMetaInfo, size, [unit](::Serialization::XMLPacketSerializer::ByteSink& sink) {
+            struct ToSink final : Util::BinaryDataConsumer
+            {
+                explicit ToSink(::Serialization::XMLPacketSerializer::ByteSink& sink) : sink(sink) {}
+                void Write(const void* bytes, uint32_t length) override { sink.Write(bytes, length); }
+                ::Serialization::XMLPacketSerializer::ByteSink& sink;
+            } consumer(sink);
+            Util::WriteBinaryUnit(*unit, consumer);
+        });
+        return serializer;
     }
+    std::vector<unsigned char> bytes;
+    Util::WriteBinaryUnit(*unit, bytes);
+    serializer.Write(kValueMetaInfo, bytes);
     return serializer;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "enterprise/common/por/blob_walking_route.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/test_support/make_units.h"
 #include "enterprise/common/por/test_support/render.h"
@@ -248,6 +249,49 @@ TEST(UnitSerialization, ThroughAnXmlPacket)
     ASSERT_NE(readNil, nullptr);
     EXPECT_EQ(PorTesting::Render(*readNil), "Nil");
     EXPECT_EQ(readNull, nullptr);
+}
+
+// A unit in an XML packet is written from its form piece by piece; the packet
+// is the one the whole form written as a byte array makes, for forms of every
+// length modulo three, small and large, and with elements refused for their
+// target version.
+TEST(UnitSerialization, AnXmlPacketGetsTheBytesOfTheWholeForm)
+{
+    std::vector<UnitPtr> units;
+    for (size_t length : {0, 1, 2, 3, 4, 5, 6, 7, 100, 101, 102, 300000}) {
+        units.push_back(m.String(std::u16string(length, u'x')));
+        units.push_back(m.Composite(m.Prop("a", m.Byte(static_cast<unsigned char>(length))),
+                                    m.Prop("text", m.String(std::u16string(length % 7, u'\u00E9')))));
+    }
+    units.push_back(m.With(m.Array(m.Nil(), m.QWord(1), m.Boolean(true)), "t", m.Word(2)));
+    for (const int target : {0, 1}) {
+        for (const UnitPtr& unit : units) {
+            MetaInfo refused("r");
+            refused.targetVersion = 1;
+            auto write = [&](bool whole) {
+                ::Serialization::XMLPacketSerializer serializer(2, target);
+                for (const MetaInfo& meta : {MetaInfo("u"), refused}) {
+                    serializer.StartWriteMetaInfo(meta);
+                    if (whole) {
+                        serializer.Write(Por::Serialization::kIsEmptyMetaInfo, false);
+                        std::vector<unsigned char> form;
+                        Por::Util::WriteBinaryUnit(*unit, form);
+                        serializer.Write(Por::Serialization::kValueMetaInfo, form);
+                    } else {
+                        (void)Por::Serialization::SerializeUnit(serializer, unit.get());
+                    }
+                    serializer.FinishWriteMetaInfo(meta);
+                }
+                std::vector<unsigned char> packet;
+                serializer.GetData(packet);
+                return packet;
+            };
+            EXPECT_EQ(write(false), write(true)) << PorTesting::Render(*unit).substr(0, 80);
+            std::vector<unsigned char> form;
+            Por::Util::WriteBinaryUnit(*unit, form);
+            EXPECT_EQ(Por::Util::MeasureBinaryUnit(*unit), form.size());
+        }
+    }
 }
 
 } // namespace

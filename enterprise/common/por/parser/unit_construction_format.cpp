@@ -1,6 +1,8 @@
 #include "enterprise/common/por/parser/unit_construction_format.h"
 
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <string>
@@ -14,7 +16,7 @@
 #include "enterprise/common/por/building_depth.h"
 #include "enterprise/common/por/parser/unit_construction_parser.h"
 #include "enterprise/common/por/trait_pairing.h"
-#include "enterprise/common/por/unit_constructor.h"
+#include "enterprise/common/por/unit_accumulator.h"
 #include "enterprise/common/por/utils.h"
 #include "enterprise/common/por/value_type_index.h"
 
@@ -22,7 +24,7 @@ namespace Utils {
 
 namespace {
 
-using Por::Util::UnitConstructor;
+using Por::Util::UnitAccumulator;
 
 constexpr Common::SourceFile kSource("enterprise/common/por/parser/unit_construction_format", 0x569432cb932bb1d9);
 
@@ -31,8 +33,26 @@ const std::u16string kUnknownStatementTemplate = u"Statement '{0}' is unknown.";
 // Everything written to it is dropped: it has no stream buffer.
 std::ostream g_silentStream(nullptr);
 
-using StatementHandler = UnitConstructor (*)(UnitConstructionParser& parser, UnitConstructor constructor,
-                                             std::ostream& trace);
+enum class StatementKind
+{
+    Composite,
+    Property,
+    Trait,
+    Guid,
+    String,
+    End,
+    Nil,
+    Boolean,
+    Array,
+    DWord,
+    SDWord,
+    QWord,
+    SQWord,
+    SWord,
+    Word,
+    SByte,
+    Byte,
+};
 
 // What a statement does to the nesting of the unit being built.
 enum class Nesting
@@ -44,204 +64,88 @@ enum class Nesting
 
 struct Statement
 {
-    StatementHandler handler;
+    std::string_view name;
+    StatementKind kind;
     Nesting nesting;
 };
 
-void Echo(std::ostream& trace, const char* text)
-{
-    trace << text;
-    trace.flush();
-}
+// The statement table: names compared exactly, as read.
+constexpr Statement kComposite{"Composite", StatementKind::Composite, Nesting::Value};
+constexpr Statement kProperty{"Property", StatementKind::Property, Nesting::Named};
+constexpr Statement kTrait{"Trait", StatementKind::Trait, Nesting::Named};
+constexpr Statement kGuid{"Guid", StatementKind::Guid, Nesting::Value};
+constexpr Statement kString{"String", StatementKind::String, Nesting::Value};
+constexpr Statement kEnd{"End", StatementKind::End, Nesting::End};
+constexpr Statement kNil{"Nil", StatementKind::Nil, Nesting::Value};
+constexpr Statement kBoolean{"Boolean", StatementKind::Boolean, Nesting::Value};
+constexpr Statement kArray{"Array", StatementKind::Array, Nesting::Value};
+constexpr Statement kDWord{"DWord", StatementKind::DWord, Nesting::Value};
+constexpr Statement kSDWord{"SDWord", StatementKind::SDWord, Nesting::Value};
+constexpr Statement kQWord{"QWord", StatementKind::QWord, Nesting::Value};
+constexpr Statement kSQWord{"SQWord", StatementKind::SQWord, Nesting::Value};
+constexpr Statement kSWord{"SWord", StatementKind::SWord, Nesting::Value};
+constexpr Statement kWord{"Word", StatementKind::Word, Nesting::Value};
+constexpr Statement kSByte{"SByte", StatementKind::SByte, Nesting::Value};
+constexpr Statement kByte{"Byte", StatementKind::Byte, Nesting::Value};
 
-// The silent stream has no buffer: echoes that must be formatted first are
-// formatted only for a stream that keeps them.
-bool Tracing(const std::ostream& trace)
+// The statement named exactly `name`, or null. Names of one length differ in
+// their first two characters.
+const Statement* FindStatement(std::string_view name) noexcept
 {
-    return trace.rdbuf() != nullptr;
-}
-
-// The low bytes of `text` up to its first U+0000.
-std::string LowBytes(const std::u16string& text)
-{
-    std::string bytes;
-    for (char16_t unit : text) {
-        if (unit == 0)
+    auto is = [name](const Statement& statement) {
+        return std::memcmp(name.data(), statement.name.data(), name.size()) == 0;
+    };
+    const Statement* candidate = nullptr;
+    switch (name.size()) {
+    case 3:
+        candidate = name[0] == 'E' ? &kEnd : &kNil;
+        break;
+    case 4:
+        candidate = name[0] == 'G' ? &kGuid : name[0] == 'W' ? &kWord : &kByte;
+        break;
+    case 5:
+        switch (name[0]) {
+        case 'T':
+            candidate = &kTrait;
             break;
-        bytes += static_cast<char>(unit & 0xFF);
+        case 'A':
+            candidate = &kArray;
+            break;
+        case 'D':
+            candidate = &kDWord;
+            break;
+        case 'Q':
+            candidate = &kQWord;
+            break;
+        default:
+            candidate = name[1] == 'W' ? &kSWord : &kSByte;
+            break;
+        }
+        break;
+    case 6:
+        candidate = name[1] == 't' ? &kString : name[1] == 'D' ? &kSDWord : &kSQWord;
+        break;
+    case 7:
+        candidate = &kBoolean;
+        break;
+    case 8:
+        candidate = &kProperty;
+        break;
+    case 9:
+        candidate = &kComposite;
+        break;
+    default:
+        return nullptr;
     }
-    return bytes;
+    return is(*candidate) ? candidate : nullptr;
 }
 
-bool ArgumentPresent(const UnitConstructionParser& parser)
+const Statement& GetStatement(std::string_view name)
 {
-    return parser.GetInput() != u')';
-}
-
-Por::Name NameOf(const std::u16string& text)
-{
-    std::string utf8;
-    (void)Common::ConvertUtf16ToUtf8(utf8, text.c_str(), Common::kWholeText); // never fails; stops at U+0000
-    return Por::Name(utf8);
-}
-
-UnitConstructor ReadComposite(UnitConstructionParser&, UnitConstructor constructor, std::ostream& trace)
-{
-    Echo(trace, ".Composite()");
-    return constructor.Composite();
-}
-
-UnitConstructor ReadArray(UnitConstructionParser&, UnitConstructor constructor, std::ostream& trace)
-{
-    Echo(trace, ".Array()");
-    return constructor.Array();
-}
-
-UnitConstructor ReadNil(UnitConstructionParser&, UnitConstructor constructor, std::ostream& trace)
-{
-    Echo(trace, ".Nil()");
-    return constructor.Nil();
-}
-
-UnitConstructor ReadEnd(UnitConstructionParser&, UnitConstructor constructor, std::ostream& trace)
-{
-    Echo(trace, ".End()");
-    return constructor.End();
-}
-
-template <const char* Echoed>
-std::string QuotedEcho(const std::u16string& text)
-{
-    return std::string(Echoed) + "\"" + LowBytes(text) + "\")";
-}
-
-constexpr char kPropertyEcho[] = ".Property(";
-constexpr char kTraitEcho[] = ".Trait(";
-constexpr char kStringEcho[] = ".String(";
-
-// Property and Trait: the quoted name first, then the echo.
-template <const char* Echoed, UnitConstructor (UnitConstructor::*Open)(const Por::Name&) const>
-UnitConstructor ReadNamed(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    const std::u16string name = parser.TakeQuotedText();
-    if (Tracing(trace))
-        Echo(trace, QuotedEcho<Echoed>(name).c_str());
-    return (constructor.*Open)(NameOf(name));
-}
-
-UnitConstructor ReadString(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    const std::u16string text = parser.TakeQuotedText();
-    if (Tracing(trace))
-        Echo(trace, QuotedEcho<kStringEcho>(text).c_str());
-    return constructor.String(text);
-}
-
-UnitConstructor ReadGuid(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    Echo(trace, ".Guid('undefined')");
-    return constructor.Guid(parser.TakeGuid());
-}
-
-UnitConstructor ReadBoolean(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    Echo(trace, ".Boolean('undefined')");
-    const bool value = ArgumentPresent(parser) && parser.TakeToken() != u"false";
-    return constructor.Boolean(value);
-}
-
-// Word, SWord, Byte, SByte: echo first, then the argument if present.
-template <typename T, bool Signed>
-T ReadSmallNumber(UnitConstructionParser& parser, std::ostream& trace, const char* echo)
-{
-    Echo(trace, echo);
-    if (!ArgumentPresent(parser))
-        return 0;
-    return static_cast<T>(Signed ? parser.TakeSQwordValue() : parser.TakeQwordValue());
-}
-
-UnitConstructor ReadWord(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    return constructor.Word(ReadSmallNumber<unsigned short, false>(parser, trace, ".Word('undefined')"));
-}
-
-UnitConstructor ReadSWord(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    return constructor.SWord(ReadSmallNumber<short, true>(parser, trace, ".SWord('undefined')"));
-}
-
-UnitConstructor ReadByte(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    return constructor.Byte(ReadSmallNumber<unsigned char, false>(parser, trace, ".Byte('undefined')"));
-}
-
-UnitConstructor ReadSByte(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    return constructor.SByte(ReadSmallNumber<signed char, true>(parser, trace, ".SByte('undefined')"));
-}
-
-// DWord, SDWord, QWord, SQWord: the argument first, then the echo of the value.
-template <typename T, bool Signed>
-T ReadLargeNumber(UnitConstructionParser& parser, std::ostream& trace, const char* echo, const char* absentEcho)
-{
-    if (!ArgumentPresent(parser)) {
-        Echo(trace, absentEcho);
-        return 0;
-    }
-    const T value = static_cast<T>(Signed ? parser.TakeSQwordValue() : parser.TakeQwordValue());
-    if (Tracing(trace))
-        Echo(trace, (echo + std::to_string(value) + ")").c_str());
-    return value;
-}
-
-UnitConstructor ReadDWord(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    return constructor.DWord(ReadLargeNumber<unsigned int, false>(parser, trace, ".Dword(", ".DWord(0)"));
-}
-
-UnitConstructor ReadSDWord(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    return constructor.SDWord(ReadLargeNumber<int, true>(parser, trace, ".SDword(", ".SDWord(0)"));
-}
-
-UnitConstructor ReadQWord(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    return constructor.QWord(ReadLargeNumber<unsigned long long, false>(parser, trace, ".QWord(", ".QWord(0)"));
-}
-
-UnitConstructor ReadSQWord(UnitConstructionParser& parser, UnitConstructor constructor, std::ostream& trace)
-{
-    return constructor.SQWord(ReadLargeNumber<long long, true>(parser, trace, ".SQWord(", ".SQWord(0)"));
-}
-
-const std::map<std::u16string, Statement, std::less<>> g_statements = {
-    {u"Composite", {&ReadComposite, Nesting::Value}},
-    {u"Property", {&ReadNamed<kPropertyEcho, &UnitConstructor::Property>, Nesting::Named}},
-    {u"Trait", {&ReadNamed<kTraitEcho, &UnitConstructor::Trait>, Nesting::Named}},
-    {u"Guid", {&ReadGuid, Nesting::Value}},
-    {u"String", {&ReadString, Nesting::Value}},
-    {u"End", {&ReadEnd, Nesting::End}},
-    {u"Nil", {&ReadNil, Nesting::Value}},
-    {u"Boolean", {&ReadBoolean, Nesting::Value}},
-    {u"Array", {&ReadArray, Nesting::Value}},
-    {u"DWord", {&ReadDWord, Nesting::Value}},
-    {u"SDWord", {&ReadSDWord, Nesting::Value}},
-    {u"QWord", {&ReadQWord, Nesting::Value}},
-    {u"SQWord", {&ReadSQWord, Nesting::Value}},
-    {u"SWord", {&ReadSWord, Nesting::Value}},
-    {u"Word", {&ReadWord, Nesting::Value}},
-    {u"SByte", {&ReadSByte, Nesting::Value}},
-    {u"Byte", {&ReadByte, Nesting::Value}},
-};
-
-const Statement& GetStatement(std::u16string_view name)
-{
-    const auto found = g_statements.find(name);
-    if (found == g_statements.end()) {
-        const std::u16string text = Common::FormatMessageWithArgument(kUnknownStatementTemplate, std::u16string(name));
-        Common::ThrowError(Common::Error(6, text.c_str(), kSource.At("GetStatement", 86)));
-    }
-    return found->second;
+    if (const Statement* statement = FindStatement(name))
+        return *statement;
+    const std::u16string text = Common::FormatMessageWithArgument(kUnknownStatementTemplate, WidenBytes(name));
+    Common::ThrowError(Common::Error(6, text.c_str(), kSource.At("GetStatement", 86)));
 }
 
 void TrackNesting(Por::Util::BuildingDepth& depth, Nesting nesting)
@@ -262,6 +166,212 @@ void TrackNesting(Por::Util::BuildingDepth& depth, Nesting nesting)
         Common::ThrowError(Common::Error(9, "The unit is nested too deeply.", kSource.At("Read", __LINE__)));
 }
 
+// The characters of `text` up to its first U+0000.
+std::string_view UpToNul(std::string_view text)
+{
+    if (text.empty()) // an empty view may have no data at all
+        return text;
+    const void* nul = std::memchr(text.data(), '\0', text.size());
+    return nul ? text.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - text.data())) : text;
+}
+
+// The input of a read, in the room the thread's last read left behind (up to
+// kKeptBytesLimit bytes of it), so that a read after a read does not take
+// fresh memory for its input.
+constexpr size_t kKeptBytesLimit = size_t{4} << 20;
+thread_local std::vector<char> t_keptBytes;
+
+struct KeptBytes
+{
+    KeptBytes() noexcept { bytes.swap(t_keptBytes); }
+    ~KeptBytes()
+    {
+        bytes.clear();
+        if (bytes.capacity() <= kKeptBytesLimit && bytes.capacity() > t_keptBytes.capacity())
+            bytes.swap(t_keptBytes);
+    }
+    KeptBytes(const KeptBytes&) = delete;
+    KeptBytes& operator=(const KeptBytes&) = delete;
+
+    std::vector<char> bytes;
+};
+
+// One read: the cursor, the accumulator the statements drive and the trace.
+// Each statement handler echoes and reads its argument in the order the
+// trace shows, then hands one event to the accumulator.
+class NotationRead
+{
+public:
+    NotationRead(const std::vector<char>& bytes, const Por::Construction::UnitFactory& factory, std::ostream& trace,
+                 ReadProgress& progress)
+        : m_parser(bytes.data(), bytes.size()), m_accumulator(factory), m_trace(trace),
+          m_tracing(trace.rdbuf() != nullptr), m_progress(progress)
+    {
+    }
+
+    std::unique_ptr<Por::Construction::Unit> Run()
+    {
+        Por::Util::BuildingDepth depth(kMaxNotationDepth);
+        EchoAlways("Interpret trace: ");
+        for (;;) {
+            m_parser.SkipBlanks();
+            if (m_parser.AtEnd()) {
+                m_trace << m_trace.widen('\n');
+                m_trace.flush();
+                return m_accumulator.TakeUnit();
+            }
+            if (m_parser.GetInput() == '.')
+                m_parser.Skip();
+            const size_t open = m_parser.GetNext('(');
+            const Statement& statement = GetStatement(m_parser.View(m_parser.GetPosition(), open));
+            m_parser.MoveTo(open + 1);
+            TrackNesting(depth, statement.nesting);
+            Handle(statement.kind);
+            m_parser.Skip(); // the closing character, whatever it is
+            ++m_progress.statements;
+            m_progress.open = depth.GetOpen();
+        }
+    }
+
+private:
+    void Handle(StatementKind kind)
+    {
+        switch (kind) {
+        case StatementKind::Composite:
+            Echo(".Composite()");
+            return m_accumulator.Composite();
+        case StatementKind::Array:
+            Echo(".Array()");
+            return m_accumulator.Array();
+        case StatementKind::Nil:
+            Echo(".Nil()");
+            return m_accumulator.Nil();
+        case StatementKind::End:
+            Echo(".End()");
+            return m_accumulator.End();
+        case StatementKind::Property:
+            return m_accumulator.Property(QuotedName(".Property("));
+        case StatementKind::Trait:
+            return m_accumulator.Trait(QuotedName(".Trait("));
+        case StatementKind::String: {
+            const std::string_view text = m_parser.TakeQuotedText();
+            EchoQuoted(".String(", text);
+            WidenBytes(text, m_string);
+            return m_accumulator.String(m_string);
+        }
+        case StatementKind::Guid:
+            Echo(".Guid('undefined')");
+            return m_accumulator.Guid(m_parser.TakeGuid());
+        case StatementKind::Boolean: {
+            Echo(".Boolean('undefined')");
+            const bool value = ArgumentPresent() && m_parser.TakeToken() != "false";
+            return m_accumulator.Boolean(value);
+        }
+        case StatementKind::Word:
+            return m_accumulator.Word(SmallNumber<unsigned short, false>(".Word('undefined')"));
+        case StatementKind::SWord:
+            return m_accumulator.SWord(SmallNumber<short, true>(".SWord('undefined')"));
+        case StatementKind::Byte:
+            return m_accumulator.Byte(SmallNumber<unsigned char, false>(".Byte('undefined')"));
+        case StatementKind::SByte:
+            return m_accumulator.SByte(SmallNumber<signed char, true>(".SByte('undefined')"));
+        case StatementKind::DWord:
+            return m_accumulator.DWord(LargeNumber<unsigned int, false>(".Dword(", ".DWord(0)"));
+        case StatementKind::SDWord:
+            return m_accumulator.SDWord(LargeNumber<int, true>(".SDword(", ".SDWord(0)"));
+        case StatementKind::QWord:
+            return m_accumulator.QWord(LargeNumber<unsigned long long, false>(".QWord(", ".QWord(0)"));
+        case StatementKind::SQWord:
+            return m_accumulator.SQWord(LargeNumber<long long, true>(".SQWord(", ".SQWord(0)"));
+        }
+    }
+
+    bool ArgumentPresent() const { return m_parser.GetInput() != ')'; }
+
+    // Every echo is flushed on its own.
+    void EchoAlways(std::string_view text)
+    {
+        m_trace.write(text.data(), static_cast<std::streamsize>(text.size()));
+        m_trace.flush();
+    }
+    void Echo(std::string_view text)
+    {
+        if (m_tracing)
+            EchoAlways(text);
+    }
+    // `opening`, the text's characters up to its first U+0000 in double
+    // quotes, and ")", written straight from the input.
+    void EchoQuoted(std::string_view opening, std::string_view text)
+    {
+        if (!m_tracing)
+            return;
+        const std::string_view shown = UpToNul(text);
+        m_trace.write(opening.data(), static_cast<std::streamsize>(opening.size()));
+        m_trace.put('"');
+        m_trace.write(shown.data(), static_cast<std::streamsize>(shown.size()));
+        m_trace.write("\")", 2);
+        m_trace.flush();
+    }
+
+    // Property and Trait: the quoted name first, then the echo. The name is
+    // the UTF-8 form of its characters up to the first U+0000.
+    Por::Name QuotedName(std::string_view opening)
+    {
+        const std::string_view text = m_parser.TakeQuotedText();
+        EchoQuoted(opening, text);
+        const std::string_view characters = UpToNul(text);
+        m_name.resize(2 * characters.size()); // room for every character beyond U+007F
+        char* out = m_name.data();
+        for (const char byte : characters) {
+            const auto c = static_cast<unsigned char>(byte);
+            if (c < 0x80) {
+                *out++ = static_cast<char>(c);
+            } else {
+                *out++ = static_cast<char>(0xC0 | (c >> 6));
+                *out++ = static_cast<char>(0x80 | (c & 0x3F));
+            }
+        }
+        return Por::Name(std::string_view(m_name.data(), static_cast<size_t>(out - m_name.data())));
+    }
+
+    // Word, SWord, Byte, SByte: echo first, then the argument if present.
+    template <typename T, bool Signed>
+    T SmallNumber(std::string_view echo)
+    {
+        Echo(echo);
+        if (!ArgumentPresent())
+            return 0;
+        return static_cast<T>(Signed ? m_parser.TakeSQwordValue() : m_parser.TakeQwordValue());
+    }
+
+    // DWord, SDWord, QWord, SQWord: the argument first, then the echo of the value.
+    template <typename T, bool Signed>
+    T LargeNumber(std::string_view echo, std::string_view absentEcho)
+    {
+        if (!ArgumentPresent()) {
+            Echo(absentEcho);
+            return 0;
+        }
+        const T value = static_cast<T>(Signed ? m_parser.TakeSQwordValue() : m_parser.TakeQwordValue());
+        if (m_tracing) {
+            char text[48];
+            std::memcpy(text, echo.data(), echo.size());
+            char* end = std::to_chars(text + echo.size(), text + sizeof text - 1, value).ptr;
+            *end++ = ')';
+            EchoAlways(std::string_view(text, static_cast<size_t>(end - text)));
+        }
+        return value;
+    }
+
+    UnitConstructionParser m_parser;
+    UnitAccumulator m_accumulator;
+    std::ostream& m_trace;
+    const bool m_tracing;    // the silent stream has no buffer: nothing is formatted for it
+    std::string m_name;      // the last name read, room kept for the next
+    std::u16string m_string; // the last string read, room kept for the next
+    ReadProgress& m_progress;
+};
+
 } // namespace
 
 std::unique_ptr<Por::Construction::Unit> UnitConstructionFormat::Read(DataReader& reader,
@@ -275,37 +385,16 @@ std::unique_ptr<Por::Construction::Unit>
 UnitConstructionFormat::Read(DataReader& reader, const Por::Construction::UnitFactory& factory, ReadProgress& progress)
 {
     progress = ReadProgress();
-    std::vector<char> bytes;
-    reader.ReadData(bytes);
-    std::u16string text(bytes.size(), u'\0');
-    for (size_t i = 0; i < bytes.size(); ++i)
-        text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]));
-    UnitConstructionParser parser(text);
-    std::ostream& trace = m_trace ? std::cout : g_silentStream;
-    UnitConstructor constructor(factory);
-    Por::Util::BuildingDepth depth(kMaxNotationDepth);
-    Echo(trace, "Interpret trace: ");
-    for (;;) {
-        parser.SkipBlanks();
-        if (parser.AtEnd()) {
-            trace << trace.widen('\n');
-            trace.flush();
-            std::unique_ptr<Por::Construction::Unit> unit = constructor.GetUnit();
-            if (m_postProcessor)
-                return m_postProcessor->Process(std::move(unit), factory);
-            return unit;
-        }
-        if (parser.GetInput() == u'.')
-            parser.Skip();
-        const size_t open = parser.GetNext([](char16_t c) { return c == u'('; });
-        const Statement& statement = GetStatement(parser.View(parser.GetPosition(), open));
-        parser.MoveTo(open + 1);
-        TrackNesting(depth, statement.nesting);
-        constructor = statement.handler(parser, constructor, trace);
-        parser.Skip(); // the closing character, whatever it is
-        ++progress.statements;
-        progress.open = depth.GetOpen();
+    std::unique_ptr<Por::Construction::Unit> unit;
+    {
+        KeptBytes bytes;
+        reader.ReadData(bytes.bytes);
+        NotationRead read(bytes.bytes, factory, m_trace ? std::cout : g_silentStream, progress);
+        unit = read.Run();
     }
+    if (m_postProcessor)
+        return m_postProcessor->Process(std::move(unit), factory);
+    return unit;
 }
 
 namespace {

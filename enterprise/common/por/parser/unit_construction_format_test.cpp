@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <iostream>
@@ -15,9 +16,12 @@
 #include "core/common/text_conversion.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/parser/unit_construction_format.h"
+#include "enterprise/common/por/parser/unit_construction_parser.h"
 #include "enterprise/common/por/test_support/make_units.h"
 #include "enterprise/common/por/test_support/render.h"
+#include "enterprise/common/por/typed_access.h"
 #include "enterprise/common/por/unit_equality.h"
+#include "enterprise/common/por/utils.h"
 #include "testing/captured_output.h"
 #include "testing/error_matchers.h"
 #include "testing/vtable_slot.h"
@@ -146,6 +150,8 @@ const EdgeCase kEdgeCases[] = {
     {".Guid({01234567-89AB-CDEF-0123-456789ABCDEF})",
      "error 2: Expected symbol is not found! at GetNext:134 2f3d73d87c074b9a", ".Guid('undefined')"},
     {".String('abc\").End()", "String \"abc\"", ".String(\"abc\").End()\n"},
+    {".String().End()", "String \"\"", ".String(\"\").End()\n"},
+    {".Composite().Property().Nil().End().End()", "{: Nil}", ".Composite().Property(\"\").Nil().End().End()\n"},
     {".String(xabc').End()", "String \"abc\"", ".String(\"abc\").End()\n"},
     {".String(\"it's\").End()", "error 6: Statement '\").End' is unknown. at GetStatement:86 569432cb932bb22f",
      ".String(\"it\")"},
@@ -158,6 +164,12 @@ const EdgeCase kEdgeCases[] = {
     {".String(\"abc\"", "error 2: Expected symbol is not found! at GetNext:134 2f3d73d87c074b9a", ".String(\"abc\")"},
     {".Nil", "error 2: Expected symbol is not found! at GetNext:134 2f3d73d87c074b9a", ""},
     {".Double(1).End()", "error 6: Statement 'Double' is unknown. at GetStatement:86 569432cb932bb22f", ""},
+    {"..Nil()", "error 6: Statement '.Nil' is unknown. at GetStatement:86 569432cb932bb22f", ""},
+    {".Composite                                ",
+     "error 2: Expected symbol is not found! at GetNext:134 2f3d73d87c074b9a", ""},
+    {".Composite                                ().End()",
+     "error 6: Statement 'Composite                                ' is unknown. at GetStatement:86 569432cb932bb22f",
+     ""},
     {".Byte(1).End().Byte(2).End()", "Byte 2", ".Byte('undefined').End().Byte('undefined').End()\n"},
     {".Property(\"a\").End()",
      "error 16384010: POR: There is a mismatch in object internal structure. Expected object "
@@ -174,6 +186,63 @@ TEST(NotationReader, EdgeCases)
         EXPECT_EQ(result.unit, c.unit);
         EXPECT_EQ(result.output, std::string("Interpret trace: ") + c.output);
     }
+}
+
+// Each statement is known by its exact name only: one character changed
+// anywhere, or one more or one fewer, makes an unknown statement.
+TEST(NotationReader, OnlyExactStatementNamesAreKnown)
+{
+    const std::string names[] = {"Composite", "Property", "Trait", "Guid",  "String", "End",
+                                 "Nil",       "Boolean",  "Array", "DWord", "SDWord", "QWord",
+                                 "SQWord",    "SWord",    "Word",  "SByte", "Byte"};
+    for (const std::string& name : names) {
+        std::vector<std::string> misses{name + "s", name.substr(1), name.substr(0, name.size() - 1)};
+        for (size_t i = 0; i < name.size(); ++i) {
+            std::string miss = name;
+            miss[i] = static_cast<char>(miss[i] ^ 0x20); // the other case, or another sign
+            misses.push_back(miss);
+        }
+        for (const std::string& miss : misses) {
+            if (std::find(std::begin(names), std::end(names), miss) != std::end(names))
+                continue; // SWord less its first letter is Word
+            SCOPED_TRACE(miss);
+            EXPECT_EQ(ReadText("." + miss + "()").unit,
+                      "error 6: Statement '" + miss + "' is unknown. at GetStatement:86 569432cb932bb22f");
+        }
+    }
+}
+
+// A quoted text ends at the first quote of either kind, at any length and
+// wherever the quote falls; characters from U+0080 stay single characters.
+TEST(NotationReader, QuotedTextsEndAtTheFirstQuoteAtAnyLength)
+{
+    for (size_t length = 0; length <= 48; ++length) {
+        for (const char quote : {'"', '\''}) {
+            std::string text;
+            for (size_t i = 0; i < length; ++i)
+                text += i % 5 == 4 ? '\xE9' : static_cast<char>('a' + i % 26);
+            SCOPED_TRACE(std::to_string(length) + quote);
+            const ReadResult result = ReadText(".String(\"" + text + quote + ").End()");
+            EXPECT_EQ(result.unit, "String \"" + Common::ToUtf8(Utils::WidenBytes(text).c_str()) + "\"");
+            EXPECT_EQ(result.output, "Interpret trace: .String(\"" + text + "\").End()\n");
+        }
+    }
+}
+
+// The text is taken character by character: a U+0000 stays in a String, and
+// ends a name and what the echo shows of either.
+TEST(NotationReader, ACharacterZeroStaysInStringsAndEndsNamesAndEchoes)
+{
+    static const char kText[] = ".Composite().Property(\"ab\0cd\").String(\"x\0y\").End().End()";
+    const std::string text(kText, sizeof kText - 1);
+    CapturedOutput output;
+    BytesReader reader(text);
+    const UnitPtr unit = Utils::UnitConstructionFormat().Read(reader, kFactory);
+    ASSERT_NE(unit, nullptr);
+    const Por::View::Property* property = Por::Util::FindConstProperty(*unit, Por::Name(std::string("ab")));
+    ASSERT_NE(property, nullptr);
+    EXPECT_EQ(Por::Util::GetUnitValue<std::u16string>(property->GetValue()), std::u16string(u"x\0y", 3));
+    EXPECT_EQ(output.Text(), "Interpret trace: .Composite().Property(\"ab\").String(\"x\").End().End()\n");
 }
 
 // Every prefix of a valid text reads to a unit, to no unit or to an error;

@@ -1,5 +1,7 @@
-// Utils::UnitConstructionParser: the cursor of one text-notation read over its
-// UTF-16 text (one code unit per input byte).
+// Utils::UnitConstructionParser: the cursor of one text-notation read over
+// its text, one character per input byte (characters U+0000-U+00FF). The
+// cursor works on the bytes where they lie: tokens and quoted texts are
+// handed out as views into them, valid as long as the bytes.
 //
 // Failures are Common::Error with bare codes: 1 "Input is over!" (GetInput at
 // the end), 2 "Expected symbol is not found!" (GetNext finds nothing before the
@@ -12,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -22,57 +25,81 @@ namespace Utils {
 class UnitConstructionParser
 {
 public:
-    explicit UnitConstructionParser(const std::u16string& text) noexcept
-        : m_text(text.data()), m_position(0), m_end(text.size())
+    UnitConstructionParser(const char* text, size_t size) noexcept
+        : m_text(reinterpret_cast<const unsigned char*>(text)), m_position(0), m_end(size)
     {
     }
 
     bool AtEnd() const noexcept { return m_position >= m_end; }
     size_t GetPosition() const noexcept { return m_position; }
     // The text between two positions.
-    std::u16string Slice(size_t from, size_t to) const { return std::u16string(m_text + from, m_text + to); }
-    std::u16string_view View(size_t from, size_t to) const noexcept
+    std::string_view View(size_t from, size_t to) const noexcept
     {
-        return std::u16string_view(m_text + from, to - from);
+        return std::string_view(reinterpret_cast<const char*>(m_text) + from, to - from);
     }
     void MoveTo(size_t position) noexcept { m_position = position; }
     // Steps over one character; at the end fails with error 2.
-    void Skip();
-
-    // The current character; at the end fails with error 1.
-    char16_t GetInput() const;
-    void SkipBlanks() noexcept;
-    // The position of the first character from the current one on that
-    // satisfies `predicate`; error 2 when none does. The cursor stays.
-    template <typename Predicate>
-    size_t GetNext(Predicate predicate) const
+    void Skip()
     {
-        for (size_t position = m_position; position < m_end; ++position) {
-            if (predicate(m_text[position]))
-                return position;
-        }
-        ThrowNotFound();
+        if (AtEnd())
+            ThrowNotFound();
+        ++m_position;
     }
 
-    std::u16string TakeToken();
-    std::u16string TakeQuotedText();
+    // The current character; at the end fails with error 1.
+    unsigned char GetInput() const
+    {
+        if (AtEnd())
+            ThrowInputOver();
+        return m_text[m_position];
+    }
+    void SkipBlanks() noexcept
+    {
+        while (m_position < m_end && IsBlank(m_text[m_position]))
+            ++m_position;
+    }
+    // The position of the first `c` from the current character on; error 2
+    // when there is none. The cursor stays.
+    size_t GetNext(unsigned char c) const
+    {
+        // Statement names are short: a few characters are looked at one by
+        // one before the search goes over the rest in blocks.
+        const size_t near = m_position + 16 < m_end ? m_position + 16 : m_end;
+        for (size_t position = m_position; position < near; ++position) {
+            if (m_text[position] == c)
+                return position;
+        }
+        const void* found = near == m_end ? nullptr : std::memchr(m_text + near, c, m_end - near);
+        if (found == nullptr)
+            ThrowNotFound();
+        return static_cast<size_t>(static_cast<const unsigned char*>(found) - m_text);
+    }
+
+    // The run of name characters at the cursor (empty at a ")").
+    std::string_view TakeToken();
+    // The text between the quotes at the cursor (empty at a ")").
+    std::string_view TakeQuotedText();
     uint64_t TakeQwordValue();
     uint64_t TakeSQwordValue();
     Common::Guid TakeGuid();
 
-    static bool IsBlank(char16_t c) noexcept { return c == u' ' || c == u'\r' || c == u'\n' || c == u'\t'; }
-    static bool IsNameCharacter(char16_t c) noexcept
+    static bool IsBlank(unsigned char c) noexcept { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; }
+    static bool IsNameCharacter(unsigned char c) noexcept
     {
-        return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'-' ||
-            c == u'_';
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_';
     }
 
 private:
     [[noreturn]] static void ThrowNotFound();
+    [[noreturn]] static void ThrowInputOver();
 
-    const char16_t* m_text;
+    const unsigned char* m_text;
     size_t m_position;
     size_t m_end;
 };
+
+// The characters of `text`, one UTF-16 unit per byte.
+std::u16string WidenBytes(std::string_view text);
+void WidenBytes(std::string_view text, std::u16string& out);
 
 } // namespace Utils
