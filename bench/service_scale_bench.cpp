@@ -385,6 +385,23 @@ void ReportRequests(benchmark::State& state, std::vector<double>& times, double 
     state.counters["p99_ms"] = at(0.99) * 1e3;
 }
 
+// Rounds of RunClients for the benchmark's iterations, then their figures.
+void MeasureClients(benchmark::State& state, std::vector<std::unique_ptr<Ipc::Transport>>& transports,
+                    const std::vector<Ipc::Bytes>& packets, bool checkReplies, const char* failure)
+{
+    std::vector<double> times;
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!RunClients(transports, packets, times, checkReplies)) {
+            state.SkipWithError(failure);
+            return;
+        }
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    ReportRequests(state, times, seconds);
+}
+
 void BM_UpdateObjectClients(benchmark::State& state)
 {
     const int clientCount = static_cast<int>(state.range(0));
@@ -410,17 +427,7 @@ void BM_UpdateObjectClients(benchmark::State& state)
         transports.push_back(std::move(transport));
         packets.push_back(UpdatePacket(c));
     }
-    std::vector<double> times;
-    double seconds = 0;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!RunClients(transports, packets, times, true)) {
-            state.SkipWithError("a request failed");
-            return;
-        }
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
-    ReportRequests(state, times, seconds);
+    MeasureClients(state, transports, packets, true, "a request failed");
     transports.clear();
     server->Stop();
 }
@@ -436,17 +443,7 @@ void BM_SocketBareRoundTrip(benchmark::State& state)
     std::vector<std::unique_ptr<Ipc::Transport>> transports;
     transports.push_back(std::move(road.transport));
     const std::vector<Ipc::Bytes> packets{UpdatePacket(0)};
-    std::vector<double> times;
-    double seconds = 0;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!RunClients(transports, packets, times, false)) {
-            state.SkipWithError("a round trip failed");
-            return;
-        }
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
-    ReportRequests(state, times, seconds);
+    MeasureClients(state, transports, packets, false, "a round trip failed");
     transports.clear();
 }
 
