@@ -284,7 +284,9 @@ Common::Error ServiceCore::GetStore(Store*& store)
 
 Common::Error ServiceCore::Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply)
 {
-    auto reader = std::make_unique<Serialization::XMLPacketDeserializer>(request.data(), request.size(), 0);
+    // The request's bytes outlive its tree: read where they lie.
+    auto reader = std::make_unique<Serialization::XMLPacketDeserializer>(
+        request.data(), request.size(), 0, Serialization::XMLPacketDeserializer::Text::Borrowed);
     Serialization::XMLPacketDeserializer& in = *reader;
     const std::string element = in.GetCurrentMetaInfo().name;
     std::string interfaceName;
