@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -283,7 +284,10 @@ Common::Error ServiceCore::GetStore(Store*& store)
 
 Common::Error ServiceCore::Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply)
 {
-    Serialization::XMLPacketDeserializer in(request.data(), request.size(), 0);
+    // The request's bytes outlive its tree: read where they lie.
+    auto reader = std::make_unique<Serialization::XMLPacketDeserializer>(
+        request.data(), request.size(), 0, Serialization::XMLPacketDeserializer::Text::Borrowed);
+    Serialization::XMLPacketDeserializer& in = *reader;
     const std::string element = in.GetCurrentMetaInfo().name;
     std::string interfaceName;
     std::string methodName;
@@ -307,6 +311,9 @@ Common::Error ServiceCore::Handle(const Ipc::CallContext& context, Ipc::ByteView
     } catch (const Common::Error& thrown) {
         result = thrown;
     }
+    // The results hold what they answer: the request's tree goes before the
+    // reply is written.
+    reader.reset();
 
     const std::string replyName = Ipc::ReplyElement(interfaceName, methodName);
     const Common::Error written = Ipc::WriteReplyPacket(replyName, result, result.IsSuccess() ? writeResults : nullptr,

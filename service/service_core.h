@@ -34,7 +34,8 @@
 // including the deserializer's error for a malformed argument, is answered
 // in "result"; only a packet without a request element, or whose request
 // element has a name no reply name can be made of (a binary packet may carry
-// any bytes in a name), fails the call itself.
+// any bytes in a name), fails the call itself. The request's tree is let go
+// once the method is done, before its reply is written.
 //
 // Threading: Handle may run on many threads at once; writes take turns in
 // the store's transactions, reads run side by side.

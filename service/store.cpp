@@ -73,6 +73,32 @@ Ipc::Bytes CopyBlob(sqlite3_stmt* row, int column)
     return Ipc::Bytes(blob.begin(), blob.end());
 }
 
+// Bodies from this size on are written into their row after it is made.
+constexpr size_t kLargeBody = size_t{1} << 20;
+
+// Writes `body` over the zeros of the body of row `row`, in pieces SQLite
+// takes (a blob is below 2 GiB: SQLite's length limit is smaller). A failure
+// is told with the connection's message for it.
+Common::Error WriteBody(sqlite3* db, int64_t row, Ipc::ByteView body, const Common::Location& location)
+{
+    constexpr size_t kPiece = size_t{1} << 24;
+    sqlite3_blob* blob = nullptr;
+    int result = sqlite3_blob_open(db, "main", "objects", "body", row, 1, &blob);
+    for (size_t at = 0; result == SQLITE_OK && at < body.size(); at += kPiece) {
+        const size_t size = std::min(kPiece, body.size() - at);
+        result = sqlite3_blob_write(blob, body.data() + at, static_cast<int>(size), static_cast<int>(at));
+    }
+    if (result == SQLITE_OK) {
+        result = sqlite3_blob_close(blob); // closes even when it fails
+        blob = nullptr;
+    }
+    if (result == SQLITE_OK)
+        return Common::Success;
+    Common::Error failure = MakeStoreFailure(sqlite3_errmsg(db), location);
+    (void)sqlite3_blob_close(blob); // frees a handle left open; null is harmless
+    return failure;
+}
+
 // One use of a prepared statement: binds in order, resets on the way out.
 class Use
 {
@@ -97,6 +123,12 @@ public:
         static const uint8_t kEmpty = 0;
         Check(sqlite3_bind_blob64(m_statement, ++m_index, bytes.empty() ? &kEmpty : bytes.data(), bytes.size(),
                                   SQLITE_STATIC));
+        return *this;
+    }
+    // A blob of `size` zero bytes, which SQLite stores without holding them.
+    Use& BindZeros(uint64_t size)
+    {
+        Check(sqlite3_bind_zeroblob64(m_statement, ++m_index, size));
         return *this;
     }
     // SQLITE_ROW, SQLITE_DONE or the failure (also of a bind).
@@ -496,13 +528,24 @@ Common::Error Transaction::Insert(int32_t serviceCode, Ipc::ByteView key, Ipc::B
 {
     if (!m_writable)
         return RefuseRead("Insert", __LINE__);
+    // A large body is written into its row once the row is there: the row
+    // made from the body itself would be a second copy of it in memory.
+    const bool large = body.size() >= kLargeBody;
     Use use(m_connection[INSERT]);
-    const int result = use.Bind(serviceCode).Bind(key).Bind(body).Step();
-    if (result == SQLITE_DONE)
-        return Common::Success;
+    use.Bind(serviceCode).Bind(key);
+    if (large)
+        use.BindZeros(body.size());
+    else
+        use.Bind(body);
+    const int result = use.Step();
     if (result == SQLITE_CONSTRAINT_UNIQUE)
         return MakeStoreError(kObjectExists, kSource.At("Insert", __LINE__));
-    return m_connection.Failure("Insert", __LINE__);
+    if (result != SQLITE_DONE)
+        return m_connection.Failure("Insert", __LINE__);
+    if (large)
+        return WriteBody(m_connection.Db(), sqlite3_last_insert_rowid(m_connection.Db()), body,
+                         kSource.At("Insert", __LINE__));
+    return Common::Success;
 }
 
 Common::Error Transaction::Replace(int32_t serviceCode, Ipc::ByteView key, Ipc::ByteView newKey, Ipc::ByteView body)

@@ -201,6 +201,33 @@ TEST_F(ObjectStore, FailingWorkRollsBackEverythingItDid)
     EXPECT_THAT(Contents(), ElementsAre("kept=1"));
 }
 
+TEST_F(ObjectStore, LargeBodiesAreStoredByteForByte)
+{
+    // Bodies below, at and well beyond the size from which a body is written
+    // into its row after the row is made, in several pieces.
+    auto body = [](size_t size, unsigned seed) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>(i * 131 + seed);
+        return bytes;
+    };
+    const size_t sizes[] = {(size_t{1} << 20) - 1, size_t{1} << 20, (size_t{33} << 20) + 5};
+    for (unsigned i = 0; i < std::size(sizes); ++i)
+        ASSERT_THAT(Insert(kDml, "k" + std::to_string(i), body(sizes[i], i)), IsSuccessError());
+    EXPECT_THAT(Insert(kDml, "k0", body(size_t{2} << 20, 9)), ErrorIs(Service::kObjectExists));
+    // A large body goes with the work that failed.
+    EXPECT_THAT(Write([&](Service::Transaction& t) {
+                    (void)t.Insert(kDml, B("gone"), B(body(size_t{2} << 20, 7)));
+                    return t.Insert(kDml, B("k1"), B("clash"));
+                }),
+                ErrorIs(Service::kObjectExists));
+    Reopen();
+    const auto contents = Contents();
+    ASSERT_EQ(contents.size(), std::size(sizes));
+    for (unsigned i = 0; i < std::size(sizes); ++i)
+        EXPECT_TRUE(contents[i] == "k" + std::to_string(i) + "=" + body(sizes[i], i)) << i;
+}
+
 TEST_F(ObjectStore, ReadTransactionsRefuseChanges)
 {
     const Common::Error error = m_store->Run(Service::Store::Mode::Read,

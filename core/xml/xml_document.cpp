@@ -377,7 +377,7 @@ bool build_xml_tree(xml_tag* element, xml_text_tokenizer& tokenizer, bool preser
     }
 }
 
-bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& column)
+bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& column, XmlText text)
 {
     if (root != nullptr) {
         free_xml_tag(root);
@@ -385,8 +385,9 @@ bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& c
         root = nullptr;
     }
     // Text that is one block in memory already (a packet always is) is
-    // copied once into the store of the document that is read from it: the
-    // tree's names and plain texts are then that copy's bytes where they lie.
+    // copied once into the store of the document that is read from it, or
+    // borrowed as it lies: the tree's names and plain texts are then those
+    // bytes where they lie.
     // The document is made ahead of its root element, and unmade when no
     // root element follows.
     std::unique_ptr<xml_tag> document;
@@ -398,7 +399,10 @@ bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& c
         if (!binary && rest <= std::numeric_limits<size_t>::max() / 2) {
             document = std::make_unique<xml_tag>();
             document->UseDocumentStore(StoreSizeHint(source));
-            copy = document->KeepDocumentText(memory.Rest(), static_cast<size_t>(rest));
+            if (text == XmlText::Copied)
+                copy = document->KeepDocumentText(memory.Rest(), static_cast<size_t>(rest));
+            else if (document->ReferDocumentText(memory.Rest(), static_cast<size_t>(rest)))
+                copy = memory.Rest();
         }
     }
     xml_text_tokenizer tokenizer;

@@ -29,7 +29,16 @@ inline constexpr size_t kMaxXmlDepth = 1000;
 // `column` (1-based) receive the reader's position in every case; for binary
 // input they are 1 and 1. On failure a partly built tree may stay in the slot
 // for its owner to free.
-bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& column);
+//
+// Text read from a memory file (buf_ifile<char>) is copied into the tree's
+// store, unless `text` is XmlText::Borrowed: the tree then refers to the
+// file's bytes where they lie, and those must outlive it.
+enum class XmlText
+{
+    Copied,
+    Borrowed,
+};
+bool load_xml_document(xml_tag*& root, i_file& source, int32_t& line, int32_t& column, XmlText text = XmlText::Copied);
 
 // Reads the rest of `element`, whose start tag the tokenizer stands on:
 // attributes, then content up to the matching end tag. `preserve` is the

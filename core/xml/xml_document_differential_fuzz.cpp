@@ -1,7 +1,8 @@
 // Differential fuzz target of the document loader: the same bytes loaded from
 // an in-memory file and from a source that delivers 1 to 8 bytes per read (as
-// a pipe or a socket may) must give the same result, the same line and
-// column, and the same tree, for text and binary input alike.
+// a pipe or a socket may), and borrowed from memory instead of copied, must
+// give the same result, the same line and column, and the same tree, for text
+// and binary input alike.
 
 #include <cstdint>
 #include <cstdlib>
@@ -48,6 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (whole.ok != trickled.ok || whole.line != trickled.line || whole.column != trickled.column)
         std::abort();
     if (Shape(whole.root) != Shape(trickled.root))
+        std::abort();
+
+    XmlTest::Loaded borrowed;
+    XmlTest::Load(borrowed, bytes, XmlText::Borrowed);
+    if (whole.ok != borrowed.ok || whole.line != borrowed.line || whole.column != borrowed.column)
+        std::abort();
+    if (Shape(whole.root) != Shape(borrowed.root))
         std::abort();
     return 0;
 }

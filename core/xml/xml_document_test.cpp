@@ -424,6 +424,39 @@ TEST(XmlLoad, GeneratedDocumentsKeepTheirTreesAndPositions)
     EXPECT_EQ(all, 6606401733107411957ull);
 }
 
+TEST(XmlLoad, BorrowedTextGivesTheTreeOfACopy)
+{
+    // Results, positions and trees as from a copy, also for failing and
+    // binary documents; the tree then refers to the caller's bytes.
+    std::vector<std::string> documents{
+        "<r k='v'>plain text<c>more</c></r>",
+        "<r><c>broken</r>",
+        BinaryXmlTest::Header(2) + BinaryXmlTest::Define(1, "root") + std::string(1, '\0'),
+    };
+    for (uint64_t seed = 0; seed < 200; ++seed)
+        documents.push_back(XmlTest::GenerateDocument(seed));
+    for (const std::string& document : documents) {
+        Loaded copied;
+        Load(copied, document);
+        Loaded borrowed;
+        Load(borrowed, document, XmlText::Borrowed);
+        EXPECT_EQ(XmlTest::LoadDigest(borrowed), XmlTest::LoadDigest(copied)) << document;
+    }
+    const std::string& plain = documents[0];
+    Loaded borrowed;
+    Load(borrowed, plain, XmlText::Borrowed);
+    ASSERT_TRUE(borrowed.ok);
+    auto inPlain = [&](const Loaded& loaded) {
+        const char* text = loaded.root->Text[0].narrow().data();
+        return text >= plain.data() && text < plain.data() + plain.size();
+    };
+    EXPECT_TRUE(inPlain(borrowed)) << "the text where it lies";
+    Loaded copied;
+    Load(copied, plain);
+    ASSERT_TRUE(copied.ok);
+    EXPECT_FALSE(inPlain(copied)) << "the text in the tree's copy";
+}
+
 TEST(XmlLoad, AFaultAfterJoinedWordsKeepsTheWordsBeforeIt)
 {
     // Words between single blanks are read as one text; a malformed byte in a

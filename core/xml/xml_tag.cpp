@@ -136,8 +136,7 @@ const char* xml_tag::DocumentStore::Keep(const char* data, size_t size)
     char* copy = static_cast<char*>(Take(size));
     if (size != 0)
         std::memcpy(copy, data, size);
-    m_kept = copy;
-    m_keptSize = size;
+    Refer(copy, size);
     return copy;
 }
 
@@ -455,6 +454,14 @@ void xml_tag::SetName(std::string_view tagName)
 const char* xml_tag::KeepDocumentText(const char* data, size_t size)
 {
     return m_store != nullptr ? m_store->Keep(data, size) : nullptr;
+}
+
+bool xml_tag::ReferDocumentText(const char* data, size_t size)
+{
+    if (m_store == nullptr)
+        return false;
+    m_store->Refer(data, size);
+    return true;
 }
 
 xml_tag* xml_tag::NewElementOnNewStore(std::string_view tagName)

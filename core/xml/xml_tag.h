@@ -202,6 +202,10 @@ public:
     // are taken where they lie instead of being copied again. Null when the
     // element has no document store.
     const char* KeepDocumentText(const char* data, size_t size);
+    // The same without the copy: the `size` bytes at `data` are taken where
+    // they lie, and must outlive the element's document store. False when
+    // the element has no document store.
+    bool ReferDocumentText(const char* data, size_t size);
     // A new element named `tagName` in the document store this element lives
     // in or owns (an element of neither is given one). It lives as long as
     // the store: insert it into the tree below this element, or leave it to
@@ -247,6 +251,12 @@ private:
         }
         // Keeps a copy of the bytes; returns where it lies.
         const char* Keep(const char* data, size_t size);
+        // Takes the bytes where they lie as the kept text, without a copy.
+        void Refer(const char* data, size_t size) noexcept
+        {
+            m_kept = data;
+            m_keptSize = size;
+        }
         // Whether [data, data + size) lies within the kept copy.
         bool HoldsKept(const void* data, size_t size) const noexcept
         {

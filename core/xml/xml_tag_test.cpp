@@ -140,6 +140,27 @@ TEST(XmlTagStore, TheKeptDocumentTextIsReferencedNotCopied)
     delete root;
 }
 
+// A referred document text is taken where it lies, names and texts from
+// within it too; it outlives the store.
+TEST(XmlTagStore, AReferredDocumentTextIsUsedWhereItLies)
+{
+    const std::string document = "name text";
+    const std::string other = "text";
+    auto* root = new xml_tag("r");
+    root->UseDocumentStore(64 * 1024);
+    ASSERT_TRUE(root->ReferDocumentText(document.data(), document.size()));
+    xml_tag* child = root->NewElement(std::string_view(document.data(), 4));
+    root->InsertChild(1, child);
+    child->SetText(0, std::string_view(document.data() + 5, 4));
+    root->SetText(0, std::string_view(other));
+    EXPECT_EQ(child->name.data(), document.data());
+    EXPECT_EQ(child->Text[0].narrow().data(), document.data() + 5);
+    EXPECT_NE(root->Text[0].narrow().data(), other.data());
+    EXPECT_EQ(root->Text[0], std::u16string_view(u"text"));
+    EXPECT_FALSE(xml_tag("x").ReferDocumentText(document.data(), document.size())) << "no store";
+    delete root;
+}
+
 // A heap element that made a store of its own (NewElement) and hangs below
 // another tree is released with that tree, store and all.
 TEST(XmlTagStore, AHeapElementWithAStoreOfItsOwnIsReleasedWithTheTree)

@@ -78,10 +78,10 @@ private:
     std::vector<uint64_t> m_requests;
 };
 
-inline void Load(Loaded& result, const std::string& bytes)
+inline void Load(Loaded& result, const std::string& bytes, XmlText text = XmlText::Copied)
 {
     buf_ifile<char> source(bytes.data(), bytes.size());
-    result.ok = load_xml_document(result.root, source, result.line, result.column);
+    result.ok = load_xml_document(result.root, source, result.line, result.column, text);
 }
 
 // The tree invariants: every tag holds one text piece more than it has

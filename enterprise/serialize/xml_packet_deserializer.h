@@ -41,8 +41,16 @@ namespace Serialization {
 class XMLPacketDeserializer final : public Deserializer
 {
 public:
-    // Parses `size` bytes at `bytes`; the bytes are not kept.
-    XMLPacketDeserializer(const void* bytes, uint64_t size, uint64_t initialVersion);
+    // How the tree holds the packet's text: a copy of its own, or the
+    // caller's bytes where they lie (they must then outlive the deserializer).
+    enum class Text
+    {
+        Copied,
+        Borrowed,
+    };
+
+    // Parses `size` bytes at `bytes`; with Text::Copied the bytes are not kept.
+    XMLPacketDeserializer(const void* bytes, uint64_t size, uint64_t initialVersion, Text text = Text::Copied);
     ~XMLPacketDeserializer() override;
 
     XMLPacketDeserializer(const XMLPacketDeserializer&) = delete;

@@ -357,10 +357,14 @@ TEST(XmlPacketRoundTrip, EveryValueTypeComesBackEqual)
 {
     const Values written = SampleValues();
     const std::vector<unsigned char> packet = WriteValues(written);
-    XMLPacketDeserializer deserializer(packet.data(), packet.size(), 9);
-    const Values read = ReadValues(deserializer);
-    ExpectSameValues(written, read);
-    EXPECT_EQ(read.errors[2].GetCause().GetCause().GetIntegerParameter("code"), static_cast<uint64_t>(ENOENT));
+    // Whether the tree copies the packet's text or reads it where it lies.
+    for (XMLPacketDeserializer::Text text :
+         {XMLPacketDeserializer::Text::Copied, XMLPacketDeserializer::Text::Borrowed}) {
+        XMLPacketDeserializer deserializer(packet.data(), packet.size(), 9, text);
+        const Values read = ReadValues(deserializer);
+        ExpectSameValues(written, read);
+        EXPECT_EQ(read.errors[2].GetCause().GetCause().GetIntegerParameter("code"), static_cast<uint64_t>(ENOENT));
+    }
 }
 
 TEST(XmlPacketRoundTrip, FactoryStoresADeserializerThatOffersNoInterface)

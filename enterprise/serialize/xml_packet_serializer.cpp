@@ -25,36 +25,48 @@ constexpr char kPacketEnd[] = "</XML_SERIALIZER>";
 // A Base64 value counts its bytes in 32 bits.
 constexpr uint64_t kMaxBase64Bytes = 0xFFFFFFFFull;
 
-void Append(std::string& buffer, const char* text, size_t length)
+using PacketBuffer = XMLPacketSerializer::PacketBuffer;
+
+void Append(PacketBuffer& buffer, const char* text, size_t length)
 {
-    buffer.append(text, length);
+    buffer.insert(buffer.end(), text, text + length);
 }
 
-void Append(std::string& buffer, const char* text)
+void Append(PacketBuffer& buffer, const char* text)
 {
-    buffer.append(text);
+    Append(buffer, text, std::strlen(text));
 }
 
-void AppendUnsigned(std::string& buffer, unsigned long long value)
+void Append(PacketBuffer& buffer, const std::string& text)
+{
+    Append(buffer, text.data(), text.size());
+}
+
+void AppendUnsigned(PacketBuffer& buffer, unsigned long long value)
 {
     char text[30];
     auto result = std::to_chars(text, text + sizeof(text), value);
-    buffer.append(text, result.ptr);
+    Append(buffer, text, static_cast<size_t>(result.ptr - text));
 }
 
-void AppendSigned(std::string& buffer, long long value)
+void AppendSigned(PacketBuffer& buffer, long long value)
 {
     char text[30];
     auto result = std::to_chars(text, text + sizeof(text), value);
-    buffer.append(text, result.ptr);
+    Append(buffer, text, static_cast<size_t>(result.ptr - text));
 }
 
 // "%.16g", independent of the process locale.
-void AppendDouble(std::string& buffer, double value)
+void AppendDouble(PacketBuffer& buffer, double value)
 {
     char text[64];
     auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 16);
-    buffer.append(text, result.ptr);
+    Append(buffer, text, static_cast<size_t>(result.ptr - text));
+}
+
+char* CharsAt(PacketBuffer& buffer, size_t offset)
+{
+    return reinterpret_cast<char*>(buffer.data()) + offset;
 }
 
 void CheckBase64Size(uint64_t size, uint32_t line)
@@ -70,14 +82,14 @@ void CheckBase64Size(uint64_t size, uint32_t line)
 // The packet buffer of the last finished packet on this thread, kept for the
 // next serializer: a packet of some hundred kilobytes then costs no fresh
 // pages from the system. Buffers beyond kKeptBufferLimit are given back.
-thread_local std::string t_keptBuffer;
+thread_local PacketBuffer t_keptBuffer;
 constexpr size_t kKeptBufferLimit = size_t{8} << 20;
 
 XMLPacketSerializer::XMLPacketSerializer(int32_t formatVersion, int32_t targetVersion)
     : m_formatVersion(formatVersion), m_targetVersion(targetVersion)
 {
     m_buffer.swap(t_keptBuffer);
-    m_buffer.assign(kPacketHead, sizeof(kPacketHead) - 1);
+    m_buffer.assign(kPacketHead, kPacketHead + sizeof(kPacketHead) - 1);
 }
 
 XMLPacketSerializer::~XMLPacketSerializer()
@@ -90,7 +102,7 @@ void XMLPacketSerializer::ReleaseBuffer()
     m_buffer.clear();
     if (m_buffer.capacity() <= kKeptBufferLimit && m_buffer.capacity() > t_keptBuffer.capacity())
         m_buffer.swap(t_keptBuffer);
-    std::string().swap(m_buffer);
+    PacketBuffer().swap(m_buffer);
 }
 
 bool XMLPacketSerializer::IsForTarget(const MetaInfo& meta) const
@@ -156,7 +168,7 @@ void XMLPacketSerializer::AppendStartTag(const MetaInfo& meta)
 {
     const uint64_t version = m_targetVersion != 0 && meta.targetVersion != 0 ? meta.versionForTarget : meta.version;
     m_buffer.push_back('<');
-    m_buffer.append(meta.name);
+    Append(m_buffer, meta.name);
     if (meta.version != 0) {
         Append(m_buffer, " version=\"");
         AppendUnsigned(m_buffer, version);
@@ -168,7 +180,7 @@ void XMLPacketSerializer::AppendStartTag(const MetaInfo& meta)
 void XMLPacketSerializer::AppendEndTag(const std::string& name)
 {
     Append(m_buffer, "</", 2);
-    m_buffer.append(name);
+    Append(m_buffer, name);
     m_buffer.push_back('>');
 }
 
@@ -203,7 +215,7 @@ void XMLPacketSerializer::AppendBase64(const unsigned char* data, uint64_t size)
     if (length > m_buffer.max_size() - start)
         throw std::length_error("basic_string::append");
     m_buffer.resize(start + length);
-    Common::EncodeBase64(m_buffer.data() + start, data, data + size, Common::kStandardBase64Alphabet, true);
+    Common::EncodeBase64(CharsAt(m_buffer, start), data, data + size, Common::kStandardBase64Alphabet, true);
 }
 
 void XMLPacketSerializer::Write(const MetaInfo& meta, bool value)
@@ -301,7 +313,7 @@ void XMLPacketSerializer::Write(const MetaInfo& meta, const SharedData& value)
 class XMLPacketSerializer::Base64Sink final : public ByteSink
 {
 public:
-    explicit Base64Sink(std::string& buffer) : m_buffer(buffer) {}
+    explicit Base64Sink(PacketBuffer& buffer) : m_buffer(buffer) {}
 
     void Write(const void* bytes, size_t size) override
     {
@@ -333,10 +345,10 @@ private:
             return;
         const size_t start = m_buffer.size();
         m_buffer.resize(start + (size + 2) / 3 * 4);
-        Common::EncodeBase64(m_buffer.data() + start, data, data + size, Common::kStandardBase64Alphabet, true);
+        Common::EncodeBase64(CharsAt(m_buffer, start), data, data + size, Common::kStandardBase64Alphabet, true);
     }
 
-    std::string& m_buffer;
+    PacketBuffer& m_buffer;
     unsigned char m_group[3] = {};
     size_t m_waiting = 0;
 };
@@ -382,8 +394,10 @@ void XMLPacketSerializer::FinishPacket()
 void XMLPacketSerializer::GetData(std::vector<unsigned char>& out)
 {
     FinishPacket();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(m_buffer.data());
-    out.assign(bytes, bytes + m_buffer.size());
+    if (m_buffer.capacity() <= kKeptBufferLimit)
+        out.assign(m_buffer.begin(), m_buffer.end()); // the room stays for the thread's next packet
+    else
+        out.swap(m_buffer); // too large to keep: handed over without a copy
     ReleaseBuffer();
 }
 

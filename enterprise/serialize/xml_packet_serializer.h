@@ -12,7 +12,9 @@
 //
 // The packet buffer of a finished packet (up to 8 MiB of room) is kept for
 // the next serializer made on the same thread, so that writing a packet does
-// not take fresh pages from the system each time.
+// not take fresh pages from the system each time. GetData copies a packet
+// within that room out of the buffer and hands a larger one over as it is:
+// its bytes are then never held twice.
 //
 // Threading: one thread at a time per serializer; no shared state.
 #pragma once
@@ -72,6 +74,8 @@ public:
     void GetData(std::vector<unsigned char>& out) override;
     SharedData GetSharedData() override;
 
+    using PacketBuffer = std::vector<unsigned char>;
+
     MetaInfo GetCurrentMetaInfo() const override;
     void StartWriteMetaInfo(const MetaInfo& meta) override;
     void FinishWriteMetaInfo(const MetaInfo& meta) override;
@@ -103,7 +107,7 @@ private:
     void WriteBytesElement(const MetaInfo& meta, void (*produce)(void* context, ByteSink& sink), void* context);
     void FinishPacket();
 
-    std::string m_buffer;
+    PacketBuffer m_buffer;
     std::deque<std::string> m_names;
     int32_t m_formatVersion;
     int32_t m_targetVersion;

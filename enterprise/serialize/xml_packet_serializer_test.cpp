@@ -548,6 +548,26 @@ TEST(XmlPacketState, SharedDataTakesThePacketOnce)
     EXPECT_EQ(Take(serializer), "</open>" + kEnd);
 }
 
+TEST(XmlPacketState, PacketsBeyondTheKeptRoomComeWhole)
+{
+    // Packets below and beyond the room a thread keeps (8 MiB), one after
+    // another on the same thread: each comes whole, replacing what the
+    // receiving vector held, and the serializer goes on from an empty buffer.
+    for (size_t size : {size_t{3}, size_t{9} << 20, size_t{6}, size_t{3} << 20, size_t{12} << 20}) {
+        const std::vector<unsigned char> bytes(size, 0xFB);
+        std::string expected;
+        for (size_t i = 0; i < size / 3; ++i)
+            expected += "+/v7";
+        XMLPacketSerializer serializer(2, 0);
+        serializer.Write(MetaInfo("v"), bytes);
+        std::vector<unsigned char> out{1, 2, 3};
+        serializer.GetData(out);
+        ASSERT_EQ(out.size(), kHead.size() + expected.size() + 7 + kEnd.size()) << size;
+        EXPECT_TRUE(std::string(out.begin(), out.end()) == kHead + "<v>" + expected + "</v>" + kEnd) << size;
+        EXPECT_EQ(Take(serializer), kEnd) << size;
+    }
+}
+
 TEST(XmlPacketState, ContextAndLookup)
 {
     XMLPacketSerializer serializer(2, 0);

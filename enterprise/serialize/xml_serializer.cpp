@@ -59,12 +59,13 @@ XMLPacketDeserializer::Document::~Document()
     delete root;
 }
 
-XMLPacketDeserializer::XMLPacketDeserializer(const void* bytes, uint64_t size, uint64_t initialVersion)
+XMLPacketDeserializer::XMLPacketDeserializer(const void* bytes, uint64_t size, uint64_t initialVersion, Text text)
 {
     buf_ifile<char> source(static_cast<const char*>(bytes), size);
     int32_t line = 0;
     int32_t column = 0;
-    const bool result = load_xml_document(m_document.root, source, line, column);
+    const bool result = load_xml_document(m_document.root, source, line, column,
+                                          text == Text::Borrowed ? XmlText::Borrowed : XmlText::Copied);
     if (!result) {
         Assert("result && \"Cannot read xml document from string.\"", 826);
         return;

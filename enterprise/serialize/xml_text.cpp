@@ -221,11 +221,21 @@ inline bool LoadBytes(const char16_t* text, __m128i& bytes)
 }
 #endif
 
+char* CharsOf(std::string& out)
+{
+    return out.data();
+}
+
+char* CharsOf(std::vector<unsigned char>& out)
+{
+    return reinterpret_cast<char*>(out.data());
+}
+
 // The usual text: printable ASCII other than '<' and '&', with single
 // blanks between other characters. Its referenced form is the text as it
 // stands; false (nothing appended) for any other text.
-template <typename Unit>
-bool AppendPlain(std::string& out, const Unit* text, size_t length)
+template <typename Out, typename Unit>
+bool AppendPlain(Out& out, const Unit* text, size_t length)
 {
     if (text[0] == ' ' || text[length - 1] == ' ')
         return false;
@@ -261,13 +271,13 @@ bool AppendPlain(std::string& out, const Unit* text, size_t length)
         }
     }
     if constexpr (sizeof(Unit) == 1) {
-        out.append(text, length);
+        out.insert(out.end(), text, text + length);
     } else {
         const size_t start = out.size();
         if (length > out.max_size() - start)
             throw std::length_error("basic_string::append");
         out.resize(start + length);
-        char* target = out.data() + start;
+        char* target = CharsOf(out) + start;
         for (size_t j = 0; j < length; ++j)
             target[j] = static_cast<char>(text[j]);
     }
@@ -289,8 +299,8 @@ bool HasLineFeed(const Unit* text, const Unit* end)
     return false;
 }
 
-template <typename Unit>
-void AppendText(std::string& out, const Unit* text, size_t length)
+template <typename Out, typename Unit>
+void AppendText(Out& out, const Unit* text, size_t length)
 {
     if (length == 0 || AppendPlain(out, text, length))
         return;
@@ -300,8 +310,8 @@ void AppendText(std::string& out, const Unit* text, size_t length)
         // room for the longest it can be, then cut to what it took.
         const size_t start = out.size();
         out.resize(start + length * kMaxReferencedBytes);
-        const char* last = PutReferenced(out.data() + start, text, end);
-        out.resize(static_cast<size_t>(last - out.data()));
+        const char* last = PutReferenced(CharsOf(out) + start, text, end);
+        out.resize(static_cast<size_t>(last - CharsOf(out)));
         return;
     }
     Plan plan = PlanText(text, end);
@@ -309,7 +319,7 @@ void AppendText(std::string& out, const Unit* text, size_t length)
     if (plan.length > out.max_size() - start)
         throw std::length_error("basic_string::append");
     out.resize(start + plan.length);
-    char* first = out.data() + start;
+    char* first = CharsOf(out) + start;
     char* last = plan.cdata ? PutCdata(first, text, end) : PutReferenced(first, text, end);
     COMMON_ASSERT(last == first + plan.length);
 }
@@ -322,6 +332,16 @@ void AppendXmlText(std::string& out, const char* text, size_t length)
 }
 
 void AppendXmlText(std::string& out, const char16_t* text, size_t length)
+{
+    AppendText(out, text, length);
+}
+
+void AppendXmlText(std::vector<unsigned char>& out, const char* text, size_t length)
+{
+    AppendText(out, text, length);
+}
+
+void AppendXmlText(std::vector<unsigned char>& out, const char16_t* text, size_t length)
 {
     AppendText(out, text, length);
 }

@@ -16,11 +16,14 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace Serialization::Detail {
 
 // Appends the content form of the text to `out`; an empty text appends nothing.
 void AppendXmlText(std::string& out, const char* text, size_t length);
 void AppendXmlText(std::string& out, const char16_t* text, size_t length);
+void AppendXmlText(std::vector<unsigned char>& out, const char* text, size_t length);
+void AppendXmlText(std::vector<unsigned char>& out, const char16_t* text, size_t length);
 
 } // namespace Serialization::Detail

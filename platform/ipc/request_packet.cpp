@@ -27,11 +27,11 @@ std::string_view FirstElementName(const Bytes& packet)
     return rest.substr(0, rest.find_first_of(" >/"));
 }
 
+// The reply's bytes outlive every reader made here: read where they lie.
 std::unique_ptr<Serialization::Deserializer> Parse(ByteView reply)
 {
-    std::unique_ptr<Serialization::Deserializer> deserializer;
-    Serialization::CreateXMLPacketDeserializer(deserializer, reply.data(), reply.size(), 0);
-    return deserializer;
+    return std::make_unique<Serialization::XMLPacketDeserializer>(reply.data(), reply.size(), 0,
+                                                                  Serialization::XMLPacketDeserializer::Text::Borrowed);
 }
 
 } // namespace

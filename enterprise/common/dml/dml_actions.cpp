@@ -28,7 +28,7 @@ std::shared_ptr<Async::Job> UnregisterByPattern::Perform(Async::ActionHandler& h
 std::shared_ptr<Async::Job> Overwrite::Perform(Async::ActionHandler& handler)
 {
     const Core::EntryPoint caller(m_caller);
-    std::shared_ptr<Async::Job> job = Dml::Detail::MakeWriteObjectJob(caller, *m_object.Get(), m_postOffice, m_registry,
+    std::shared_ptr<Async::Job> job = Dml::Detail::MakeWriteObjectJob(caller, m_object, m_postOffice, m_registry,
                                                                       m_unitFactory, handler);
     return Async::Detail::AttachLifeCycleData(std::move(job), m_object);
 }

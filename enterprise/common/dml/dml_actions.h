@@ -21,6 +21,7 @@
 #include "enterprise/common/async/job.h"
 #include "enterprise/common/dml/entry_point.h"
 #include "enterprise/common/dml/service_interfaces.h"
+#include "enterprise/common/por/unit_accessor.h"
 #include "enterprise/common/por/unit_factory.h"
 #include "enterprise/common/por/unit_holder.h"
 #include "xidl/view_management.h"
@@ -95,8 +96,10 @@ private:
 class Overwrite final : public Detail::ReadWriteAction
 {
 public:
-    // Throws 0xFC000A from Perform when the object has no key.
-    Overwrite(const Core::EntryPoint& caller, const Por::View::SafeUnitHolder& object, PostOffice* postOffice,
+    // Throws 0xFC000A from Perform when the object has no key. The object is
+    // shared, not copied, and must hold a unit that nobody changes while the
+    // job runs.
+    Overwrite(const Core::EntryPoint& caller, const Por::UnitAccessor& object, PostOffice* postOffice,
               ObjectRegistry* registry, const Por::Construction::UnitFactory* unitFactory)
         : ReadWriteAction(caller, postOffice, registry), m_unitFactory(unitFactory), m_object(object)
     {
@@ -105,7 +108,7 @@ public:
 
 private:
     const Por::Construction::UnitFactory* m_unitFactory;
-    Por::View::SafeUnitHolder m_object;
+    Por::UnitAccessor m_object;
 };
 
 class LongReport final : public Detail::ReadAction

@@ -21,23 +21,23 @@ constexpr Common::SourceFile kSource("enterprise/common/dml/object_processor", 0
 
 std::shared_ptr<Async::Job> Detail::WriteObject::Process(const Por::View::Unit& existing, Async::ActionHandler& handler)
 {
-    m_diff = Por::Util::MakeDiff(existing, *m_object, *m_unitFactory);
-    m_key = Por::Util::CopyUnit(GetObjectKey(*m_object), *m_unitFactory);
+    m_diff = Por::Util::MakeDiff(existing, *m_unit, *m_unitFactory);
+    m_key = Por::Util::CopyUnit(GetObjectKey(*m_unit), *m_unitFactory);
     return m_registry->UpdateObject(*m_key, *m_diff, handler);
 }
 
 std::shared_ptr<Async::Job> Detail::WriteObject::ProcessMissing(Async::ActionHandler& handler)
 {
-    return m_registry->RegisterObject(*m_object, handler);
+    return m_registry->RegisterObject(m_object, handler);
 }
 
-std::shared_ptr<Async::Job> Detail::MakeWriteObjectJob(const Core::EntryPoint& caller, const Por::View::Unit& object,
+std::shared_ptr<Async::Job> Detail::MakeWriteObjectJob(const Core::EntryPoint& caller, const Por::UnitAccessor& object,
                                                        PostOffice* postOffice, ObjectRegistry* registry,
                                                        const Por::Construction::UnitFactory* unitFactory,
                                                        Async::ActionHandler& handler)
 {
-    const auto writeStep = std::make_shared<WriteObject>(&object, registry, unitFactory);
-    const Por::View::Unit& key = GetObjectKey(object);
+    const auto writeStep = std::make_shared<WriteObject>(object, registry, unitFactory);
+    const Por::View::Unit& key = GetObjectKey(*object.GetShared());
     std::shared_ptr<Async::Job> job = ObjectProcessingImpl::StartObjectProcessing(
         caller, key, postOffice, writeStep.get(), unitFactory, handler);
     return Async::Detail::AttachLifeCycleData(std::move(job), writeStep);

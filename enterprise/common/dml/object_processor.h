@@ -24,6 +24,7 @@
 #include "enterprise/common/async/job_composition.h"
 #include "enterprise/common/dml/entry_point.h"
 #include "enterprise/common/dml/service_interfaces.h"
+#include "enterprise/common/por/unit_accessor.h"
 #include "enterprise/common/por/unit_factory.h"
 #include "xidl/view_management.h"
 
@@ -34,10 +35,11 @@ namespace Detail {
 class WriteObject final : public ObjectProcessor
 {
 public:
-    // `object` is not owned: the caller keeps it alive as long as the write step.
-    WriteObject(const Por::View::Unit* object, ObjectRegistry* registry,
-                const Por::Construction::UnitFactory* unitFactory) noexcept
-        : m_object(object), m_registry(registry), m_unitFactory(unitFactory)
+    // The write step shares `object` with the caller and hands it on to
+    // "RegisterObject" without a copy: nobody may change it while the job runs.
+    WriteObject(const Por::UnitAccessor& object, ObjectRegistry* registry,
+                const Por::Construction::UnitFactory* unitFactory)
+        : m_object(object), m_unit(object.GetShared()), m_registry(registry), m_unitFactory(unitFactory)
     {
     }
 
@@ -45,7 +47,8 @@ public:
     std::shared_ptr<Async::Job> ProcessMissing(Async::ActionHandler& handler) override;
 
 private:
-    const Por::View::Unit* m_object;
+    Por::UnitAccessor m_object;
+    std::shared_ptr<const Por::View::Unit> m_unit; // the unit of m_object
     ObjectRegistry* m_registry;
     const Por::Construction::UnitFactory* m_unitFactory;
     std::unique_ptr<Por::Construction::Unit> m_key;
@@ -54,7 +57,7 @@ private:
 
 // Starts the object-processing job that stores `object`; the returned handle
 // keeps the write step alive.
-std::shared_ptr<Async::Job> MakeWriteObjectJob(const Core::EntryPoint& caller, const Por::View::Unit& object,
+std::shared_ptr<Async::Job> MakeWriteObjectJob(const Core::EntryPoint& caller, const Por::UnitAccessor& object,
                                                PostOffice* postOffice, ObjectRegistry* registry,
                                                const Por::Construction::UnitFactory* unitFactory,
                                                Async::ActionHandler& handler);

@@ -51,15 +51,28 @@ void SynchronousDataStore::Report(const Core::EntryPoint& caller, const ViewSpec
     RunActionOrThrow(*action);
 }
 
-void SynchronousDataStore::StoreOrUpdate(const Core::EntryPoint& caller, const Por::Construction::Unit& object)
+template <typename GetObject>
+void SynchronousDataStore::Store(const Core::EntryPoint& caller, GetObject getObject)
 {
     const Common::Location here = kSource.At("StoreOrUpdate", 141);
     const Por::Construction::UnitFactory* factory = m_services.GetUnitFactory(here);
     ObjectRegistry* registry = m_services.GetObjectRegistry(here);
     PostOffice* postOffice = m_services.GetPostOffice(here);
-    const Por::View::SafeUnitHolder objectHolder(object);
-    Actions::Overwrite overwrite(caller, objectHolder, postOffice, registry, factory);
+    // Taken once the services are known to be there.
+    const Por::UnitAccessor object = getObject();
+    const Por::View::SafeUnitHolder objectHolder(object.GetShared()); // throws for an empty accessor
+    Actions::Overwrite overwrite(caller, object, postOffice, registry, factory);
     RunActionOrThrow(overwrite);
+}
+
+void SynchronousDataStore::StoreOrUpdate(const Core::EntryPoint& caller, const Por::Construction::Unit& object)
+{
+    Store(caller, [&] { return Por::UnitAccessor(object); });
+}
+
+void SynchronousDataStore::StoreOrUpdate(const Core::EntryPoint& caller, const Por::UnitAccessor& object)
+{
+    Store(caller, [&] { return object; });
 }
 
 } // namespace Dml

@@ -17,6 +17,7 @@
 #include "enterprise/common/async/job.h"
 #include "enterprise/common/dml/entry_point.h"
 #include "enterprise/common/dml/service_holder.h"
+#include "enterprise/common/por/unit_accessor.h"
 #include "xidl/view_management.h"
 
 namespace Dml {
@@ -33,9 +34,18 @@ public:
 
     // The processor stays the caller's: the store never deletes it.
     void Report(const Core::EntryPoint& caller, const ViewSpec& specification, AsyncReportReader& processor);
+    // Stores a copy of `object`.
     void StoreOrUpdate(const Core::EntryPoint& caller, const Por::Construction::Unit& object);
+    // Stores the unit of `object` without a copy: it is shared with the job
+    // and must not change until the call returns. An accessor without a unit
+    // throws 0xFA0018 (empty unit holder).
+    void StoreOrUpdate(const Core::EntryPoint& caller, const Por::UnitAccessor& object);
 
 private:
+    // Stores the accessor `getObject` gives, once the services are checked.
+    template <typename GetObject>
+    void Store(const Core::EntryPoint& caller, GetObject getObject);
+
     ServiceHolder m_services;
 };
 

@@ -12,9 +12,11 @@
 #include "enterprise/common/async/async_test_kit.h"
 #include "enterprise/common/dml/dml_errors.h"
 #include "enterprise/common/dml/test_support/fake_services.h"
+#include "enterprise/common/por/por_errors.h"
 #include "enterprise/common/por/test_support/make_units.h"
 #include "enterprise/common/por/test_support/render.h"
 #include "enterprise/common/por/test_support/thrown_errors.h"
+#include "enterprise/common/por/unit_accessor.h"
 #include "testing/error_matchers.h"
 
 namespace {
@@ -80,6 +82,30 @@ TEST(SynchronousDataStoreThreads, NothingFoundRegistersTheWholeObject)
     ASSERT_EQ(views.size(), 1u);
     EXPECT_EQ(Render(*views[0].Pattern), "Guid 00000001-0000-0000-0000-000000000000 <ObjectID, PrimaryKey>");
     EXPECT_EQ(views[0].Options, nullptr);
+}
+
+TEST(SynchronousDataStoreThreads, AnAccessorsObjectIsRegisteredWithoutACopy)
+{
+    Services services;
+    const std::shared_ptr<Por::Construction::Unit> object = Object(u"new");
+    services.store.StoreOrUpdate(kCaller, Por::UnitAccessor(object));
+    // A unit given by reference is copied.
+    services.store.StoreOrUpdate(kCaller, *object);
+    const std::vector<FakeObjectRegistry::Call> calls = services.registry.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].first.get(), object.get());
+    EXPECT_NE(calls[1].first.get(), object.get());
+    EXPECT_EQ(Render(*calls[1].first), Render(*object));
+}
+
+TEST(SynchronousDataStoreThreads, AnAccessorWithoutUnitSendsNothing)
+{
+    Services services;
+    const Common::Error error = PorTesting::ErrorOf(
+        [&] { services.store.StoreOrUpdate(kCaller, Por::UnitAccessor(std::shared_ptr<Por::Construction::Unit>())); });
+    EXPECT_THAT(error, ErrorIs(PorErrors::kEmptyUnitHolder));
+    EXPECT_TRUE(services.registry.Calls().empty());
+    EXPECT_TRUE(services.postOffice.Specifications().empty());
 }
 
 TEST(SynchronousDataStoreThreads, AnEqualObjectFoundIsUpdatedWithAnEmptyDiff)

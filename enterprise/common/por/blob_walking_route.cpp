@@ -387,7 +387,7 @@ void BlobWalkingRoute::Follow(UnitWalker& walker) const
             std::u16string text(length / 2, u'\0');
             std::memcpy(text.data(), bytes, text.size() * 2);
             position = item + 5 + length;
-            walker.String(text);
+            walker.TakeString(text);
             break;
         }
         case 14: {

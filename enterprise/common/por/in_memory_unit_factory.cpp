@@ -63,6 +63,11 @@ std::unique_ptr<Unit> InMemoryUnitFactory::CreateString(const std::u16string& va
     return std::make_unique<Object<ComplexValueHolder<std::u16string>>>(value);
 }
 
+std::unique_ptr<Unit> InMemoryUnitFactory::TakeString(std::u16string& value) const
+{
+    return std::make_unique<Object<ComplexValueHolder<std::u16string>>>(std::move(value));
+}
+
 std::unique_ptr<Unit> InMemoryUnitFactory::CreateError(const Common::Error& value) const
 {
     return std::make_unique<Object<ComplexValueHolder<Common::Error>>>(DetachError(value));

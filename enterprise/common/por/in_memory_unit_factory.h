@@ -36,6 +36,8 @@ public:
     std::unique_ptr<Unit> CreateComposite() const override;
     std::unique_ptr<View::Trait> CreateTrait(const Name& name, std::unique_ptr<Unit>&& value) const override;
     std::unique_ptr<Property> CreateProperty(const Name& name, std::unique_ptr<Unit>&& value) const override;
+    // Takes the units over, without a copy.
+    std::unique_ptr<Unit> TakeString(std::u16string& value) const override;
 };
 
 std::unique_ptr<UnitFactory> CreateInMemoryUnitFactory();

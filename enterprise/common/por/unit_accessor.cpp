@@ -19,6 +19,11 @@ UnitAccessor::UnitAccessor() : UnitAccessor(GetViewUnitFactory()->CreateComposit
 }
 
 UnitAccessor::UnitAccessor(std::unique_ptr<Construction::Unit> root)
+    : UnitAccessor(std::shared_ptr<Construction::Unit>(std::move(root)))
+{
+}
+
+UnitAccessor::UnitAccessor(std::shared_ptr<Construction::Unit> root)
     : ConstUnitAccessor(GetViewUnitFactory()),
       m_root(std::make_shared<std::shared_ptr<Construction::Unit>>(std::move(root)))
 {

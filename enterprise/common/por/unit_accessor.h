@@ -33,6 +33,9 @@ class UnitAccessor : public ConstUnitAccessor
 public:
     UnitAccessor();
     explicit UnitAccessor(std::unique_ptr<Construction::Unit> root);
+    // Shares `root` with its other owners: no copy is made, so they must not
+    // change it while this accessor or one derived from it may read it.
+    explicit UnitAccessor(std::shared_ptr<Construction::Unit> root);
     explicit UnitAccessor(const View::Unit& unit);
     UnitAccessor(const UnitAccessor& other);
     UnitAccessor(const UnitAccessor& parent, const std::u16string& path, const Construction::UnitFactory* factory);

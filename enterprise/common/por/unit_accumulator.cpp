@@ -125,6 +125,16 @@ POR_COMPLEX_KINDS(POR_ACCUMULATE_COMPLEX)
 #undef POR_ACCUMULATE_COMPLEX
 #undef POR_ACCUMULATE_VALUE
 
+void UnitAccumulator::TakeString(std::u16string& value)
+{
+    OnValue(
+        KindOfValue<std::u16string>::index,
+        [](const Construction::UnitFactory& f, const void* v) {
+            return f.TakeString(*static_cast<std::u16string*>(const_cast<void*>(v)));
+        },
+        &value);
+}
+
 void UnitAccumulator::Array()
 {
     OnValue(

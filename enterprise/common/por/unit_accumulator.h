@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "enterprise/common/por/unit_builder.h"
@@ -76,6 +77,9 @@ public:
     void Trait(const Name& name) override;
     void End() override;
     std::unique_ptr<Construction::Unit> TakeUnit() override;
+    // String that takes the units of `value` over where the factory can;
+    // `value` is then left valid but unspecified.
+    void TakeString(std::u16string& value);
 
 private:
     using Maker = std::unique_ptr<Construction::Unit> (*)(const Construction::UnitFactory&, const void* value);

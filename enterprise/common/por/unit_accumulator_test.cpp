@@ -10,6 +10,7 @@
 #include "enterprise/common/por/module_error.h"
 #include "enterprise/common/por/test_support/event_script.h"
 #include "enterprise/common/por/test_support/make_units.h"
+#include "enterprise/common/por/typed_access.h"
 #include "enterprise/common/por/unit_accumulator.h"
 #include "enterprise/common/por/unit_equality.h"
 #include "testing/error_matchers.h"
@@ -97,6 +98,33 @@ TEST_F(Accumulator, BuildsNewUnits)
                 "d", m.Nil())},
     };
     Check(cases, std::size(cases));
+}
+
+TEST_F(Accumulator, ATakenStringKeepsItsUnitsWhereTheyLie)
+{
+    // Long enough to lie in a block of its own: the unit holds that block.
+    std::u16string text(1000, u'x');
+    const char16_t* units = text.data();
+    UnitAccumulator accumulator(*factory);
+    accumulator.TakeString(text);
+    accumulator.End();
+    const UnitPtr result = accumulator.TakeUnit();
+    ASSERT_NE(result, nullptr);
+    const std::u16string& held = Por::Util::GetUnitValue<std::u16string>(*result);
+    EXPECT_EQ(held, std::u16string(1000, u'x'));
+    EXPECT_EQ(held.data(), units);
+
+    // Onto an existing String property the text is assigned, as String does.
+    std::u16string again(1000, u'y');
+    UnitAccumulator continuing(m.Composite(m.Prop("a", m.String(u"old"))), *factory);
+    continuing.Composite();
+    continuing.Property(Por::Name("a"));
+    continuing.TakeString(again);
+    continuing.End();
+    continuing.End();
+    const UnitPtr continued = continuing.TakeUnit();
+    ASSERT_NE(continued, nullptr);
+    EXPECT_TRUE(Por::Util::UnitsEqual(*continued, *m.Composite(m.Prop("a", m.String(std::u16string(1000, u'y'))))));
 }
 
 TEST_F(Accumulator, ContinuesExistingUnits)

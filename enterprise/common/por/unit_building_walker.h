@@ -53,6 +53,10 @@ public:
     {
         m_accumulator->Composite();
     }
+    void TakeString(std::u16string& value) override
+    {
+        m_accumulator->TakeString(value);
+    }
 
 private:
     UnitAccumulator* m_accumulator;

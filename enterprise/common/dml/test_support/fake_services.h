@@ -132,9 +132,10 @@ public:
     {
         return Answer({"RegisterObject", Copy(object), nullptr}, handler);
     }
+    // The unit of an accessor is shared as it is, as the remote registry does.
     std::shared_ptr<Async::Job> RegisterObject(const Por::UnitAccessor& object, Async::ActionHandler& handler) override
     {
-        return RegisterObject(*object.GetShared(), handler);
+        return Answer({"RegisterObject", object.GetShared(), nullptr}, handler);
     }
     std::shared_ptr<Async::Job> UpdateObject(const Por::View::Unit& key, const Por::View::Unit& patch,
                                              Async::ActionHandler& handler) override

@@ -257,7 +257,7 @@ private:
             const std::string_view text = m_parser.TakeQuotedText();
             EchoQuoted(".String(", text);
             WidenBytes(text, m_string);
-            return m_accumulator.String(m_string);
+            return m_accumulator.TakeString(m_string);
         }
         case StatementKind::Guid:
             Echo(".Guid('undefined')");
@@ -368,7 +368,7 @@ private:
     std::ostream& m_trace;
     const bool m_tracing;    // the silent stream has no buffer: nothing is formatted for it
     std::string m_name;      // the last name read, room kept for the next
-    std::u16string m_string; // the last string read, room kept for the next
+    std::u16string m_string; // the last string read, taken over by its unit
     ReadProgress& m_progress;
 };
 

@@ -17,6 +17,7 @@
 #include "enterprise/common/dml/tools/objpatcher/update_command.h"
 #include "enterprise/common/ipc/connection.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
+#include "enterprise/common/por/unit_accessor.h"
 #include "enterprise/common/security/client/init.h"
 
 namespace Objpatcher {
@@ -38,13 +39,15 @@ void ThrowOnFailure(const Common::Error& error)
         Common::ThrowError(error);
 }
 
-// Runs the command on the connected services.
-void RunCommand(const std::u16string& command, const Por::Construction::Unit& input,
+// Runs the command on the connected services; "create" shares the input with
+// the job that stores it instead of copying it.
+void RunCommand(const std::u16string& command, const std::shared_ptr<Por::Construction::Unit>& shared,
                 const Por::Construction::UnitFactory& factory, Dml::PostOffice* postOffice,
                 Dml::ObjectRegistry* registry, Dml::SynchronousDataStore& store)
 {
+    const Por::Construction::Unit& input = *shared;
     if (command == u"create") {
-        store.StoreOrUpdate(Core::EntryPoint(kCreateLocation), input);
+        store.StoreOrUpdate(Core::EntryPoint(kCreateLocation), Por::UnitAccessor(shared));
     } else if (command == u"update") {
         const Dml::ViewSpec specification = GetViewSpec(input, factory);
         const std::unique_ptr<UpdateProcessor> processor = GetUpdateProcessor(input, postOffice, registry, factory);
@@ -90,7 +93,7 @@ int RunTool(int argc, const char* const* argv, std::ostream& out)
                                                                                                       factory.get());
         Dml::SynchronousDataStore store(postOffice.get(), registry.get());
         const std::u16string command = Common::FromUtf8(argv[COMMAND]);
-        RunCommand(command, *input, *factory, postOffice.get(), registry.get(), store);
+        RunCommand(command, input, *factory, postOffice.get(), registry.get(), store);
     } catch (const Common::Error& error) {
         return ReportRequestFailure(out, error);
     }
