@@ -29,13 +29,14 @@ endif()
 option(OBJPATCHER_UNITY_TESTS "Compile the test sources of a binary together, in batches" ON)
 set(OBJPATCHER_UNITY_BATCH 0 CACHE STRING "Test sources per batch; 0 puts all of a binary's in one")
 
-# The test sources themselves build quicker under the sanitizers, where their
-# own code is not what is looked at: without optimization under ASan + UBSan,
-# at -O1 under TSan. The libraries they test keep the configuration's level.
+# The test sources themselves build quicker at a lower level, and their own
+# code is not what is looked at: without optimization under ASan + UBSan, at
+# -O1 under TSan and in the optimized builds. The libraries they test keep the
+# configuration's level.
 set(test_optimization "")
 if(OBJPATCHER_SANITIZE STREQUAL "address")
   set(test_optimization -O0)
-elseif(OBJPATCHER_SANITIZE STREQUAL "thread")
+elseif(OBJPATCHER_SANITIZE STREQUAL "thread" OR CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo)$")
   set(test_optimization -O1)
 endif()
 

@@ -38,7 +38,7 @@ public:
     void StoreOrUpdate(const Core::EntryPoint& caller, const Por::Construction::Unit& object);
     // Stores the unit of `object` without a copy: it is shared with the job
     // and must not change until the call returns. An accessor without a unit
-    // throws 0xFA0018 (empty unit holder).
+    // throws 0xFA001F (empty unit holder).
     void StoreOrUpdate(const Core::EntryPoint& caller, const Por::UnitAccessor& object);
 
 private:
