@@ -387,7 +387,12 @@ void BlobWalkingRoute::Follow(UnitWalker& walker) const
             std::u16string text(length / 2, u'\0');
             std::memcpy(text.data(), bytes, text.size() * 2);
             position = item + 5 + length;
-            walker.TakeString(text);
+            // A walker that builds units takes the text over; the walker
+            // interface is of a fixed binary order, so it is asked by type.
+            if (auto* building = dynamic_cast<UnitBuildingWalker*>(&walker))
+                building->TakeString(text);
+            else
+                walker.String(text);
             break;
         }
         case 14: {

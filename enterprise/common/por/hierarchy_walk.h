@@ -20,8 +20,6 @@
 // Threading: walks run on the caller's thread over units no one changes.
 #pragma once
 
-#include <string>
-
 #include "core/common/non_copyable.h"
 #include "enterprise/common/por/unit.h"
 
@@ -44,12 +42,6 @@ public:
 #undef POR_WALK_COMPLEX_EVENT
     virtual void Array(const View::ArrayValue& value) = 0;
     virtual void Composite(const View::CompositeValue& value) = 0;
-    // String whose units the walker may take over; `value` is then left
-    // valid but unspecified.
-    virtual void TakeString(std::u16string& value)
-    {
-        String(value);
-    }
 };
 
 class TraitValueCrossroad : private Common::NonCopyable

@@ -36,8 +36,9 @@ public:
     std::unique_ptr<Unit> CreateComposite() const override;
     std::unique_ptr<View::Trait> CreateTrait(const Name& name, std::unique_ptr<Unit>&& value) const override;
     std::unique_ptr<Property> CreateProperty(const Name& name, std::unique_ptr<Unit>&& value) const override;
-    // Takes the units over, without a copy.
-    std::unique_ptr<Unit> TakeString(std::u16string& value) const override;
+    // CreateString that takes the units of `value` over instead of copying
+    // them; `value` is then left valid but unspecified.
+    std::unique_ptr<Unit> TakeString(std::u16string& value) const;
 };
 
 std::unique_ptr<UnitFactory> CreateInMemoryUnitFactory();

@@ -5,6 +5,7 @@
 #include "core/common/location.h"
 #include "enterprise/common/por/array_helpers.h"
 #include "enterprise/common/por/assign.h"
+#include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/common/por/module_error.h"
 #include "enterprise/common/por/por_errors.h"
 #include "enterprise/common/por/types_mismatch.h"
@@ -130,7 +131,12 @@ void UnitAccumulator::TakeString(std::u16string& value)
     OnValue(
         KindOfValue<std::u16string>::index,
         [](const Construction::UnitFactory& f, const void* v) {
-            return f.TakeString(*static_cast<std::u16string*>(const_cast<void*>(v)));
+            auto& text = *static_cast<std::u16string*>(const_cast<void*>(v));
+            // Only a factory of this library is known to take a string over:
+            // the factory interface is of a fixed binary order.
+            if (const auto* inMemory = dynamic_cast<const Construction::InMemoryUnitFactory*>(&f))
+                return inMemory->TakeString(text);
+            return f.CreateString(text);
         },
         &value);
 }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "enterprise/common/por/hierarchy_walk.h"
 #include "enterprise/common/por/unit_accumulator.h"
@@ -53,7 +54,9 @@ public:
     {
         m_accumulator->Composite();
     }
-    void TakeString(std::u16string& value) override
+    // String whose units the accumulator may take over; `value` is then left
+    // valid but unspecified.
+    void TakeString(std::u16string& value)
     {
         m_accumulator->TakeString(value);
     }

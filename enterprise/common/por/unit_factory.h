@@ -11,7 +11,6 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "core/common/non_copyable.h"
 #include "enterprise/common/por/unit.h"
@@ -34,12 +33,6 @@ public:
     virtual std::unique_ptr<Unit> CreateComposite() const = 0;
     virtual std::unique_ptr<View::Trait> CreateTrait(const Name& name, std::unique_ptr<Unit>&& value) const = 0;
     virtual std::unique_ptr<Property> CreateProperty(const Name& name, std::unique_ptr<Unit>&& value) const = 0;
-    // CreateString that may take the units of `value` over instead of copying
-    // them; `value` is then left valid but unspecified.
-    virtual std::unique_ptr<Unit> TakeString(std::u16string& value) const
-    {
-        return CreateString(value);
-    }
 };
 
 } // namespace Por::Construction
