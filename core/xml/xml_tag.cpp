@@ -538,5 +538,5 @@ void free_xml_tag(xml_tag* tag)
         delete child;
     }
     tag->ReleaseContents();
-    tag->m_store.reset();
+    tag->m_store = nullptr;
 }
