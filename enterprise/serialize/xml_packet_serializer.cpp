@@ -29,7 +29,7 @@ using PacketBuffer = XMLPacketSerializer::PacketBuffer;
 
 void Append(PacketBuffer& buffer, const char* text, size_t length)
 {
-    buffer.insert(buffer.end(), text, text + length);
+    buffer.append(text, length);
 }
 
 void Append(PacketBuffer& buffer, const char* text)
@@ -66,7 +66,7 @@ void AppendDouble(PacketBuffer& buffer, double value)
 
 char* CharsAt(PacketBuffer& buffer, size_t offset)
 {
-    return reinterpret_cast<char*>(buffer.data()) + offset;
+    return buffer.data() + offset;
 }
 
 void CheckBase64Size(uint64_t size, uint32_t line)
@@ -89,7 +89,8 @@ XMLPacketSerializer::XMLPacketSerializer(int32_t formatVersion, int32_t targetVe
     : m_formatVersion(formatVersion), m_targetVersion(targetVersion)
 {
     m_buffer.swap(t_keptBuffer);
-    m_buffer.assign(kPacketHead, kPacketHead + sizeof(kPacketHead) - 1);
+    m_buffer.clear();
+    Append(m_buffer, kPacketHead, sizeof(kPacketHead) - 1);
 }
 
 XMLPacketSerializer::~XMLPacketSerializer()
@@ -394,10 +395,13 @@ void XMLPacketSerializer::FinishPacket()
 void XMLPacketSerializer::GetData(std::vector<unsigned char>& out)
 {
     FinishPacket();
-    if (m_buffer.capacity() <= kKeptBufferLimit)
-        out.assign(m_buffer.begin(), m_buffer.end()); // the room stays for the thread's next packet
-    else
-        out.swap(m_buffer); // too large to keep: handed over without a copy
+    if (m_buffer.capacity() <= kKeptBufferLimit) {
+        // The room stays for the thread's next packet.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(m_buffer.data());
+        out.assign(bytes, bytes + m_buffer.size());
+    } else {
+        m_buffer.TakeInto(out); // too large to keep: handed over without a copy
+    }
     ReleaseBuffer();
 }
 

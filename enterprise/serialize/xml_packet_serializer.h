@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "enterprise/serialize/serializer.h"
+#include "enterprise/serialize/xml_text.h"
 
 namespace Serialization {
 
@@ -74,7 +75,7 @@ public:
     void GetData(std::vector<unsigned char>& out) override;
     SharedData GetSharedData() override;
 
-    using PacketBuffer = std::vector<unsigned char>;
+    using PacketBuffer = Detail::PacketText;
 
     MetaInfo GetCurrentMetaInfo() const override;
     void StartWriteMetaInfo(const MetaInfo& meta) override;

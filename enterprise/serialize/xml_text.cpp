@@ -226,9 +226,9 @@ char* CharsOf(std::string& out)
     return out.data();
 }
 
-char* CharsOf(std::vector<unsigned char>& out)
+char* CharsOf(PacketText& out)
 {
-    return reinterpret_cast<char*>(out.data());
+    return out.data();
 }
 
 // The usual text: printable ASCII other than '<' and '&', with single
@@ -271,7 +271,7 @@ bool AppendPlain(Out& out, const Unit* text, size_t length)
         }
     }
     if constexpr (sizeof(Unit) == 1) {
-        out.insert(out.end(), text, text + length);
+        out.append(text, length);
     } else {
         const size_t start = out.size();
         if (length > out.max_size() - start)
@@ -336,12 +336,12 @@ void AppendXmlText(std::string& out, const char16_t* text, size_t length)
     AppendText(out, text, length);
 }
 
-void AppendXmlText(std::vector<unsigned char>& out, const char* text, size_t length)
+void AppendXmlText(PacketText& out, const char* text, size_t length)
 {
     AppendText(out, text, length);
 }
 
-void AppendXmlText(std::vector<unsigned char>& out, const char16_t* text, size_t length)
+void AppendXmlText(PacketText& out, const char16_t* text, size_t length)
 {
     AppendText(out, text, length);
 }
