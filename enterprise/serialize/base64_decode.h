@@ -55,4 +55,39 @@ uint8_t* DecodeBase64(uint8_t* out, const char16_t* begin, const char16_t* end, 
 // The same over bytes, each taken as one character (U+0000-U+00FF).
 uint8_t* DecodeBase64(uint8_t* out, const char* begin, const char* end, const uint8_t* table);
 
+// The number of bytes that DecodeBase64 would write for [begin, end), or
+// false for a text it refuses; nothing is written.
+bool MeasureBase64(const char16_t* begin, const char16_t* end, const uint8_t* table, uint64_t& size);
+bool MeasureBase64(const char* begin, const char* end, const uint8_t* table, uint64_t& size);
+
+// Decodes a text that MeasureBase64 accepted from its start, any number of
+// bytes at a time, so that no whole copy of the bytes need be held.
+template <typename Unit>
+class Base64Stream
+{
+public:
+    Base64Stream(const Unit* begin, const Unit* end, const uint8_t* table) noexcept
+        : m_next(begin), m_end(end), m_table(table)
+    {
+    }
+
+    // The next `count` bytes into `out`; fewer (the number is returned) only
+    // where the data ends.
+    size_t Read(uint8_t* out, size_t count);
+
+private:
+    // Decodes the next group (3 bytes, or the 1 or 2 of the last one) into `out`.
+    unsigned NextGroup(uint8_t* out);
+
+    const Unit* m_next;
+    const Unit* m_end;
+    const uint8_t* m_table;
+    uint8_t m_pending[3] = {};
+    unsigned m_held = 0;
+    unsigned m_heldCount = 0;
+};
+
+extern template class Base64Stream<char>;
+extern template class Base64Stream<char16_t>;
+
 } // namespace Serialization

@@ -1,11 +1,14 @@
 // Fuzz target of Base64 decoding and of the memory file over it: DecodeBase64
 // must agree with a small reference decoder written straight from the rules
-// (valid or not, and the same bytes), and the memory file made from an
-// element's text must deliver exactly those bytes, however they are read.
+// (valid or not, and the same bytes), MeasureBase64 must count those bytes,
+// a Base64Stream must deliver them in pieces of any size, and the memory file
+// made from an element's text must deliver exactly those bytes, however they
+// are read.
 //
 // Input: each byte is one UTF-16 unit of the text, except that 0xFF takes the
 // next two bytes as one unit, so that units above U+007F occur as well.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -118,6 +121,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         (static_cast<size_t>(end - out.get()) != expected->size() ||
          (!expected->empty() && std::memcmp(out.get(), expected->data(), expected->size()) != 0)))
         std::abort();
+
+    uint64_t measured = 0;
+    const bool valid = Serialization::MeasureBase64(text.data(), text.data() + text.size(),
+                                                    Serialization::kBase64ClassTable.data(), measured);
+    if (valid != expected.has_value() || (valid && measured != expected->size()))
+        std::abort();
+    if (valid) {
+        // Pieces of 1, 2, 3, ... bytes, then one byte past the end.
+        Serialization::Base64Stream<char16_t> stream(text.data(), text.data() + text.size(),
+                                                     Serialization::kBase64ClassTable.data());
+        std::vector<uint8_t> streamed;
+        for (size_t piece = 1; streamed.size() < expected->size(); ++piece) {
+            uint8_t buffer[64];
+            const size_t want = std::min(piece % sizeof buffer, expected->size() - streamed.size());
+            if (stream.Read(buffer, want) != want)
+                std::abort();
+            streamed.insert(streamed.end(), buffer, buffer + want);
+        }
+        uint8_t beyond = 0;
+        if (streamed != *expected || stream.Read(&beyond, 1) != 0)
+            std::abort();
+    }
 
     xml_tag element("e");
     element.SetText(0, std::u16string_view(text));

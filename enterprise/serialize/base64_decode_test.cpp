@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -9,11 +10,32 @@
 namespace {
 
 using Serialization::Base64DecodedCapacity;
+using Serialization::Base64Stream;
 using Serialization::DecodeBase64;
 using Serialization::kBase64ClassTable;
+using Serialization::MeasureBase64;
+
+// Decodes `text` piece by piece through a Base64Stream, `piece` bytes per read.
+template <typename Text>
+std::string Stream(const Text& text, size_t size, size_t piece)
+{
+    Base64Stream<typename Text::value_type> stream(text.data(), text.data() + text.size(), kBase64ClassTable.data());
+    std::string bytes;
+    for (size_t at = 0; at < size; at += piece) {
+        uint8_t buffer[16];
+        const size_t want = std::min(piece, size - at);
+        EXPECT_EQ(stream.Read(buffer, want), want);
+        bytes.append(reinterpret_cast<const char*>(buffer), want);
+    }
+    uint8_t beyond = 0;
+    EXPECT_EQ(stream.Read(&beyond, 1), 0u) << "read past the end of the data";
+    return bytes;
+}
 
 // Decodes `text`; false when DecodeBase64 refused it. Checks that no byte is
-// written beyond the capacity promised for the text length.
+// written beyond the capacity promised for the text length, that MeasureBase64
+// says the same, and that the text read in pieces of any size gives the same
+// bytes.
 bool Decode(const std::u16string& text, std::string& bytes)
 {
     const size_t capacity = Base64DecodedCapacity(text.size());
@@ -21,10 +43,23 @@ bool Decode(const std::u16string& text, std::string& bytes)
     const uint8_t* end = DecodeBase64(buffer.data(), text.data(), text.data() + text.size(), kBase64ClassTable.data());
     for (size_t i = capacity; i < buffer.size(); ++i)
         EXPECT_EQ(buffer[i], 0xA5) << "written beyond the capacity";
+    uint64_t measured = 0;
+    const bool valid = MeasureBase64(text.data(), text.data() + text.size(), kBase64ClassTable.data(), measured);
+    EXPECT_EQ(valid, end != nullptr);
     if (end == nullptr)
         return false;
     EXPECT_LE(static_cast<size_t>(end - buffer.data()), capacity);
     bytes.assign(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(end - buffer.data()));
+    EXPECT_EQ(measured, bytes.size());
+    // Units below U+0100 are also kept one per byte.
+    const bool narrow = std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x100; });
+    const std::string narrowed(text.begin(), text.end());
+    for (size_t piece : {1, 2, 3, 4, 5, 7, 16}) {
+        EXPECT_EQ(Stream(text, bytes.size(), piece), bytes) << "in pieces of " << piece;
+        if (narrow) {
+            EXPECT_EQ(Stream(narrowed, bytes.size(), piece), bytes) << "narrow, in pieces of " << piece;
+        }
+    }
     return true;
 }
 

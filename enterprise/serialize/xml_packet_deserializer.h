@@ -34,6 +34,7 @@
 
 #include "core/include/file/file.h"
 #include "core/xml/xml_tag.h"
+#include "enterprise/serialize/byte_source.h"
 #include "enterprise/serialize/deserializer.h"
 
 namespace Serialization {
@@ -77,7 +78,16 @@ public:
     void FinishReadMetaInfo(const MetaInfo& meta) override;
     uint64_t GetSubjectVersion() const override;
 
+    // Reads the byte array `meta` as Read does, with the same errors, but
+    // hands `consume` a source that decodes the element's Base64 text as it
+    // is read instead of a decoded copy. The text is checked whole before
+    // `consume` runs. Errors of `consume` pass through.
+    template <typename Consume>
+    void ReadBytes(const MetaInfo& meta, Consume consume);
+
 private:
+    void ReadBytesElement(const MetaInfo& meta, void (*consume)(void* context, ByteSource& source), void* context);
+
     // First child of each name, built at the first search among the
     // children of one element; the names stay in the tree.
     using NameIndex = std::unordered_map<std::string_view, xml_tag*>;
@@ -121,6 +131,13 @@ private:
     std::deque<uint64_t> m_versions;
     std::vector<Cursor> m_cursors;
 };
+
+template <typename Consume>
+void XMLPacketDeserializer::ReadBytes(const MetaInfo& meta, Consume consume)
+{
+    ReadBytesElement(
+        meta, [](void* context, ByteSource& source) { (*static_cast<Consume*>(context))(source); }, &consume);
+}
 
 // A new deserializer over the packet, stored in `deserializer`.
 void CreateXMLPacketDeserializer(std::unique_ptr<Deserializer>& deserializer, const void* bytes, uint64_t size,

@@ -302,6 +302,46 @@ void XMLPacketDeserializer::Read(const MetaInfo& meta, std::vector<unsigned char
     });
 }
 
+void XMLPacketDeserializer::ReadBytesElement(const MetaInfo& meta, void (*consume)(void* context, ByteSource& source),
+                                             void* context)
+{
+    // Opened, checked and left as Read opens the element and decodes its text.
+    xml_text text;
+    uint64_t size = 0;
+    ReadValue(meta, 637, [&](const xml_tag& element) {
+        text = ValueText(element);
+        const bool valid = text.visit([&size](auto view) {
+            return MeasureBase64(view.data(), view.data() + view.size(), kBase64ClassTable.data(), size);
+        });
+        if (!valid)
+            ThrowNoData(642);
+    });
+    text.visit([&](auto view) {
+        using Unit = typename decltype(view)::value_type;
+        class Source final : public ByteSource
+        {
+        public:
+            Source(const Unit* begin, const Unit* end, uint64_t size)
+                : m_begin(begin), m_end(end), m_size(size), m_stream(begin, end, kBase64ClassTable.data())
+            {
+            }
+            uint64_t Size() const override { return m_size; }
+            void Read(unsigned char* out, size_t count) override { m_stream.Read(out, count); }
+            void ReadFirst(unsigned char* out, size_t count) const override
+            {
+                Base64Stream<Unit>(m_begin, m_end, kBase64ClassTable.data()).Read(out, count);
+            }
+
+        private:
+            const Unit* m_begin;
+            const Unit* m_end;
+            uint64_t m_size;
+            Base64Stream<Unit> m_stream;
+        } source(view.data(), view.data() + view.size(), size);
+        consume(context, source);
+    });
+}
+
 void XMLPacketDeserializer::Read(const MetaInfo& meta, SharedData& value)
 {
     ReadValue(meta, 661, [&](const xml_tag&) {

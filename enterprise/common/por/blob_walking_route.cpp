@@ -1,5 +1,6 @@
 #include "enterprise/common/por/blob_walking_route.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -245,44 +246,141 @@ void WriteBinaryUnit(const View::Unit& unit, BinaryDataConsumer& consumer)
     Walk(unit, consumer);
 }
 
-std::unique_ptr<Construction::Unit> ReadBinaryUnit(const std::vector<unsigned char>& bytes,
-                                                   const Construction::UnitFactory& factory)
-{
-    if (bytes.empty())
-        return nullptr;
-    UnitAccumulator accumulator(factory);
-    UnitBuildingWalker walker(&accumulator);
-    BlobWalkingRoute(bytes.data(), bytes.size()).Follow(walker);
-    return accumulator.TakeUnit();
-}
+namespace {
 
-void BlobWalkingRoute::Corrupted(uint64_t position) const
+// The form held whole in memory.
+class MemoryForm
 {
-    const uint64_t shown = m_size < kMaxCorruptedFormBytes ? m_size : kMaxCorruptedFormBytes;
-    std::u16string form;
-    form.reserve(shown * 2 + 3);
-    static const char16_t kDigits[] = u"0123456789abcdef";
-    for (uint64_t i = 0; i < shown; ++i) {
-        form += kDigits[m_data[i] >> 4];
-        form += kDigits[m_data[i] & 0xF];
+public:
+    MemoryForm(const unsigned char* data, uint64_t size) noexcept : m_data(data), m_size(size) {}
+
+    uint64_t Size() const noexcept { return m_size; }
+    // [at, at + count), inside the form.
+    const unsigned char* Take(uint64_t at, uint64_t) noexcept { return m_data + at; }
+    void CopyOut(uint64_t at, uint64_t count, void* out) noexcept { std::memcpy(out, m_data + at, count); }
+    void First(unsigned char* out, size_t count) const noexcept { std::memcpy(out, m_data, count); }
+
+private:
+    const unsigned char* m_data;
+    uint64_t m_size;
+};
+
+// The form as a source hands it over, front to back. A window holds the
+// bytes of the item being read; payloads go from the source straight into the
+// value they become.
+class StreamForm
+{
+public:
+    explicit StreamForm(::Serialization::ByteSource& source) : m_source(source), m_size(source.Size()) {}
+
+    uint64_t Size() const noexcept { return m_size; }
+
+    const unsigned char* Take(uint64_t at, uint64_t count)
+    {
+        if (at + count > m_windowEnd) {
+            // What the window holds from `at` on moves to its front; the rest is read.
+            const uint64_t kept = at < m_windowEnd ? m_windowEnd - at : 0;
+            if (kept > 0)
+                std::memmove(m_window.data(), m_window.data() + (at - m_windowStart), kept);
+            else
+                Skip(at);
+            m_windowStart = at;
+            m_windowEnd = at + kept;
+            const uint64_t wanted = std::max<uint64_t>(count, std::min<uint64_t>(kWindow, m_size - at));
+            if (m_window.size() < wanted)
+                m_window.resize(wanted);
+            m_source.Read(m_window.data() + kept, wanted - kept);
+            m_windowEnd = at + wanted;
+        }
+        return m_window.data() + (at - m_windowStart);
     }
-    if (shown < m_size)
-        form += u"...";
+
+    void CopyOut(uint64_t at, uint64_t count, void* out)
+    {
+        auto* bytes = static_cast<unsigned char*>(out);
+        if (at + count <= m_windowEnd) {
+            std::memcpy(bytes, m_window.data() + (at - m_windowStart), count);
+            return;
+        }
+        // The window's part, then the rest from the source: the window is then empty.
+        if (at < m_windowEnd) {
+            const uint64_t held = m_windowEnd - at;
+            std::memcpy(bytes, m_window.data() + (at - m_windowStart), held);
+            bytes += held;
+            at += held;
+            count -= held;
+        } else {
+            Skip(at);
+        }
+        m_source.Read(bytes, count);
+        m_windowStart = m_windowEnd = at + count;
+        if (m_window.size() > kWindow) {
+            m_window.resize(kWindow);
+            m_window.shrink_to_fit();
+        }
+    }
+
+    void First(unsigned char* out, size_t count) const { m_source.ReadFirst(out, count); }
+
+private:
+    static constexpr uint64_t kWindow = 64 * 1024;
+
+    // Reads past the bytes before `at` that no item looked at.
+    void Skip(uint64_t at)
+    {
+        unsigned char unused[64];
+        for (uint64_t gap = at - m_windowEnd; gap > 0;) {
+            const size_t step = static_cast<size_t>(std::min<uint64_t>(gap, sizeof unused));
+            m_source.Read(unused, step);
+            gap -= step;
+        }
+        m_windowStart = m_windowEnd = at;
+    }
+
+    ::Serialization::ByteSource& m_source;
+    uint64_t m_size;
+    std::vector<unsigned char> m_window;
+    uint64_t m_windowStart = 0;
+    uint64_t m_windowEnd = 0;
+};
+
+template <typename Form>
+[[noreturn]] void Corrupted(const Form& form, uint64_t position)
+{
+    const uint64_t size = form.Size();
+    const size_t shown = static_cast<size_t>(size < kMaxCorruptedFormBytes ? size : kMaxCorruptedFormBytes);
+    unsigned char first[kMaxCorruptedFormBytes];
+    form.First(first, shown);
+    std::u16string text;
+    text.reserve(shown * 2 + 3);
+    static const char16_t kDigits[] = u"0123456789abcdef";
+    for (size_t i = 0; i < shown; ++i) {
+        text += kDigits[first[i] >> 4];
+        text += kDigits[first[i] & 0xF];
+    }
+    if (shown < size)
+        text += u"...";
     ThrowError(MakePorError(PorErrors::kCorruptedUnit, PorErrors::kCorruptedUnitText, kSource.At("Follow", 251),
-                            {form, Common::FromUtf8(std::to_string(position).c_str())}));
+                            {text, Common::FromUtf8(std::to_string(position).c_str())}));
 }
 
-void BlobWalkingRoute::Follow(UnitWalker& walker) const
+template <typename Form>
+void FollowForm(Form& form, UnitWalker& walker)
 {
-    if (m_size >= kFormLimit)
-        Corrupted(0);
+    const uint64_t size = form.Size();
+    if (size >= kFormLimit)
+        Corrupted(form, 0);
     BuildingDepth depth(kMaxUnitDepth);
     uint64_t position = 0;
+    // Checks that the `count` bytes at `offset` from the item start lie in the form.
+    auto check = [&](uint64_t itemStart, uint64_t offset, uint64_t count) {
+        if (offset + count > size - itemStart)
+            Corrupted(form, itemStart);
+        return itemStart + offset;
+    };
     // The `count` bytes at `offset` from the item start, or a corrupted form.
     auto take = [&](uint64_t itemStart, uint64_t offset, uint64_t count) -> const unsigned char* {
-        if (offset + count > m_size - itemStart)
-            Corrupted(itemStart);
-        return m_data + itemStart + offset;
+        return form.Take(check(itemStart, offset, count), count);
     };
     auto readCount = [&](uint64_t itemStart, uint64_t offset) {
         uint32_t count;
@@ -295,13 +393,21 @@ void BlobWalkingRoute::Follow(UnitWalker& walker) const
         position = itemStart + 1 + sizeof(T);
         return value;
     };
-    while (position < m_size) {
+    // A counted UTF-16 text of `length` bytes at `offset` from the item start
+    // (an odd last byte is not part of it).
+    auto readText = [&](uint64_t itemStart, uint64_t offset, uint32_t length) {
+        const uint64_t at = check(itemStart, offset, length);
+        std::u16string text(length / 2, u'\0');
+        form.CopyOut(at, text.size() * 2, text.data());
+        return text;
+    };
+    while (position < size) {
         const uint64_t item = position;
-        const unsigned char byte = m_data[item];
+        const unsigned char byte = *form.Take(item, 1);
         const bool isValue = byte <= static_cast<unsigned char>(ValueKind::Error) || byte == kArray ||
             byte == kComposite;
         if (isValue && !depth.Value())
-            Corrupted(item);
+            Corrupted(form, item);
         switch (byte) {
         case kUnitBegin:
             walker.BeginUnit();
@@ -324,13 +430,11 @@ void BlobWalkingRoute::Follow(UnitWalker& walker) const
         case kTrait: {
             // The letter, the String tag (not examined), the byte count, the UTF-16 text.
             const uint32_t length = readCount(item, 2);
-            const unsigned char* text = take(item, 6, length);
-            std::u16string units(length / 2, u'\0');
-            std::memcpy(units.data(), text, units.size() * 2);
+            const std::u16string units = readText(item, 6, length);
             const Name name(std::u16string_view(units.c_str()));
             position = item + 6 + length;
             if (!depth.OpenNamed())
-                Corrupted(item);
+                Corrupted(form, item);
             if (byte == kProperty)
                 walker.Property(name);
             else
@@ -342,50 +446,50 @@ void BlobWalkingRoute::Follow(UnitWalker& walker) const
             position = item + 1;
             break;
         case 1:
-            walker.Boolean(readNumber.operator()<unsigned char>(item) != 0);
+            walker.Boolean(readNumber.template operator()<unsigned char>(item) != 0);
             break;
         case 2:
-            walker.Byte(readNumber.operator()<unsigned char>(item));
+            walker.Byte(readNumber.template operator()<unsigned char>(item));
             break;
         case 3:
-            walker.SByte(readNumber.operator()<signed char>(item));
+            walker.SByte(readNumber.template operator()<signed char>(item));
             break;
         case 4:
-            walker.Word(readNumber.operator()<unsigned short>(item));
+            walker.Word(readNumber.template operator()<unsigned short>(item));
             break;
         case 5:
-            walker.SWord(readNumber.operator()<short>(item));
+            walker.SWord(readNumber.template operator()<short>(item));
             break;
         case 6:
-            walker.DWord(readNumber.operator()<unsigned int>(item));
+            walker.DWord(readNumber.template operator()<unsigned int>(item));
             break;
         case 7:
-            walker.SDWord(readNumber.operator()<int>(item));
+            walker.SDWord(readNumber.template operator()<int>(item));
             break;
         case 8:
-            walker.QWord(readNumber.operator()<unsigned long long>(item));
+            walker.QWord(readNumber.template operator()<unsigned long long>(item));
             break;
         case 9:
-            walker.SQWord(readNumber.operator()<long long>(item));
+            walker.SQWord(readNumber.template operator()<long long>(item));
             break;
         case 10:
-            walker.Double(readNumber.operator()<double>(item));
+            walker.Double(readNumber.template operator()<double>(item));
             break;
         case 11: {
             const uint32_t length = readCount(item, 1);
-            const unsigned char* bytes = take(item, 5, length);
+            const uint64_t at = check(item, 5, length);
+            BlobType bytes(length);
+            form.CopyOut(at, length, bytes.data());
             position = item + 5 + length;
-            walker.Blob(BlobType(bytes, bytes + length));
+            walker.Blob(bytes);
             break;
         }
         case 12:
-            walker.Guid(readNumber.operator()<GuidType>(item));
+            walker.Guid(readNumber.template operator()<GuidType>(item));
             break;
         case 13: {
             const uint32_t length = readCount(item, 1);
-            const unsigned char* bytes = take(item, 5, length);
-            std::u16string text(length / 2, u'\0');
-            std::memcpy(text.data(), bytes, text.size() * 2);
+            std::u16string text = readText(item, 5, length);
             position = item + 5 + length;
             // A walker that builds units takes the text over; the walker
             // interface is of a fixed binary order, so it is asked by type.
@@ -403,9 +507,42 @@ void BlobWalkingRoute::Follow(UnitWalker& walker) const
             break;
         }
         default:
-            Corrupted(item);
+            Corrupted(form, item);
         }
     }
+}
+
+template <typename Form>
+std::unique_ptr<Construction::Unit> BuildUnit(Form& form, const Construction::UnitFactory& factory)
+{
+    if (form.Size() == 0)
+        return nullptr;
+    UnitAccumulator accumulator(factory);
+    UnitBuildingWalker walker(&accumulator);
+    FollowForm(form, walker);
+    return accumulator.TakeUnit();
+}
+
+} // namespace
+
+std::unique_ptr<Construction::Unit> ReadBinaryUnit(const std::vector<unsigned char>& bytes,
+                                                   const Construction::UnitFactory& factory)
+{
+    MemoryForm form(bytes.data(), bytes.size());
+    return BuildUnit(form, factory);
+}
+
+std::unique_ptr<Construction::Unit> ReadBinaryUnit(::Serialization::ByteSource& source,
+                                                   const Construction::UnitFactory& factory)
+{
+    StreamForm form(source);
+    return BuildUnit(form, factory);
+}
+
+void BlobWalkingRoute::Follow(UnitWalker& walker) const
+{
+    MemoryForm form(m_data, m_size);
+    FollowForm(form, walker);
 }
 
 } // namespace Por::Util

@@ -36,6 +36,7 @@
 #include "core/common/non_copyable.h"
 #include "enterprise/common/por/hierarchy_walk.h"
 #include "enterprise/common/por/unit_factory.h"
+#include "enterprise/serialize/byte_source.h"
 
 namespace Por::Util {
 
@@ -97,6 +98,10 @@ void WriteBinaryUnit(const View::Unit& unit, BinaryDataConsumer& consumer);
 // released.
 std::unique_ptr<Construction::Unit> ReadBinaryUnit(const std::vector<unsigned char>& bytes,
                                                    const Construction::UnitFactory& factory);
+// The same over a form that `source` hands over piece by piece: the form is
+// never held whole, a String's text goes from the source into its unit.
+std::unique_ptr<Construction::Unit> ReadBinaryUnit(::Serialization::ByteSource& source,
+                                                   const Construction::UnitFactory& factory);
 
 // The reader: drives a walker with the events the bytes describe.
 class BlobWalkingRoute
@@ -107,8 +112,6 @@ public:
     void Follow(UnitWalker& walker) const;
 
 private:
-    [[noreturn]] void Corrupted(uint64_t position) const;
-
     const unsigned char* m_data;
     uint64_t m_size;
 };

@@ -1,13 +1,17 @@
 // Reads arbitrary bytes as a binary unit form, both as bare events and into a
 // unit through the accumulator: either works or raises a Common::Error, and
 // nothing reads outside the bytes. A unit that was built is written again and
-// read back to the same form, and is no deeper than the reader's limit.
+// read back to the same form, and is no deeper than the reader's limit. Read
+// from a source that hands the bytes over front to back, the bytes give the
+// same unit or the same error.
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/common/error.h"
@@ -85,6 +89,49 @@ private:
     size_t m_deepest = 0;
 };
 
+// Hands the bytes over front to back; asking for more than there are aborts.
+class Source final : public Serialization::ByteSource
+{
+public:
+    explicit Source(const std::vector<unsigned char>& bytes) : m_bytes(bytes) {}
+    uint64_t Size() const override { return m_bytes.size(); }
+    void Read(unsigned char* out, size_t count) override
+    {
+        if (count > m_bytes.size() - m_read)
+            std::abort();
+        if (count > 0)
+            std::memcpy(out, m_bytes.data() + m_read, count);
+        m_read += count;
+    }
+    void ReadFirst(unsigned char* out, size_t count) const override
+    {
+        if (count > m_bytes.size())
+            std::abort();
+        if (count > 0)
+            std::memcpy(out, m_bytes.data(), count);
+    }
+
+private:
+    const std::vector<unsigned char>& m_bytes;
+    size_t m_read = 0;
+};
+
+// The unit's form written again, or the error's code and text.
+template <typename Read>
+std::u16string Outcome(Read read)
+{
+    try {
+        const std::unique_ptr<Por::Construction::Unit> unit = read();
+        if (!unit)
+            return u"null";
+        std::vector<unsigned char> form;
+        Por::Util::WriteBinaryUnit(*unit, form);
+        return std::u16string(form.begin(), form.end());
+    } catch (const Common::Error& error) {
+        return std::u16string(1, static_cast<char16_t>(error.GetCode() & 0xFFFF)) + error.GetText();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -96,6 +143,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // a corrupted form: refused cleanly
     }
     const Por::Construction::InMemoryUnitFactory factory;
+    const std::vector<unsigned char> bytes(data, data + size);
+    Source source(bytes);
+    if (Outcome([&] { return Por::Util::ReadBinaryUnit(bytes, factory); }) !=
+        Outcome([&] { return Por::Util::ReadBinaryUnit(source, factory); }))
+        std::abort();
     std::unique_ptr<Por::Construction::Unit> unit;
     try {
         unit = Por::Util::ReadBinaryUnit(std::vector<unsigned char>(data, data + size), factory);

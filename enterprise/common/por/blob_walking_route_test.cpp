@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,11 +35,12 @@ const PorTesting::Make m(kFactory);
 
 std::string Hex(const std::vector<unsigned char>& bytes)
 {
+    static const char kDigits[] = "0123456789abcdef";
     std::string text;
+    text.reserve(bytes.size() * 2);
     for (unsigned char byte : bytes) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xF];
     }
     return text;
 }
@@ -202,6 +204,60 @@ std::string Events(const std::vector<unsigned char>& bytes)
     return log.text;
 }
 
+// Hands a form over front to back, as a packet's decoded text does, and
+// fails the test when the reader asks for more than the form holds.
+class VectorSource final : public ::Serialization::ByteSource
+{
+public:
+    explicit VectorSource(const std::vector<unsigned char>& bytes) : m_bytes(bytes) {}
+
+    uint64_t Size() const override { return m_bytes.size(); }
+    void Read(unsigned char* out, size_t count) override
+    {
+        if (count > m_bytes.size() - m_read) {
+            ADD_FAILURE() << "read past the end: " << count << " bytes at " << m_read;
+            count = m_bytes.size() - m_read;
+        }
+        if (count > 0)
+            std::memcpy(out, m_bytes.data() + m_read, count);
+        m_read += count;
+    }
+    void ReadFirst(unsigned char* out, size_t count) const override
+    {
+        ASSERT_LE(count, m_bytes.size());
+        if (count > 0)
+            std::memcpy(out, m_bytes.data(), count);
+    }
+
+private:
+    const std::vector<unsigned char>& m_bytes;
+    size_t m_read = 0;
+};
+
+// What reading `bytes` into a unit gives: its form written again (as bytes),
+// or the error's code and text. Reading from memory and from a source that hands
+// the bytes over front to back must give the same.
+std::string ReadOutcome(const std::vector<unsigned char>& bytes)
+{
+    auto outcome = [](auto read) {
+        try {
+            const UnitPtr unit = read();
+            if (!unit)
+                return std::string("null");
+            std::vector<unsigned char> form;
+            Util::WriteBinaryUnit(*unit, form);
+            return std::string(form.begin(), form.end());
+        } catch (const Common::Error& error) {
+            return std::to_string(error.GetCode()) + " " + Common::ToUtf8(error.GetText().c_str());
+        }
+    };
+    const std::string fromMemory = outcome([&] { return Util::ReadBinaryUnit(bytes, kFactory); });
+    VectorSource source(bytes);
+    const std::string fromSource = outcome([&] { return Util::ReadBinaryUnit(source, kFactory); });
+    EXPECT_EQ(fromSource, fromMemory) << "read from a source";
+    return fromMemory;
+}
+
 TEST(BinaryUnitForm, ReaderReportsTheEventsOfTheBytes)
 {
     struct Case
@@ -247,6 +303,13 @@ void ExpectCorrupted(const std::vector<unsigned char>& bytes, const std::string&
         ADD_FAILURE() << "a plain Common::Error is expected";
     } catch (const Common::Error& error) {
         EXPECT_THAT(error, CorruptedAt(form, position));
+    }
+    VectorSource source(bytes);
+    try {
+        (void)Util::ReadBinaryUnit(source, kFactory);
+        ADD_FAILURE() << "no exception from a source";
+    } catch (const Common::Error& error) {
+        EXPECT_THAT(error, CorruptedAt(form, position)) << "read from a source";
     }
 }
 
@@ -356,7 +419,9 @@ TEST(BinaryUnitForm, ReaderLimitsTheNestingOfRepeatedValues)
 
 std::string ReadBack(const std::string& hex)
 {
-    const UnitPtr unit = Util::ReadBinaryUnit(Bytes(hex), kFactory);
+    const std::vector<unsigned char> bytes = Bytes(hex);
+    (void)ReadOutcome(bytes); // the same from a source
+    const UnitPtr unit = Util::ReadBinaryUnit(bytes, kFactory);
     return unit ? PorTesting::Render(*unit) : "null";
 }
 
@@ -453,17 +518,14 @@ TEST(BinaryUnitForm, ARichUnitRoundTrips)
 }
 
 // Every cut and every single-bit flip of a rich form reads to a unit, to
-// null or to a Common::Error, and never outside the bytes (ASan).
+// null or to a Common::Error, and never outside the bytes (ASan); from a
+// source that hands the bytes over front to back, to the same.
 TEST(BinaryUnitForm, DamagedFormsFailCleanly)
 {
     std::vector<unsigned char> bytes;
     Util::WriteBinaryUnit(*MakeRichFormUnit(), bytes);
     auto read = [](const std::vector<unsigned char>& damaged) {
-        try {
-            (void)Util::ReadBinaryUnit(damaged, kFactory);
-        } catch (const Common::Error&) {
-            // refused cleanly
-        }
+        (void)ReadOutcome(damaged); // from memory and from a source alike
     };
     for (size_t size = 0; size < bytes.size(); ++size) {
         std::vector<unsigned char> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
@@ -474,6 +536,31 @@ TEST(BinaryUnitForm, DamagedFormsFailCleanly)
         std::vector<unsigned char> flipped = bytes;
         flipped[bit / 8] ^= static_cast<unsigned char>(1u << (bit % 8));
         read(flipped);
+    }
+}
+
+// Values larger than the window in which a source's items are read: a long
+// String, Blob and property name, and many small items that refill it.
+TEST(BinaryUnitForm, ALargeFormReadsTheSameFromASource)
+{
+    const UnitPtr unit = m.Composite();
+    PorTesting::SetProperty(kFactory, *unit, "text", m.String(std::u16string(100'001, u'\u00e9')));
+    PorTesting::SetProperty(kFactory, *unit, "blob", m.Blob(BlobType(70'000, 0x5A)));
+    PorTesting::SetProperty(kFactory, *unit, Name(std::string(40'000, 'n')), m.Byte(1));
+    UnitPtr items = m.Array();
+    for (int i = 0; i < 5'000; ++i) {
+        UnitPtr item = m.String(u"item " + Common::FromUtf8(std::to_string(i).c_str()));
+        PorTesting::ArrayOf(*items).PushBack(item);
+    }
+    PorTesting::SetProperty(kFactory, *unit, "items", std::move(items));
+    PorTesting::SetProperty(kFactory, *unit, "rich", MakeRichFormUnit());
+    std::vector<unsigned char> bytes;
+    Util::WriteBinaryUnit(*unit, bytes);
+    EXPECT_EQ(ReadOutcome(bytes), std::string(bytes.begin(), bytes.end()));
+    // Cut inside the long String and inside the many items.
+    for (size_t size : {bytes.size() / 3, bytes.size() - 100}) {
+        SCOPED_TRACE(size);
+        (void)ReadOutcome(std::vector<unsigned char>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "enterprise/common/por/blob_walking_route.h"
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/serialize/dynamic_caster.h"
+#include "enterprise/serialize/xml_packet_deserializer.h"
 #include "enterprise/serialize/xml_packet_serializer.h"
 
 namespace Por::Serialization {
@@ -60,6 +61,14 @@ std::unique_ptr<Construction::Unit> DeserializeUnit(Deserializer& deserializer)
     deserializer.Read(kIsEmptyMetaInfo, isEmpty);
     if (isEmpty)
         return unit;
+    // The XML packet hands the form over as it decodes the Base64 text: the
+    // form itself is never held.
+    if (auto* packet = dynamic_cast<::Serialization::XMLPacketDeserializer*>(&deserializer)) {
+        packet->ReadBytes(kValueMetaInfo, [&unit](::Serialization::ByteSource& source) {
+            unit = Util::ReadBinaryUnit(source, *Construction::GetDefaultUnitFactory());
+        });
+        return unit;
+    }
     std::vector<unsigned char> bytes;
     deserializer.Read(kValueMetaInfo, bytes);
     return Util::ReadBinaryUnit(bytes, *Construction::GetDefaultUnitFactory());

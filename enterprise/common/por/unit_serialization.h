@@ -6,7 +6,10 @@
 // its binary unit form as the byte array "value". DeserializeUnit reads the
 // same back (a unit-aware deserializer's facet, else "is_empty" and "value")
 // and builds the unit with the process-wide in-memory factory; "is_empty"
-// left true, or an empty "value", gives no unit. Neither opens an element of
+// left true, or an empty "value", gives no unit. Both pass an XML packet's
+// form piece by piece, never held whole: the writer into the Base64 text, the
+// reader from the text checked whole first (its errors come before any of
+// the form's). Neither opens an element of
 // its own. Errors of the (de)serializer and of the binary form pass through;
 // the shared-pointer DeserializeUnit then leaves the caller's pointer as it
 // was.
