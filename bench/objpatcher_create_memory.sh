@@ -11,10 +11,7 @@
 # Each run starts from an empty store. Figures: wall and CPU seconds, peak
 # resident set (and bytes of it per input byte) from /usr/bin/time -v (with
 # several runs, those of the run of median peak), and the number of write
-# calls from strace -c (a separate run). Below some 32 MB per allocation the
-# heap may keep what a thread gave back for that thread alone, so the peak of
-# small inputs varies from run to run with the order in which the tool's and
-# the service's threads give memory back.
+# calls from strace -c (a separate run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/opt}
