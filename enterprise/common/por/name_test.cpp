@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
 
 #include "enterprise/common/por/name.h"
+#include "enterprise/common/por/property_holder.h"
 #include "enterprise/common/por/value_kind.h"
 #include "enterprise/common/por/value_type_index.h"
 
@@ -146,9 +150,14 @@ TEST(Name, Utf16TextIsStoredAsUtf8)
     EXPECT_STREQ(Name().GetText(), "");
 }
 
-TEST(NameLayout, FieldsAreOwnedTextPointerAndHash)
+// A property node is a vtable pointer, its name and its value pointer: with a
+// 24-byte name it fits a 48-byte heap chunk.
+TEST(NameLayout, APointerAndSixteenBytes)
 {
-    EXPECT_EQ(sizeof(Name), sizeof(std::string) + sizeof(const char*) + sizeof(uint64_t));
+    static_assert(sizeof(Name) <= 24);
+    static_assert(sizeof(Por::PropertyHolder) <= 40);
+    static_assert(std::is_nothrow_move_constructible_v<Name> && std::is_nothrow_move_assignable_v<Name>);
+    static_assert(std::is_nothrow_default_constructible_v<Name>);
 }
 
 TEST(GuidLayout, SixteenBytesInFieldOrder)
