@@ -13,6 +13,8 @@
 // Threading: a name is a value; distinct names may be used on distinct threads.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -36,8 +38,12 @@ class Name
 public:
     // From a string literal of N bytes (letters and NUL): no copy.
     template <size_t N>
-    constexpr Name(const char (&literal)[N]) noexcept : m_text(literal), m_hash(ComputeNameHash(literal, int(N)))
+    constexpr Name(const char (&literal)[N]) noexcept : m_text(literal)
     {
+        const auto hash = std::bit_cast<std::array<char, sizeof(uint64_t)>>(ComputeNameHash(literal, int(N)));
+        for (size_t i = 0; i < hash.size(); ++i)
+            m_storage[i] = hash[i];
+        m_storage[kKindByte] = kLiteral;
     }
 
     // A writable char array is a buffer, not a literal: borrowing it would
@@ -48,21 +54,49 @@ public:
 
     // From runtime text (UTF-8, or UTF-16 converted to UTF-8): the name owns
     // a copy; hash 0. A literal argument still takes the literal constructor.
+    // Texts of up to 15 bytes are held inside the name; longer ones take one
+    // allocation.
     explicit Name(std::string_view utf8);
     explicit Name(std::u16string_view utf16);
 
     // The empty runtime name.
-    Name() noexcept : m_text(m_owned.c_str()) {}
+    Name() noexcept : m_text(m_storage) {}
 
-    Name(const Name& other);
-    Name(Name&& other) noexcept;
+    Name(const Name& other) : m_text(other.m_text)
+    {
+        std::memcpy(m_storage, other.m_storage, sizeof m_storage);
+        if (GetKind() == kInline)
+            m_text = m_storage;
+        else if (GetKind() == kHeap)
+            Own(other.m_text, std::strlen(other.m_text));
+    }
+
+    // The source keeps a literal; an owning source is left the empty runtime
+    // name.
+    Name(Name&& other) noexcept : m_text(other.m_text)
+    {
+        std::memcpy(m_storage, other.m_storage, sizeof m_storage);
+        TakeOver(other);
+    }
+
     Name& operator=(const Name& other);
     Name& operator=(Name&& other) noexcept;
-    ~Name() = default;
+
+    constexpr ~Name()
+    {
+        if (GetKind() == kHeap)
+            delete[] m_text;
+    }
 
     const char* GetText() const noexcept { return m_text; }
-    uint64_t GetHash() const noexcept { return m_hash; }
-    bool OwnsText() const noexcept { return m_text == m_owned.c_str(); }
+    uint64_t GetHash() const noexcept
+    {
+        uint64_t hash = 0;
+        if (GetKind() == kLiteral)
+            std::memcpy(&hash, m_storage, sizeof hash);
+        return hash;
+    }
+    bool OwnsText() const noexcept { return GetKind() != kLiteral; }
 
     // The UTF-16 form of the text (for message arguments).
     std::u16string ToUtf16() const;
@@ -71,10 +105,45 @@ public:
     friend bool operator<(const Name& a, const Name& b) noexcept { return std::strcmp(a.m_text, b.m_text) < 0; }
 
 private:
-    std::string m_owned; // used only when the name owns its text
-    const char* m_text;  // the literal, or m_owned.c_str()
-    uint64_t m_hash = 0;
+    // The longest owned text held inside the name.
+    static constexpr size_t kInlineLength = 15;
+
+    // What m_storage holds, told by its last byte:
+    // - kInline: the owned text and its NUL; m_text points at m_storage. The
+    //   kind byte is 0, so it is also the NUL of a text of kInlineLength bytes.
+    // - kHeap: nothing else; m_text points at an owned new[] copy.
+    // - kLiteral: the hash in its first bytes; m_text points at the literal.
+    static constexpr size_t kKindByte = kInlineLength;
+    static constexpr char kInline = 0;
+    static constexpr char kHeap = 1;
+    static constexpr char kLiteral = 2;
+
+    constexpr char GetKind() const noexcept { return m_storage[kKindByte]; }
+
+    // Makes this name own a copy of `length` bytes of `text` plus a NUL,
+    // inline or on the heap; changes nothing if the allocation throws. A heap
+    // text this name held before is the caller's to release.
+    void Own(const char* text, size_t length);
+
+    // After m_text and m_storage were copied from `other`: points m_text at
+    // this name's own storage where the text is inline, and leaves an owning
+    // `other` the empty name.
+    void TakeOver(Name& other) noexcept
+    {
+        if (GetKind() == kLiteral)
+            return;
+        if (GetKind() == kInline)
+            m_text = m_storage;
+        other.m_storage[0] = 0;
+        other.m_storage[kKindByte] = kInline;
+        other.m_text = other.m_storage;
+    }
+
+    const char* m_text;      // the literal, m_storage, or the heap copy
+    char m_storage[16] = {}; // see GetKind
 };
+
+static_assert(sizeof(Name) <= 24, "a pointer and 16 bytes");
 
 // strcmp of the two texts (bytes compared as unsigned).
 inline int CompareNames(const Name& a, const Name& b) noexcept

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
 
 #include "enterprise/common/por/name.h"
+#include "enterprise/common/por/property_holder.h"
 #include "enterprise/common/por/value_kind.h"
 #include "enterprise/common/por/value_type_index.h"
 
@@ -146,9 +150,251 @@ TEST(Name, Utf16TextIsStoredAsUtf8)
     EXPECT_STREQ(Name().GetText(), "");
 }
 
-TEST(NameLayout, FieldsAreOwnedTextPointerAndHash)
+// A property node is a vtable pointer, its name and its value pointer: with a
+// 24-byte name it fits a 48-byte heap chunk.
+TEST(NameLayout, APointerAndSixteenBytes)
 {
-    EXPECT_EQ(sizeof(Name), sizeof(std::string) + sizeof(const char*) + sizeof(uint64_t));
+    static_assert(sizeof(Name) <= 24);
+    static_assert(sizeof(Por::PropertyHolder) <= 40);
+    static_assert(std::is_nothrow_move_constructible_v<Name> && std::is_nothrow_move_assignable_v<Name>);
+    static_assert(std::is_nothrow_default_constructible_v<Name>);
+}
+
+// How a name holds its text, told from outside: a literal's own pointer, or an
+// owned copy inside the name object (short texts) or outside it (a heap copy).
+bool HeldInside(const Name& name)
+{
+    const auto text = reinterpret_cast<std::uintptr_t>(name.GetText());
+    const auto begin = reinterpret_cast<std::uintptr_t>(&name);
+    return text >= begin && text < begin + sizeof(Name);
+}
+
+constexpr size_t kInlineRoom = 15; // the longest runtime text that takes no allocation
+
+struct NameState
+{
+    std::string text;
+    bool owns;
+    uint64_t hash;
+    const char* literal; // the shared text of a name that owns none
+};
+
+NameState StateOf(const Name& name)
+{
+    return {name.GetText(), name.OwnsText(), name.GetHash(), name.OwnsText() ? nullptr : name.GetText()};
+}
+
+const NameState kEmptyRuntimeName{"", true, 0, nullptr};
+
+void ExpectState(const Name& name, const NameState& expected)
+{
+    EXPECT_STREQ(name.GetText(), expected.text.c_str());
+    EXPECT_EQ(name.OwnsText(), expected.owns);
+    EXPECT_EQ(name.GetHash(), expected.hash);
+    if (expected.owns)
+        EXPECT_EQ(HeldInside(name), expected.text.size() <= kInlineRoom) << expected.text;
+    else
+        EXPECT_EQ(name.GetText(), expected.literal);
+}
+
+// The text of `length` bytes "abc...zab...".
+std::string TextOfLength(size_t length)
+{
+    std::string text;
+    for (size_t i = 0; i < length; ++i)
+        text += static_cast<char>('a' + i % 26);
+    return text;
+}
+
+TEST(NameStorage, ShortRuntimeTextsAreHeldInsideTheName)
+{
+    for (const size_t length : {size_t(0), size_t(1), size_t(14), size_t(15), size_t(16), size_t(17), size_t(100)}) {
+        SCOPED_TRACE(length);
+        const std::string text = TextOfLength(length);
+        const Name fromUtf8{std::string_view(text)};
+        const Name fromUtf16{std::u16string_view(std::u16string(text.begin(), text.end()))};
+        for (const Name* name : {&fromUtf8, &fromUtf16}) {
+            ExpectState(*name, {text, true, 0, nullptr});
+            const Name copy(*name);
+            ExpectState(copy, {text, true, 0, nullptr});
+            EXPECT_NE(copy.GetText(), name->GetText());
+        }
+    }
+}
+
+// The room is counted in UTF-8 bytes, whatever the form the text came in.
+TEST(NameStorage, TheRoomIsCountedInUtf8Bytes)
+{
+    const struct
+    {
+        std::u16string utf16;
+        std::string utf8;
+    } cases[] = {
+        {u"\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4x",
+         "\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4x"}, // 15 bytes
+        {u"\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4",
+         "\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4"}, // 16 bytes
+        {u"\U0001F600\U0001F600\U0001F600",
+         "\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80"}, // 12 bytes from 6 units
+        {u"\U0001F600\U0001F600\U0001F600\U0001F600",
+         "\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80"}, // 16
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.utf8);
+        const Name fromUtf16{std::u16string_view(c.utf16)};
+        const Name fromUtf8{std::string_view(c.utf8)};
+        ExpectState(fromUtf16, {c.utf8, true, 0, nullptr});
+        ExpectState(fromUtf8, {c.utf8, true, 0, nullptr});
+        EXPECT_EQ(fromUtf16.ToUtf16(), c.utf16);
+        EXPECT_TRUE(fromUtf16 == fromUtf8);
+    }
+}
+
+// A runtime text ends at its first NUL, as every reader of GetText sees it;
+// copies hold that text.
+TEST(NameStorage, TheTextEndsAtTheFirstNul)
+{
+    const std::string longText = "abc" + std::string(1, '\0') + TextOfLength(30);
+    const std::u16string longUtf16 = u"ab" + std::u16string(1, u'\0') + u"cd";
+    const Name names[] = {Name(std::string_view(longText)), Name(std::string_view("ab\0cd", 5)),
+                          Name(std::u16string_view(longUtf16))};
+    const char* const expected[] = {"abc", "ab", "ab"};
+    for (size_t i = 0; i < std::size(names); ++i) {
+        EXPECT_STREQ(names[i].GetText(), expected[i]);
+        const Name copy(names[i]);
+        Name assigned("literal");
+        assigned = names[i];
+        EXPECT_STREQ(copy.GetText(), expected[i]);
+        EXPECT_STREQ(assigned.GetText(), expected[i]);
+        EXPECT_TRUE(copy == names[i]);
+    }
+}
+
+TEST(NameStorage, EveryEmptyNameIsEqual)
+{
+    const Name runtime[] = {Name(), Name(std::string_view()), Name(std::string_view("")), Name(std::u16string_view()),
+                            Name(std::u16string_view(u""))};
+    const Name literal("");
+    ExpectState(literal, {"", false, ComputeNameHash("", 1), literal.GetText()});
+    for (const Name& name : runtime) {
+        ExpectState(name, kEmptyRuntimeName);
+        EXPECT_TRUE(name == literal);
+        EXPECT_FALSE(name < literal || literal < name);
+        EXPECT_TRUE(name < Name("a"));
+    }
+}
+
+// Literal names of any length carry the hash of their text and NUL, also
+// when made at compile time.
+const char kLongLiteral[] = "a literal name of more than sixteen bytes";
+constexpr Name kConstantName("ObjectID");
+constexpr Name kLongConstantName(kLongLiteral);
+
+TEST(NameStorage, LiteralsKeepTheirHashAtAnyLength)
+{
+    static const char sixteen[] = "sixteen bytes..."; // 16 bytes
+    static const char fifteen[] = "fifteen bytes..";  // 15 bytes
+    ExpectState(kConstantName, {"ObjectID", false, ComputeNameHash("ObjectID", 9), kConstantName.GetText()});
+    ExpectState(kLongConstantName,
+                {kLongLiteral, false, ComputeNameHash(kLongLiteral, sizeof kLongLiteral), kLongConstantName.GetText()});
+    for (const Name& name : {Name(sixteen), Name(fifteen)})
+        EXPECT_EQ(name.GetHash(), ComputeNameHash(name.GetText(), int(std::strlen(name.GetText()) + 1)));
+    EXPECT_EQ(Name(sixteen).GetText(), sixteen);
+    EXPECT_NE(Name(sixteen).GetHash(), Name(fifteen).GetHash());
+}
+
+// Names of every kind, each made afresh: literals, runtime names held inside
+// (up to the room's edge) and on the heap, and the empty runtime name.
+const struct
+{
+    const char* label;
+    Name (*make)();
+} kSamples[] = {
+    {"literal", [] { return Name("Pattern"); }},
+    {"long literal", [] { return Name(kLongLiteral); }},
+    {"empty", [] { return Name(); }},
+    {"inline", [] { return Name(std::string_view("Items")); }},
+    {"inline, 15 bytes", [] { return Name(std::string_view("fifteen bytes..")); }},
+    {"heap, 16 bytes", [] { return Name(std::string_view("sixteen bytes...")); }},
+    {"heap", [] { return Name(std::string_view("a runtime name beyond the room inside")); }},
+};
+
+// After a move, an owning source is the empty runtime name and a literal
+// source is unchanged; either can be given a new value.
+void ExpectMovedFrom(Name& source, const NameState& before)
+{
+    ExpectState(source, before.owns ? kEmptyRuntimeName : before);
+    source = Name(std::string_view("a new value for a moved-from name"));
+    EXPECT_STREQ(source.GetText(), "a new value for a moved-from name");
+}
+
+TEST(NameCopyAndMove, CopiesFollowTheSourceWhateverTheTargetHeld)
+{
+    for (const auto& sample : kSamples) {
+        const Name source = sample.make();
+        const NameState state = StateOf(source);
+        const Name constructed(source);
+        ExpectState(constructed, state);
+        for (const auto& before : kSamples) {
+            SCOPED_TRACE(std::string(sample.label) + " over " + before.label);
+            Name assigned = before.make();
+            assigned = source;
+            ExpectState(assigned, state);
+            ExpectState(source, state);
+            if (state.owns) {
+                EXPECT_NE(assigned.GetText(), source.GetText());
+            }
+        }
+    }
+}
+
+TEST(NameCopyAndMove, MovesFollowTheSourceWhateverTheTargetHeld)
+{
+    for (const auto& sample : kSamples) {
+        SCOPED_TRACE(sample.label);
+        {
+            Name source = sample.make();
+            const NameState state = StateOf(source);
+            const char* const text = source.GetText();
+            const Name constructed(std::move(source));
+            ExpectState(constructed, state);
+            if (!HeldInside(constructed)) {
+                EXPECT_EQ(constructed.GetText(), text); // a heap copy is taken over, not copied
+            }
+            ExpectMovedFrom(source, state); // NOLINT: checking the moved-from state
+        }
+        for (const auto& before : kSamples) {
+            SCOPED_TRACE(std::string("over ") + before.label);
+            Name source = sample.make();
+            const NameState state = StateOf(source);
+            const char* const text = source.GetText();
+            Name assigned = before.make();
+            assigned = std::move(source);
+            ExpectState(assigned, state);
+            if (!HeldInside(assigned)) {
+                EXPECT_EQ(assigned.GetText(), text);
+            }
+            ExpectMovedFrom(source,
+                            state); // NOLINT: checking the moved-from state // NOLINT: checking the moved-from state
+        }
+    }
+}
+
+TEST(NameCopyAndMove, SelfAssignmentChangesNothing)
+{
+    for (const auto& sample : kSamples) {
+        SCOPED_TRACE(sample.label);
+        Name name = sample.make();
+        const NameState state = StateOf(name);
+        const char* const text = name.GetText();
+        Name& alias = name;
+        name = alias;
+        ExpectState(name, state);
+        EXPECT_EQ(name.GetText(), text);
+        name = std::move(alias);
+        ExpectState(name, state);
+        EXPECT_EQ(name.GetText(), text);
+    }
 }
 
 TEST(GuidLayout, SixteenBytesInFieldOrder)
