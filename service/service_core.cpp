@@ -51,35 +51,34 @@ const Por::Construction::UnitFactory& Factory()
     return *Por::Construction::GetDefaultUnitFactory();
 }
 
-// One request being answered: its method, its arguments, its service code,
-// and the writer of its read-back parameters (used only when the result is
-// success).
+// One request being answered: its method, its service code, its arguments
+// (read whole before the work, which never sees the request), and the writer
+// of its read-back parameters (used only when the result is success).
 struct Call
 {
     const Methods::Row& method;
-    Deserializer& in;
     int32_t serviceCode;
+    std::vector<UnitPtr> units;  // the ObjectManager methods' parameters
+    Dml::ViewSpec specification; // OpenStaticView's
     std::function<void(Serializer&)> writeResults;
 };
 
 // The method's parameters in order, each a unit that must be there; the reply
 // answers them back as they came.
-std::vector<UnitPtr> ReadUnitParameters(Call& call)
+void ReadUnitParameters(Call& call, Deserializer& in)
 {
-    std::vector<UnitPtr> units;
     for (size_t i = 0; i < call.method.ParameterCount(); ++i) {
         const char* const name = call.method.parameters[i];
         UnitPtr unit;
-        UnitCodec::Read(call.in, MetaInfo(name), unit);
+        UnitCodec::Read(in, MetaInfo(name), unit);
         if (!unit)
             Refuse(std::string("the argument \"") + name + "\" holds no unit", "ReadArguments", __LINE__);
-        units.push_back(std::move(unit));
+        call.units.push_back(std::move(unit));
     }
-    call.writeResults = [&method = call.method, units](Serializer& out) {
+    call.writeResults = [&method = call.method, units = call.units](Serializer& out) {
         for (size_t i = 0; i < units.size(); ++i)
             UnitCodec::Write(out, MetaInfo(method.parameters[i]), units[i]);
     };
-    return units;
 }
 
 // What view options ask; options that cannot be read are refused.
@@ -122,19 +121,19 @@ Common::Error ExecuteOperation(Call& call, Store& store, const Por::View::Unit& 
     });
 }
 
+// The methods' work: on their arguments, once the request is let go.
+
 Common::Error RegisterObject(Call& call, Store& store)
 {
-    const std::vector<UnitPtr> parameters = ReadUnitParameters(call);
-    const Por::View::Unit& object = *parameters[0];
+    const Por::View::Unit& object = *call.units[0];
     return Operation::IsOfClass(object, Operation::Definition::ClassName) ? ExecuteOperation(call, store, object)
                                                                           : StoreAsNew(call, store, object);
 }
 
 Common::Error UpdateObject(Call& call, Store& store)
 {
-    const std::vector<UnitPtr> parameters = ReadUnitParameters(call);
-    const Por::View::Unit& objectId = *parameters[0];
-    const Por::View::Unit& patch = *parameters[1];
+    const Por::View::Unit& objectId = *call.units[0];
+    const Por::View::Unit& patch = *call.units[1];
     const Ipc::Bytes key = MakeKeyBytes(objectId);
     return store.Run(Store::Mode::Write, [&](Transaction& objects) {
         bool found = false;
@@ -157,16 +156,15 @@ Common::Error UpdateObject(Call& call, Store& store)
 
 Common::Error UnregisterObject(Call& call, Store& store)
 {
-    const std::vector<UnitPtr> parameters = ReadUnitParameters(call);
-    const Ipc::Bytes key = MakeKeyBytes(*parameters[0]);
+    const Ipc::Bytes key = MakeKeyBytes(*call.units[0]);
     return store.Run(Store::Mode::Write, [&](Transaction& objects) { return objects.Remove(call.serviceCode, key); });
 }
 
-// The parameters: the view's specification, then the snapshot the reply fills.
+// The parameters: the view's specification (ReadViewSpecification), then the
+// snapshot the reply fills.
 Common::Error OpenStaticView(Call& call, Store& store)
 {
-    Dml::ViewSpec specification;
-    Binding::Detail::ValueCodec<Dml::ViewSpec>::Read(call.in, MetaInfo(call.method.parameters[0]), specification);
+    const Dml::ViewSpec& specification = call.specification;
     if (!specification.Pattern)
         Refuse("the view has no pattern", "OpenStaticView", __LINE__);
     const Dml::ViewRequest request = ReadViewOptions(specification.Options.get());
@@ -192,18 +190,26 @@ Common::Error OpenStaticView(Call& call, Store& store)
     return error;
 }
 
+void ReadViewSpecification(Call& call, Deserializer& in)
+{
+    Binding::Detail::ValueCodec<Dml::ViewSpec>::Read(in, MetaInfo(call.method.parameters[0]), call.specification);
+}
+
+// A method: the reader of its arguments, then its work.
 struct ServedMethod
 {
     const Methods::Interface& table;
     const Methods::Row& method;
+    void (*read)(Call& call, Deserializer& in);
     Common::Error (*serve)(Call& call, Store& store);
 };
 
 constexpr ServedMethod kServed[] = {
-    {Methods::ObjectManager::kInterface, Methods::ObjectManager::kRegisterObject, &RegisterObject},
-    {Methods::ObjectManager::kInterface, Methods::ObjectManager::kUpdateObject, &UpdateObject},
-    {Methods::ObjectManager::kInterface, Methods::ObjectManager::kUnregisterObject, &UnregisterObject},
-    {Methods::ViewManager::kInterface, Methods::ViewManager::kOpenStaticView, &OpenStaticView},
+    {Methods::ObjectManager::kInterface, Methods::ObjectManager::kRegisterObject, &ReadUnitParameters, &RegisterObject},
+    {Methods::ObjectManager::kInterface, Methods::ObjectManager::kUpdateObject, &ReadUnitParameters, &UpdateObject},
+    {Methods::ObjectManager::kInterface, Methods::ObjectManager::kUnregisterObject, &ReadUnitParameters,
+     &UnregisterObject},
+    {Methods::ViewManager::kInterface, Methods::ViewManager::kOpenStaticView, &ReadViewSpecification, &OpenStaticView},
 };
 
 const ServedMethod* FindMethod(const std::string& interfaceName, const std::string& methodName)
@@ -246,13 +252,34 @@ Common::Error NoRequestElement(Deserializer& in, const std::string& element)
     return RefuseCall("the packet holds no request element (\"" + element + "\")", __LINE__);
 }
 
-// Answers a request of a method this service serves; `writeResults` receives
-// the writer of its read-back parameters.
-Common::Error Serve(const ServedMethod& served, Store& store, Deserializer& in, const std::string& element,
+// The request being answered: its tree, which reads the bytes where they lie,
+// and those bytes when they were handed over.
+struct Request
+{
+    std::unique_ptr<Serialization::XMLPacketDeserializer> tree;
+    Ipc::Bytes* owned = nullptr;
+
+    // Lets the tree go, then the bytes (their memory too); again does nothing.
+    void LetGo()
+    {
+        tree.reset();
+        if (owned)
+            Ipc::Bytes().swap(*owned);
+    }
+};
+
+// Answers a request of a method this service serves: reads its arguments,
+// lets the request go, then does the work; `writeResults` receives the writer
+// of its read-back parameters.
+Common::Error Serve(const ServedMethod& served, Store& store, Request& request, const std::string& element,
                     int32_t serviceCode, std::function<void(Serializer&)>& writeResults)
 {
-    Call call{served.method, in, serviceCode, {}};
-    Serialization::ReadScope arguments(in, MetaInfo(element));
+    Call call{served.method, serviceCode, {}, {}, {}};
+    {
+        Serialization::ReadScope arguments(*request.tree, MetaInfo(element));
+        served.read(call, *request.tree);
+    } // the request element is left: nothing reads the tree any more
+    request.LetGo();
     const Common::Error result = served.serve(call, store);
     writeResults = std::move(call.writeResults);
     return result;
@@ -284,10 +311,22 @@ Common::Error ServiceCore::GetStore(Store*& store)
 
 Common::Error ServiceCore::Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply)
 {
+    return Answer(context, request, nullptr, reply);
+}
+
+Common::Error ServiceCore::HandleOwned(const Ipc::CallContext& context, Ipc::Bytes& request, Ipc::Bytes& reply)
+{
+    return Answer(context, request, &request, reply);
+}
+
+Common::Error ServiceCore::Answer(const Ipc::CallContext& context, Ipc::ByteView bytes, Ipc::Bytes* owned,
+                                  Ipc::Bytes& reply)
+{
     // The request's bytes outlive its tree: read where they lie.
-    auto reader = std::make_unique<Serialization::XMLPacketDeserializer>(
-        request.data(), request.size(), 0, Serialization::XMLPacketDeserializer::Text::Borrowed);
-    Serialization::XMLPacketDeserializer& in = *reader;
+    Request request{std::make_unique<Serialization::XMLPacketDeserializer>(
+                        bytes.data(), bytes.size(), 0, Serialization::XMLPacketDeserializer::Text::Borrowed),
+                    owned};
+    Serialization::XMLPacketDeserializer& in = *request.tree;
     const std::string element = in.GetCurrentMetaInfo().name;
     std::string interfaceName;
     std::string methodName;
@@ -306,14 +345,14 @@ Common::Error ServiceCore::Handle(const Ipc::CallContext& context, Ipc::ByteView
             Store* store = nullptr;
             result = GetStore(store);
             if (result.IsSuccess())
-                result = Serve(*served, *store, in, element, context.serviceCode, writeResults);
+                result = Serve(*served, *store, request, element, context.serviceCode, writeResults);
         }
     } catch (const Common::Error& thrown) {
         result = thrown;
     }
-    // The results hold what they answer: the request's tree goes before the
-    // reply is written.
-    reader.reset();
+    // The results hold what they answer: the request goes before the reply is
+    // written (if it did not go before the work).
+    request.LetGo();
 
     const std::string replyName = Ipc::ReplyElement(interfaceName, methodName);
     const Common::Error written = Ipc::WriteReplyPacket(replyName, result, result.IsSuccess() ? writeResults : nullptr,

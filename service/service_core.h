@@ -34,8 +34,10 @@
 // including the deserializer's error for a malformed argument, is answered
 // in "result"; only a packet without a request element, or whose request
 // element has a name no reply name can be made of (a binary packet may carry
-// any bytes in a name), fails the call itself. The request's tree is let go
-// once the method is done, before its reply is written.
+// any bytes in a name), fails the call itself. A method's arguments are read
+// whole first; then the request's tree goes, and so do its bytes when they
+// were handed over (HandleOwned: released, their memory too), before the
+// store's work and the reply.
 //
 // Threading: Handle may run on many threads at once; writes take turns in
 // the store's transactions, reads run side by side.
@@ -62,8 +64,11 @@ public:
     explicit ServiceCore(StoreOpener opener);
 
     Common::Error Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply) override;
+    Common::Error HandleOwned(const Ipc::CallContext& context, Ipc::Bytes& request, Ipc::Bytes& reply) override;
 
 private:
+    // Answers `bytes`, which are `*owned` when they were handed over (else null).
+    Common::Error Answer(const Ipc::CallContext& context, Ipc::ByteView bytes, Ipc::Bytes* owned, Ipc::Bytes& reply);
     Common::Error GetStore(Store*& store) COMMON_EXCLUDES(m_lock);
 
     Common::Mutex m_lock; // one opening at a time

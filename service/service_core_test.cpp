@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
@@ -28,6 +29,7 @@
 #include "enterprise/common/por/value_type_index.h"
 #include "enterprise/serialize/serialization_errors.h"
 #include "platform/ipc/ipc_errors.h"
+#include "platform/ipc/local_transport.h"
 #include "service/request_packets_test_support.h"
 #include "service/service_errors.h"
 #include "service/service_test_support.h"
@@ -426,6 +428,169 @@ TEST_F(ServiceCoreTest, ARequestNameNoReplyNameCanHoldFailsTheCallAndTheServiceG
     }
     EXPECT_THAT(Register(MakeObject(1, u"a")), IsSuccessError());
     EXPECT_THAT(ViewIds(GroupPattern(u"a")), ElementsAre(1));
+}
+
+// Requests handed over: let go before the store's work, answered as lent ones.
+
+// While it lives, every store connection opened gets its statements watched:
+// a statement run while a watched request is being answered counts as
+// unreleased unless that request is already empty with no memory of its own.
+class ReleasedRequestWatch
+{
+public:
+    ReleasedRequestWatch()
+    {
+        s_active = this;
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(&Attach));
+    }
+    ~ReleasedRequestWatch()
+    {
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&Attach));
+        s_active = nullptr;
+    }
+    ReleasedRequestWatch(const ReleasedRequestWatch&) = delete;
+    ReleasedRequestWatch& operator=(const ReleasedRequestWatch&) = delete;
+
+    // Watches `request` until Stop, counting afresh.
+    void Watch(const Ipc::Bytes& request)
+    {
+        m_statements = 0;
+        m_unreleased = 0;
+        m_request = &request;
+    }
+    void Stop() { m_request = nullptr; }
+    int Statements() const { return m_statements; }
+    int Unreleased() const { return m_unreleased; }
+
+private:
+    static int Attach(sqlite3* db, const char**, const sqlite3_api_routines*)
+    {
+        sqlite3_trace_v2(db, SQLITE_TRACE_STMT, &OnStatement, nullptr);
+        return SQLITE_OK;
+    }
+
+    static int OnStatement(unsigned, void*, void*, void*)
+    {
+        ReleasedRequestWatch* const watch = s_active;
+        const Ipc::Bytes* const request = watch ? watch->m_request.load() : nullptr;
+        if (request) {
+            ++watch->m_statements;
+            if (!request->empty() || request->capacity() != 0)
+                ++watch->m_unreleased;
+        }
+        return 0;
+    }
+
+    static inline std::atomic<ReleasedRequestWatch*> s_active{nullptr};
+    std::atomic<const Ipc::Bytes*> m_request{nullptr};
+    std::atomic<int> m_statements{0};
+    std::atomic<int> m_unreleased{0};
+};
+
+TEST_F(ServiceCoreTest, AHandedOverRequestIsReleasedBeforeTheStoreWorksOnIt)
+{
+    RegisterGroup({1, 2}, u"g");
+    RegisterGroup({3}, u"h");
+    ReleasedRequestWatch watch;
+    OpenCore(); // a store whose connections are watched
+    struct Case
+    {
+        const char* interfaceName;
+        const char* method;
+        Ipc::Bytes packet;
+    };
+    const Case cases[] = {
+        {"ObjectManager", "RegisterObject",
+         RequestPacket("ObjectManager", "RegisterObject", {{"object", MakeObject(4, u"g")}})},
+        {"ObjectManager", "UpdateObject",
+         RequestPacket("ObjectManager", "UpdateObject",
+                       {{"objectId", Key(1)},
+                        {"patch", Por::Util::MakeDiff(*MakeObject(1, u"g"), *MakeObject(1, u"g", 6), Factory())}})},
+        {"ObjectManager", "UnregisterObject",
+         RequestPacket("ObjectManager", "UnregisterObject", {{"objectId", Key(2)}})},
+        {"ObjectManager", "RegisterObject",
+         RequestPacket("ObjectManager", "RegisterObject",
+                       {{"object", DeleteByPatternRecord(GroupPattern(u"h"), nullptr)}})},
+        {"ViewManager", "OpenStaticView", ViewPacket(GroupPattern(u"g"), nullptr)},
+    };
+    for (const Case& c : cases) {
+        Ipc::Bytes request = c.packet;
+        Ipc::Bytes reply;
+        watch.Watch(request);
+        const Common::Error call = Ipc::InvokeHandlerOwned(*m_core, {"", kDml}, request, reply);
+        watch.Stop();
+        ASSERT_THAT(call, IsSuccessError()) << c.method;
+        EXPECT_THAT(ReadReply(reply, c.interfaceName, c.method).result, IsSuccessError()) << c.method;
+        EXPECT_GT(watch.Statements(), 0) << c.method;
+        EXPECT_EQ(watch.Unreleased(), 0) << c.method << ": the store worked while the request was held";
+    }
+    EXPECT_THAT(ViewIds(GroupPattern(u"g")), ElementsAre(1, 4));
+    EXPECT_THAT(ViewIds(GroupPattern(u"h")), ElementsAre());
+}
+
+// A request's call result and reply.
+struct Answer
+{
+    Common::Error call;
+    Ipc::Bytes reply;
+};
+
+TEST_F(ServiceCoreTest, ARequestLentHandedOverOrStartedOnTheLocalRoadGetsTheSameAnswer)
+{
+    RegisterGroup({1}, u"g");
+    const std::string corrupt = "\xEF\xBB\xBF<XML_SERIALIZER><request_ObjectManager_UnregisterObject><objectId>"
+                                "<is_empty>0</is_empty><value>AAECAwQ=</value></objectId>"
+                                "</request_ObjectManager_UnregisterObject></XML_SERIALIZER>";
+    const UnitPtr unknownPatch = Por::Util::MakeDiff(*MakeObject(9, u"g"), *MakeObject(9, u"h"), Factory());
+    const Ipc::Bytes packets[] = {
+        ViewPacket(GroupPattern(u"g"), nullptr),
+        ViewPacket(GroupPattern(u"g"), LimitOptions(1, true)),
+        ViewPacket(nullptr, nullptr),
+        RequestPacket("ObjectManager", "RegisterObject", {{"object", MakeObject(1, u"other")}}),
+        RequestPacket("ObjectManager", "RegisterObject", {}),
+        RequestPacket(
+            "ObjectManager", "RegisterObject",
+            {{"object", DeleteByPatternRecord(GroupPattern(u"g"), nullptr, u"Dml::Operation::UpdateByPattern")}}),
+        RequestPacket("ObjectManager", "UpdateObject", {{"objectId", Key(9)}, {"patch", unknownPatch}}),
+        RequestPacket("ObjectManager", "UnregisterObject", {{"objectId", Key(9)}}),
+        B(corrupt),
+        RequestPacket("ViewManager", "Subscribe", {}),
+        B("\xEF\xBB\xBF<XML_SERIALIZER><request_ObjectManager/></XML_SERIALIZER>"),
+        B("\xEF\xBB\xBF<XML_SERIALIZER></XML_SERIALIZER>"),
+        BinaryRequest("request_View<Manager_Subscribe"),
+    };
+    Ipc::LocalTransport road(*m_core, Ipc::CallContext{"", kDml});
+    for (const Ipc::Bytes& packet : packets) {
+        const std::string what = ::testing::PrintToString(std::string(packet.begin(), packet.end()));
+        Answer lent;
+        lent.call = Ipc::InvokeHandler(*m_core, {"", kDml}, packet, lent.reply);
+
+        Ipc::Bytes request = packet;
+        Answer handedOver;
+        handedOver.call = Ipc::InvokeHandlerOwned(*m_core, {"", kDml}, request, handedOver.reply);
+
+        std::promise<Answer> done;
+        road.Start(packet, [&done](const Common::Error& result, Ipc::Bytes&& reply) {
+            done.set_value(Answer{result, std::move(reply)});
+        });
+        std::future<Answer> outcome = done.get_future();
+        ASSERT_EQ(outcome.wait_for(std::chrono::seconds(20)), std::future_status::ready) << what;
+        const Answer started = outcome.get();
+        const Answer* const others[] = {&handedOver, &started};
+
+        for (const Answer* other : others) {
+            if (lent.call.IsSuccess()) {
+                EXPECT_THAT(other->call, IsSuccessError()) << what;
+            } else {
+                EXPECT_THAT(other->call,
+                            ::testing::AllOf(ErrorIs(lent.call.GetCode()), Testing::HasText(lent.call.GetText()),
+                                             Testing::HasLineTag(lent.call.GetLocation().LineTag)))
+                    << what;
+            }
+            EXPECT_EQ(other->reply, lent.reply) << what;
+        }
+    }
+    EXPECT_THAT(ViewIds(GroupPattern(u"g")), ElementsAre(1));
 }
 
 TEST(ServiceCoreOpening, AStoreThatCannotBeOpenedIsTheResultAndIsTriedAgain)

@@ -31,11 +31,12 @@ Common::Error LocalTransport::Exchange(ByteView request, Bytes& reply)
 std::shared_ptr<CallHandle> LocalTransport::Start(Bytes request, Completion completion)
 {
     auto outcome = std::make_shared<CallOutcome>(std::move(completion));
-    PostCompletion([outcome, request = std::move(request), &handler = m_handler, context = m_context] {
+    PostCompletion([outcome, request = std::move(request), &handler = m_handler, context = m_context]() mutable {
         if (outcome->IsFinished())
             return;
         Bytes reply;
-        Common::Error result = InvokeHandler(handler, context, request, reply);
+        // The handler may let the request go as soon as it has read it.
+        Common::Error result = InvokeHandlerOwned(handler, context, request, reply);
         (void)outcome->Finish(std::move(result), std::move(reply)); // false after a Cancel: the reply is dropped
     });
     return std::make_shared<LocalCall>(std::move(outcome));

@@ -1,9 +1,10 @@
 // The local road's transport: calls a PacketHandler of this process.
 //
-// Exchange runs the handler on the calling thread. Start runs it on a
-// completion thread and completes the call there; a call canceled before its
-// handler ran never reaches the handler, and one canceled while it runs
-// completes at once with kCallCanceled (the handler's reply is dropped).
+// Exchange runs the handler on the calling thread, lending it the request.
+// Start runs it on a completion thread, handing the request over
+// (PacketHandler::HandleOwned), and completes the call there; a call canceled
+// before its handler ran never reaches the handler, and one canceled while it
+// runs completes at once with kCallCanceled (the handler's reply is dropped).
 //
 // Threading: any number of threads at once; the handler must allow that.
 #pragma once

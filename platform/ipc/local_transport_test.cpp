@@ -69,24 +69,48 @@ TEST(LocalRoadThreads, StartedCallsCompleteOnceOnAnotherThread)
     }
 }
 
+TEST(LocalRoadThreads, StartedCallsHandTheRequestOverAndExchangeLendsIt)
+{
+    for (bool take : {false, true}) {
+        IpcTesting::ScriptedHandler handler;
+        handler.takeRequests = take;
+        Ipc::LocalTransport transport(handler, Ipc::CallContext{});
+        Ipc::Bytes reply;
+        ASSERT_THAT(transport.Exchange(ToBytes("lent"), reply), IsSuccessError());
+        EXPECT_EQ(reply, ToBytes("lent"));
+        EXPECT_EQ(handler.handedOver, 0) << "take " << take;
+
+        Completions completions;
+        auto call = transport.Start(ToBytes("handed over"), completions.For(1));
+        ASSERT_TRUE(completions.WaitFor(1));
+        EXPECT_EQ(handler.handedOver, 1) << "take " << take;
+        EXPECT_THAT(completions.Records()[0].result, IsSuccessError());
+        EXPECT_EQ(completions.Records()[0].reply, "handed over") << "take " << take;
+    }
+}
+
 TEST(LocalRoadThreads, CancelWhileTheHandlerStallsCompletesPromptlyOnce)
 {
-    IpcTesting::ScriptedHandler handler;
-    Ipc::LocalTransport transport(handler, Ipc::CallContext{});
-    Completions completions;
-    auto call = transport.Start(ToBytes("stall"), completions.For(1));
-    ASSERT_TRUE(handler.entered.TimedWait(10000));
-    call->Cancel();
-    ASSERT_TRUE(completions.WaitFor(1, std::chrono::milliseconds(1000)));
-    EXPECT_THAT(completions.Records()[0].result, ErrorIs(Ipc::kCallCanceled));
+    for (bool take : {false, true}) { // a handler that took the request over or not
+        IpcTesting::ScriptedHandler handler;
+        handler.takeRequests = take;
+        Ipc::LocalTransport transport(handler, Ipc::CallContext{});
+        Completions completions;
+        auto call = transport.Start(ToBytes("stall"), completions.For(1));
+        ASSERT_TRUE(handler.entered.TimedWait(10000));
+        call->Cancel();
+        ASSERT_TRUE(completions.WaitFor(1, std::chrono::milliseconds(1000)));
+        EXPECT_THAT(completions.Records()[0].result, ErrorIs(Ipc::kCallCanceled));
 
-    // The handler's own answer, once it returns, is dropped.
-    handler.release.Set();
-    ASSERT_TRUE(handler.left.TimedWait(10000));
-    Completions after;
-    auto next = transport.Start(ToBytes("echo"), after.For(2));
-    ASSERT_TRUE(after.WaitFor(1));
-    EXPECT_EQ(completions.Records().size(), 1u);
+        // The handler's own answer, once it returns, is dropped.
+        handler.release.Set();
+        ASSERT_TRUE(handler.left.TimedWait(10000));
+        Completions after;
+        auto next = transport.Start(ToBytes("echo"), after.For(2));
+        ASSERT_TRUE(after.WaitFor(1));
+        EXPECT_EQ(completions.Records().size(), 1u) << "take " << take;
+        EXPECT_EQ(handler.handedOver, 2) << "take " << take;
+    }
 }
 
 TEST(LocalRoadRegistration, TheLastRegisteredHandlerIsTheLocalPeer)

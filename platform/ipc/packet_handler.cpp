@@ -9,13 +9,13 @@ namespace {
 
 constinit std::atomic<PacketHandler*> g_localHandler{nullptr};
 
-} // namespace
-
-Common::Error InvokeHandler(PacketHandler& handler, const CallContext& context, ByteView request, Bytes& reply)
+// Runs `handle` with an empty `reply`, which it keeps only on success.
+template <typename Handle>
+Common::Error Invoke(Bytes& reply, Handle handle)
 {
     reply.clear();
     try {
-        Common::Error result = handler.Handle(context, request, reply);
+        Common::Error result = handle();
         if (!result.IsSuccess())
             reply.clear();
         return result;
@@ -26,6 +26,23 @@ Common::Error InvokeHandler(PacketHandler& handler, const CallContext& context, 
         reply.clear();
         return Common::Error(Common::GetOutOfMemoryErrorRecord());
     }
+}
+
+} // namespace
+
+Common::Error PacketHandler::HandleOwned(const CallContext& context, Bytes& request, Bytes& reply)
+{
+    return Handle(context, request, reply);
+}
+
+Common::Error InvokeHandler(PacketHandler& handler, const CallContext& context, ByteView request, Bytes& reply)
+{
+    return Invoke(reply, [&] { return handler.Handle(context, request, reply); });
+}
+
+Common::Error InvokeHandlerOwned(PacketHandler& handler, const CallContext& context, Bytes& request, Bytes& reply)
+{
+    return Invoke(reply, [&] { return handler.HandleOwned(context, request, reply); });
 }
 
 void RegisterLocalHandler(PacketHandler* handler)

@@ -7,9 +7,15 @@
 //
 //     namespace { const bool kPlugged = (Ipc::RegisterLocalHandler(&TheHandler()), true); }
 //
-// Threading: Handle is called from many threads at once (one per connection on
-// the socket road, any caller's or library thread on the local road) and must
-// be safe for that. Registration and lookup are atomic.
+// A request comes lent (Handle: the caller keeps the bytes until it returns)
+// or handed over (HandleOwned: the caller's buffer is the handler's to take or
+// release as soon as it has read it, so a large request need not stay alive
+// while the handler works on it). Started calls of the local road and the
+// socket road's requests are handed over; Exchange lends.
+//
+// Threading: Handle and HandleOwned are called from many threads at once (one
+// per connection on the socket road, any caller's or library thread on the
+// local road) and must be safe for that. Registration and lookup are atomic.
 #pragma once
 
 #include <cstdint>
@@ -38,12 +44,23 @@ public:
     // caller's call fails with that error and `reply` is dropped. Answers of
     // the service's own protocol, failures included, belong in `reply`.
     virtual Common::Error Handle(const CallContext& context, ByteView request, Bytes& reply) = 0;
+
+    // Answers a request whose bytes the caller hands over: the handler may
+    // take them over or release them (best once it has read them); the caller
+    // does not look at them afterwards, it only reuses or destroys the buffer.
+    // Otherwise as Handle, which answers here unless a handler has a use for
+    // the bytes.
+    virtual Common::Error HandleOwned(const CallContext& context, Bytes& request, Bytes& reply);
 };
 
 // Calls handler.Handle with an empty `reply`. A Common::Error the handler
 // throws becomes the result, and so does running out of memory (the reply is
 // then emptied); other exceptions pass through.
 Common::Error InvokeHandler(PacketHandler& handler, const CallContext& context, ByteView request, Bytes& reply);
+
+// The same through handler.HandleOwned: `request` is handed over, whatever the
+// outcome; read it no more afterwards.
+Common::Error InvokeHandlerOwned(PacketHandler& handler, const CallContext& context, Bytes& request, Bytes& reply);
 
 // Makes `handler` the local road's peer (it must live until exit); null
 // unplugs. The last registration wins.

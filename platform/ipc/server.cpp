@@ -376,7 +376,9 @@ void Server::Serve(Session& session)
         if (!ReadFrame(source, kMaxFramePayload, header, payload).IsSuccess() || header.kind != FrameKind::Request)
             break;
         Bytes reply;
-        Common::Error result = InvokeHandler(m_handler, session.context, payload, reply);
+        // Handed over: a large request need not stay alive through the handler's work, nor its buffer
+        // through the session; the next frame fills the buffer again, whatever the handler left in it.
+        Common::Error result = InvokeHandlerOwned(m_handler, session.context, payload, reply);
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_options.frameMilliseconds);
         Common::Error sent = result.IsSuccess() ? WriteFrame(fd, FrameKind::Reply, header.callId, reply, deadline)
                                                 : SendFailure(fd, header.callId, result, deadline);

@@ -26,7 +26,8 @@
 // 3. Session. An authenticated connection is served on its own thread, one
 //    request after the other, in the order they arrived, up to maxConnections
 //    at once. A request's memory grows with the bytes that arrived, never
-//    with the size its header announced. Once a frame's first byte came, the
+//    with the size its header announced, and is handed over to the handler
+//    (PacketHandler::HandleOwned). Once a frame's first byte came, the
 //    whole frame must come within frameMilliseconds, and a reply must be
 //    taken by the peer within frameMilliseconds; a connection that sends
 //    nothing for idleMilliseconds is closed. A handler failure, and a reply

@@ -105,6 +105,22 @@ TEST_F(SocketRoad, PayloadsOfEverySizeRoundTrip)
     }
 }
 
+TEST_F(SocketRoad, TheServerHandsEachRequestOverAndReadsTheNextWhateverTheHandlerLeft)
+{
+    m_handler.takeRequests = true; // each request leaves the session's buffer empty, its memory gone
+    ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
+    const size_t sizes[] = {size_t{3} << 20, 1, 0, 2000, size_t{800 * 1000}, 5};
+    for (size_t size : sizes) {
+        Ipc::Bytes request(size);
+        for (size_t i = 0; i < size; ++i)
+            request[i] = static_cast<uint8_t>(i * 13 + size);
+        Ipc::Bytes reply;
+        ASSERT_THAT(m_transport->Exchange(request, reply), IsSuccessError());
+        EXPECT_EQ(reply, request) << size << " bytes";
+    }
+    EXPECT_EQ(m_handler.handedOver, static_cast<int>(std::size(sizes)));
+}
+
 TEST_F(SocketRoad, HandlerFailuresArriveAsTheCallsError)
 {
     ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());

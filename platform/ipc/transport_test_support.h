@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -31,13 +32,28 @@ namespace IpcTesting {
 //   "huge..."   answers one byte more than a frame may carry;
 //   "large..."  answers 32 MiB, more than the sockets between two peers hold;
 //   anything else: echoes.
-// Remembers the context of the last request.
+// Remembers the context of the last request, and counts the requests handed
+// over (HandleOwned). With `takeRequests` it takes such a request over and
+// leaves the caller's buffer empty with no memory, as a handler that lets a
+// request go early does; otherwise it answers it as a lent one.
 class ScriptedHandler : public Ipc::PacketHandler
 {
 public:
     Common::Event entered{true, false};
     Common::Event release{true, false};
     Common::Event left{true, false};
+    std::atomic<bool> takeRequests{false};
+    std::atomic<int> handedOver{0};
+
+    Common::Error HandleOwned(const Ipc::CallContext& context, Ipc::Bytes& request, Ipc::Bytes& reply) override
+    {
+        ++handedOver;
+        if (!takeRequests)
+            return Handle(context, request, reply);
+        const Ipc::Bytes taken = std::move(request);
+        Ipc::Bytes().swap(request);
+        return Handle(context, taken, reply);
+    }
 
     Common::Error Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply) override
     {
