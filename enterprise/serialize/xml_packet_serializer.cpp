@@ -81,9 +81,11 @@ void CheckBase64Size(uint64_t size, uint32_t line)
 
 // The packet buffer of the last finished packet on this thread, kept for the
 // next serializer: a packet of some hundred kilobytes then costs no fresh
-// pages from the system. Buffers beyond kKeptBufferLimit are given back.
+// pages from the system. A larger buffer is handed over with its packet (a
+// copy would cost what fresh pages cost) and would only sit idle on its
+// thread, beside the packet, if it were kept.
 thread_local PacketBuffer t_keptBuffer;
-constexpr size_t kKeptBufferLimit = size_t{8} << 20;
+constexpr size_t kKeptBufferLimit = size_t{1} << 20;
 
 XMLPacketSerializer::XMLPacketSerializer(int32_t formatVersion, int32_t targetVersion)
     : m_formatVersion(formatVersion), m_targetVersion(targetVersion)

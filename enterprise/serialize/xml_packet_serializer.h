@@ -10,7 +10,7 @@
 // with character references so that they survive the white-space
 // normalisation of the reader; byte values and error blobs as Base64.
 //
-// The packet buffer of a finished packet (up to 8 MiB of room) is kept for
+// The packet buffer of a finished packet (up to 1 MiB of room) is kept for
 // the next serializer made on the same thread, so that writing a packet does
 // not take fresh pages from the system each time. GetData copies a packet
 // within that room out of the buffer and hands a larger one over as it is:

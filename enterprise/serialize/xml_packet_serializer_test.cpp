@@ -550,10 +550,11 @@ TEST(XmlPacketState, SharedDataTakesThePacketOnce)
 
 TEST(XmlPacketState, PacketsBeyondTheKeptRoomComeWhole)
 {
-    // Packets below and beyond the room a thread keeps (8 MiB), one after
+    // Packets below and beyond the room a thread keeps (1 MiB), one after
     // another on the same thread: each comes whole, replacing what the
     // receiving vector held, and the serializer goes on from an empty buffer.
-    for (size_t size : {size_t{3}, size_t{9} << 20, size_t{6}, size_t{3} << 20, size_t{12} << 20}) {
+    for (size_t size :
+         {size_t{3}, size_t{9} << 20, size_t{6}, size_t{3} << 18, size_t{3} << 20, size_t{3} << 19, size_t{12} << 20}) {
         const std::vector<unsigned char> bytes(size, 0xFB);
         std::string expected;
         for (size_t i = 0; i < size / 3; ++i)
