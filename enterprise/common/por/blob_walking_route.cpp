@@ -257,8 +257,16 @@ public:
     uint64_t Size() const noexcept { return m_size; }
     // [at, at + count), inside the form.
     const unsigned char* Take(uint64_t at, uint64_t) noexcept { return m_data + at; }
-    void CopyOut(uint64_t at, uint64_t count, void* out) noexcept { std::memcpy(out, m_data + at, count); }
-    void First(unsigned char* out, size_t count) const noexcept { std::memcpy(out, m_data, count); }
+    void CopyOut(uint64_t at, uint64_t count, void* out) noexcept
+    {
+        if (count > 0) // an empty value may have no room at all
+            std::memcpy(out, m_data + at, count);
+    }
+    void First(unsigned char* out, size_t count) const noexcept
+    {
+        if (count > 0)
+            std::memcpy(out, m_data, count);
+    }
 
 private:
     const unsigned char* m_data;
@@ -297,6 +305,8 @@ public:
 
     void CopyOut(uint64_t at, uint64_t count, void* out)
     {
+        if (count == 0) // an empty value may have no room at all
+            return;
         auto* bytes = static_cast<unsigned char*>(out);
         if (at + count <= m_windowEnd) {
             std::memcpy(bytes, m_window.data() + (at - m_windowStart), count);
