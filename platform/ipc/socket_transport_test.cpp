@@ -68,6 +68,17 @@ protected:
         return std::string(reply.begin(), reply.end());
     }
 
+    // A request of `size` bytes comes back as it went.
+    void ExpectEchoed(size_t size)
+    {
+        Ipc::Bytes request(size);
+        for (size_t i = 0; i < size; ++i)
+            request[i] = static_cast<uint8_t>(i * 7 + size);
+        Ipc::Bytes reply;
+        ASSERT_THAT(m_transport->Exchange(request, reply), IsSuccessError());
+        EXPECT_EQ(reply, request) << size << " bytes";
+    }
+
     IpcTesting::ScriptedHandler m_handler;
     std::unique_ptr<Ipc::Server> m_server;
     std::unique_ptr<Ipc::SocketTransport> m_transport;
@@ -95,14 +106,8 @@ TEST_F(SocketRoad, WrongCredentialsAreRefused)
 TEST_F(SocketRoad, PayloadsOfEverySizeRoundTrip)
 {
     ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
-    for (size_t size : {size_t{0}, size_t{1}, size_t{2000}, size_t{800 * 1000}, size_t{3} << 20}) {
-        Ipc::Bytes request(size);
-        for (size_t i = 0; i < size; ++i)
-            request[i] = static_cast<uint8_t>(i * 7 + size);
-        Ipc::Bytes reply;
-        ASSERT_THAT(m_transport->Exchange(request, reply), IsSuccessError());
-        EXPECT_EQ(reply, request) << size << " bytes";
-    }
+    for (size_t size : {size_t{0}, size_t{1}, size_t{2000}, size_t{800 * 1000}, size_t{3} << 20})
+        ExpectEchoed(size);
 }
 
 TEST_F(SocketRoad, TheServerHandsEachRequestOverAndReadsTheNextWhateverTheHandlerLeft)
@@ -110,14 +115,8 @@ TEST_F(SocketRoad, TheServerHandsEachRequestOverAndReadsTheNextWhateverTheHandle
     m_handler.takeRequests = true; // each request leaves the session's buffer empty, its memory gone
     ASSERT_THAT(Connect("alice", "secret"), IsSuccessError());
     const size_t sizes[] = {size_t{3} << 20, 1, 0, 2000, size_t{800 * 1000}, 5};
-    for (size_t size : sizes) {
-        Ipc::Bytes request(size);
-        for (size_t i = 0; i < size; ++i)
-            request[i] = static_cast<uint8_t>(i * 13 + size);
-        Ipc::Bytes reply;
-        ASSERT_THAT(m_transport->Exchange(request, reply), IsSuccessError());
-        EXPECT_EQ(reply, request) << size << " bytes";
-    }
+    for (size_t size : sizes)
+        ExpectEchoed(size);
     EXPECT_EQ(m_handler.handedOver, static_cast<int>(std::size(sizes)));
 }
 

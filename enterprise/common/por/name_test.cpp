@@ -350,32 +350,30 @@ TEST(NameCopyAndMove, CopiesFollowTheSourceWhateverTheTargetHeld)
 
 TEST(NameCopyAndMove, MovesFollowTheSourceWhateverTheTargetHeld)
 {
+    // Moves a fresh sample into a name with `move`; the target has the
+    // source's state, takes a heap copy over instead of copying it, and the
+    // source is left as a moved-from name.
+    auto expectMove = [](const auto& sample, auto move) {
+        Name source = sample.make();
+        const NameState state = StateOf(source);
+        const char* const text = source.GetText();
+        const Name target = move(source);
+        ExpectState(target, state);
+        if (!HeldInside(target)) {
+            EXPECT_EQ(target.GetText(), text);
+        }
+        ExpectMovedFrom(source, state); // NOLINT: checking the moved-from state
+    };
     for (const auto& sample : kSamples) {
         SCOPED_TRACE(sample.label);
-        {
-            Name source = sample.make();
-            const NameState state = StateOf(source);
-            const char* const text = source.GetText();
-            const Name constructed(std::move(source));
-            ExpectState(constructed, state);
-            if (!HeldInside(constructed)) {
-                EXPECT_EQ(constructed.GetText(), text); // a heap copy is taken over, not copied
-            }
-            ExpectMovedFrom(source, state); // NOLINT: checking the moved-from state
-        }
+        expectMove(sample, [](Name& source) { return Name(std::move(source)); });
         for (const auto& before : kSamples) {
             SCOPED_TRACE(std::string("over ") + before.label);
-            Name source = sample.make();
-            const NameState state = StateOf(source);
-            const char* const text = source.GetText();
-            Name assigned = before.make();
-            assigned = std::move(source);
-            ExpectState(assigned, state);
-            if (!HeldInside(assigned)) {
-                EXPECT_EQ(assigned.GetText(), text);
-            }
-            ExpectMovedFrom(source,
-                            state); // NOLINT: checking the moved-from state // NOLINT: checking the moved-from state
+            expectMove(sample, [&before](Name& source) {
+                Name assigned = before.make();
+                assigned = std::move(source);
+                return assigned;
+            });
         }
     }
 }
