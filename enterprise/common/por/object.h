@@ -1,5 +1,5 @@
-// Por::Object<Holder>: the in-memory unit, one allocation holding the value
-// holder and the trait set. Accept at each level hands the embedded holder to
+// Por::Object<Holder>: the in-memory unit, one node of the node pool holding
+// the value holder and the trait set. Accept at each level hands the embedded holder to
 // the visitor's Visit of the unit's kind; both traits() return the embedded
 // trait set. Destruction destroys the trait set first, then the holder.
 //
@@ -8,6 +8,7 @@
 
 #include <utility>
 
+#include "core/common/node_pool.h"
 #include "enterprise/common/por/array_value_holder.h"
 #include "enterprise/common/por/composite_value_holder.h"
 #include "enterprise/common/por/traits_holder.h"
@@ -17,7 +18,7 @@
 namespace Por {
 
 template <typename Holder>
-class Object final : public Construction::Unit
+class Object final : public Construction::Unit, public Common::PooledNode<Object<Holder>>
 {
 public:
     template <typename... Args>
