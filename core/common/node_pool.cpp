@@ -208,7 +208,7 @@ void FreeNode(void* node, size_t bytes) noexcept
     if (node == nullptr)
         return;
     if (!kNodePoolActive || bytes > kLargestNode) {
-        ::operator delete(node, bytes);
+        ::operator delete(node);
         return;
     }
     const size_t sizeClass = ClassOf(bytes);
