@@ -92,6 +92,17 @@ static_assert(std::is_trivially_destructible_v<ThreadCache>);
 
 thread_local ThreadCache t_cache;
 
+// Puts a batch, its nodes linked through `next` up to a null, on the shared
+// list.
+void PutBatch(size_t sizeClass, FreeNodeLink* batch, size_t count) noexcept
+{
+    batch->count = count;
+    SharedList& shared = g_shared[sizeClass];
+    LockGuard guard(shared.lock);
+    batch->nextBatch = shared.batches;
+    shared.batches = batch;
+}
+
 // Hands `count` nodes from the head of the cache's list to the shared list as
 // one batch.
 void HandOver(size_t sizeClass, ClassCache& cache, uint32_t count) noexcept
@@ -103,11 +114,7 @@ void HandOver(size_t sizeClass, ClassCache& cache, uint32_t count) noexcept
     cache.head = last->next;
     cache.count -= count;
     last->next = nullptr;
-    batch->count = count;
-    SharedList& shared = g_shared[sizeClass];
-    LockGuard guard(shared.lock);
-    batch->nextBatch = shared.batches;
-    shared.batches = batch;
+    PutBatch(sizeClass, batch, count);
 }
 
 struct ThreadCacheEnd
@@ -152,7 +159,7 @@ void* CutFromSlab(size_t sizeClass, ClassCache& cache)
             slab->next = g_slabs.slabs;
             g_slabs.slabs = slab;
         }
-        // The link takes the first node's room, so that nodes stay 8-aligned.
+        // The slab's link takes its first 8 bytes; the nodes follow, 8-aligned.
         cache.cursor = reinterpret_cast<char*>(slab) + kNodeAlignment;
         cache.end = reinterpret_cast<char*>(slab) + kSlabBytes;
     }
@@ -169,13 +176,8 @@ void* AllocateSlow(size_t sizeClass)
     if (FreeNodeLink* batch = TakeBatch(sizeClass)) {
         if (t_cache.state == CacheState::Gone) {
             // Keep nothing: the rest of the batch goes back.
-            if (FreeNodeLink* rest = batch->next) {
-                rest->count = batch->count - 1;
-                SharedList& shared = g_shared[sizeClass];
-                LockGuard guard(shared.lock);
-                rest->nextBatch = shared.batches;
-                shared.batches = rest;
-            }
+            if (FreeNodeLink* rest = batch->next)
+                PutBatch(sizeClass, rest, batch->count - 1);
             return batch;
         }
         cache.head = batch->next;
@@ -215,12 +217,8 @@ void FreeNode(void* node, size_t bytes) noexcept
     auto* link = static_cast<FreeNodeLink*>(node);
     if (t_cache.state != CacheState::Live) [[unlikely]] {
         if (t_cache.state == CacheState::Gone) {
-            link->count = 1;
             link->next = nullptr;
-            SharedList& shared = g_shared[sizeClass];
-            LockGuard guard(shared.lock);
-            link->nextBatch = shared.batches;
-            shared.batches = link;
+            PutBatch(sizeClass, link, 1);
             return;
         }
         KeepFromNowOn();
