@@ -1,7 +1,8 @@
 // Por::Object<Holder>: the in-memory unit, one node of the node pool holding
-// the value holder and the trait set. Accept at each level hands the embedded holder to
-// the visitor's Visit of the unit's kind; both traits() return the embedded
-// trait set. Destruction destroys the trait set first, then the holder.
+// the value holder and the trait set. Accept at each level hands the embedded
+// holder to the visitor's Visit of the unit's kind; both traits() return the
+// embedded trait set. Destruction destroys the trait set first, then the
+// holder.
 //
 // Threading: none; a unit tree must not be changed by two threads at once.
 #pragma once
