@@ -538,8 +538,15 @@ const ErrorRecordKind kParsedBlobErrorKind{
 
 Error DeserializeError(const void* data, uint32_t size)
 {
+    bool whole = false;
+    return DeserializeError(data, size, whole);
+}
+
+Error DeserializeError(const void* data, uint32_t size, bool& whole)
+{
     const auto* bytes = static_cast<const unsigned char*>(data);
-    if (!bytes || size <= kRecordHeadBytes || bytes[0] != kBlobVersion)
+    whole = false;
+    if (!bytes || size == 0 || bytes[0] != kBlobVersion)
         return Error();
     const BlobReader reader(bytes, size);
     Error head;
@@ -557,6 +564,7 @@ Error DeserializeError(const void* data, uint32_t size)
         tail = record;
         position = next;
     }
+    whole = position == size;
     return head;
 }
 

@@ -34,6 +34,9 @@ unsigned char* SerializeError(const Error& error, uint32_t& size);
 // The error rebuilt from `size` bytes at `data` (null allowed with size 0).
 // Never throws for malformed input; throws std::bad_alloc when memory runs out.
 Error DeserializeError(const void* data, uint32_t size);
+// The same; `whole` tells whether every byte was read: the version byte and
+// then only well-formed records (the single byte 1 is a whole blob).
+Error DeserializeError(const void* data, uint32_t size, bool& whole);
 
 // The record kind of chains rebuilt by DeserializeError.
 extern const ErrorRecordKind kParsedBlobErrorKind;

@@ -72,6 +72,17 @@ Common::Error Deserialize(const Bytes& bytes)
     return Deserialize(bytes, bytes.size());
 }
 
+// Whether the first `length` bytes read as a whole blob (from an exactly sized copy, as above).
+bool IsWholeBlob(const Bytes& bytes, size_t length)
+{
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[length ? length : 1]);
+    if (length)
+        std::memcpy(copy.get(), bytes.data(), length);
+    bool whole = true;
+    (void)Common::DeserializeError(copy.get(), static_cast<uint32_t>(length), whole);
+    return whole;
+}
+
 size_t ChainLength(const Common::Error& error)
 {
     size_t length = 0;
@@ -311,6 +322,7 @@ TEST(ErrorBlobRead, MalformedBlobsKeepTheValidPrefix)
         const char* what;
         Bytes bytes;
         size_t records;
+        bool whole = false; // every byte read
     };
     std::vector<Case> cases;
     cases.push_back({"empty", {}, 0});
@@ -345,11 +357,13 @@ TEST(ErrorBlobRead, MalformedBlobsKeepTheValidPrefix)
     cases.push_back(
         {"fewer than 12 bytes after a record", ValidFirst().Raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}).bytes, 1});
     cases.push_back(
-        {"three good records", ValidFirst().Head(0x70021, 2, "").End().Head(0x70022, 3, "").End().bytes, 3});
+        {"three good records", ValidFirst().Head(0x70021, 2, "").End().Head(0x70022, 3, "").End().bytes, 3, true});
+    cases.push_back({"success", BlobBuilder().bytes, 0, true});
 
     for (const Case& c : cases) {
         const Common::Error parsed = Deserialize(c.bytes);
         EXPECT_EQ(ChainLength(parsed), c.records) << c.what;
+        EXPECT_EQ(IsWholeBlob(c.bytes, c.bytes.size()), c.whole) << c.what;
         if (c.records != 0) {
             EXPECT_EQ(parsed.GetCode(), 0x70020u) << c.what;
             EXPECT_EQ(parsed.GetText(), u"first") << c.what;
@@ -410,6 +424,7 @@ TEST(ErrorBlobRead, EveryPrefixOfAThreeRecordBlobIsReadSafely)
     ASSERT_EQ(ChainLength(Deserialize(blob)), 3u);
 
     size_t previous = 0;
+    std::vector<size_t> wholePrefixes;
     for (size_t length = 0; length <= blob.size(); ++length) {
         const Common::Error parsed = Deserialize(blob, length);
         const size_t records = ChainLength(parsed);
@@ -417,8 +432,14 @@ TEST(ErrorBlobRead, EveryPrefixOfAThreeRecordBlobIsReadSafely)
         previous = records;
         // Every record read from a prefix is complete and renders.
         EXPECT_FALSE(Common::FormatError(parsed).empty());
+        if (IsWholeBlob(blob, length))
+            wholePrefixes.push_back(length);
     }
     EXPECT_EQ(previous, 3u);
+    // Whole: the version byte alone, and each prefix that ends with a record.
+    ASSERT_EQ(wholePrefixes.size(), 4u);
+    EXPECT_EQ(wholePrefixes.front(), 1u);
+    EXPECT_EQ(wholePrefixes.back(), blob.size());
 }
 
 TEST(ErrorBlobRead, RewritingAParsedChainGivesTheSameBlob)

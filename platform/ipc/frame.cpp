@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/common/error_blob.h"
 #include "platform/ipc/ipc_errors.h"
 
 namespace Ipc {
@@ -157,6 +158,46 @@ Common::Error ReadFrame(ByteSource& source, uint32_t maxPayload, FrameHeader& he
     if (!error.IsSuccess())
         return error;
     return ReadFramePayload(source, header.payloadSize, payload);
+}
+
+Common::Error ReadHandshakeAnswer(ByteSource& source, FrameKind& answer)
+{
+    answer = FrameKind::Hello;
+    FrameHeader header{};
+    Common::Error error = ReadFrameHeader(source, kMaxHandshakeAnswerPayload, header);
+    if (!error.IsSuccess())
+        return error;
+    if (header.callId != 0)
+        return BadFrame("ReadHandshakeAnswer", __LINE__);
+    switch (header.kind) {
+    case FrameKind::Welcome:
+    case FrameKind::Refused:
+    case FrameKind::Busy:
+        if (header.payloadSize != 0)
+            return BadFrame("ReadHandshakeAnswer", __LINE__);
+        answer = header.kind;
+        if (header.kind == FrameKind::Refused)
+            return MakeIpcError(kAuthenticationRefused, kAuthenticationRefusedText,
+                                kSource.At("ReadHandshakeAnswer", __LINE__));
+        if (header.kind == FrameKind::Busy)
+            return MakeIpcError(kServiceBusy, kServiceBusyText, kSource.At("ReadHandshakeAnswer", __LINE__));
+        return Common::Success;
+    case FrameKind::Failure:
+        break;
+    default:
+        return BadFrame("ReadHandshakeAnswer", __LINE__);
+    }
+    Bytes payload;
+    error = ReadFramePayload(source, header.payloadSize, payload);
+    if (!error.IsSuccess())
+        return error;
+    bool whole = false;
+    Common::Error reason = Common::DeserializeError(payload.data(), header.payloadSize, whole);
+    // A reason that reads as success must not let the login pass for a welcome.
+    if (!whole || reason.IsSuccess())
+        return BadFrame("ReadHandshakeAnswer", __LINE__);
+    answer = FrameKind::Failure;
+    return reason;
 }
 
 Common::Error EncodeHello(const HelloRecord& hello, Bytes& payload)

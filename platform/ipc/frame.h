@@ -10,10 +10,13 @@
 //
 // All numbers little-endian. A connection starts with the client's Hello
 // (payload: HelloRecord), answered by Welcome (empty), Refused (empty, then
-// the server closes) or Busy (empty: the server is at one of its limits and
-// closes without judging the Hello; the client may try again later). Then the client sends Request frames, each with a
-// fresh call id, and the server answers each with a Reply (the reply bytes) or a Failure (a Common::Error as an error
-// blob) under the same call id.
+// the server closes), Busy (empty: the server is at one of its limits and
+// closes without judging the Hello; the client may try again later) or
+// Failure with call id 0 (an error blob of at most kMaxHandshakeAnswerPayload
+// bytes: the login is turned down for the reason it gives, then the server
+// closes). Then the client sends Request frames, each with a fresh call id,
+// and the server answers each with a Reply (the reply bytes) or a Failure (a
+// Common::Error as an error blob) under the same call id.
 //
 // Readers check the header (version, kind, reserved bits, payload size against
 // the reader's limit) before allocating anything for the payload, and then
@@ -53,6 +56,8 @@ inline constexpr size_t kFrameHeaderSize = 16;
 inline constexpr uint32_t kMaxFramePayload = 64u << 20;
 // The largest Hello payload a server accepts from a peer not yet known.
 inline constexpr uint32_t kMaxHelloPayload = 4096;
+// The largest answer to a Hello a client accepts: a Failure's error blob.
+inline constexpr uint32_t kMaxHandshakeAnswerPayload = 65536;
 
 struct FrameHeader
 {
@@ -89,6 +94,15 @@ Common::Error ReadFramePayload(ByteSource& source, uint32_t size, Bytes& payload
 Common::Error SkipFramePayload(ByteSource& source, uint32_t size);
 // ReadFrameHeader, then ReadFramePayload.
 Common::Error ReadFrame(ByteSource& source, uint32_t maxPayload, FrameHeader& header, Bytes& payload);
+
+// Reads the answer to a Hello. Welcome gives success, Refused
+// kAuthenticationRefused, Busy kServiceBusy, and a Failure the error its blob
+// carries. A blob that is not read whole or reads as success, any other
+// kind, a call id other than 0, or a payload on an answer other than Failure
+// gives kMalformedFrame; a payload over kMaxHandshakeAnswerPayload
+// kFrameTooLarge. `answer` receives the kind of a well-formed answer
+// (Welcome, Refused, Busy or Failure), Hello when there was none.
+Common::Error ReadHandshakeAnswer(ByteSource& source, FrameKind& answer);
 
 // The payload of Hello:
 //   i32 service code, u16 user size, user bytes, u16 password size, password bytes

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
+#include "core/common/error_blob.h"
 #include "platform/ipc/host_address.h"
 #include "platform/ipc/ipc_errors.h"
 #include "testing/error_matchers.h"
@@ -210,6 +212,95 @@ TEST(FrameReader, FailureOfTheSourceIsPassedOn)
     Ipc::FrameHeader header{};
     Ipc::Bytes payload;
     EXPECT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, payload), ErrorIs(0x40001));
+}
+
+Ipc::Bytes Blob(const Common::Error& error)
+{
+    uint32_t size = 0;
+    std::unique_ptr<unsigned char[]> blob(Common::SerializeError(error, size));
+    return Ipc::Bytes(blob.get(), blob.get() + size);
+}
+
+// A turned-down login as a service may give it: a reason with a cause.
+Common::Error TurnedDown(size_t textSize = 20)
+{
+    Common::Error error(0xAD01F0, std::string(textSize, 's').c_str(), Common::NoLocation);
+    error.AddPosixError(EUSERS);
+    return error;
+}
+
+TEST(HandshakeAnswer, AFailureGivesTheErrorOfItsBlobWithItsCauses)
+{
+    MemorySource source(Frame(Ipc::FrameKind::Failure, 0, Blob(TurnedDown())), 3);
+    Ipc::FrameKind answer{};
+    EXPECT_THAT(
+        Ipc::ReadHandshakeAnswer(source, answer),
+        AllOf(ErrorIs(0xAD01F0), HasText(u"ssssssssssssssssssss"), Testing::CausedBy(Testing::IsPosixError(EUSERS))));
+    EXPECT_EQ(answer, Ipc::FrameKind::Failure);
+}
+
+TEST(HandshakeAnswer, EachAnswerGivesItsResultAndAnythingElseIsMalformed)
+{
+    const Ipc::Bytes blob = Blob(TurnedDown());
+    Ipc::Bytes trailing = blob;
+    trailing.push_back(7);
+    Ipc::Bytes secondCut = blob; // the first record whole, its cause cut short
+    secondCut.resize(blob.size() - 3);
+    Ipc::Bytes payloadCut = Frame(Ipc::FrameKind::Failure, 0, blob);
+    payloadCut.resize(payloadCut.size() - 1);
+    Ipc::Bytes overLimit = Frame(Ipc::FrameKind::Failure, 0, {});
+    overLimit[4] = 1; // 65537 bytes announced
+    overLimit[6] = 1;
+    const Ipc::FrameKind none = Ipc::FrameKind::Hello;
+    struct Case
+    {
+        const char* what;
+        Ipc::Bytes bytes;
+        unsigned code; // 0: success
+        Ipc::FrameKind answer;
+    };
+    const Case cases[] = {
+        {"welcome", Frame(Ipc::FrameKind::Welcome, 0, {}), 0, Ipc::FrameKind::Welcome},
+        {"refused", Frame(Ipc::FrameKind::Refused, 0, {}), Ipc::kAuthenticationRefused, Ipc::FrameKind::Refused},
+        {"busy", Frame(Ipc::FrameKind::Busy, 0, {}), Ipc::kServiceBusy, Ipc::FrameKind::Busy},
+        {"failure whose blob is success", Frame(Ipc::FrameKind::Failure, 0, {1}), Ipc::kMalformedFrame, none},
+        {"failure with bytes after its blob", Frame(Ipc::FrameKind::Failure, 0, trailing), Ipc::kMalformedFrame, none},
+        {"failure whose cause is cut short", Frame(Ipc::FrameKind::Failure, 0, secondCut), Ipc::kMalformedFrame, none},
+        {"failure of garbage", Frame(Ipc::FrameKind::Failure, 0, Ipc::Bytes(40, 0xC3)), Ipc::kMalformedFrame, none},
+        {"failure without a payload", Frame(Ipc::FrameKind::Failure, 0, {}), Ipc::kMalformedFrame, none},
+        {"failure whose stream ends inside it", payloadCut, Ipc::kMalformedFrame, none},
+        {"failure over the limit", overLimit, Ipc::kFrameTooLarge, none},
+        {"failure of a call", Frame(Ipc::FrameKind::Failure, 1, blob), Ipc::kMalformedFrame, none},
+        {"busy of a call", Frame(Ipc::FrameKind::Busy, 1, {}), Ipc::kMalformedFrame, none},
+        {"welcome with a payload", Frame(Ipc::FrameKind::Welcome, 0, {1, 2}), Ipc::kMalformedFrame, none},
+        {"refused with a payload", Frame(Ipc::FrameKind::Refused, 0, {1}), Ipc::kMalformedFrame, none},
+        {"a reply", Frame(Ipc::FrameKind::Reply, 0, {}), Ipc::kMalformedFrame, none},
+        {"a hello", Frame(Ipc::FrameKind::Hello, 0, {}), Ipc::kMalformedFrame, none},
+        {"a header cut short", Ipc::Bytes(9, 1), Ipc::kMalformedFrame, none},
+        {"nothing", {}, Ipc::kConnectionLost, none},
+    };
+    for (const Case& c : cases) {
+        MemorySource source(c.bytes, 5);
+        Ipc::FrameKind answer = Ipc::FrameKind::Request;
+        const Common::Error error = Ipc::ReadHandshakeAnswer(source, answer);
+        if (c.code == 0) {
+            EXPECT_THAT(error, IsSuccessError()) << c.what;
+        } else {
+            EXPECT_THAT(error, ErrorIs(c.code)) << c.what;
+        }
+        EXPECT_EQ(answer, c.answer) << c.what;
+    }
+}
+
+TEST(HandshakeAnswer, ABlobOfExactlyTheLimitIsRead)
+{
+    const size_t base = Blob(TurnedDown(0)).size();
+    const Ipc::Bytes blob = Blob(TurnedDown(Ipc::kMaxHandshakeAnswerPayload - base));
+    ASSERT_EQ(blob.size(), Ipc::kMaxHandshakeAnswerPayload);
+    MemorySource source(Frame(Ipc::FrameKind::Failure, 0, blob));
+    Ipc::FrameKind answer{};
+    EXPECT_THAT(Ipc::ReadHandshakeAnswer(source, answer), ErrorIs(0xAD01F0));
+    EXPECT_EQ(answer, Ipc::FrameKind::Failure);
 }
 
 TEST(HelloRecord, RoundTripsUserPasswordAndServiceCode)

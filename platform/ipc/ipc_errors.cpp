@@ -70,6 +70,29 @@ const char* AddressNames(const Common::ErrorRecord*)
 const Common::ErrorRecordKind kAddressErrorKind{FreeAddressRecord, CloneAddressRecord, AddressRecordText, NoInteger,
                                                 AddressParameter,  NoWideText,         AddressNames};
 
+// An error of the address kind with `text` (a catalogue text is held by reference, any other copied).
+Common::Error AddressError(unsigned code, const char16_t* text, const std::string& host, unsigned port,
+                           Common::Location location) noexcept
+{
+    static_assert(sizeof(AddressErrorRecord) == sizeof(Common::ErrorRecord) + 3 * sizeof(uint64_t));
+    char portText[16];
+    std::snprintf(portText, sizeof portText, "%u", port);
+    const Common::Detail::RecordText texts[] = {{text, sizeof(char16_t)}, {host.c_str(), 1}, {portText, 1}};
+    return Common::Error(Common::Detail::BuildTextsRecord(code, &kAddressErrorKind, location, texts, 3));
+}
+
+// "30" for 30000, "0.25" for 250: whole seconds without a fraction, others with what they have.
+std::string SecondsText(int milliseconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%03d", milliseconds / 1000, milliseconds % 1000);
+    std::string seconds(text);
+    seconds.erase(seconds.find_last_not_of('0') + 1);
+    if (seconds.back() == '.')
+        seconds.pop_back();
+    return seconds;
+}
+
 } // namespace
 
 Common::Error MakeIpcError(unsigned code, unsigned messageKey, Common::Location location) noexcept
@@ -80,12 +103,19 @@ Common::Error MakeIpcError(unsigned code, unsigned messageKey, Common::Location 
 Common::Error MakeIpcAddressError(unsigned code, unsigned messageKey, const std::string& host, unsigned port,
                                   Common::Location location) noexcept
 {
-    static_assert(sizeof(AddressErrorRecord) == sizeof(Common::ErrorRecord) + 3 * sizeof(uint64_t));
-    char portText[16];
-    std::snprintf(portText, sizeof portText, "%u", port);
-    const Common::Detail::RecordText texts[] = {
-        {Common::GetMessageText(messageKey), sizeof(char16_t)}, {host.c_str(), 1}, {portText, 1}};
-    return Common::Error(Common::Detail::BuildTextsRecord(code, &kAddressErrorKind, location, texts, 3));
+    return AddressError(code, Common::GetMessageText(messageKey), host, port, location);
+}
+
+Common::Error MakeLoginUnansweredError(const std::string& host, unsigned port, int milliseconds,
+                                       Common::Location location)
+{
+    // An IPv6 address in brackets, as the host argument writes it before a port.
+    const std::string shownHost = host.find(':') == std::string::npos ? host : "[" + host + "]";
+    const std::u16string text = Common::FormatMessage(Common::GetMessageText(kLoginUnansweredText),
+                                                      {Common::FromUtf8(shownHost.c_str()),
+                                                       Common::FromUtf8(std::to_string(port).c_str()),
+                                                       Common::FromUtf8(SecondsText(milliseconds).c_str())});
+    return AddressError(kConnectFailed, text.c_str(), host, port, location);
 }
 
 Common::Error MakeFrameTooLargeError(unsigned messageKey, size_t size, size_t limit, Common::Location location)

@@ -1,8 +1,9 @@
 // Error codes of the IPC stand-in (facility 0xAD) and the catalogue keys of
 // their messages, with the makers of its errors: plain message errors
 // (UTF-16 text record, catalogue text held by reference), errors that name a
-// host and port as the parameters "host" and "port", and the error of a frame
-// too large for its limit, whose text gives both sizes.
+// host and port as the parameters "host" and "port" (among them the login a
+// service did not answer, whose text names them too), and the error of a
+// frame too large for its limit, whose text gives both sizes.
 //
 // Threading: constant data; the makers may be called from any thread.
 #pragma once
@@ -36,6 +37,7 @@ inline constexpr unsigned kListenFailedText = 591;          // "IPC: Failed to l
 inline constexpr unsigned kRequestTooLargeText = 592;       // "IPC: The request of {0} bytes is larger than ..."
 inline constexpr unsigned kReplyTooLargeText = 593;         // "IPC: The reply of {0} bytes is larger than ..."
 inline constexpr unsigned kFrameOverLimitText = 594;        // "IPC: A frame of {0} bytes is larger than ..."
+inline constexpr unsigned kLoginUnansweredText = 596;       // "IPC: The service at {0}:{1} did not answer ..."
 
 // A UTF-16 text error with the catalogue message `messageKey`, held by
 // reference, and no cause.
@@ -44,6 +46,12 @@ Common::Error MakeIpcError(unsigned code, unsigned messageKey, Common::Location 
 // The same, with the text parameters "host" and "port" (and "$module").
 Common::Error MakeIpcAddressError(unsigned code, unsigned messageKey, const std::string& host, unsigned port,
                                   Common::Location location) noexcept;
+
+// kConnectFailed for a service at `host` and `port` that took the connection
+// but did not answer the Hello within `milliseconds`: the text names host,
+// port and the seconds waited; "host" and "port" are parameters as above.
+Common::Error MakeLoginUnansweredError(const std::string& host, unsigned port, int milliseconds,
+                                       Common::Location location);
 
 // kFrameTooLarge whose text (`messageKey`, one of the three "too large"
 // texts) gives the frame's `size` and the `limit` it broke.

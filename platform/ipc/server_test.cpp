@@ -117,9 +117,12 @@ protected:
     uint16_t Port() const { return m_server->GetPort(); }
     std::string Host() const { return "127.0.0.1:" + std::to_string(Port()); }
 
+    // One attempt: the server's answer itself, a Busy included.
     Common::Error Login(std::unique_ptr<Ipc::SocketTransport>& transport, const Ipc::HelloRecord& hello = kAlice)
     {
-        return Ipc::SocketTransport::Connect(Host(), hello, transport);
+        Ipc::ConnectOptions once;
+        once.busyRetryMilliseconds = 0;
+        return Ipc::SocketTransport::Connect(Host(), hello, once, transport);
     }
 
     HeldChecks m_checks; // outlives the server, whose checkers may still call it

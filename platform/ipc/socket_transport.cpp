@@ -2,12 +2,15 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <unordered_map>
 #include <vector>
 
 #include "core/common/error_blob.h"
 #include "core/common/mutex.h"
+#include "core/common/random_bytes.h"
 #include "platform/ipc/host_address.h"
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/socket_io.h"
@@ -18,37 +21,39 @@ namespace {
 
 constexpr Common::SourceFile kSource("platform/ipc/socket_transport");
 
-Common::Error LimitReceive(int fd, int milliseconds)
+// Hello, then the one answer, both within the handshake's time. A service
+// that stays silent that long is named in the error.
+Common::Error Handshake(int fd, SocketSource& source, const HostAddress& address, const HelloRecord& credentials,
+                        int milliseconds, FrameKind& answer)
 {
-    const int failure = SetReceiveTimeout(fd, milliseconds);
-    if (failure == 0)
-        return Common::Success;
-    Common::Error error = MakeIpcError(kConnectFailed, kConnectFailedText, kSource.At("Connect", __LINE__));
-    error.AddPosixError(failure);
+    answer = FrameKind::Hello;
+    Bytes payload;
+    Common::Error error = EncodeHello(credentials, payload);
+    if (!error.IsSuccess())
+        return error;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    source.SetDeadline(deadline);
+    error = WriteFrame(fd, FrameKind::Hello, 0, payload, deadline);
+    WipeBytes(payload.data(), payload.size());
+    if (error.IsSuccess())
+        error = ReadHandshakeAnswer(source, answer);
+    source.SetDeadline(kNoDeadline); // the calls wait for their replies as long as they take
+    if (error.GetCode() == kConnectionLost && Clock::now() >= deadline) {
+        Common::Error silent = MakeLoginUnansweredError(address.host, address.port, milliseconds,
+                                                        kSource.At("Connect", __LINE__));
+        silent.AddCause(error);
+        return silent;
+    }
     return error;
 }
 
-// Hello, then the one answer frame.
-Common::Error Handshake(int fd, SocketSource& source, const HelloRecord& credentials)
+// The wait before the next attempt: between half of `delay` and all of it.
+std::chrono::microseconds JitteredDelay(int delayMilliseconds)
 {
-    Bytes payload;
-    Common::Error error = EncodeHello(credentials, payload);
-    if (error.IsSuccess())
-        error = LimitReceive(fd, kHandshakeTimeoutMilliseconds);
-    if (error.IsSuccess())
-        error = WriteFrame(fd, FrameKind::Hello, 0, payload);
-    FrameHeader answer{};
-    if (error.IsSuccess())
-        error = ReadFrameHeader(source, 0, answer);
-    if (!error.IsSuccess())
-        return error;
-    if (answer.kind == FrameKind::Refused && answer.callId == 0)
-        return MakeIpcError(kAuthenticationRefused, kAuthenticationRefusedText, kSource.At("Connect", __LINE__));
-    if (answer.kind == FrameKind::Busy && answer.callId == 0)
-        return MakeIpcError(kServiceBusy, kServiceBusyText, kSource.At("Connect", __LINE__));
-    if (answer.kind != FrameKind::Welcome || answer.callId != 0)
-        return MakeIpcError(kMalformedFrame, kBadFrameText, kSource.At("Connect", __LINE__));
-    return LimitReceive(fd, 0);
+    const int64_t full = int64_t{delayMilliseconds} * 1000;
+    uint64_t random = 0;
+    (void)Common::GetRandomBytes(&random, sizeof random, false); // a normal request always fills the buffer
+    return std::chrono::microseconds(full - full / 2 + static_cast<int64_t>(random % (uint64_t(full / 2) + 1)));
 }
 
 } // namespace
@@ -196,8 +201,37 @@ SocketTransport::~SocketTransport()
     m_reader.join();
 }
 
+// One connection and its handshake; `link` is set on success. `answer`: as of ReadHandshakeAnswer.
+Common::Error SocketTransport::Attempt(const HostAddress& address, const HelloRecord& credentials,
+                                       const ConnectOptions& options, std::shared_ptr<Link>& link, FrameKind& answer)
+{
+    answer = FrameKind::Hello;
+    auto attempt = std::make_shared<Link>();
+    Common::Error error = ConnectTcp(address, options.connectMilliseconds, attempt->socket);
+    if (!error.IsSuccess())
+        return error;
+    if (const int failure = EnableKeepalive(attempt->socket.Get(), kClientKeepalive); failure != 0) {
+        error = MakeIpcAddressError(kConnectFailed, kConnectFailedText, address.host, address.port,
+                                    kSource.At("Connect", __LINE__));
+        error.AddPosixError(failure);
+        return error;
+    }
+    attempt->source = std::make_unique<SocketSource>(attempt->socket.Get());
+    error = Handshake(attempt->socket.Get(), *attempt->source, address, credentials, options.handshakeMilliseconds,
+                      answer);
+    if (error.IsSuccess())
+        link = std::move(attempt);
+    return error;
+}
+
 Common::Error SocketTransport::Connect(const std::string& hostArgument, const HelloRecord& credentials,
                                        std::unique_ptr<SocketTransport>& transport)
+{
+    return Connect(hostArgument, credentials, ConnectOptions{}, transport);
+}
+
+Common::Error SocketTransport::Connect(const std::string& hostArgument, const HelloRecord& credentials,
+                                       const ConnectOptions& options, std::unique_ptr<SocketTransport>& transport)
 {
     HostAddress address;
     if (!ParseHostArgument(hostArgument, address)) {
@@ -205,22 +239,24 @@ Common::Error SocketTransport::Connect(const std::string& hostArgument, const He
         error.AddPosixError(EINVAL);
         return error;
     }
-    auto link = std::make_shared<Link>();
-    Common::Error error = ConnectTcp(address, kConnectTimeoutMilliseconds, link->socket);
-    if (error.IsSuccess()) {
-        if (const int failure = EnableKeepalive(link->socket.Get(), kClientKeepalive); failure != 0) {
-            error = MakeIpcAddressError(kConnectFailed, kConnectFailedText, address.host, address.port,
-                                        kSource.At("Connect", __LINE__));
-            error.AddPosixError(failure);
-            return error;
+    const Clock::time_point retryEnd = Clock::now() + std::chrono::milliseconds(options.busyRetryMilliseconds);
+    int delay = std::max(options.firstRetryDelayMilliseconds, 1);
+    for (;;) {
+        std::shared_ptr<Link> link;
+        FrameKind answer{};
+        Common::Error error = Attempt(address, credentials, options, link, answer);
+        if (error.IsSuccess()) {
+            transport.reset(new SocketTransport(std::move(link)));
+            return Common::Success;
         }
-        link->source = std::make_unique<SocketSource>(link->socket.Get());
-        error = Handshake(link->socket.Get(), *link->source, credentials);
+        const Clock::time_point now = Clock::now();
+        if (answer != FrameKind::Busy || now >= retryEnd)
+            return error;
+        // A real wait between two attempts, cut to end with the time for retries.
+        std::this_thread::sleep_for(std::min<Clock::duration>(JitteredDelay(delay), retryEnd - now));
+        delay = delay > options.maxRetryDelayMilliseconds / 2 ? std::max(options.maxRetryDelayMilliseconds, 1)
+                                                              : delay * 2;
     }
-    if (!error.IsSuccess())
-        return error;
-    transport.reset(new SocketTransport(std::move(link)));
-    return Common::Success;
 }
 
 Common::Error SocketTransport::Exchange(ByteView request, Bytes& reply)

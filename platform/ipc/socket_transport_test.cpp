@@ -16,6 +16,7 @@
 
 #include "core/common/error_blob.h"
 #include "core/common/event.h"
+#include "core/common/text_conversion.h"
 #include "platform/ipc/server.h"
 #include "platform/ipc/socket_io.h"
 #include "platform/ipc/transport_test_support.h"
@@ -305,6 +306,184 @@ TEST(SocketPeerFaults, PeerThatAnswersTheHandshakeWithSomethingElseIsRefused)
     peer.join();
 }
 
+// A service on a loopback port that reads the Hello of each connection and
+// answers the n-th with the n-th of `answers` (the last one for all later
+// ones), then closes it. Counts the connections.
+class ScriptedLogins
+{
+public:
+    using Answer = std::function<void(int fd)>;
+
+    explicit ScriptedLogins(std::vector<Answer> answers) : m_answers(std::move(answers))
+    {
+        EXPECT_THAT(Ipc::ListenTcp("127.0.0.1", 0, m_listener, m_port), IsSuccessError());
+        m_thread = std::thread([this] {
+            for (;;) {
+                Ipc::SocketHandle peer(accept(m_listener.Get(), nullptr, nullptr));
+                if (peer.Get() < 0)
+                    return; // the listener was shut
+                const size_t index = std::min<size_t>(m_logins++, m_answers.size() - 1);
+                Ipc::SocketSource source(peer.Get());
+                source.SetDeadline(Ipc::Clock::now() + std::chrono::seconds(10));
+                Ipc::FrameHeader header{};
+                Ipc::Bytes payload;
+                if (Ipc::ReadFrame(source, Ipc::kMaxHelloPayload, header, payload).IsSuccess() &&
+                    header.kind == Ipc::FrameKind::Hello)
+                    m_answers[index](peer.Get());
+            }
+        });
+    }
+    ~ScriptedLogins()
+    {
+        (void)shutdown(m_listener.Get(), SHUT_RDWR); // ends the waiting accept
+        m_thread.join();
+    }
+
+    std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    uint16_t Port() const { return m_port; }
+    // Connections taken so far; each Connect attempt reaches the answer before it returns.
+    int Logins() const { return m_logins; }
+
+    static Answer Send(Ipc::FrameKind kind, Ipc::Bytes payload = {})
+    {
+        return [kind, payload](int fd) { EXPECT_THAT(Ipc::WriteFrame(fd, kind, 0, payload), IsSuccessError()); };
+    }
+    static Answer SendBytes(Ipc::Bytes bytes)
+    {
+        return [bytes](int fd) { SendRaw(fd, bytes); };
+    }
+    // Answers nothing until the client gives up and closes.
+    static Answer Silence()
+    {
+        return [](int fd) { EXPECT_TRUE(IpcTesting::EndsWithin(fd, 10000)); };
+    }
+
+private:
+    std::vector<Answer> m_answers;
+    Ipc::SocketHandle m_listener;
+    uint16_t m_port = 0;
+    std::atomic<int> m_logins{0};
+    std::thread m_thread;
+};
+
+Ipc::Bytes BlobOf(const Common::Error& error)
+{
+    uint32_t size = 0;
+    std::unique_ptr<unsigned char[]> blob(Common::SerializeError(error, size));
+    return Ipc::Bytes(blob.get(), blob.get() + size);
+}
+
+// Waits of milliseconds, so that a test of the retries takes little time.
+Ipc::ConnectOptions QuickRetries(int retryMilliseconds)
+{
+    Ipc::ConnectOptions options;
+    options.busyRetryMilliseconds = retryMilliseconds;
+    options.firstRetryDelayMilliseconds = 2;
+    options.maxRetryDelayMilliseconds = 8;
+    return options;
+}
+
+using Answers = std::vector<ScriptedLogins::Answer>;
+
+TEST(SocketLoginRetries, BusyAnswersAreTriedAgainOnNewConnectionsUntilAWelcome)
+{
+    const auto busy = ScriptedLogins::Send(Ipc::FrameKind::Busy);
+    ScriptedLogins service(Answers{busy, busy, busy, busy, ScriptedLogins::Send(Ipc::FrameKind::Welcome)});
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Ipc::SocketTransport::Connect(service.Host(), {"a", "b", 1}, QuickRetries(20000), transport),
+                IsSuccessError());
+    EXPECT_NE(transport, nullptr);
+    EXPECT_EQ(service.Logins(), 5);
+}
+
+TEST(SocketLoginRetries, AServiceThatStaysBusyIsGivenUpAfterTheTimeForRetries)
+{
+    ScriptedLogins service(Answers{ScriptedLogins::Send(Ipc::FrameKind::Busy)});
+    Ipc::ConnectOptions options;
+    options.busyRetryMilliseconds = 300;
+    options.firstRetryDelayMilliseconds = 10;
+    options.maxRetryDelayMilliseconds = 40;
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THAT(Ipc::SocketTransport::Connect(service.Host(), {"a", "b", 1}, options, transport),
+                AllOf(ErrorIs(Ipc::kServiceBusy), HasText(u"IPC: The service is busy; try again later.")));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(options.busyRetryMilliseconds));
+    EXPECT_EQ(transport, nullptr);
+    // Each wait lasts at least half its delay (which doubles from 10 ms up to
+    // 40 ms) except the last one, cut to the end of the time for retries.
+    int mostWaits = 1;
+    for (int delay = options.firstRetryDelayMilliseconds, waited = delay / 2; waited <= options.busyRetryMilliseconds;
+         delay = std::min(delay * 2, options.maxRetryDelayMilliseconds), waited += delay / 2)
+        ++mostWaits;
+    EXPECT_GE(service.Logins(), 2);
+    EXPECT_LE(service.Logins(), mostWaits + 1);
+}
+
+TEST(SocketLoginRetries, NoneButBusyIsTriedAgain)
+{
+    Common::Error turnedDown(0xAD01F0, "IPC: alice has too many sessions.", Common::NoLocation);
+    turnedDown.AddPosixError(EUSERS);
+    Ipc::Bytes cutBlob = BlobOf(turnedDown);
+    cutBlob.resize(cutBlob.size() - 3); // the cause cut short
+    struct Case
+    {
+        const char* what;
+        ScriptedLogins::Answer answer;
+        unsigned code;
+    };
+    const Case cases[] = {
+        {"refused", ScriptedLogins::Send(Ipc::FrameKind::Refused), Ipc::kAuthenticationRefused},
+        {"failure", ScriptedLogins::Send(Ipc::FrameKind::Failure, BlobOf(turnedDown)), 0xAD01F0},
+        {"failure whose blob is cut", ScriptedLogins::Send(Ipc::FrameKind::Failure, cutBlob), Ipc::kMalformedFrame},
+        {"failure of garbage", ScriptedLogins::Send(Ipc::FrameKind::Failure, Ipc::Bytes(40, 0xC3)),
+         Ipc::kMalformedFrame},
+        {"a reply", ScriptedLogins::Send(Ipc::FrameKind::Reply), Ipc::kMalformedFrame},
+        {"garbage header", ScriptedLogins::SendBytes(Ipc::Bytes(16, 0xEE)), Ipc::kMalformedFrame},
+        {"closed without a word", [](int) {}, Ipc::kConnectionLost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A second attempt would be welcome.
+        ScriptedLogins service(Answers{c.answer, ScriptedLogins::Send(Ipc::FrameKind::Welcome)});
+        std::unique_ptr<Ipc::SocketTransport> transport;
+        const Common::Error error = Ipc::SocketTransport::Connect(service.Host(), {"a", "b", 1}, QuickRetries(20000),
+                                                                  transport);
+        EXPECT_THAT(error, ErrorIs(c.code));
+        EXPECT_EQ(service.Logins(), 1);
+        EXPECT_EQ(transport, nullptr);
+        if (c.code == 0xAD01F0) {
+            EXPECT_THAT(error, AllOf(HasText(u"IPC: alice has too many sessions."), HasPosixCause(EUSERS)));
+        }
+    }
+}
+
+TEST(SocketLoginRetries, AServiceThatNeverAnswersTheLoginIsNamedWithTheTimeWaited)
+{
+    ScriptedLogins service(Answers{ScriptedLogins::Silence(), ScriptedLogins::Send(Ipc::FrameKind::Welcome)});
+    Ipc::ConnectOptions options = QuickRetries(20000);
+    options.handshakeMilliseconds = 250;
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    const Common::Error error = Ipc::SocketTransport::Connect(service.Host(), {"a", "b", 1}, options, transport);
+    const std::string port = std::to_string(service.Port());
+    EXPECT_THAT(
+        error,
+        AllOf(ErrorIs(Ipc::kConnectFailed),
+              HasText(Common::FromUtf8(
+                  ("IPC: The service at 127.0.0.1:" + port + " did not answer the login within 0.25 s.").c_str())),
+              CausedBy(ErrorIs(Ipc::kConnectionLost)), HasPosixCause(ETIMEDOUT)));
+    EXPECT_STREQ(error.GetTextParameter("host"), "127.0.0.1");
+    EXPECT_EQ(error.GetTextParameter("port"), port);
+    EXPECT_EQ(service.Logins(), 1); // not tried again
+}
+
+TEST(SocketLoginRetries, TheWholeSecondsOfTheRealWaitAreNamedWithoutAFraction)
+{
+    const Common::Error error = Ipc::MakeLoginUnansweredError("::1", 47806, Ipc::kHandshakeTimeoutMilliseconds,
+                                                              Common::NoLocation);
+    EXPECT_THAT(error, HasText(u"IPC: The service at [::1]:47806 did not answer the login within 30 s."));
+    EXPECT_STREQ(error.GetTextParameter("host"), "::1");
+}
+
 // The descriptor of this process's TCP socket whose peer is the loopback `port`, or -1.
 int SocketConnectedTo(uint16_t port)
 {
@@ -476,7 +655,9 @@ TEST_F(ServerLimits, LoginsOverTheCapAreAnsweredBusyAndTheirPlacesComeBack)
     std::unique_ptr<Ipc::SocketTransport> second;
     ASSERT_THAT(Ipc::SocketTransport::Connect(Host(), {"alice", "secret", kHub}, second), IsSuccessError());
     std::unique_ptr<Ipc::SocketTransport> third;
-    EXPECT_THAT(Ipc::SocketTransport::Connect(Host(), {"alice", "secret", kHub}, third),
+    Ipc::ConnectOptions once;
+    once.busyRetryMilliseconds = 0;
+    EXPECT_THAT(Ipc::SocketTransport::Connect(Host(), {"alice", "secret", kHub}, once, third),
                 AllOf(ErrorIs(Ipc::kServiceBusy), HasText(u"IPC: The service is busy; try again later.")));
 
     ASSERT_EQ(shutdown(first.Get(), SHUT_WR), 0);
