@@ -419,6 +419,21 @@ TEST(SocketLoginRetries, AServiceThatStaysBusyIsGivenUpAfterTheTimeForRetries)
     EXPECT_LE(service.Logins(), mostWaits + 1);
 }
 
+TEST(SocketLoginRetries, AWaitLongerThanTheTimeLeftIsCutToIt)
+{
+    ScriptedLogins service(Answers{ScriptedLogins::Send(Ipc::FrameKind::Busy)});
+    Ipc::ConnectOptions options;
+    options.busyRetryMilliseconds = 300;
+    options.firstRetryDelayMilliseconds = 60000; // a wait of 30 s at least, were it not cut
+    options.maxRetryDelayMilliseconds = 60000;
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THAT(Ipc::SocketTransport::Connect(service.Host(), {"a", "b", 1}, options, transport),
+                ErrorIs(Ipc::kServiceBusy));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_EQ(service.Logins(), 2); // the first attempt and the one at the end of the time for retries
+}
+
 TEST(SocketLoginRetries, NoneButBusyIsTriedAgain)
 {
     Common::Error turnedDown(0xAD01F0, "IPC: alice has too many sessions.", Common::NoLocation);
@@ -472,7 +487,7 @@ TEST(SocketLoginRetries, AServiceThatNeverAnswersTheLoginIsNamedWithTheTimeWaite
                   ("IPC: The service at 127.0.0.1:" + port + " did not answer the login within 0.25 s.").c_str())),
               CausedBy(ErrorIs(Ipc::kConnectionLost)), HasPosixCause(ETIMEDOUT)));
     EXPECT_STREQ(error.GetTextParameter("host"), "127.0.0.1");
-    EXPECT_EQ(error.GetTextParameter("port"), port);
+    EXPECT_STREQ(error.GetTextParameter("port"), port.c_str());
     EXPECT_EQ(service.Logins(), 1); // not tried again
 }
 
