@@ -1,14 +1,17 @@
 // Test support of the service tests: a fixture giving each test a folder of
 // its own (on disk, or in memory for tests whose stores need no disk), bytes
 // from text, the process-wide folder of the local road's store, and the
-// service process started on an ephemeral loopback port.
+// service process started on an ephemeral loopback port, and another
+// opener's hold on a store's lock file.
 //
 // Threading: used on the test's thread.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +70,32 @@ inline const std::string& LocalStoreFolder()
     static const LocalStore* const store = new LocalStore;
     return store->folder.Path();
 }
+
+// Holds the lock of a store's lock file `<store>.lock` (made when missing)
+// while it lives, as another opener of the store would.
+class HeldStoreLock
+{
+public:
+    explicit HeldStoreLock(const std::string& store)
+        : m_fd(open((store + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600))
+    {
+        EXPECT_GE(m_fd, 0) << store;
+        EXPECT_EQ(flock(m_fd, LOCK_EX | LOCK_NB), 0) << store;
+    }
+    ~HeldStoreLock() { Release(); }
+    HeldStoreLock(const HeldStoreLock&) = delete;
+    HeldStoreLock& operator=(const HeldStoreLock&) = delete;
+
+    void Release()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
 
 #ifdef OBJPATCHER_SERVICE_PROGRAM
 // Starts objpatcher-service on an ephemeral loopback port with the users file

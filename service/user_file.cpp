@@ -14,6 +14,7 @@
 #include "core/common/safe_close.h"
 #include "core/common/text_conversion.h"
 #include "platform/ipc/frame.h"
+#include "service/file_trust.h"
 
 namespace Service {
 
@@ -103,10 +104,8 @@ Common::Error CheckFile(int fd, const std::string& path, const char* function)
     };
     if (fstat(fd, &status) < 0)
         return WithCause(Refused(FileErrors::kOpenFailed, path, "cannot be examined", function, __LINE__), errno);
-    if (!S_ISREG(status.st_mode))
-        return Refused(FileErrors::kAccessDenied, path, "not a regular file", function, __LINE__);
-    if (status.st_uid != geteuid())
-        return Refused(FileErrors::kAccessDenied, path, "not owned by this user", function, __LINE__);
+    if (const char* why = WhyFileIsUntrusted(status))
+        return Refused(FileErrors::kAccessDenied, path, why, function, __LINE__);
     if ((status.st_mode & 07777) != 0600)
         return Refused(FileErrors::kAccessDenied, path, "its mode must be 0600", function, __LINE__);
     return Common::Success;
