@@ -550,4 +550,21 @@ TEST_F(ServiceStart, APortFileThatCannotBeWrittenIsNamedAndLeavesNoTemporaryFile
     EXPECT_THAT(NamesStartingWith(m_dir, "port"), ::testing::ElementsAre("port-folder"));
 }
 
+TEST_F(ServiceStart, WeakHashesOfTheUsersFileAreWarnedOfByLineAndStillLogIn)
+{
+    const std::string weak = ServiceTesting::HashWith("weak password", crypto_pwhash_ALG_ARGON2ID13, 1, 8192);
+    ASSERT_FALSE(weak.empty());
+    {
+        std::ofstream(PathOf("users"), std::ios::app) << "weak:" << weak << "\n";
+    }
+    ASSERT_NE(Start(), 0);
+    const std::string written = StandardError();
+    EXPECT_THAT(written,
+                HasSubstr("objpatcher-service: warning: users file " + PathOf("users") +
+                          ": line 2: its hash is weaker than those adduser makes (argon2id, m=8, t=1; "));
+    EXPECT_EQ(Occurrences(written, "warning: users file"), 1u) << written;
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    EXPECT_THAT(Login(transport, "weak", "weak password"), IsSuccessError());
+}
+
 } // namespace

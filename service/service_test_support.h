@@ -2,7 +2,8 @@
 // its own (on disk, or in memory for tests whose stores need no disk), bytes
 // from text, the process-wide folder of the local road's store, and the
 // service process started on an ephemeral loopback port (its port read from
-// its port file), and another opener's hold on a store's lock file.
+// its port file), another opener's hold on a store's lock file, and
+// password hashes of any cost.
 //
 // Threading: used on the test's thread.
 #pragma once
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sodium.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,6 +104,18 @@ public:
 private:
     int m_fd;
 };
+
+// A hash of `password` made by libsodium with `algorithm`
+// (crypto_pwhash_ALG_*) at the given limits, which may be far below the
+// service's own; empty when libsodium refuses them.
+inline std::string HashWith(const std::string& password, int algorithm, unsigned long long operations, size_t memory)
+{
+    char hash[crypto_pwhash_STRBYTES] = {};
+    if (sodium_init() < 0 ||
+        crypto_pwhash_str_alg(hash, password.data(), password.size(), operations, memory, algorithm) != 0)
+        return {};
+    return hash;
+}
 
 #ifdef OBJPATCHER_SERVICE_PROGRAM
 // objpatcher-service started by StartServiceProcess.

@@ -89,9 +89,12 @@ int Serve(const Service::ServiceOptions& options)
     pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
 
     Service::UserTable users;
-    Common::Error error = Service::LoadUsers(options.usersFile, users);
+    std::vector<std::string> warnings;
+    Common::Error error = Service::LoadUsers(options.usersFile, users, &warnings);
     if (!error.IsSuccess())
         return Fail(error);
+    for (const std::string& warning : warnings)
+        std::cerr << "objpatcher-service: warning: " << warning << std::endl;
 
     std::string storePath = options.storePath;
     if (storePath.empty()) {
