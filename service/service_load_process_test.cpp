@@ -153,6 +153,8 @@ protected:
     // Starts the service; the end of the pipe that tells when it ended, or -1.
     int Launch(Launching how)
     {
+        // What an earlier process wrote must not pass for this one's.
+        (void)unlink(PathOf("stderr").c_str());
         if (how.portFile.empty()) {
             how.portFile = PathOf("port");
             (void)unlink(how.portFile.c_str());
