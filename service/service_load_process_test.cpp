@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -30,6 +31,8 @@
 #include "platform/ipc/transport_test_support.h"
 #include "service/request_packets_test_support.h"
 #include "service/service_test_support.h"
+#include "service/store.h"
+#include "service/store_location.h"
 #include "service/user_file.h"
 #include "testing/error_matchers.h"
 #include "testing/temporary_folder.h"
@@ -136,47 +139,64 @@ protected:
 
     void TearDown() override { ServiceTesting::KillService(m_pid); }
 
-    // Starts the service with `arguments` before the users file, an ephemeral
-    // port and its standard error in the file "stderr"; its port, or 0 when it
-    // reported none within 10 s (then it ended, or was ended).
+    // How Launch starts the service: always on an ephemeral port, its
+    // standard error in the file "stderr".
+    struct Launching
+    {
+        std::vector<std::string> arguments = {}; // before the users file
+        std::string usersFile = {};              // empty: "users"
+        std::string store = {};                  // empty: "objects.db"
+        std::string portFile = {};               // empty: "port", removed first
+        std::vector<std::string> environment = {};
+    };
+
+    // Starts the service; the end of the pipe that tells when it ended, or -1.
+    int Launch(Launching how)
+    {
+        // What an earlier process wrote must not pass for this one's.
+        (void)unlink(PathOf("stderr").c_str());
+        if (how.portFile.empty()) {
+            how.portFile = PathOf("port");
+            (void)unlink(how.portFile.c_str());
+        }
+        std::vector<std::string> arguments = {"--port",      "0",
+                                              "--port-file", how.portFile,
+                                              "--store",     how.store.empty() ? PathOf("objects.db") : how.store};
+        arguments.insert(arguments.end(), how.arguments.begin(), how.arguments.end());
+        arguments.push_back(how.usersFile.empty() ? PathOf("users") : how.usersFile);
+        int alive = -1;
+        m_pid = ServiceTesting::StartServiceProcess({arguments, how.environment, PathOf("stderr")}, alive);
+        return alive;
+    }
+
+    // Launches the service; its port, or 0 when it reported none within 10 s
+    // (then it ended, or was ended).
+    int StartWith(Launching how)
+    {
+        const std::string portFile = how.portFile.empty() ? PathOf("port") : how.portFile;
+        const int alive = Launch(std::move(how));
+        m_port = alive >= 0 ? ServiceTesting::WaitForPortFile(portFile, alive, 10s) : 0;
+        return m_port;
+    }
+
+    // Starts the service with `arguments` before the users file (the
+    // fixture's, or `usersFile`); its port, or 0 as Start.
     int Start(std::vector<std::string> arguments = {}, const std::string& usersFile = "")
     {
-        int pipeEnds[2];
-        if (pipe(pipeEnds) != 0)
-            return 0;
-        arguments.insert(
-            arguments.begin(),
-            {OBJPATCHER_SERVICE_PROGRAM, "--port", "0", "--port-file", "/dev/fd/9", "--store", PathOf("objects.db")});
-        arguments.push_back(usersFile.empty() ? PathOf("users") : usersFile);
-        const std::string errorFile = PathOf("stderr");
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(pipeEnds[1], 9);
-            const int error = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            dup2(error, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (std::string& argument : arguments)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            execv(OBJPATCHER_SERVICE_PROGRAM, argv.data());
-            _exit(127);
+        return StartWith(Launching{std::move(arguments), usersFile, {}, {}, {}});
+    }
+
+    // Whether standard error shows `part` within `limit`.
+    bool StandardErrorShows(const std::string& part, std::chrono::milliseconds limit) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (StandardError().find(part) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            pollfd none{-1, 0, 0};
+            (void)poll(&none, 0, 5); // a short pause between looks at the file
         }
-        close(pipeEnds[1]);
-        std::string text;
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                    std::chrono::steady_clock::now());
-            pollfd wait{pipeEnds[0], POLLIN, 0};
-            char c = 0;
-            if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0 ||
-                read(pipeEnds[0], &c, 1) != 1 || c == '\n')
-                break;
-            text += c;
-        }
-        close(pipeEnds[0]);
-        m_port = text.empty() ? 0 : std::stoi(text);
-        return m_port;
+        return true;
     }
 
     // The exit status once the process ended, within `limit`; -1 (after killing it) when it did not.
@@ -378,6 +398,175 @@ TEST_F(ServiceLoad, HelpPrintsTheUsageOnStandardOutput)
         EXPECT_EQ(pclose(output), 0) << asked;
         EXPECT_THAT(text, AllOf(HasSubstr("Usage: objpatcher-service"), HasSubstr("adduser"))) << asked;
     }
+}
+
+// The start of the service: what holds it up, what it trusts, what it writes.
+
+class ServiceStart : public ServiceLoad
+{
+protected:
+    static size_t Occurrences(const std::string& text, const std::string& part)
+    {
+        size_t count = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++count;
+        return count;
+    }
+
+    // The names in `folder` that start with `prefix`.
+    static std::vector<std::string> NamesStartingWith(const std::string& folder, const std::string& prefix)
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(prefix, 0) == 0)
+                names.push_back(name);
+        }
+        return names;
+    }
+
+    static std::string LockWait(int milliseconds)
+    {
+        return std::string(Service::kLockWaitVariable) + "=" + std::to_string(milliseconds);
+    }
+};
+
+TEST_F(ServiceStart, AHeldStoreLockIsNamedOnceAndEndsTheStartWhenTheWaitIsOver)
+{
+    ServiceTesting::HeldStoreLock held(PathOf("objects.db"));
+    const int alive = Launch({.environment = {LockWait(300)}});
+    ASSERT_GE(alive, 0);
+    close(alive);
+    const int status = ExitStatusWithin(20s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    const std::string lock = PathOf("objects.db.lock");
+    const std::string written = StandardError();
+    EXPECT_THAT(written,
+                HasSubstr("objpatcher-service: waiting for the lock file " + lock +
+                          ", which another process holds (at most 300 ms)\n"));
+    EXPECT_EQ(Occurrences(written, "waiting for the lock file"), 1u) << written;
+    EXPECT_THAT(written,
+                AllOf(HasSubstr("cannot open the store " + PathOf("objects.db")),
+                      HasSubstr(lock +
+                                ": another process holds this lock file; gave up waiting for it "
+                                "after 300 ms")));
+    EXPECT_THAT(NamesStartingWith(m_dir, "port"), ::testing::IsEmpty());
+}
+
+TEST_F(ServiceStart, AStopRequestEndsTheStartWhileItWaitsForTheStoreLock)
+{
+    ServiceTesting::HeldStoreLock held(PathOf("objects.db"));
+    for (int stop : {SIGTERM, SIGINT}) {
+        const int alive = Launch({.environment = {LockWait(60000)}});
+        ASSERT_GE(alive, 0);
+        close(alive);
+        ASSERT_TRUE(StandardErrorShows("waiting for the lock file", 20s)) << StandardError();
+        ASSERT_EQ(kill(m_pid, stop), 0);
+        const int status = ExitStatusWithin(5s);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == stop) << strsignal(stop) << ": status " << status;
+        EXPECT_THAT(NamesStartingWith(m_dir, "port"), ::testing::IsEmpty());
+    }
+}
+
+TEST_F(ServiceStart, AStoreFileThatCannotBeTrustedIsRefusedByName)
+{
+    // Tests of file owners and modes make their stores on disk.
+    const Testing::TemporaryFolder disk("service_load_process_test");
+    const std::string store = disk.PathOf("objects.db");
+    {
+        std::unique_ptr<Service::Store> made;
+        ASSERT_THAT(Service::Store::Open(disk.PathOf("elsewhere.db"), made), IsSuccessError());
+    }
+    ASSERT_EQ(symlink(disk.PathOf("elsewhere.db").c_str(), store.c_str()), 0);
+    EXPECT_EQ(StartWith({.store = store}), 0);
+    int status = ExitStatusWithin(10s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    EXPECT_THAT(StandardError(), HasSubstr(store + ": a symbolic link, not a regular file"));
+
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a file of another user can only be made as root";
+    ASSERT_EQ(unlink(store.c_str()), 0);
+    ASSERT_EQ(rename(disk.PathOf("elsewhere.db").c_str(), store.c_str()), 0);
+    ASSERT_EQ(chown(store.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(store.c_str(), 0666), 0);
+    EXPECT_EQ(StartWith({.store = store}), 0);
+    status = ExitStatusWithin(10s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    EXPECT_THAT(StandardError(), HasSubstr(store + ": not owned by this user"));
+    EXPECT_THAT(NamesStartingWith(disk.Path(), "objects.db-"), ::testing::IsEmpty());
+}
+
+TEST_F(ServiceStart, AStoreOpenToOthersIsServedAndMadePrivateWithALine)
+{
+    // As an earlier version left it.
+    const Testing::TemporaryFolder disk("service_load_process_test");
+    const std::string store = disk.PathOf("objects.db");
+    {
+        std::unique_ptr<Service::Store> made;
+        ASSERT_THAT(Service::Store::Open(store, made), IsSuccessError());
+    }
+    ASSERT_EQ(chmod(store.c_str(), 0644), 0);
+    ASSERT_NE(StartWith({.store = store}), 0);
+    EXPECT_THAT(
+        StandardError(),
+        HasSubstr("objpatcher-service: " + store + " was open to group or others (mode 0644); its mode is now 0600\n"));
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    ASSERT_THAT(Login(transport), IsSuccessError());
+    ExpectServing(*transport);
+    // The companions SQLite made since take the store's mode.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        struct stat status
+        {
+        };
+        ASSERT_EQ(stat((store + suffix).c_str(), &status), 0) << suffix;
+        EXPECT_EQ(status.st_mode & 07777, 0600u) << store << suffix;
+    }
+}
+
+TEST_F(ServiceStart, ThePortFileReplacesALinkInsteadOfWritingThroughIt)
+{
+    {
+        std::ofstream(PathOf("target")) << "the test's own file\n";
+    }
+    ASSERT_EQ(symlink(PathOf("target").c_str(), PathOf("port-link").c_str()), 0);
+    ASSERT_NE(StartWith({.portFile = PathOf("port-link")}), 0);
+    EXPECT_EQ(ReadFile(PathOf("target")), "the test's own file\n");
+    struct stat status
+    {
+    };
+    ASSERT_EQ(lstat(PathOf("port-link").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(ReadFile(PathOf("port-link")), std::to_string(m_port) + "\n");
+    EXPECT_THAT(NamesStartingWith(m_dir, "port"), ::testing::ElementsAre("port-link"));
+}
+
+TEST_F(ServiceStart, APortFileThatCannotBeWrittenIsNamedAndLeavesNoTemporaryFile)
+{
+    ASSERT_EQ(mkdir(PathOf("port-folder").c_str(), 0700), 0);
+    EXPECT_EQ(StartWith({.portFile = PathOf("port-folder")}), 0);
+    const int status = ExitStatusWithin(10s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    EXPECT_THAT(StandardError(),
+                AllOf(HasSubstr("cannot write the port to " + PathOf("port-folder") + ": cannot rename "),
+                      HasSubstr("Is a directory")));
+    EXPECT_THAT(NamesStartingWith(m_dir, "port"), ::testing::ElementsAre("port-folder"));
+}
+
+TEST_F(ServiceStart, WeakHashesOfTheUsersFileAreWarnedOfByLineAndStillLogIn)
+{
+    const std::string weak = ServiceTesting::HashWith("weak password", crypto_pwhash_ALG_ARGON2ID13, 1, 8192);
+    ASSERT_FALSE(weak.empty());
+    {
+        std::ofstream(PathOf("users"), std::ios::app) << "weak:" << weak << "\n";
+    }
+    ASSERT_NE(Start(), 0);
+    const std::string written = StandardError();
+    EXPECT_THAT(written,
+                HasSubstr("objpatcher-service: warning: users file " + PathOf("users") +
+                          ": line 2: its hash is weaker than those adduser makes (argon2id, m=8, t=1; "));
+    EXPECT_EQ(Occurrences(written, "warning: users file"), 1u) << written;
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    EXPECT_THAT(Login(transport, "weak", "weak password"), IsSuccessError());
 }
 
 } // namespace

@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <exception>
+#include <thread>
 
+#include "core/common/file_errors.h"
 #include "core/common/safe_close.h"
+#include "service/file_trust.h"
 #include "service/store_errors.h"
 
 namespace Service {
@@ -148,7 +152,86 @@ private:
     int m_bindResult = SQLITE_OK;
 };
 
-// Holds an exclusive lock on the file `<store>.lock` for its lifetime. The
+// A narrow-text error of the store naming `path`.
+Common::Error FileRefused(unsigned code, const std::string& path, const std::string& what, const char* function,
+                          uint32_t line)
+{
+    return Common::Error(code, ("DML store: " + path + ": " + what).c_str(), kSource.At(function, line));
+}
+
+Common::Error WithCause(Common::Error error, int errnoValue)
+{
+    error.AddPosixError(errnoValue);
+    return error;
+}
+
+void Tell(const StoreOpenOptions& options, const std::string& line)
+{
+    if (options.notice)
+        options.notice(line);
+}
+
+// "30 s", "250 ms".
+std::string DurationText(std::chrono::milliseconds duration)
+{
+    const auto count = duration.count();
+    return count % 1000 == 0 ? std::to_string(count / 1000) + " s" : std::to_string(count) + " ms";
+}
+
+// Refuses a file of `status` this process cannot trust; takes the permissions
+// of group and others from one it can, through `changeMode`, and says so.
+Common::Error TrustOrRefuse(const struct stat& status, const std::string& path, const StoreOpenOptions& options,
+                            const std::function<int(mode_t mode)>& changeMode)
+{
+    if (const char* why = WhyFileIsUntrusted(status))
+        return FileRefused(FileErrors::kAccessDenied, path, why, "Open", __LINE__);
+    const mode_t mode = status.st_mode & 07777;
+    if ((mode & 077) == 0)
+        return Common::Success;
+    const mode_t kept = mode & 0700;
+    if (changeMode(kept) < 0) {
+        const int cause = errno;
+        return WithCause(
+            FileRefused(FileErrors::kAccessDenied, path,
+                        "open to group or others (mode " + ModeText(mode) + "), and its mode cannot be changed", "Open",
+                        __LINE__),
+            cause);
+    }
+    Tell(options,
+         path + " was open to group or others (mode " + ModeText(mode) + "); its mode is now " + ModeText(kept));
+    return Common::Success;
+}
+
+// Checks the file at `path` when it exists (TrustOrRefuse), without following
+// a link. SQLite may have this file open in this process: the descriptor used
+// here is an O_PATH one, whose closing leaves the POSIX locks of the process
+// on the file alone (closing any other descriptor of it would drop them).
+Common::Error CheckExistingFile(const std::string& path, const StoreOpenOptions& options)
+{
+    const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int cause = errno;
+        if (cause == ENOENT)
+            return Common::Success;
+        return WithCause(FileRefused(kStoreFailed, path, "cannot be examined", "Open", __LINE__), cause);
+    }
+    struct stat status
+    {
+    };
+    Common::Error error;
+    if (fstat(fd, &status) < 0) {
+        const int cause = errno;
+        error = WithCause(FileRefused(kStoreFailed, path, "cannot be examined", "Open", __LINE__), cause);
+    } else {
+        // The mode of the file this descriptor stands for, whatever is at the path by now.
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        error = TrustOrRefuse(status, path, options, [&self](mode_t mode) { return chmod(self.c_str(), mode); });
+    }
+    (void)Common::SafeClose(fd); // an O_PATH descriptor: nothing to lose
+    return error;
+}
+
+// Holds an exclusive lock on the file `<store>.lock` while it lives. The
 // journal mode of a new store can only be switched while no other connection
 // reads it, and SQLite answers a race there with "database is locked" at once
 // instead of waiting; so the openers of one store take turns here. (Not the
@@ -157,12 +240,7 @@ private:
 class SetupLock
 {
 public:
-    explicit SetupLock(const std::string& storePath)
-        : m_fd(open((storePath + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600))
-    {
-        if (m_fd >= 0)
-            while (flock(m_fd, LOCK_EX) < 0 && errno == EINTR) {}
-    }
+    SetupLock() = default;
     ~SetupLock()
     {
         if (m_fd >= 0)
@@ -171,15 +249,81 @@ public:
     SetupLock(const SetupLock&) = delete;
     SetupLock& operator=(const SetupLock&) = delete;
 
-    int Failure() const { return m_fd >= 0 ? 0 : errno; }
+    // Opens the lock file (made with mode 0600 when missing), checks it as
+    // the store's other files, and takes the lock, waiting as `options` say.
+    Common::Error Take(const std::string& storePath, const StoreOpenOptions& options)
+    {
+        const std::string path = storePath + ".lock";
+        // Without blocking: opening a FIFO for reading would wait for a writer.
+        m_fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+        if (m_fd < 0) {
+            const int cause = errno;
+            if (cause == ELOOP)
+                return FileRefused(FileErrors::kAccessDenied, path, "a symbolic link, not a regular file", "Open",
+                                   __LINE__);
+            return WithCause(FileRefused(kStoreFailed, path, "the lock file cannot be opened", "Open", __LINE__),
+                             cause);
+        }
+        struct stat status
+        {
+        };
+        if (fstat(m_fd, &status) < 0) {
+            const int cause = errno;
+            return WithCause(FileRefused(kStoreFailed, path, "cannot be examined", "Open", __LINE__), cause);
+        }
+        Common::Error error = TrustOrRefuse(status, path, options, [this](mode_t mode) { return fchmod(m_fd, mode); });
+        if (!error.IsSuccess())
+            return error;
+        return Wait(path, options);
+    }
 
 private:
-    int m_fd;
+    Common::Error Wait(const std::string& path, const StoreOpenOptions& options)
+    {
+        using Clock = std::chrono::steady_clock;
+        constexpr std::chrono::milliseconds kFirstPause{5}, kLongestPause{200};
+        const Clock::time_point start = Clock::now();
+        const Clock::time_point deadline = start + options.lockWait;
+        std::chrono::milliseconds pause = kFirstPause;
+        bool told = false;
+        for (;;) {
+            if (flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+                return Common::Success;
+            const int cause = errno;
+            if (cause == EINTR)
+                continue;
+            if (cause != EWOULDBLOCK)
+                return WithCause(FileRefused(kStoreFailed, path, "the lock file cannot be locked", "Open", __LINE__),
+                                 cause);
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline)
+                return FileRefused(FileErrors::kLockFailed, path,
+                                   "another process holds this lock file; gave up waiting for it after " +
+                                       DurationText(options.lockWait),
+                                   "Open", __LINE__);
+            Clock::time_point wake = std::min(now + pause, deadline);
+            if (!told) {
+                const Clock::time_point tellAt = start + options.lockNoticeAfter;
+                if (now >= tellAt) {
+                    told = true;
+                    Tell(options,
+                         "waiting for the lock file " + path + ", which another process holds (at most " +
+                             DurationText(options.lockWait) + ")");
+                } else {
+                    wake = std::min(wake, tellAt);
+                }
+            }
+            std::this_thread::sleep_until(wake);
+            pause = std::min(pause * 2, kLongestPause);
+        }
+    }
+
+    int m_fd = -1;
 };
 
 // Creates a missing store file readable by its owner only, whatever the
 // umask; SQLite gives its companion files (-wal, -shm) the mode of the store
-// file. An existing file is left as it is (never opened here: closing a
+// file. An existing file is left to the checks (never opened here: closing a
 // descriptor of it would drop SQLite's locks of this process); any other
 // failure is left to SQLite's opening, which reports it.
 void CreatePrivateFile(const std::string& path)
@@ -296,15 +440,24 @@ Store::~Store() = default;
 
 Common::Error Store::Open(const std::string& path, std::unique_ptr<Store>& store)
 {
-    SetupLock setup(path);
-    if (setup.Failure() != 0) {
-        Common::Error error = MakeStoreFailure("cannot lock the store for opening", kSource.At("Open", __LINE__));
-        error.AddPosixError(setup.Failure());
+    return Open(path, StoreOpenOptions(), store);
+}
+
+Common::Error Store::Open(const std::string& path, const StoreOpenOptions& options, std::unique_ptr<Store>& store)
+{
+    SetupLock setup;
+    Common::Error error = setup.Take(path, options);
+    if (!error.IsSuccess())
         return error;
-    }
+    // Made first, then checked: a file another user slipped in before is refused all the same.
     CreatePrivateFile(path);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        error = CheckExistingFile(path + suffix, options);
+        if (!error.IsSuccess())
+            return error;
+    }
     std::unique_ptr<Store> opened(new Store(path));
-    Common::Error error = Connection::Open(path, true, opened->m_writer);
+    error = Connection::Open(path, true, opened->m_writer);
     if (!error.IsSuccess())
         return error;
     Connection& writer = *opened->m_writer;
@@ -334,6 +487,13 @@ Common::Error Store::Open(const std::string& path, std::unique_ptr<Store>& store
     if (!error.IsSuccess()) {
         writer.RollBack("Open", __LINE__);
         return error;
+    }
+    // The companions SQLite made for the transaction above (another user may
+    // have made them first, between the checks and SQLite's opening).
+    for (const char* suffix : {"-wal", "-shm"}) {
+        error = CheckExistingFile(path + suffix, options);
+        if (!error.IsSuccess())
+            return error;
     }
     error = writer.Prepare();
     if (!error.IsSuccess())

@@ -37,6 +37,22 @@
 //         return error.IsSuccess() ? objects.Insert(code, newKey, body) : error;
 //     });
 //
+// Opening: the files of a store are the database `<store>`, SQLite's
+// companions `<store>-wal` and `<store>-shm`, and `<store>.lock`, through
+// which openers take turns (Open holds it only while it opens). Open trusts
+// none of them that another user could have made or could read: each that
+// exists must be a regular file (not a symbolic link, a FIFO...) owned by the
+// process's effective user, else Open refuses with FileErrors::kAccessDenied
+// naming the file and what is wrong; one open to group or others loses
+// those bits, and a notice says so. The files it makes are the owner's only
+// (mode 0600). The checks run before SQLite opens the files and again on the
+// companions SQLite made; they never open a descriptor that could drop
+// SQLite's locks of this process. An opener that finds the lock file held
+// tries again at growing intervals, tells a notice once, and gives up after
+// StoreOpenOptions::lockWait with FileErrors::kLockFailed naming the lock
+// file: a process that hangs while holding it cannot hold up another's start
+// without a word.
+//
 // Threading: Run may be called from any thread, by many at once. A write's
 // work may run on another caller's thread (the one that runs the
 // transaction) while its own caller waits; an exception it throws is thrown
@@ -44,6 +60,7 @@
 // it was given to. A work must not call Run.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -62,7 +79,23 @@ struct sqlite3_stmt;
 namespace Service {
 
 inline constexpr int kBusyTimeoutMilliseconds = 60000;
+inline constexpr int kLockWaitMilliseconds = 30000;
 inline constexpr size_t kNoLimit = SIZE_MAX;
+
+// How Store::Open goes about the opening.
+struct StoreOpenOptions
+{
+    // How long in all to wait for the lock file while another process holds it.
+    std::chrono::milliseconds lockWait{kLockWaitMilliseconds};
+    // How long the wait for the lock file lasts before `notice` is told of it
+    // (0: as soon as the first try failed).
+    std::chrono::milliseconds lockNoticeAfter{0};
+    // Told, on the opening thread, each thing the one who runs the program
+    // should know, as one line without a line break: the wait for a held lock
+    // file, and a file that lost the permissions of group and others. Empty:
+    // nobody is told.
+    std::function<void(const std::string& line)> notice;
+};
 
 struct StoredObject
 {
@@ -155,7 +188,10 @@ public:
     // Opens the database at `path`, creating the file (mode 0600, as its
     // companion files then are) and its table when missing, and adding what
     // a store of an earlier build lacks. A file that is not a store of this
-    // format gives kStoreFailed.
+    // format gives kStoreFailed. The checks of the files and the wait for the
+    // lock file: see the top of this header.
+    static Common::Error Open(const std::string& path, const StoreOpenOptions& options, std::unique_ptr<Store>& store);
+    // The same with the default options: nobody is told anything.
     static Common::Error Open(const std::string& path, std::unique_ptr<Store>& store);
     ~Store();
     Store(const Store&) = delete;

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <vector>
 
 #include "core/common/file_errors.h"
@@ -89,11 +91,36 @@ Common::Error GetLocalStorePath(std::string& path)
     return Common::Success;
 }
 
+std::chrono::milliseconds ResolveLockWait(const char* value)
+{
+    const std::chrono::milliseconds fallback(kLockWaitMilliseconds);
+    if (!value || !*value || std::strlen(value) > 7)
+        return fallback;
+    int milliseconds = 0;
+    for (const char* c = value; *c; ++c) {
+        if (*c < '0' || *c > '9')
+            return fallback;
+        milliseconds = milliseconds * 10 + (*c - '0');
+    }
+    return milliseconds <= kMaxLockWaitMilliseconds ? std::chrono::milliseconds(milliseconds) : fallback;
+}
+
+std::chrono::milliseconds LockWaitFromEnvironment()
+{
+    return ResolveLockWait(std::getenv(kLockWaitVariable));
+}
+
 Common::Error OpenLocalStore(std::unique_ptr<Store>& store)
 {
     std::string path;
     Common::Error error = GetLocalStorePath(path);
-    return error.IsSuccess() ? Store::Open(path, store) : error;
+    if (!error.IsSuccess())
+        return error;
+    StoreOpenOptions options;
+    options.lockWait = LockWaitFromEnvironment();
+    options.lockNoticeAfter = std::chrono::seconds(1);
+    options.notice = [](const std::string& line) { std::cerr << "objpatcher: " + line + "\n" << std::flush; };
+    return Store::Open(path, options, store);
 }
 
 } // namespace Service

@@ -18,6 +18,8 @@ namespace {
 using ::testing::AllOf;
 using Testing::ErrorIs;
 using Testing::HasPosixCause;
+using ::testing::HasSubstr;
+using Testing::HasTextThat;
 using Testing::IsSuccessError;
 
 TEST(StoreLocation, OverrideThenAbsoluteStateHomeThenHome)
@@ -93,6 +95,48 @@ TEST_F(StoreFolder, FileInTheWayIsAClearError)
                 AllOf(ErrorIs(FileErrors::kCreateFailed), HasPosixCause(ENOTDIR)));
     EXPECT_THAT(Service::CreateFolders(PathOf("file/below")),
                 AllOf(ErrorIs(FileErrors::kCreateFailed), HasPosixCause(ENOTDIR)));
+}
+
+TEST(StoreLocation, TheLockWaitIsAWholeNumberOfMillisecondsWithinItsBoundElseTheDefault)
+{
+    struct Case
+    {
+        const char* value;
+        int expected;
+    };
+    const Case cases[] = {
+        {nullptr, Service::kLockWaitMilliseconds},
+        {"", Service::kLockWaitMilliseconds},
+        {"250", 250},
+        {"0", 0},
+        {"3600000", 3600000},
+        {"3600001", Service::kLockWaitMilliseconds},
+        {"99999999999", Service::kLockWaitMilliseconds},
+        {"-5", Service::kLockWaitMilliseconds},
+        {"12x", Service::kLockWaitMilliseconds},
+        {" 12", Service::kLockWaitMilliseconds},
+        {"1.5", Service::kLockWaitMilliseconds},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Service::ResolveLockWait(c.value).count(), c.expected) << (c.value ? c.value : "(unset)");
+}
+
+TEST_F(StoreFolder, TheLocalStoreWaitsForItsLockAsTheEnvironmentSays)
+{
+    m_storeFolder.Set(PathOf("local").c_str());
+    std::string path;
+    ASSERT_THAT(Service::GetLocalStorePath(path), IsSuccessError());
+    const Testing::ScopedEnvironmentVariable wait(Service::kLockWaitVariable, "50");
+    ServiceTesting::HeldStoreLock held(path);
+    std::unique_ptr<Service::Store> store;
+    EXPECT_THAT(Service::OpenLocalStore(store),
+                AllOf(ErrorIs(FileErrors::kLockFailed),
+                      HasTextThat(HasSubstr(path +
+                                            ".lock: another process holds "
+                                            "this lock file; gave up waiting for it "
+                                            "after 50 ms"))));
+    held.Release();
+    EXPECT_THAT(Service::OpenLocalStore(store), IsSuccessError());
 }
 
 } // namespace

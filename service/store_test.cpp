@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -15,6 +18,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/common/file_errors.h"
+#include "service/file_trust.h"
 #include "service/service_test_support.h"
 #include "service/store_errors.h"
 #include "testing/error_matchers.h"
@@ -27,6 +32,7 @@ using ::testing::AllOf;
 using ::testing::ElementsAre;
 using Testing::ErrorIs;
 using Testing::HasText;
+using Testing::HasTextThat;
 using Testing::IsSuccessError;
 
 constexpr int32_t kDml = 46;
@@ -290,22 +296,6 @@ TEST_F(ObjectStore, NewStoreFilesAreTheOwnersOnlyWhateverTheUmask)
     }
 }
 
-TEST_F(ObjectStore, AnExistingStoreFileKeepsItsMode)
-{
-    m_store.reset();
-    const Testing::TemporaryFolder disk("store_test");
-    const std::string path = disk.PathOf("objects.db");
-    ASSERT_THAT(Service::Store::Open(path, m_store), IsSuccessError());
-    m_store.reset();
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    ASSERT_THAT(Service::Store::Open(path, m_store), IsSuccessError());
-    struct stat status
-    {
-    };
-    ASSERT_EQ(stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0640u);
-}
-
 // A store as the earlier build made it: the table without the order index.
 TEST_F(ObjectStore, AStoreOfTheEarlierBuildOpensWithItsObjectsAndStaysAtVersionOne)
 {
@@ -343,6 +333,254 @@ TEST_F(ObjectStore, AStoreOfTheEarlierBuildOpensWithItsObjectsAndStaysAtVersionO
     EXPECT_EQ(single("PRAGMA user_version"), 1);
     EXPECT_EQ(single("SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = 'objects_in_order'"), 1);
     sqlite3_close(db);
+}
+
+// The files of a store at its opening: the lock that openers take turns
+// through, and the files Open trusts. Their tests make the stores on disk.
+
+class StoreFiles : public ServiceTesting::TemporaryFolder
+{
+protected:
+    std::string Store() const { return PathOf("objects.db"); }
+
+    // Options that collect the notices.
+    Service::StoreOpenOptions Collecting(std::chrono::milliseconds lockWait = std::chrono::seconds(30))
+    {
+        Service::StoreOpenOptions options;
+        options.lockWait = lockWait;
+        options.notice = [this](const std::string& line) { m_notices.push_back(line); };
+        return options;
+    }
+
+    static mode_t ModeOf(const std::string& path)
+    {
+        struct stat status
+        {
+        };
+        return lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+    }
+
+    static std::string Contents(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+
+    // Makes a store at `path` with one object, and closes it.
+    static void MakeStore(const std::string& path)
+    {
+        std::unique_ptr<Service::Store> store;
+        ASSERT_THAT(Service::Store::Open(path, store), IsSuccessError());
+        ASSERT_THAT(store->Run(Service::Store::Mode::Write,
+                               [](Service::Transaction& t) { return t.Insert(kDml, B("k"), B("b")); }),
+                    IsSuccessError());
+    }
+
+    std::vector<std::string> m_notices;
+};
+
+TEST_F(StoreFiles, AHeldLockIsWaitedForWithOneNoticeThenNamedInTheFailure)
+{
+    ServiceTesting::HeldStoreLock held(Store());
+    const auto started = std::chrono::steady_clock::now();
+    std::unique_ptr<Service::Store> store;
+    const Common::Error error = Service::Store::Open(Store(), Collecting(std::chrono::milliseconds(100)), store);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
+    const std::string lock = Store() + ".lock";
+    EXPECT_THAT(error,
+                AllOf(ErrorIs(FileErrors::kLockFailed),
+                      HasTextThat(::testing::StrEq("DML store: " + lock +
+                                                   ": another process holds this lock file; gave up waiting for it "
+                                                   "after 100 ms"))));
+    EXPECT_EQ(store, nullptr);
+    EXPECT_THAT(m_notices,
+                ElementsAre("waiting for the lock file " + lock + ", which another process holds (at most 100 ms)"));
+}
+
+TEST_F(StoreFiles, ALockReleasedDuringTheWaitLetsTheOpeningGoOn)
+{
+    ServiceTesting::HeldStoreLock held(Store());
+    Service::StoreOpenOptions options = Collecting();
+    options.notice = [&](const std::string& line) {
+        m_notices.push_back(line);
+        held.Release(); // the other opener is done
+    };
+    const auto started = std::chrono::steady_clock::now();
+    std::unique_ptr<Service::Store> store;
+    ASSERT_THAT(Service::Store::Open(Store(), options, store), IsSuccessError());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(m_notices.size(), 1u);
+    ASSERT_THAT(
+        store->Run(Service::Store::Mode::Write, [](Service::Transaction& t) { return t.Insert(kDml, B("k"), B("b")); }),
+        IsSuccessError());
+}
+
+TEST_F(StoreFiles, TheNoticeOfTheWaitComesOnlyOnceItLastedItsTime)
+{
+    ServiceTesting::HeldStoreLock held(Store());
+    std::unique_ptr<Service::Store> store;
+    Service::StoreOpenOptions options = Collecting(std::chrono::milliseconds(50));
+    options.lockNoticeAfter = std::chrono::hours(1);
+    EXPECT_THAT(Service::Store::Open(Store(), options, store), ErrorIs(FileErrors::kLockFailed));
+    EXPECT_THAT(m_notices, ::testing::IsEmpty());
+
+    options.lockWait = std::chrono::seconds(30);
+    options.lockNoticeAfter = std::chrono::milliseconds(100);
+    const auto started = std::chrono::steady_clock::now();
+    auto toldAfter = std::chrono::steady_clock::duration::zero();
+    options.notice = [&](const std::string&) {
+        toldAfter = std::chrono::steady_clock::now() - started;
+        held.Release();
+    };
+    EXPECT_THAT(Service::Store::Open(Store(), options, store), IsSuccessError());
+    EXPECT_GE(toldAfter, std::chrono::milliseconds(100));
+}
+
+TEST_F(StoreFiles, FilesThatAreNotRegularAreRefusedByName)
+{
+    struct Kind
+    {
+        const char* name;
+        std::function<int(const std::string& path, const std::string& target)> make;
+        const char* reason;
+    };
+    const Kind kinds[] = {
+        {"link",
+         [](const std::string& path, const std::string& target) { return symlink(target.c_str(), path.c_str()); },
+         "a symbolic link, not a regular file"},
+        {"FIFO", [](const std::string& path, const std::string&) { return mkfifo(path.c_str(), 0600); },
+         "not a regular file"},
+    };
+    for (const Kind& kind : kinds) {
+        for (const char* suffix : {"", "-wal", "-shm", ".lock"}) {
+            const Testing::TemporaryFolder folder("store_test");
+            const std::string store = folder.PathOf("objects.db");
+            const std::string target = folder.PathOf("target");
+            {
+                std::ofstream(target) << "a file of the test's own";
+            }
+            ASSERT_EQ(kind.make(store + suffix, target), 0) << kind.name << suffix;
+            std::unique_ptr<Service::Store> opened;
+            const Common::Error error = Service::Store::Open(store, Collecting(), opened);
+            EXPECT_THAT(error,
+                        AllOf(ErrorIs(FileErrors::kAccessDenied),
+                              HasTextThat(::testing::StrEq("DML store: " + store + suffix + ": " + kind.reason))))
+                << kind.name << " " << suffix;
+            EXPECT_EQ(Contents(target), "a file of the test's own") << kind.name << " " << suffix;
+        }
+    }
+    EXPECT_THAT(m_notices, ::testing::IsEmpty());
+}
+
+TEST_F(StoreFiles, FilesOfAnotherUserAreRefusedByNameAndLeftAsTheyAre)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a file of another user can only be made as root";
+    for (const char* suffix : {"", "-wal", "-shm", ".lock"}) {
+        const Testing::TemporaryFolder folder("store_test");
+        const std::string store = folder.PathOf("objects.db");
+        MakeStore(store);
+        const std::string foreign = store + suffix;
+        if (std::string(suffix) == "-wal" || std::string(suffix) == "-shm")
+            std::ofstream{foreign}; // the companions go with the store's last connection
+        ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0) << suffix;
+        ASSERT_EQ(chmod(foreign.c_str(), 0666), 0) << suffix;
+        std::unique_ptr<Service::Store> opened;
+        EXPECT_THAT(Service::Store::Open(store, Collecting(), opened),
+                    AllOf(ErrorIs(FileErrors::kAccessDenied),
+                          HasTextThat(::testing::StrEq("DML store: " + foreign + ": not owned by this user"))))
+            << suffix;
+        struct stat status
+        {
+        };
+        ASSERT_EQ(stat(foreign.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, 65534u) << suffix;
+        EXPECT_EQ(status.st_mode & 07777, 0666u) << suffix;
+    }
+    EXPECT_THAT(m_notices, ::testing::IsEmpty());
+}
+
+TEST_F(StoreFiles, FilesOpenToGroupOrOthersLoseThoseBitsWithANoticeEach)
+{
+    struct Case
+    {
+        mode_t mode;
+        mode_t after; // 0: the same, without a notice
+    };
+    const Case cases[] = {{0644, 0600}, {0640, 0600}, {0604, 0600}, {0666, 0600}, {0600, 0}, {0700, 0}};
+    for (const Case& c : cases) {
+        const Testing::TemporaryFolder folder("store_test");
+        const std::string store = folder.PathOf("objects.db");
+        MakeStore(store);
+        // Another connection keeps the companions there.
+        std::unique_ptr<Service::Store> first;
+        ASSERT_THAT(Service::Store::Open(store, first), IsSuccessError());
+        m_notices.clear();
+        std::vector<std::string> expected;
+        for (const char* suffix : {".lock", "", "-wal", "-shm"}) {
+            ASSERT_EQ(chmod((store + suffix).c_str(), c.mode), 0) << suffix;
+            if (c.after != 0)
+                expected.push_back(store + suffix + " was open to group or others (mode " + Service::ModeText(c.mode) +
+                                   "); its mode is now " + Service::ModeText(c.after));
+        }
+        std::unique_ptr<Service::Store> second;
+        ASSERT_THAT(Service::Store::Open(store, Collecting(), second), IsSuccessError()) << std::oct << c.mode;
+        EXPECT_EQ(m_notices, expected) << std::oct << c.mode;
+        for (const char* suffix : {".lock", "", "-wal", "-shm"})
+            EXPECT_EQ(ModeOf(store + suffix), c.after != 0 ? c.after : c.mode) << suffix << " " << std::oct << c.mode;
+        EXPECT_THAT(second->Run(Service::Store::Mode::Write,
+                                [](Service::Transaction& t) { return t.Insert(kDml, B("k2"), B("b")); }),
+                    IsSuccessError());
+    }
+}
+
+TEST_F(StoreFiles, CompanionsMadeAfterwardsTakeTheModeTheStoreWasGiven)
+{
+    MakeStore(Store());
+    ASSERT_EQ(chmod(Store().c_str(), 0644), 0);
+    std::unique_ptr<Service::Store> store;
+    ASSERT_THAT(Service::Store::Open(Store(), Collecting(), store), IsSuccessError());
+    for (const char* suffix : {"", "-wal", "-shm"})
+        EXPECT_EQ(ModeOf(Store() + suffix), 0600u) << suffix;
+}
+
+// Whether another process finds a POSIX lock on any byte of `path`.
+bool LockedByThisProcess(const std::string& path)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct flock query
+        {
+        };
+        query.l_type = F_WRLCK;
+        query.l_whence = SEEK_SET;
+        if (fd < 0 || fcntl(fd, F_GETLK, &query) < 0)
+            _exit(2);
+        _exit(query.l_type == F_UNLCK ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2)
+        ADD_FAILURE() << "cannot look at the locks of " << path;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+}
+
+// SQLite's POSIX locks belong to the process: closing any descriptor of a
+// file drops every one the process holds on it. The checks of a second
+// opening must not take away the first connection's.
+TEST_F(StoreFiles, TheChecksOfASecondOpeningLeaveTheLocksOfTheFirstInPlace)
+{
+    MakeStore(Store());
+    std::unique_ptr<Service::Store> first;
+    ASSERT_THAT(Service::Store::Open(Store(), first), IsSuccessError());
+    ASSERT_TRUE(LockedByThisProcess(Store() + "-shm"));
+    // Modes to change, so that the checks go all the way.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        ASSERT_EQ(chmod((Store() + suffix).c_str(), 0644), 0);
+    std::unique_ptr<Service::Store> second;
+    ASSERT_THAT(Service::Store::Open(Store(), Collecting(), second), IsSuccessError());
+    ASSERT_EQ(m_notices.size(), 3u);
+    EXPECT_TRUE(LockedByThisProcess(Store() + "-shm"));
 }
 
 // Removal by a filter, and where a run of removals by one filter resumes.

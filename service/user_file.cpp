@@ -14,6 +14,7 @@
 #include "core/common/safe_close.h"
 #include "core/common/text_conversion.h"
 #include "platform/ipc/frame.h"
+#include "service/file_trust.h"
 
 namespace Service {
 
@@ -75,24 +76,47 @@ bool Initialized()
     return ready;
 }
 
+// What a hash string says of itself: "$argon2id$v=19$m=65536,t=2,p=1$...".
+struct HashParameters
+{
+    std::string algorithm; // "argon2id", "argon2i"
+    unsigned long long memory = 0, operations = 0, lanes = 0;
+};
+
 // Empty when libsodium reads `hash` and its cost is within the limits AddUser writes; else why not.
-std::string WhyHashIsRefused(const std::string& hash)
+std::string WhyHashIsRefused(const std::string& hash, HashParameters& read)
 {
     if (!Initialized() || hash.size() >= crypto_pwhash_STRBYTES ||
         crypto_pwhash_str_needs_rehash(hash.c_str(), kHashOperationsLimit, kHashMemoryLimit) < 0)
         return "its hash is not one libsodium can read";
-    // "$argon2id$v=19$m=65536,t=2,p=1$..." (or argon2i): read now that libsodium has.
+    // Read now that libsodium has.
     const size_t parameters = hash.find("$m=");
-    unsigned long long memory = 0, operations = 0, lanes = 0;
-    if (parameters == std::string::npos ||
-        std::sscanf(hash.c_str() + parameters, "$m=%llu,t=%llu,p=%llu", &memory, &operations, &lanes) != 3)
+    const size_t algorithmEnd = hash.find('$', 1);
+    if (parameters == std::string::npos || algorithmEnd == std::string::npos ||
+        std::sscanf(hash.c_str() + parameters, "$m=%llu,t=%llu,p=%llu", &read.memory, &read.operations, &read.lanes) !=
+            3)
         return "its hash is not one libsodium can read";
-    if (memory > kHashMemoryLimit / 1024 || operations > kHashOperationsLimit || lanes != 1)
-        return "its hash costs more than this service checks (m=" + std::to_string(memory) +
-            ", t=" + std::to_string(operations) + ", p=" + std::to_string(lanes) +
+    read.algorithm = hash.substr(1, algorithmEnd - 1);
+    if (read.memory > kHashMemoryLimit / 1024 || read.operations > kHashOperationsLimit || read.lanes != 1)
+        return "its hash costs more than this service checks (m=" + std::to_string(read.memory) +
+            ", t=" + std::to_string(read.operations) + ", p=" + std::to_string(read.lanes) +
             "; at most m=" + std::to_string(kHashMemoryLimit / 1024) + ", t=" + std::to_string(kHashOperationsLimit) +
             ", p=1)";
     return {};
+}
+
+// Empty when `hash`, which WhyHashIsRefused accepted, is as strong as those
+// AddUser makes (Argon2id at kHashMemoryLimit and kHashOperationsLimit); else
+// what it is.
+std::string WhyHashIsWeak(const std::string& hash, const HashParameters& read)
+{
+    if (read.algorithm == "argon2id" &&
+        crypto_pwhash_str_needs_rehash(hash.c_str(), kHashOperationsLimit, kHashMemoryLimit) == 0)
+        return {};
+    return "its hash is weaker than those adduser makes (" + read.algorithm + ", m=" + std::to_string(read.memory) +
+        ", t=" + std::to_string(read.operations) +
+        "; adduser makes argon2id, m=" + std::to_string(kHashMemoryLimit / 1024) +
+        ", t=" + std::to_string(kHashOperationsLimit) + "): add the user again to replace it";
 }
 
 // Checks owner, kind and mode of the open file.
@@ -103,17 +127,16 @@ Common::Error CheckFile(int fd, const std::string& path, const char* function)
     };
     if (fstat(fd, &status) < 0)
         return WithCause(Refused(FileErrors::kOpenFailed, path, "cannot be examined", function, __LINE__), errno);
-    if (!S_ISREG(status.st_mode))
-        return Refused(FileErrors::kAccessDenied, path, "not a regular file", function, __LINE__);
-    if (status.st_uid != geteuid())
-        return Refused(FileErrors::kAccessDenied, path, "not owned by this user", function, __LINE__);
+    if (const char* why = WhyFileIsUntrusted(status))
+        return Refused(FileErrors::kAccessDenied, path, why, function, __LINE__);
     if ((status.st_mode & 07777) != 0600)
         return Refused(FileErrors::kAccessDenied, path, "its mode must be 0600", function, __LINE__);
     return Common::Success;
 }
 
 // Reads the whole file after the checks; `missing` tells that it does not exist.
-Common::Error ReadUserFile(const std::string& path, bool& missing, UserTable& users)
+Common::Error ReadUserFile(const std::string& path, bool& missing, UserTable& users,
+                           std::vector<std::string>* warnings = nullptr)
 {
     missing = false;
     // Without blocking: opening a FIFO for reading would wait for a writer.
@@ -144,7 +167,7 @@ Common::Error ReadUserFile(const std::string& path, bool& missing, UserTable& us
     (void)Common::SafeClose(fd); // read-only: nothing is lost by a failed close
     if (!error.IsSuccess())
         return error;
-    return ParseUsers(text, path, users);
+    return ParseUsers(text, path, users, warnings);
 }
 
 } // namespace
@@ -167,9 +190,11 @@ std::string WhyUserNameIsUnusable(const std::string& user)
     return {};
 }
 
-Common::Error ParseUsers(const std::string& text, const std::string& path, UserTable& users)
+Common::Error ParseUsers(const std::string& text, const std::string& path, UserTable& users,
+                         std::vector<std::string>* warnings)
 {
     UserTable parsed;
+    std::vector<std::string> weak;
     size_t start = 0;
     for (unsigned number = 1; start < text.size(); ++number) {
         const size_t end = std::min(text.find('\n', start), text.size());
@@ -178,6 +203,7 @@ Common::Error ParseUsers(const std::string& text, const std::string& path, UserT
         if (line.empty())
             continue;
         std::string problem;
+        HashParameters hash;
         const size_t colon = line.find(':');
         if (line.find('\r') != std::string::npos)
             problem = "holds a carriage return (lines end in a line feed alone)";
@@ -187,21 +213,25 @@ Common::Error ParseUsers(const std::string& text, const std::string& path, UserT
             problem = "is not user:hash";
         else if (std::string why = WhyUserNameIsUnusable(line.substr(0, colon)); !why.empty())
             problem = "cannot log in: " + why;
-        else if (std::string refused = WhyHashIsRefused(line.substr(colon + 1)); !refused.empty())
+        else if (std::string refused = WhyHashIsRefused(line.substr(colon + 1), hash); !refused.empty())
             problem = "is refused: " + refused;
         if (!problem.empty())
             return Refused(FileErrors::kCorrupted, path, ("line " + std::to_string(number) + " " + problem).c_str(),
                            "LoadUsers", __LINE__);
+        if (std::string why = WhyHashIsWeak(line.substr(colon + 1), hash); !why.empty())
+            weak.push_back("users file " + path + ": line " + std::to_string(number) + ": " + why);
         parsed[line.substr(0, colon)] = line.substr(colon + 1);
     }
     users = std::move(parsed);
+    if (warnings)
+        warnings->insert(warnings->end(), weak.begin(), weak.end());
     return Common::Success;
 }
 
-Common::Error LoadUsers(const std::string& path, UserTable& users)
+Common::Error LoadUsers(const std::string& path, UserTable& users, std::vector<std::string>* warnings)
 {
     bool missing = false;
-    return ReadUserFile(path, missing, users);
+    return ReadUserFile(path, missing, users, warnings);
 }
 
 bool CheckPassword(const UserTable& users, const std::string& user, const std::string& password)

@@ -10,7 +10,10 @@
 // - the hash is one libsodium reads, and costs at most what AddUser writes
 //   (memory kHashMemoryLimit, operations kHashOperationsLimit, one lane), so
 //   that one check never takes more than that.
-// A refused line is named by the file and its number.
+// A refused line is named by the file and its number. A hash weaker than
+// those AddUser writes (another algorithm than Argon2id, or less memory or
+// fewer operations) is accepted, as users files of earlier versions may hold
+// one, with a warning naming the file and the line.
 //
 // A user name or password reaches the service the way the tool sends it:
 // converted from UTF-8 to UTF-16 and back. Only text that survives that
@@ -24,6 +27,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/common/error.h"
 
@@ -38,12 +42,16 @@ inline constexpr unsigned kHashOperationsLimit = 2;
 
 using UserTable = std::map<std::string, std::string>; // user -> hash
 
-Common::Error LoadUsers(const std::string& path, UserTable& users);
+// Loads the users file at `path` into `users` (ParseUsers).
+Common::Error LoadUsers(const std::string& path, UserTable& users, std::vector<std::string>* warnings = nullptr);
 
 // The lines of a users file's `text` (named `path` in errors) into `users`;
 // a refused line gives FileErrors::kCorrupted naming the path and the line,
-// and leaves `users` as it was.
-Common::Error ParseUsers(const std::string& text, const std::string& path, UserTable& users);
+// and leaves `users` as it was. On success, one line per weak hash is
+// appended to `warnings` (when given): "users file PATH: line N: its hash is
+// weaker than those adduser makes (...): ...".
+Common::Error ParseUsers(const std::string& text, const std::string& path, UserTable& users,
+                         std::vector<std::string>* warnings = nullptr);
 
 // Empty when `user` can log in; else why not: it is empty, holds ':', a line
 // break, a NUL or a byte-order mark, starts or ends with a blank, is not

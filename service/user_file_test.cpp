@@ -171,6 +171,56 @@ TEST_F(UserFile, RefusedLinesAreNamedByFileAndLine)
     EXPECT_EQ(users.count("alice"), 1u);
 }
 
+TEST_F(UserFile, WeakerHashesThanAddUserMakesAreAcceptedWithAWarningNamingTheLine)
+{
+    ASSERT_THAT(Service::AddUser(Users(), "model", "pw"), IsSuccessError());
+    std::string strong;
+    {
+        std::ifstream in(Users());
+        std::string line;
+        ASSERT_TRUE(std::getline(in, line));
+        strong = line.substr(line.find(':') + 1);
+    }
+    // The same parameters under the older algorithm: libsodium alone would find nothing to rehash.
+    std::string argon2i = strong;
+    argon2i.replace(0, std::string("$argon2id$").size(), "$argon2i$");
+    const std::string lessMemory = ServiceTesting::HashWith("pw", crypto_pwhash_ALG_ARGON2ID13,
+                                                            Service::kHashOperationsLimit, 8192);
+    const std::string fewerPasses = ServiceTesting::HashWith("pw", crypto_pwhash_ALG_ARGON2ID13, 1,
+                                                             Service::kHashMemoryLimit);
+    const std::string cheapest = ServiceTesting::HashWith("pw", crypto_pwhash_ALG_ARGON2ID13, 1, 8192);
+    ASSERT_FALSE(lessMemory.empty() || fewerPasses.empty() || cheapest.empty());
+    const std::string adduser = "; adduser makes argon2id, m=65536, t=2): add the user again to replace it";
+    const std::string text = "strong:" + strong + "\n" + "old:" + argon2i + "\n\n" + "lean:" + lessMemory + "\n" +
+        "quick:" + fewerPasses + "\n" + "cheap:" + cheapest + "\n";
+    {
+        std::ofstream(Users(), std::ios::trunc) << text;
+    }
+    Service::UserTable users;
+    std::vector<std::string> warnings{"kept"};
+    ASSERT_THAT(Service::LoadUsers(Users(), users, &warnings), IsSuccessError());
+    const std::string named = "users file " + Users() + ": line ";
+    const std::string weaker = ": its hash is weaker than those adduser makes (";
+    EXPECT_THAT(warnings,
+                ::testing::ElementsAre("kept", named + "2" + weaker + "argon2i, m=65536, t=2" + adduser,
+                                       named + "4" + weaker + "argon2id, m=8, t=2" + adduser,
+                                       named + "5" + weaker + "argon2id, m=65536, t=1" + adduser,
+                                       named + "6" + weaker + "argon2id, m=8, t=1" + adduser));
+    // Still accepted: they log in.
+    EXPECT_EQ(users.size(), 5u);
+    EXPECT_TRUE(Service::CheckPassword(users, "lean", "pw"));
+    EXPECT_TRUE(Service::CheckPassword(users, "cheap", "pw"));
+    EXPECT_FALSE(Service::CheckPassword(users, "cheap", "wrong"));
+
+    // A refused file gives no warnings.
+    {
+        std::ofstream(Users(), std::ios::trunc) << "cheap:" << cheapest << "\nbroken\n";
+    }
+    warnings.clear();
+    EXPECT_THAT(Service::LoadUsers(Users(), users, &warnings), ErrorIs(FileErrors::kCorrupted));
+    EXPECT_THAT(warnings, ::testing::IsEmpty());
+}
+
 TEST_F(UserFile, AddUserRefusesWhatCouldNeverLogIn)
 {
     const size_t room = Ipc::kMaxHelloPayload - 8; // a Hello's bytes for user and password

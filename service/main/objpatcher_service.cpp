@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,14 +37,30 @@ int Fail(const Common::Error& error, const std::string& what = {})
     return 1;
 }
 
-bool WritePortFile(const std::string& path, uint16_t port)
+// Writes the port and a line feed to `path` without following a link there:
+// into a new file of a temporary name beside it, then renamed over it, so
+// that the path never holds a part of the text. Empty on success; else what
+// failed, with its reason. No temporary file is left behind.
+std::string WritePortFile(const std::string& path, uint16_t port)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string temporary = path + ".XXXXXX";
+    // Made exclusively (O_CREAT | O_EXCL: never through a link), mode 0600.
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return std::string("cannot create a file beside it: ") + std::strerror(errno);
     const std::string text = std::to_string(port) + "\n";
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    return Common::SafeClose(fd) == 0 && written;
+    std::string failure;
+    if (fchmod(fd, 0644) < 0) // it holds only a port
+        failure = std::string("cannot set the mode of ") + temporary + ": " + std::strerror(errno);
+    else if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        failure = std::string("cannot write ") + temporary + ": " + std::strerror(errno);
+    if (Common::SafeClose(fd) < 0 && failure.empty())
+        failure = std::string("cannot close ") + temporary + ": " + std::strerror(errno);
+    if (failure.empty() && rename(temporary.c_str(), path.c_str()) < 0)
+        failure = std::string("cannot rename ") + temporary + " to it: " + std::strerror(errno);
+    if (!failure.empty())
+        (void)unlink(temporary.c_str()); // what it fails with was said above
+    return failure;
 }
 
 // "127.0.0.1:47806", "[::1]:47806".
@@ -58,17 +76,25 @@ int Serve(const Service::ServiceOptions& options)
     static Service::AssertionDigest digest;
     Service::AssertionDigest::Install(digest);
 
-    Service::UserTable users;
-    Common::Error error = Service::LoadUsers(options.usersFile, users);
-    if (!error.IsSuccess())
-        return Fail(error);
-
-    // Stop requests are taken by sigwait below; every thread started later inherits the mask.
+    // Until the server's threads start, a stop request ends the process at
+    // once (their default action), whatever it is doing: reading the users,
+    // waiting for the store's lock file, opening the store. A parent may have
+    // left them ignored or blocked; neither holds here.
     sigset_t stops;
     sigemptyset(&stops);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+
+    Service::UserTable users;
+    std::vector<std::string> warnings;
+    Common::Error error = Service::LoadUsers(options.usersFile, users, &warnings);
+    if (!error.IsSuccess())
+        return Fail(error);
+    for (const std::string& warning : warnings)
+        std::cerr << "objpatcher-service: warning: " << warning << std::endl;
 
     std::string storePath = options.storePath;
     if (storePath.empty()) {
@@ -76,11 +102,19 @@ int Serve(const Service::ServiceOptions& options)
         if (!error.IsSuccess())
             return Fail(error);
     }
+    Service::StoreOpenOptions storeOptions;
+    storeOptions.lockWait = Service::LockWaitFromEnvironment();
+    storeOptions.notice = [](const std::string& line) { std::cerr << "objpatcher-service: " << line << std::endl; };
     std::unique_ptr<Service::Store> store;
-    error = Service::Store::Open(storePath, store);
+    error = Service::Store::Open(storePath, storeOptions, store);
     if (!error.IsSuccess())
         return Fail(error, "cannot open the store " + storePath);
     Service::ServiceCore core(std::move(store));
+
+    // From here stop requests are taken by sigwait below, so that the server
+    // stops cleanly and the port file is written whole; every thread started
+    // later inherits the mask. One that came meanwhile waits for sigwait.
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
     static Service::RefusedLoginLog refusedLogins;
     Ipc::ServerOptions serverOptions{options.address, options.port};
@@ -102,10 +136,13 @@ int Serve(const Service::ServiceOptions& options)
                      "Reach a remote service through an SSH tunnel to its loopback port instead."
                   << std::endl;
     // Last: whoever waits for the port file finds the lines above written.
-    if (!options.portFile.empty() && !WritePortFile(options.portFile, server->GetPort())) {
-        std::cerr << "objpatcher-service: cannot write the port to " << options.portFile << ": " << std::strerror(errno)
-                  << std::endl;
-        return 1;
+    if (!options.portFile.empty()) {
+        const std::string failure = WritePortFile(options.portFile, server->GetPort());
+        if (!failure.empty()) {
+            std::cerr << "objpatcher-service: cannot write the port to " << options.portFile << ": " << failure
+                      << std::endl;
+            return 1;
+        }
     }
     int received = 0;
     while (sigwait(&stops, &received) != 0) {}
