@@ -9,8 +9,8 @@
 // a line feed to FILE once it listens, and serves the object store STORE
 // (default: the local road's store, store_location.h). The second adds USER to USERS_FILE with
 // the password read from the first line of standard input. The third prints
-// the usage (kServiceUsage) on standard output; --help or -h anywhere asks
-// for it.
+// the usage (kServiceUsage, which names these defaults) on standard output;
+// --help or -h anywhere asks for it.
 //
 // Threading: pure functions.
 #pragma once
@@ -24,7 +24,20 @@ namespace Service {
 inline constexpr const char* kServiceUsage =
     "Usage: objpatcher-service [--listen ADDRESS] [--port PORT] [--port-file FILE] [--store STORE] USERS_FILE\n"
     "       objpatcher-service adduser USERS_FILE USER   (password on standard input)\n"
-    "       objpatcher-service --help\n";
+    "       objpatcher-service --help\n"
+    "\n"
+    "Serves the object store to the users of USERS_FILE until SIGTERM or SIGINT, which\n"
+    "stop it cleanly: it stops listening, lets the requests under way finish, closes\n"
+    "every connection and exits with status 0.\n"
+    "  --listen ADDRESS  the address to listen on (default 127.0.0.1)\n"
+    "  --port PORT       the TCP port (default 47806; 0 picks a free one)\n"
+    "  --port-file FILE  where to write the port in use once listening\n"
+    "  --store STORE     the store file (default: the local road's store, objects.db in\n"
+    "                    $OBJPATCHER_STORE_DIR if set, else in $XDG_STATE_HOME/objpatcher,\n"
+    "                    else in ~/.local/state/objpatcher; missing folders are made 0700)\n"
+    "adduser adds USER to USERS_FILE (made with mode 0600 when missing), or replaces the\n"
+    "password of a USER already there, and says so; the password is the first line of\n"
+    "standard input.\n";
 
 struct ServiceOptions
 {

@@ -1,8 +1,10 @@
 #include "service/service_options.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/ipc/host_address.h"
+#include "service/store_location.h"
 
 namespace {
 
@@ -90,6 +92,22 @@ TEST(ServiceOptions, MistakesAreNamed)
         EXPECT_FALSE(Service::ParseServiceOptions(arguments, options, problem));
         EXPECT_FALSE(problem.empty());
     }
+}
+
+// The usage names the defaults that a bare command line gets, and how the
+// default store is found.
+TEST(ServiceOptions, UsageNamesTheDefaultsInForce)
+{
+    using ::testing::HasSubstr;
+    Service::ServiceOptions options;
+    std::string problem;
+    ASSERT_TRUE(Service::ParseServiceOptions({"users"}, options, problem)) << problem;
+    const std::string usage = Service::kServiceUsage;
+    EXPECT_THAT(usage, HasSubstr("(default " + options.address + ")"));
+    EXPECT_THAT(usage, HasSubstr("(default " + std::to_string(options.port) + ";"));
+    EXPECT_THAT(usage, HasSubstr(std::string(Service::kStoreFileName) + " in\n"));
+    EXPECT_THAT(usage, HasSubstr(std::string("$") + Service::kStoreFolderVariable));
+    EXPECT_THAT(usage, HasSubstr("SIGTERM or SIGINT"));
 }
 
 } // namespace

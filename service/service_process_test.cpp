@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -179,17 +180,31 @@ TEST_F(ServiceProcess, UsersFileReadableByOthersIsRefused)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
 }
 
+// The password comes from standard input. A user already in the file gets
+// the new password, and standard error says so; a new user is added without
+// a word.
 TEST_F(ServiceProcess, AddUserTakesThePasswordFromStandardInput)
 {
-    const std::string command = std::string(OBJPATCHER_SERVICE_PROGRAM) + " adduser '" + PathOf("users") + "' bob";
-    FILE* input = popen(command.c_str(), "w");
-    ASSERT_NE(input, nullptr);
-    std::fputs("pass word\n", input);
-    ASSERT_EQ(pclose(input), 0);
+    const auto addUser = [this](const std::string& user, const char* password) {
+        const std::string command = std::string(OBJPATCHER_SERVICE_PROGRAM) + " adduser '" + PathOf("users") + "' " +
+            user + " 2>'" + PathOf("stderr") + "'";
+        FILE* input = popen(command.c_str(), "w");
+        EXPECT_NE(input, nullptr);
+        if (!input)
+            return std::string();
+        std::fputs(password, input);
+        EXPECT_EQ(pclose(input), 0) << user;
+        std::ifstream in(PathOf("stderr"));
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    EXPECT_EQ(addUser("bob", "pass word\n"), "");
+    EXPECT_EQ(addUser("alice", "new secret\n"),
+              "objpatcher-service: replaced the password of user alice in " + PathOf("users") + "\n");
     Service::UserTable users;
     ASSERT_THAT(Service::LoadUsers(PathOf("users"), users), IsSuccessError());
     EXPECT_TRUE(Service::CheckPassword(users, "bob", "pass word"));
-    EXPECT_TRUE(Service::CheckPassword(users, "alice", "secret"));
+    EXPECT_TRUE(Service::CheckPassword(users, "alice", "new secret"));
+    EXPECT_FALSE(Service::CheckPassword(users, "alice", "secret"));
 }
 
 class ServiceProcessThreads : public ServiceProcess

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "core/common/file_errors.h"
+#include "core/common/message_catalogue.h"
+#include "core/common/message_format.h"
+#include "core/common/text_conversion.h"
 #include "service/store_errors.h"
 
 namespace Service {
@@ -42,6 +45,26 @@ Common::Error CreateFailed(int errnoValue, uint32_t line)
     Common::Error error = FileErrors::MakeFileMessageError(FileErrors::kCreateFailed, FileErrors::kCreateFailedText,
                                                            kSource.At("CreateFolders", line));
     error.AddPosixError(errnoValue);
+    return error;
+}
+
+// The text of the first POSIX cause in the chain of `error`, or empty.
+std::u16string PosixReason(const Common::Error& error)
+{
+    for (Common::Error record = error; !record.IsSuccess(); record = record.GetCause()) {
+        if (record.GetCode() == Common::kPosixErrorCode)
+            return record.GetText();
+    }
+    return {};
+}
+
+// kStoreFailed naming the folder and the reason, with the failure behind it.
+Common::Error FolderUnusable(const std::string& folder, const Common::Error& cause, uint32_t line)
+{
+    const std::u16string text = Common::FormatMessage(Common::GetMessageText(kStoreFolderUnusableText),
+                                                      {Common::FromUtf8(folder.c_str()), PosixReason(cause)});
+    Common::Error error(kStoreFailed, text.c_str(), kSource.At("GetLocalStorePath", line));
+    error.AddCause(cause);
     return error;
 }
 
@@ -84,9 +107,9 @@ Common::Error GetLocalStorePath(std::string& path)
     if (folder.empty())
         return MakeStoreFailure("no home folder is known for the local store",
                                 kSource.At("GetLocalStorePath", __LINE__));
-    Common::Error error = CreateFolders(folder);
+    const Common::Error error = CreateFolders(folder);
     if (!error.IsSuccess())
-        return error;
+        return FolderUnusable(folder, error, __LINE__);
     path = folder + "/" + kStoreFileName;
     return Common::Success;
 }

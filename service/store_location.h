@@ -40,9 +40,10 @@ std::chrono::milliseconds LockWaitFromEnvironment();
 std::string ResolveStoreFolder(const char* storeFolder, const char* stateHome, const std::string& home);
 
 // Resolves the folder from the environment and makes sure it exists; `path`
-// receives the store file's path. Failures: FileErrors::kCreateFailed with the
-// POSIX cause (ENOTDIR when a file is in the way), or kStoreFailed when no
-// home folder is known.
+// receives the store file's path. Failures are kStoreFailed: for a folder
+// that is not one or cannot be made, the text kStoreFolderUnusableText names
+// the folder and the reason, and the cause is CreateFolders' error; else the
+// text says that no home folder is known.
 Common::Error GetLocalStorePath(std::string& path);
 
 // Opens (creating when missing) the store at the local store path, waiting
@@ -52,7 +53,9 @@ Common::Error GetLocalStorePath(std::string& path);
 // a second (the openers of a store take turns for milliseconds all the time).
 Common::Error OpenLocalStore(std::unique_ptr<Store>& store);
 
-// Creates `folder` and its missing parents with mode 0700.
+// Creates `folder` and its missing parents with mode 0700. Failure:
+// FileErrors::kCreateFailed with the POSIX cause (ENOTDIR when a file is in
+// the way).
 Common::Error CreateFolders(const std::string& folder);
 
 } // namespace Service

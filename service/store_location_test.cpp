@@ -9,17 +9,21 @@
 #include <string>
 
 #include "core/common/file_errors.h"
+#include "core/common/text_conversion.h"
 #include "service/service_test_support.h"
+#include "service/store_errors.h"
 #include "testing/error_matchers.h"
 #include "testing/scoped_environment.h"
 
 namespace {
 
 using ::testing::AllOf;
+using Testing::CausedBy;
 using Testing::ErrorIs;
 using Testing::HasPosixCause;
 using ::testing::HasSubstr;
 using Testing::HasTextThat;
+using Testing::HasText;
 using Testing::IsSuccessError;
 
 TEST(StoreLocation, OverrideThenAbsoluteStateHomeThenHome)
@@ -137,6 +141,35 @@ TEST_F(StoreFolder, TheLocalStoreWaitsForItsLockAsTheEnvironmentSays)
                                             "after 50 ms"))));
     held.Release();
     EXPECT_THAT(Service::OpenLocalStore(store), IsSuccessError());
+}
+
+// A store folder that cannot be used is named with the reason on the first
+// line the user reads; the file layer's error stays behind it.
+TEST_F(StoreFolder, AnUnusableFolderIsNamedWithTheReason)
+{
+    std::ofstream(PathOf("file")) << "x";
+    struct Case
+    {
+        std::string folder;
+        int reason;
+        const char16_t* reasonText;
+    };
+    const Case cases[] = {
+        {PathOf("file"), ENOTDIR, u"Not a directory"},
+        {PathOf("file/below"), ENOTDIR, u"Not a directory"},
+        {"/proc/no-such-folder/objpatcher", ENOENT, u"No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        m_storeFolder.Set(c.folder.c_str());
+        std::string path = "unchanged";
+        EXPECT_THAT(Service::GetLocalStorePath(path),
+                    AllOf(ErrorIs(Service::kStoreFailed),
+                          HasText(u"DML store: The folder " + Common::FromUtf8(c.folder.c_str()) +
+                                  u" of the local store cannot be used: " + c.reasonText + u"."),
+                          CausedBy(AllOf(ErrorIs(FileErrors::kCreateFailed), HasPosixCause(c.reason)))))
+            << c.folder;
+        EXPECT_EQ(path, "unchanged");
+    }
 }
 
 } // namespace

@@ -256,8 +256,10 @@ bool CheckPassword(const UserTable& users, const std::string& user, const std::s
     return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0 && found != users.end();
 }
 
-Common::Error AddUser(const std::string& path, const std::string& user, const std::string& password)
+Common::Error AddUser(const std::string& path, const std::string& user, const std::string& password, bool* replaced)
 {
+    if (replaced)
+        *replaced = false;
     if (const std::string why = WhyUserNameIsUnusable(user); !why.empty())
         return Refused(FileErrors::kCorrupted, path, (why + ": the user is not added").c_str(), "AddUser", __LINE__);
     if (password.empty() || password.size() > kMaxPasswordSize)
@@ -281,6 +283,7 @@ Common::Error AddUser(const std::string& path, const std::string& user, const st
     if (!Initialized() ||
         crypto_pwhash_str(hash, password.data(), password.size(), kHashOperationsLimit, kHashMemoryLimit) != 0)
         return FileFailure(FileErrors::kOutOfMemory, FileErrors::kOutOfMemoryText, 0, "AddUser", __LINE__);
+    const bool existed = users.count(user) != 0;
     users[user] = hash;
 
     std::string text;
@@ -308,6 +311,8 @@ Common::Error AddUser(const std::string& path, const std::string& user, const st
         (void)unlink(temporary.c_str()); // the old file stays; a leftover temporary is only clutter
         return WithCause(Refused(FileErrors::kWriteFailed, path, "cannot be written", "AddUser", __LINE__), cause);
     }
+    if (replaced)
+        *replaced = existed;
     return Common::Success;
 }
 

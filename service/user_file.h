@@ -68,7 +68,10 @@ bool CheckPassword(const UserTable& users, const std::string& user, const std::s
 // (FileErrors::kCorrupted) a user name that cannot log in, a password that is
 // empty, longer than kMaxPasswordSize bytes or not UTF-8 that survives the
 // tool's conversion, and a pair whose Hello would pass its limit. The file is
-// replaced as a whole, so a failure leaves the old one.
-Common::Error AddUser(const std::string& path, const std::string& user, const std::string& password);
+// replaced as a whole, so a failure leaves the old one. `replaced`, when given,
+// tells whether the user was in the file already (its password replaced); it
+// is false after a failure.
+Common::Error AddUser(const std::string& path, const std::string& user, const std::string& password,
+                      bool* replaced = nullptr);
 
 } // namespace Service

@@ -53,15 +53,27 @@ TEST_F(UserFile, AddedUsersCheckTheirOwnPasswordOnly)
     EXPECT_EQ(text.find("secret"), std::string::npos);
 }
 
-TEST_F(UserFile, AddingAgainReplacesThePassword)
+// Adding a user again replaces the password, and the caller learns whether
+// it did: only for a user already in the file, and only when the file was
+// written.
+TEST_F(UserFile, AddingAgainReplacesThePasswordAndSaysSo)
 {
-    ASSERT_THAT(Service::AddUser(Users(), "alice", "old"), IsSuccessError());
-    ASSERT_THAT(Service::AddUser(Users(), "alice", "new"), IsSuccessError());
+    bool replaced = true;
+    ASSERT_THAT(Service::AddUser(Users(), "alice", "old", &replaced), IsSuccessError());
+    EXPECT_FALSE(replaced) << "the file was made";
+    replaced = true;
+    ASSERT_THAT(Service::AddUser(Users(), "bob", "other", &replaced), IsSuccessError());
+    EXPECT_FALSE(replaced) << "a new user beside another";
+    ASSERT_THAT(Service::AddUser(Users(), "alice", "new", &replaced), IsSuccessError());
+    EXPECT_TRUE(replaced);
+    EXPECT_THAT(Service::AddUser(Users(), "alice", "", &replaced), ErrorIs(FileErrors::kCorrupted));
+    EXPECT_FALSE(replaced) << "a refusal replaces nothing";
     Service::UserTable users;
     ASSERT_THAT(Service::LoadUsers(Users(), users), IsSuccessError());
-    EXPECT_EQ(users.size(), 1u);
+    EXPECT_EQ(users.size(), 2u);
     EXPECT_TRUE(Service::CheckPassword(users, "alice", "new"));
     EXPECT_FALSE(Service::CheckPassword(users, "alice", "old"));
+    EXPECT_TRUE(Service::CheckPassword(users, "bob", "other"));
 }
 
 // A refusal must not tell an unknown user from a wrong password by its time.

@@ -159,9 +159,15 @@ int AddUser(const Service::ServiceOptions& options)
     }
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
-    const Common::Error error = Service::AddUser(options.usersFile, options.user, password);
+    bool replaced = false;
+    const Common::Error error = Service::AddUser(options.usersFile, options.user, password, &replaced);
     password.assign(password.size(), '\0');
-    return error.IsSuccess() ? 0 : Fail(error);
+    if (!error.IsSuccess())
+        return Fail(error);
+    if (replaced)
+        std::cerr << "objpatcher-service: replaced the password of user " << options.user << " in " << options.usersFile
+                  << std::endl;
+    return 0;
 }
 
 } // namespace

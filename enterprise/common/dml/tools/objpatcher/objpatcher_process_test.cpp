@@ -448,6 +448,37 @@ TEST_F(ObjpatcherProgram, AnInputThatEndsBeforeItsUnitIsAFailedRequest)
     EXPECT_TRUE(Stored().empty());
 }
 
+// A store folder that is a file: every command's failure names the folder
+// and the reason, and keeps the texts of the layers it passed.
+TEST_F(ObjpatcherProgram, AStoreFolderThatIsAFileIsNamedWithTheReason)
+{
+    std::ofstream(m_store) << "not a folder";
+    struct Case
+    {
+        const char* command;
+        std::string input;
+        const char* firstLine;
+    };
+    const Case cases[] = {
+        {"create", Printer("p1", "printer", "a"), "Error 0xf90004: DML process object by ID job.\n"},
+        {"update", ".Composite() .Property(\"ID\").String(\"p1\").End() .Property(\"State\").Composite() .End() .End()",
+         "Error 0xfc0103: DML store: The folder "},
+        {"delete", ".Composite() .Property(\"Kind\").String(\"printer\").End() .End()",
+         "Error 0xfc0103: DML store: The folder "},
+    };
+    for (const Case& c : cases) {
+        const Outcome outcome = Command(c.command, c.input);
+        EXPECT_EQ(outcome.status, 1) << c.command;
+        EXPECT_THAT(outcome.output, HasSubstr(std::string("Failed to process request:\n") + c.firstLine)) << c.command;
+        EXPECT_THAT(
+            outcome.output,
+            HasSubstr("DML store: The folder " + m_store + " of the local store cannot be used: Not a directory.\n"))
+            << c.command;
+        EXPECT_THAT(outcome.output, HasSubstr("| error 0x4000a: Error occurred while creating the file.\n"))
+            << c.command;
+    }
+}
+
 TEST_F(ObjpatcherProgram, FiveArgumentsPrintTheUsageText)
 {
     const Outcome outcome = Run({"localhost", "alice", kPassword, "DML", "create"});
