@@ -28,7 +28,8 @@ public:
     Common::Error Read(void* into, size_t size, size_t& got) override
     {
         got = std::min({size, m_step, m_bytes.size() - m_offset});
-        std::memcpy(into, m_bytes.data() + m_offset, got);
+        if (got != 0) // an empty input may have no address at all
+            std::memcpy(into, m_bytes.data() + m_offset, got);
         m_offset += got;
         return Common::Success;
     }

@@ -21,7 +21,8 @@ public:
     {
         // Odd-sized pieces, so that the answer straddles reads.
         got = std::min({size, m_size - m_offset, size_t{5} + m_offset % 7});
-        std::memcpy(into, m_data + m_offset, got);
+        if (got != 0) // an empty input may have no address at all
+            std::memcpy(into, m_data + m_offset, got);
         m_offset += got;
         return Common::Success;
     }
