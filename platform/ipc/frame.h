@@ -9,11 +9,18 @@
 //          8  u64  call id (0 for the handshake frames)
 //
 // All numbers little-endian. A connection starts with the client's Hello
-// (payload: HelloRecord), answered by Welcome (empty), Refused (empty, then
-// the server closes) or Busy (empty: the server is at one of its limits and
-// closes without judging the Hello; the client may try again later). Then the client sends Request frames, each with a
-// fresh call id, and the server answers each with a Reply (the reply bytes) or a Failure (a Common::Error as an error
-// blob) under the same call id.
+// (payload: HelloRecord), answered by one of
+// - Welcome (empty): the session is open;
+// - Refused (empty, then the server closes): user or password refused;
+// - Busy (empty, then the server closes without judging the Hello): the server
+//   is at one of its limits; the client may try again later;
+// - Failure of call id 0 (a Common::Error as an error blob, then the server
+//   closes): the password was right, but the server opens no session for it,
+//   and the error says why (kSessionLimit: the user has as many sessions open
+//   as the server allows).
+// Then the client sends Request frames, each with a fresh call id, and the
+// server answers each with a Reply (the reply bytes) or a Failure (a
+// Common::Error as an error blob) under the same call id.
 //
 // Readers check the header (version, kind, reserved bits, payload size against
 // the reader's limit) before allocating anything for the payload, and then
