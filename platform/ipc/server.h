@@ -15,17 +15,18 @@
 //    a crowd of idle connections cannot keep out a client that sends its
 //    Hello at once. A Hello that is not one gets Refused.
 // 2. Password check. A Hello read whole waits for one of maxParallelChecks
-//    checker threads, which calls the authenticator; the handshake deadline
-//    no longer runs, so a Hello is never turned away for the time it waited
-//    behind other checks. The waiting Hellos are kept by user: each name the
-//    authenticator knows (ServerOptions::isKnownUser) is a user of its own,
-//    and every name it does not know belongs to one shared user, so that
-//    fresh made-up names gain nothing over one; without isKnownUser every
-//    name is a user of its own. The checkers serve the users in turn, each
-//    user's Hellos oldest first: a Hello waits behind the older Hellos of its
-//    own user and, before each of them, at most one check of every other
-//    user with Hellos waiting. So a flood of Hellos for some names slows
-//    those names, not the logins of others.
+//    checker threads, which calls the authenticator. The handshake deadline
+//    bounds only the arrival of the Hello: one that came whole is never turned
+//    away for the time it waits behind other checks (the client waits
+//    kHandshakeTimeoutMilliseconds). The waiting Hellos are kept by user: each
+//    name the authenticator knows (ServerOptions::isKnownUser) is a user of its
+//    own, and every name it does not know belongs to one shared user, so that
+//    fresh made-up names gain nothing over one; without isKnownUser every name
+//    is a user of its own. The checkers serve the users in turn, each user's
+//    Hellos oldest first: a Hello waits behind the older Hellos of its own user
+//    and, before each of them, at most one check of every other user with
+//    Hellos waiting. So a flood of Hellos for some names slows those names, not
+//    the logins of others.
 //    - At most maxQueuedChecksPerUser Hellos of one user wait: one more
 //      pushes out that user's own longest waiting Hello, which gets Busy.
 //    - At most maxQueuedChecks Hellos wait in all: one more pushes out the
@@ -41,13 +42,15 @@
 //    - A Hello whose peer hung up while it waited is dropped unchecked.
 //    - A Hello that would pass maxConnections gets Busy, before its check.
 //    A refused Hello gets Refused and is reported to loginRefused; an unknown
-//    name and a wrong password are answered and reported alike. A Hello whose
-//    password passed but whose user has maxSessionsPerUser sessions open
-//    gets a Failure frame of call id 0 carrying kSessionLimit (the error
-//    blob, its text giving the limit) and is reported to loginOverSessionLimit.
-//    Every Busy is reported to loginBusy. The password's bytes are wiped from
-//    the Hello's buffer and record once checked; the gate reads exactly the
-//    Hello, so no other buffer of the server ever holds them.
+//    name and a wrong password are answered and reported alike, each after a
+//    check of its own (only its wait in the queue may differ, while the unknown
+//    names' turn is flooded and the known name's is not). A Hello whose
+//    password passed but whose user has maxSessionsPerUser sessions open gets a
+//    Failure frame of call id 0 carrying kSessionLimit (the error blob, its
+//    text giving the limit) and is reported to loginOverSessionLimit. Every
+//    Busy is reported to loginBusy. The password's bytes are wiped from the
+//    Hello's buffer and record once checked; the gate reads exactly the Hello,
+//    so no other buffer of the server ever holds them.
 // 3. Session. An authenticated connection is served on its own thread, one
 //    request after the other, in the order they arrived, up to maxConnections
 //    at once and maxSessionsPerUser of one user. A request's memory grows
@@ -63,9 +66,11 @@
 //
 // So the server holds at most maxPendingConnections + maxQueuedChecks +
 // maxParallelChecks connections that have not logged in, each with at most
-// one Hello's bytes.
+// one Hello's bytes, and at most kMaxCheckRecords records of users beside the
+// waiting Hellos, each with a name of at most one Hello's bytes.
 //
-// Threading: Start and Stop from one controlling thread. The authenticator
+// Threading: Start and Stop from one controlling thread, GetQueuedChecks
+// from any thread. The authenticator
 // is called from up to maxParallelChecks checker threads at once;
 // isKnownUser and the reports from the gate thread and the checker threads
 // at once; the handler from the session threads at once. None of them is
