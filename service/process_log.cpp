@@ -86,7 +86,9 @@ std::string QuoteForLog(const std::string& text, size_t maxBytes)
 }
 
 RefusedLoginLog::RefusedLoginLog(LogWriter writer)
-    : m_writer(writer), m_budget(kRefusedLoginBurst, kRefusedLoginInterval)
+    : m_writer(writer), m_budgets{{kRefusedLoginBurst, kRefusedLoginInterval},
+                                  {kRefusedLoginBurst, kRefusedLoginInterval},
+                                  {kRefusedLoginBurst, kRefusedLoginInterval}}
 {
 }
 
@@ -95,19 +97,55 @@ void RefusedLoginLog::Report(const std::string& user, const std::string& peer)
     ReportAt(user, peer, std::chrono::steady_clock::now());
 }
 
+void RefusedLoginLog::ReportBusy(const std::string& user, const std::string& peer)
+{
+    ReportBusyAt(user, peer, std::chrono::steady_clock::now());
+}
+
+void RefusedLoginLog::ReportSessionLimit(const std::string& user, const std::string& peer, size_t limit)
+{
+    ReportSessionLimitAt(user, peer, limit, std::chrono::steady_clock::now());
+}
+
 void RefusedLoginLog::ReportAt(const std::string& user, const std::string& peer,
                                std::chrono::steady_clock::time_point now)
 {
+    Write(Kind::Refused, now,
+          [&] { return "refused the login of user " + QuoteForLog(user, kLoggedUserBytes) + " from " + peer; });
+}
+
+void RefusedLoginLog::ReportBusyAt(const std::string& user, const std::string& peer,
+                                   std::chrono::steady_clock::time_point now)
+{
+    Write(Kind::Busy, now, [&] {
+        return user.empty()
+            ? "answered busy to a connection from " + peer
+            : "answered busy to the login of user " + QuoteForLog(user, kLoggedUserBytes) + " from " + peer;
+    });
+}
+
+void RefusedLoginLog::ReportSessionLimitAt(const std::string& user, const std::string& peer, size_t limit,
+                                           std::chrono::steady_clock::time_point now)
+{
+    Write(Kind::SessionLimit, now, [&] {
+        return "refused a session to user " + QuoteForLog(user, kLoggedUserBytes) + " from " + peer +
+            ": the user has as many sessions open as the service allows (" + std::to_string(limit) + ")";
+    });
+}
+
+void RefusedLoginLog::Write(Kind kind, std::chrono::steady_clock::time_point now,
+                            const std::function<std::string()>& what)
+{
+    static const char* const kHeldBack[] = {"refused logins", "busy answers", "refused sessions"};
     uint64_t heldBack = 0;
     {
         Common::LockGuard guard(m_lock);
-        if (!m_budget.Take(now, heldBack))
+        if (!m_budgets[static_cast<size_t>(kind)].Take(now, heldBack))
             return;
     }
-    std::string line = "objpatcher-service: refused the login of user " + QuoteForLog(user, kLoggedUserBytes) +
-        " from " + peer;
+    std::string line = "objpatcher-service: " + what();
     if (heldBack > 0)
-        line += " (and " + std::to_string(heldBack) + " more refused logins not shown)";
+        line += " (and " + std::to_string(heldBack) + " more " + kHeldBack[static_cast<size_t>(kind)] + " not shown)";
     m_writer(line + "\n");
 }
 

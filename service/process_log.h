@@ -1,15 +1,19 @@
 // The diagnostics of the service process on standard error, each kind bounded
 // so that no peer can make the service write without end:
-// - refused logins: one line each (the user name escaped and cut short, since
-//   it comes from the peer; the peer's address; never the password), at most
-//   kRefusedLoginBurst lines at once and one more every
-//   kRefusedLoginInterval; the lines held back are counted in the next one;
+// - logins turned away: refused (user or password), answered busy (the
+//   server at its limits) and refused a session (the user's sessions at
+//   their limit), one line each (the user name escaped and cut short, since
+//   it comes from the peer; the peer's address; never the password). Each of
+//   the three kinds has its own budget, at most kRefusedLoginBurst lines at
+//   once and one more every kRefusedLoginInterval, so that a flood of busy
+//   answers cannot hide the refused logins; the lines of a kind held back
+//   are counted in its next one;
 // - failed internal checks (assertions): the first report of each place is
 //   written whole, text and stack; its repeats are counted, and a count that
 //   reaches a power of two is written as one line. Each report still goes on
 //   to the trace dispatcher, as it would without the digest.
 //
-// Threading: RefusedLoginLog::Report and AssertionDigest::Take from any
+// Threading: the reports of RefusedLoginLog and AssertionDigest::Take from any
 // thread at once; each serializes its own state, and each line is written
 // with one write.
 #pragma once
@@ -17,6 +21,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -63,15 +68,35 @@ class RefusedLoginLog
 {
 public:
     explicit RefusedLoginLog(LogWriter writer = WriteToStandardError);
+    // A login refused for its user or password.
     void Report(const std::string& user, const std::string& peer) COMMON_EXCLUDES(m_lock);
+    // A login answered busy; `user` is empty when its Hello was not read whole.
+    void ReportBusy(const std::string& user, const std::string& peer) COMMON_EXCLUDES(m_lock);
+    // A login whose password was right, refused since its user has `limit` sessions open.
+    void ReportSessionLimit(const std::string& user, const std::string& peer, size_t limit) COMMON_EXCLUDES(m_lock);
     // The same at a given time, for tests.
     void ReportAt(const std::string& user, const std::string& peer, std::chrono::steady_clock::time_point now)
         COMMON_EXCLUDES(m_lock);
+    void ReportBusyAt(const std::string& user, const std::string& peer, std::chrono::steady_clock::time_point now)
+        COMMON_EXCLUDES(m_lock);
+    void ReportSessionLimitAt(const std::string& user, const std::string& peer, size_t limit,
+                              std::chrono::steady_clock::time_point now) COMMON_EXCLUDES(m_lock);
 
 private:
+    enum class Kind
+    {
+        Refused,
+        Busy,
+        SessionLimit,
+    };
+    // Writes "objpatcher-service: " and `what()`, with the count of the lines
+    // of `kind` held back before it, when the budget of `kind` lets it through.
+    void Write(Kind kind, std::chrono::steady_clock::time_point now, const std::function<std::string()>& what)
+        COMMON_EXCLUDES(m_lock);
+
     LogWriter m_writer;
     Common::NonRecursiveMutex m_lock;
-    LineBudget m_budget COMMON_GUARDED_BY(m_lock);
+    LineBudget m_budgets[3] COMMON_GUARDED_BY(m_lock); // by Kind
 };
 
 class AssertionDigest

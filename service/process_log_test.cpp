@@ -88,6 +88,42 @@ TEST_F(ProcessLog, RefusedLoginsAreOneLineEachWithinTheirBudget)
               "(and 50 more refused logins not shown)\n");
 }
 
+TEST_F(ProcessLog, BusyAnswersAndRefusedSessionsAreLinesWithinBudgetsOfTheirOwn)
+{
+    Service::RefusedLoginLog log(Record);
+    const auto start = std::chrono::steady_clock::now();
+    // A flood of busy answers uses up its own budget only.
+    for (unsigned i = 0; i < Service::kRefusedLoginBurst + 30; ++i)
+        log.ReportBusyAt(i % 2 ? "" : "bob\n", "192.0.2.7:40000", start);
+    log.ReportAt("mallory", "192.0.2.8:1", start);
+    for (unsigned i = 0; i < Service::kRefusedLoginBurst + 5; ++i)
+        log.ReportSessionLimitAt("alice", "[2001:db8::1]:5", 16, start);
+    ASSERT_EQ(g_written.size(), 2 * Service::kRefusedLoginBurst + 1);
+    EXPECT_EQ(g_written[0],
+              "objpatcher-service: answered busy to the login of user \"bob\\x0A\" from 192.0.2.7:40000\n");
+    EXPECT_EQ(g_written[1], "objpatcher-service: answered busy to a connection from 192.0.2.7:40000\n");
+    EXPECT_EQ(g_written[Service::kRefusedLoginBurst],
+              "objpatcher-service: refused the login of user \"mallory\" from 192.0.2.8:1\n");
+    EXPECT_EQ(g_written.back(),
+              "objpatcher-service: refused a session to user \"alice\" from [2001:db8::1]:5: the user has as many "
+              "sessions open as the service allows (16)\n");
+
+    // The next line of each kind counts the ones it held back.
+    g_written.clear();
+    const auto later = start + Service::kRefusedLoginInterval;
+    log.ReportBusyAt("carol", "192.0.2.9:2", later);
+    log.ReportSessionLimitAt("alice", "192.0.2.9:3", 16, later);
+    log.ReportAt("dave", "192.0.2.9:4", later);
+    EXPECT_EQ(g_written,
+              (std::vector<std::string>{
+                  "objpatcher-service: answered busy to the login of user \"carol\" from 192.0.2.9:2 "
+                  "(and 30 more busy answers not shown)\n",
+                  "objpatcher-service: refused a session to user \"alice\" from 192.0.2.9:3: the user has "
+                  "as many sessions open as the service allows (16) (and 5 more refused sessions not "
+                  "shown)\n",
+                  "objpatcher-service: refused the login of user \"dave\" from 192.0.2.9:4\n"}));
+}
+
 TEST_F(ProcessLog, AnAssertionIsWrittenWholeOnceAndItsRepeatsAsCounts)
 {
     Service::AssertionDigest digest(Record);

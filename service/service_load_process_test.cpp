@@ -570,4 +570,35 @@ TEST_F(ServiceStart, WeakHashesOfTheUsersFileAreWarnedOfByLineAndStillLogIn)
     EXPECT_THAT(Login(transport, "weak", "weak password"), IsSuccessError());
 }
 
+TEST_F(ServiceLoad, UnknownNamesWaitAsOneUserWhileAFloodOfFailingLoginsIsLoggedWithinBounds)
+{
+    ASSERT_THAT(Service::AddUser(PathOf("users"), "bob", "bobs-right-password"), IsSuccessError());
+    ASSERT_NE(Start(), 0);
+    const size_t before = StandardError().size();
+    // Wrong passwords for bob and made-up names, each Hello sent again as soon as it is answered: more of
+    // each than one user's places, fewer than the places of all, so that only names taken as one user
+    // push out Hellos of their own.
+    IpcTesting::Flood flood(static_cast<uint16_t>(m_port), 32, [](size_t connection, uint64_t count) {
+        return connection % 2 == 0 ? Ipc::HelloRecord{"bob", "flood-guess-" + std::to_string(count), kDml}
+                                   : Ipc::HelloRecord{"nobody-" + std::to_string(count), "flood-guess", kDml};
+    });
+    const auto floodStarted = std::chrono::steady_clock::now();
+    while (flood.Answers() < 64 && std::chrono::steady_clock::now() - floodStarted < 10s)
+        LetTimePass(10ms);
+    ASSERT_GE(flood.Answers(), 64u);
+    // Each login costs a real password check; the server's own tests count twenty under a larger flood.
+    for (int login = 0; login < 3; ++login) {
+        const auto started = std::chrono::steady_clock::now();
+        std::unique_ptr<Ipc::SocketTransport> transport;
+        EXPECT_THAT(Login(transport), IsSuccessError()) << "login " << login;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 15s) << "login " << login;
+    }
+    flood.Stop();
+    const std::string written = StandardError().substr(before);
+    EXPECT_THAT(written,
+                AllOf(HasSubstr("refused the login of user \"bob\""),
+                      HasSubstr("answered busy to the login of user \"nobody-"), Not(HasSubstr("flood-guess"))));
+    EXPECT_LT(std::count(written.begin(), written.end(), '\n'), 100) << written;
+}
+
 } // namespace

@@ -9,13 +9,17 @@
 //          8  u64  call id (0 for the handshake frames)
 //
 // All numbers little-endian. A connection starts with the client's Hello
-// (payload: HelloRecord), answered by Welcome (empty), Refused (empty, then
-// the server closes), Busy (empty: the server is at one of its limits and
-// closes without judging the Hello; the client may try again later) or
-// Failure with call id 0 (an error blob of at most kMaxHandshakeAnswerPayload
-// bytes: the login is turned down for the reason it gives, then the server
-// closes). Then the client sends Request frames, each with a fresh call id,
-// and the server answers each with a Reply (the reply bytes) or a Failure (a
+// (payload: HelloRecord), answered by one of
+// - Welcome (empty): the session is open;
+// - Refused (empty, then the server closes): user or password refused;
+// - Busy (empty, then the server closes without judging the Hello): the server
+//   is at one of its limits; the client may try again later;
+// - Failure of call id 0 (a Common::Error as an error blob of at most
+//   kMaxHandshakeAnswerPayload bytes, then the server closes): the password
+//   was right, but the server opens no session for it, and the error says why
+//   (kSessionLimit: the user has as many sessions open as the server allows).
+// Then the client sends Request frames, each with a fresh call id, and the
+// server answers each with a Reply (the reply bytes) or a Failure (a
 // Common::Error as an error blob) under the same call id.
 //
 // Readers check the header (version, kind, reserved bits, payload size against

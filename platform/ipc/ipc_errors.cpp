@@ -126,4 +126,11 @@ Common::Error MakeFrameTooLargeError(unsigned messageKey, size_t size, size_t li
     return Common::Error(kFrameTooLarge, text.c_str(), location);
 }
 
+Common::Error MakeSessionLimitError(size_t limit, Common::Location location)
+{
+    const std::u16string text = Common::FormatMessage(Common::GetMessageText(kSessionLimitText),
+                                                      {Common::FromUtf8(std::to_string(limit).c_str())});
+    return Common::Error(kSessionLimit, text.c_str(), location);
+}
+
 } // namespace Ipc

@@ -2,8 +2,9 @@
 // their messages, with the makers of its errors: plain message errors
 // (UTF-16 text record, catalogue text held by reference), errors that name a
 // host and port as the parameters "host" and "port" (among them the login a
-// service did not answer, whose text names them too), and the error of a
-// frame too large for its limit, whose text gives both sizes.
+// service did not answer, whose text names them too), the error of a frame
+// too large for its limit, whose text gives both sizes, and the error of a
+// login over the sessions one user may hold, whose text gives that number.
 //
 // Threading: constant data; the makers may be called from any thread.
 #pragma once
@@ -25,6 +26,7 @@ inline constexpr unsigned kNotSupported = 0xAD0107;     // the service has no an
 inline constexpr unsigned kHostLookupFailed = 0xAD0108; // cause of kConnectFailed; text of getaddrinfo
 inline constexpr unsigned kServiceBusy = 0xAD0109;      // the service refused the connection for load
 inline constexpr unsigned kListenFailed = 0xAD010A;     // the server could not listen on its address and port
+inline constexpr unsigned kSessionLimit = 0xAD010B;     // the user has as many sessions open as the service allows
 
 inline constexpr unsigned kConnectFailedText = 662;         // "IPC: Failed to connect to the service host."
 inline constexpr unsigned kAuthenticationRefusedText = 663; // "IPC: The service refused the user name or password."
@@ -37,6 +39,7 @@ inline constexpr unsigned kListenFailedText = 591;          // "IPC: Failed to l
 inline constexpr unsigned kRequestTooLargeText = 592;       // "IPC: The request of {0} bytes is larger than ..."
 inline constexpr unsigned kReplyTooLargeText = 593;         // "IPC: The reply of {0} bytes is larger than ..."
 inline constexpr unsigned kFrameOverLimitText = 594;        // "IPC: A frame of {0} bytes is larger than ..."
+inline constexpr unsigned kSessionLimitText = 595;          // "IPC: The user has as many sessions open as ..."
 inline constexpr unsigned kLoginUnansweredText = 596;       // "IPC: The service at {0}:{1} did not answer ..."
 
 // A UTF-16 text error with the catalogue message `messageKey`, held by
@@ -56,5 +59,8 @@ Common::Error MakeLoginUnansweredError(const std::string& host, unsigned port, i
 // kFrameTooLarge whose text (`messageKey`, one of the three "too large"
 // texts) gives the frame's `size` and the `limit` it broke.
 Common::Error MakeFrameTooLargeError(unsigned messageKey, size_t size, size_t limit, Common::Location location);
+
+// kSessionLimit whose text gives the `limit` of sessions one user may hold.
+Common::Error MakeSessionLimitError(size_t limit, Common::Location location);
 
 } // namespace Ipc

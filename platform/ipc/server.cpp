@@ -62,6 +62,23 @@ std::string PeerText(const sockaddr_storage& address)
     return text;
 }
 
+// True when the peer of `fd` closed its end or the connection broke: its
+// Hello needs no check, since no answer can reach it.
+bool PeerHungUp(int fd)
+{
+    pollfd wait{fd, POLLRDHUP, 0};
+    return poll(&wait, 1, 0) > 0 && (wait.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+// The key of `user`'s Hellos: the name itself when it is known (or nothing is
+// known of names), else the one key that every unknown name shares.
+std::string CheckKey(const std::string& user, const KnownUserTest& isKnownUser)
+{
+    if (isKnownUser && !isKnownUser(user))
+        return "?";
+    return "=" + user;
+}
+
 int MillisecondsUntil(Clock::time_point when, Clock::time_point now)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
@@ -75,7 +92,8 @@ struct Server::Pending
 {
     SocketHandle socket; // non-blocking while the gate reads it
     std::string peer;
-    Clock::time_point deadline; // for the whole Hello and the start of its check
+    Clock::time_point deadline; // for the whole Hello
+    Clock::time_point queuedAt{};
     uint8_t header[kFrameHeaderSize] = {};
     size_t headerGot = 0;
     Bytes payload; // sized by the header, at most kMaxHelloPayload
@@ -103,6 +121,9 @@ Server::Server(SocketHandle listener, uint16_t port, const ServerOptions& option
       m_handler(handler)
 {
     m_options.maxParallelChecks = std::max<size_t>(m_options.maxParallelChecks, 1);
+    m_options.maxQueuedChecks = std::max<size_t>(m_options.maxQueuedChecks, 1);
+    m_options.maxQueuedChecksPerUser = std::max<size_t>(m_options.maxQueuedChecksPerUser, 1);
+    m_options.maxSessionsPerUser = std::max<size_t>(m_options.maxSessionsPerUser, 1);
 }
 
 Common::Error Server::Start(const ServerOptions& options, Authenticator authenticator, PacketHandler& handler,
@@ -154,8 +175,11 @@ void Server::Stop()
     std::list<std::unique_ptr<Session>> sessions;
     {
         Common::LockGuard guard(m_lock);
-        m_checkQueue.clear();
+        m_turns.clear();
+        m_records.clear(); // closes the connections still waiting for their check
+        m_queued = 0;
         sessions.swap(m_sessions);
+        m_sessionsOfUser.clear();
     }
     for (auto& session : sessions)
         (void)shutdown(session->socket.Get(), SHUT_RDWR); // an ended session may be shut already
@@ -163,11 +187,20 @@ void Server::Stop()
         session->thread.join();
 }
 
+size_t Server::GetQueuedChecks()
+{
+    Common::LockGuard guard(m_lock);
+    return m_queued;
+}
+
 void Server::ReapEndedSessions()
 {
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         if ((*it)->ended.load()) {
             (*it)->thread.join();
+            const auto open = m_sessionsOfUser.find((*it)->context.user);
+            if (open != m_sessionsOfUser.end() && --open->second == 0)
+                m_sessionsOfUser.erase(open);
             it = m_sessions.erase(it);
         } else {
             ++it;
@@ -187,7 +220,7 @@ void Server::RunGate()
         // client too slow for a loaded server may try again.
         for (auto it = pending.begin(); it != pending.end();) {
             if ((*it)->deadline <= now) {
-                SendAnswer((*it)->socket.Get(), FrameKind::Busy);
+                AnswerBusy(**it);
                 it = pending.erase(it);
             } else {
                 ++it;
@@ -228,14 +261,14 @@ void Server::RunGate()
                         acceptPausedUntil = Clock::now() + kAcceptPause;
                         break;
                     }
-                    SendAnswer(pending.front()->socket.Get(), FrameKind::Busy); // makes room for a newer one
+                    AnswerBusy(*pending.front()); // makes room for a newer one
                     pending.pop_front();
                     continue;
                 }
                 break; // none left (EAGAIN), or the peer gave up already
             }
             if (pending.size() >= m_options.maxPendingConnections) {
-                SendAnswer(pending.front()->socket.Get(), FrameKind::Busy);
+                AnswerBusy(*pending.front());
                 pending.pop_front();
             }
             auto waiting = std::make_unique<Pending>();
@@ -293,66 +326,237 @@ bool Server::ReadHello(std::unique_ptr<Pending>& pending)
     }
 }
 
+void Server::AnswerBusy(const Pending& pending)
+{
+    if (m_options.loginBusy)
+        m_options.loginBusy(pending.hello.user, pending.peer);
+    SendAnswer(pending.socket.Get(), FrameKind::Busy);
+}
+
 void Server::QueueCheck(std::unique_ptr<Pending> pending)
 {
+    std::string key = CheckKey(pending->hello.user, m_options.isKnownUser);
+    std::unique_ptr<Pending> pushedOut;
     {
         Common::LockGuard guard(m_lock);
-        if (m_checkQueue.size() < m_options.maxQueuedChecks) {
-            m_checkQueue.push_back(std::move(pending));
-            m_checkQueued.notify_one();
-            return;
+        const Clock::time_point now = Clock::now();
+        auto found = m_records.find(key);
+        if (found == m_records.end()) {
+            MakeRoomForRecord(now);
+            found = m_records.emplace(std::move(key), CheckRecord{}).first;
+            found->second.key = &found->first;
         }
+        CheckRecord& record = found->second;
+        pending->queuedAt = now;
+        record.waiting.push_back(std::move(pending));
+        ++m_queued;
+        if (!record.inTurn) {
+            record.turn = m_turns.insert(m_turns.end(), &record);
+            record.inTurn = true;
+        }
+        if (record.waiting.size() > m_options.maxQueuedChecksPerUser) {
+            pushedOut = TakeOldest(record); // a flood of one user's Hellos pushes out only its own
+        } else if (m_queued > m_options.maxQueuedChecks) {
+            // The service is full: the user with the most Hellos waiting gives up the one that waited longest.
+            CheckRecord* largest = m_turns.front();
+            for (CheckRecord* candidate : m_turns) {
+                const size_t size = candidate->waiting.size();
+                if (size > largest->waiting.size() ||
+                    (size == largest->waiting.size() &&
+                     candidate->waiting.front()->queuedAt < largest->waiting.front()->queuedAt))
+                    largest = candidate;
+            }
+            pushedOut = TakeOldest(*largest);
+            ForgetIdle(*largest, now);
+        }
+        m_checkQueued.notify_one();
     }
-    SendAnswer(pending->socket.Get(), FrameKind::Busy);
+    if (pushedOut)
+        AnswerBusy(*pushedOut);
+}
+
+std::unique_ptr<Server::Pending> Server::TakeOldest(CheckRecord& record)
+{
+    std::unique_ptr<Pending> oldest = std::move(record.waiting.front());
+    record.waiting.pop_front();
+    --m_queued;
+    if (record.waiting.empty() && record.inTurn) {
+        m_turns.erase(record.turn);
+        record.inTurn = false;
+    }
+    return oldest;
+}
+
+std::unique_ptr<Server::Pending> Server::TakeNextCheck(Clock::time_point now, Clock::time_point& wakeAt,
+                                                       CheckRecord*& taken)
+{
+    wakeAt = kNoDeadline;
+    for (CheckRecord* record : m_turns) {
+        // A user with recent failures has one check at a time, each after its penalty.
+        if (record->running > 0 && RecentFailures(*record, now) > 0)
+            continue; // the check's end wakes the checkers
+        if (record->readyAt > now) {
+            wakeAt = std::min(wakeAt, record->readyAt);
+            continue;
+        }
+        std::unique_ptr<Pending> next = TakeOldest(*record);
+        if (record->inTurn) // the others with Hellos waiting come first
+            m_turns.splice(m_turns.end(), m_turns, record->turn);
+        taken = record;
+        return next;
+    }
+    return nullptr;
+}
+
+unsigned Server::RecentFailures(const CheckRecord& record, Clock::time_point now) const
+{
+    if (record.failures == 0 || now <= record.lastFailure)
+        return record.failures;
+    const auto halfLife = std::chrono::milliseconds(std::max(m_options.failureHalfLifeMilliseconds, 1));
+    const auto halvings = (now - record.lastFailure) / halfLife;
+    return halvings >= 32 ? 0 : record.failures >> halvings;
+}
+
+Clock::duration Server::Penalty(unsigned failures) const
+{
+    const long long most = std::max(m_options.maxFailurePenaltyMilliseconds, 0);
+    long long penalty = std::min<long long>(std::max(m_options.failurePenaltyMilliseconds, 0), most);
+    for (unsigned i = 1; i < failures && penalty < most; ++i)
+        penalty = std::min(penalty * 2, most);
+    return std::chrono::milliseconds(penalty);
+}
+
+void Server::ForgetIdle(CheckRecord& record, Clock::time_point now)
+{
+    if (record.waiting.empty() && record.running == 0 && RecentFailures(record, now) == 0 && record.readyAt <= now)
+        m_records.erase(m_records.find(*record.key));
+}
+
+void Server::MakeRoomForRecord(Clock::time_point now)
+{
+    if (m_records.size() < kMaxCheckRecords)
+        return;
+    // Idle records whose failures are past go first; else the idle one failing least, and longest ago.
+    auto spare = m_records.end();
+    unsigned spareFailures = 0;
+    for (auto it = m_records.begin(); it != m_records.end();) {
+        const CheckRecord& record = it->second;
+        if (!record.waiting.empty() || record.running > 0) {
+            ++it;
+            continue;
+        }
+        const unsigned failures = RecentFailures(record, now);
+        if (failures == 0 && record.readyAt <= now) {
+            it = m_records.erase(it);
+            continue;
+        }
+        if (spare == m_records.end() || failures < spareFailures ||
+            (failures == spareFailures && record.lastFailure < spare->second.lastFailure)) {
+            spare = it;
+            spareFailures = failures;
+        }
+        ++it;
+    }
+    if (m_records.size() >= kMaxCheckRecords && spare != m_records.end())
+        m_records.erase(spare);
 }
 
 void Server::RunChecks()
 {
     for (;;) {
         std::unique_ptr<Pending> next;
-        bool busy = false;
+        CheckRecord* record = nullptr;
+        bool full = false;
         {
             Common::UniqueLock guard(m_lock);
-            m_checkQueued.wait(guard.Waitable(),
-                               [this]() COMMON_REQUIRES(m_lock) { return m_stopping || !m_checkQueue.empty(); });
-            if (m_stopping)
-                return;
-            next = std::move(m_checkQueue.front());
-            m_checkQueue.pop_front();
+            for (;;) {
+                if (m_stopping)
+                    return;
+                Clock::time_point wakeAt;
+                next = TakeNextCheck(Clock::now(), wakeAt, record);
+                if (next)
+                    break;
+                if (wakeAt == kNoDeadline)
+                    m_checkQueued.wait(guard.Waitable());
+                else
+                    m_checkQueued.wait_until(guard.Waitable(), wakeAt);
+            }
             ReapEndedSessions();
-            // Too late for its check, or no place for it once logged in: the client may try again.
-            busy = Clock::now() >= next->deadline || m_sessions.size() + m_checksRunning >= m_options.maxConnections;
-            if (!busy)
+            // No place for it once logged in: the client may try again.
+            full = m_sessions.size() + m_checksRunning >= m_options.maxConnections;
+            if (full) {
+                ForgetIdle(*record, Clock::now());
+            } else {
                 ++m_checksRunning;
+                ++record->running;
+            }
         }
-        if (busy)
-            SendAnswer(next->socket.Get(), FrameKind::Busy);
+        if (full)
+            AnswerBusy(*next);
         else
-            Check(std::move(next));
+            Check(std::move(next), *record);
     }
 }
 
-void Server::Check(std::unique_ptr<Pending> pending)
+void Server::Check(std::unique_ptr<Pending> pending, CheckRecord& record)
 {
-    bool welcome = m_authenticator(pending->hello);
-    WipeBytes(pending->hello.password.data(), pending->hello.password.size());
     const int fd = pending->socket.Get();
-    if (!welcome) {
+    // A peer that hung up while its Hello waited gets no answer, so it costs no check.
+    const bool gone = PeerHungUp(fd);
+    const bool passed = !gone && m_authenticator(pending->hello);
+    WipeBytes(pending->hello.password.data(), pending->hello.password.size());
+    const std::string& user = pending->hello.user;
+    bool overLimit = false;
+    {
+        Common::LockGuard guard(m_lock);
+        const Clock::time_point now = Clock::now();
+        --record.running;
+        if (passed) {
+            record.failures = 0;
+            record.readyAt = now;
+            ReapEndedSessions();
+            const auto open = m_sessionsOfUser.find(user);
+            overLimit = open != m_sessionsOfUser.end() && open->second >= m_options.maxSessionsPerUser;
+            if (!overLimit)
+                ++m_sessionsOfUser[user]; // its place, held until the session ends or cannot start
+        } else if (!gone) {
+            record.failures = std::min(RecentFailures(record, now), 30u) + 1;
+            record.lastFailure = now;
+            record.readyAt = now + Penalty(record.failures);
+        }
+        ForgetIdle(record, now);    // `record` may be gone from here on
+        m_checkQueued.notify_all(); // its user's next Hello may be checked
+    }
+    const bool reserved = passed && !overLimit;
+    bool welcomed = false;
+    if (gone) {
+        // Nothing to answer.
+    } else if (!passed) {
         if (m_options.loginRefused)
-            m_options.loginRefused(pending->hello.user, pending->peer);
+            m_options.loginRefused(user, pending->peer);
         SendAnswer(fd, FrameKind::Refused);
+    } else if (overLimit) {
+        if (m_options.loginOverSessionLimit)
+            m_options.loginOverSessionLimit(user, pending->peer);
+        // The password was right, so the peer may learn why it cannot log in.
+        (void)SendFailure(fd, 0, MakeSessionLimitError(m_options.maxSessionsPerUser, kSource.At("Check", __LINE__)),
+                          Clock::now() + std::chrono::milliseconds(m_options.handshakeMilliseconds));
     } else {
         // The session reads and writes with deadlines of its own, on a blocking socket.
         const int flags = fcntl(fd, F_GETFL);
-        welcome = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) >= 0 &&
+        welcomed = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) >= 0 &&
             WriteFrame(fd, FrameKind::Welcome, 0, {},
                        Clock::now() + std::chrono::milliseconds(m_options.frameMilliseconds))
                 .IsSuccess();
     }
     Common::LockGuard guard(m_lock);
     --m_checksRunning;
-    if (!welcome || m_stopping)
+    if (!welcomed || m_stopping) {
+        const auto open = m_sessionsOfUser.find(user);
+        if (reserved && open != m_sessionsOfUser.end() && --open->second == 0)
+            m_sessionsOfUser.erase(open);
         return; // closed with `pending`
+    }
     auto session = std::make_unique<Session>();
     session->socket = std::move(pending->socket);
     session->context = CallContext{pending->hello.user, pending->hello.serviceCode};

@@ -1,5 +1,6 @@
 // Test support shared by the transport tests: a scripted handler, a recorder
-// of completions, and raw connections that speak the frames by hand.
+// of completions, raw connections that speak the frames by hand, and a flood
+// of logins.
 //
 // Threading: both are used from the test thread and library threads at once.
 #pragma once
@@ -10,9 +11,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/common/event.h"
@@ -168,6 +172,76 @@ inline Ipc::SocketHandle HandshakeRaw(uint16_t port, const Ipc::HelloRecord& hel
         answer = header.kind;
     return socket;
 }
+
+// A raw connection to `port` that sent `hello`, its answer not read yet;
+// none (-1) when it could not.
+inline Ipc::SocketHandle TrySendHello(uint16_t port, const Ipc::HelloRecord& hello)
+{
+    Ipc::SocketHandle socket = ConnectRaw(port);
+    Ipc::Bytes payload;
+    if (socket.Get() < 0 || !Ipc::EncodeHello(hello, payload).IsSuccess() ||
+        !Ipc::WriteFrame(socket.Get(), Ipc::FrameKind::Hello, 0, payload).IsSuccess())
+        return Ipc::SocketHandle();
+    return socket;
+}
+
+// `connections` connections that each send a Hello made by `make` (from the
+// connection's number and a running count), and once answered or closed
+// connect again and send the next, as fast as the server answers; all from
+// one thread, until Stop or 60 s.
+class Flood
+{
+public:
+    using MakeHello = std::function<Ipc::HelloRecord(size_t connection, uint64_t count)>;
+
+    Flood(uint16_t port, size_t connections, MakeHello make)
+        : m_port(port), m_connections(connections), m_make(std::move(make))
+    {
+        m_thread = std::thread([this] { Run(); });
+    }
+
+    ~Flood() { Stop(); }
+
+    void Stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    uint64_t Answers() const { return m_answers.load(); }
+
+private:
+    void Run()
+    {
+        std::vector<Ipc::SocketHandle> sockets(m_connections);
+        std::vector<pollfd> waits(m_connections);
+        uint64_t count = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!m_stop && std::chrono::steady_clock::now() < end) {
+            for (size_t i = 0; i < m_connections && !m_stop; ++i) {
+                if (sockets[i].Get() < 0) // at the start, and when a connection could not be made
+                    sockets[i] = TrySendHello(m_port, m_make(i, count++));
+                waits[i] = pollfd{sockets[i].Get(), POLLIN, 0};
+            }
+            if (poll(waits.data(), waits.size(), 20) <= 0)
+                continue;
+            for (size_t i = 0; i < m_connections && !m_stop; ++i) {
+                if (waits[i].revents == 0)
+                    continue;
+                ++m_answers;
+                sockets[i] = TrySendHello(m_port, m_make(i, count++));
+            }
+        }
+    }
+
+    const uint16_t m_port;
+    const size_t m_connections;
+    const MakeHello m_make;
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint64_t> m_answers{0};
+    std::thread m_thread;
+};
 
 // True when the server ended the connection within `milliseconds` (whatever it sent first).
 inline bool EndsWithin(int fd, int milliseconds)

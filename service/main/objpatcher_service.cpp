@@ -118,8 +118,17 @@ int Serve(const Service::ServiceOptions& options)
 
     static Service::RefusedLoginLog refusedLogins;
     Ipc::ServerOptions serverOptions{options.address, options.port};
+    // Unknown names wait for their checks as one user, so made-up names cannot crowd out known ones.
+    serverOptions.isKnownUser = [&users](const std::string& user) { return users.count(user) != 0; };
     serverOptions.loginRefused = [](const std::string& user, const std::string& peer) {
         refusedLogins.Report(user, peer);
+    };
+    serverOptions.loginBusy = [](const std::string& user, const std::string& peer) {
+        refusedLogins.ReportBusy(user, peer);
+    };
+    serverOptions.loginOverSessionLimit = [limit = serverOptions.maxSessionsPerUser](const std::string& user,
+                                                                                     const std::string& peer) {
+        refusedLogins.ReportSessionLimit(user, peer, limit);
     };
     std::unique_ptr<Ipc::Server> server;
     error = Ipc::Server::Start(
