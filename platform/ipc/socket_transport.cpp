@@ -250,7 +250,10 @@ Common::Error SocketTransport::Connect(const std::string& hostArgument, const He
             return Common::Success;
         }
         const Clock::time_point now = Clock::now();
-        if (answer != FrameKind::Busy || now >= retryEnd)
+        // A busy service, and a user at the limit of its sessions, may take this login a moment later.
+        const bool mayPass = answer == FrameKind::Busy ||
+            (answer == FrameKind::Failure && error.GetCode() == kSessionLimit);
+        if (!mayPass || now >= retryEnd)
             return error;
         // A real wait between two attempts, cut to end with the time for retries.
         std::this_thread::sleep_for(std::min<Clock::duration>(JitteredDelay(delay), retryEnd - now));

@@ -9,14 +9,15 @@
 // carries (such as a limit on the user's sessions), and a service that took
 // the connection but sent no whole answer in time kConnectFailed whose text
 // names host, port and the seconds waited (MakeLoginUnansweredError).
-// Busy is tried again on a new connection after a wait that starts at
+// Busy, and a Failure of kSessionLimit (the user holds as many sessions as
+// the service allows), are tried again on a new connection after a wait that starts at
 // kFirstBusyRetryDelayMilliseconds and doubles up to
 // kMaxBusyRetryDelayMilliseconds, each drawn at random between half of it
 // and all of it, so that clients turned away together do not come back
 // together; the last wait is cut to end kBusyRetryMilliseconds after the
-// first attempt began, and a Busy after that gives kServiceBusy. Nothing
-// else is tried again: a refusal, a Failure, a malformed answer or a host
-// not reached is returned at once.
+// first attempt began, and a Busy after that gives kServiceBusy (a session
+// limit its own error). Nothing else is tried again: a refusal, another
+// Failure, a malformed answer or a host not reached is returned at once.
 // Then one reader thread reads the replies and hands each to the call with
 // its call id: a waiting Exchange directly, a started call through a
 // completion thread. The reader runs no caller code, so a synchronous call

@@ -396,6 +396,27 @@ TEST(SocketLoginRetries, BusyAnswersAreTriedAgainOnNewConnectionsUntilAWelcome)
     EXPECT_EQ(service.Logins(), 5);
 }
 
+TEST(SocketLoginRetries, ALoginOverTheUsersSessionLimitIsTriedAgainAndItsReasonGivenWhenTheTimeIsOver)
+{
+    const auto limit = ScriptedLogins::Send(Ipc::FrameKind::Failure,
+                                            BlobOf(Ipc::MakeSessionLimitError(16, Common::NoLocation)));
+    {
+        ScriptedLogins service(Answers{limit, limit, ScriptedLogins::Send(Ipc::FrameKind::Welcome)});
+        std::unique_ptr<Ipc::SocketTransport> transport;
+        ASSERT_THAT(Ipc::SocketTransport::Connect(service.Host(), {"a", "b", 1}, QuickRetries(20000), transport),
+                    IsSuccessError());
+        EXPECT_EQ(service.Logins(), 3);
+    }
+    ScriptedLogins service(Answers{limit});
+    std::unique_ptr<Ipc::SocketTransport> transport;
+    EXPECT_THAT(Ipc::SocketTransport::Connect(service.Host(), {"a", "b", 1}, QuickRetries(100), transport),
+                AllOf(ErrorIs(Ipc::kSessionLimit),
+                      HasText(u"IPC: The user has as many sessions open as the service allows (16); close one and "
+                              u"try again.")));
+    EXPECT_GE(service.Logins(), 2);
+    EXPECT_EQ(transport, nullptr);
+}
+
 TEST(SocketLoginRetries, AServiceThatStaysBusyIsGivenUpAfterTheTimeForRetries)
 {
     ScriptedLogins service(Answers{ScriptedLogins::Send(Ipc::FrameKind::Busy)});
