@@ -156,7 +156,11 @@ inline pid_t StartServiceProcess(ServiceStart start, int& alive)
         return 0;
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(pipeEnds[1], kAliveDescriptor); // open across the exec
+        // Open across the exec (dup2 onto itself would keep close-on-exec).
+        if (pipeEnds[1] == kAliveDescriptor)
+            fcntl(kAliveDescriptor, F_SETFD, 0);
+        else
+            dup2(pipeEnds[1], kAliveDescriptor);
         if (!start.errorFile.empty()) {
             const int error = open(start.errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
             dup2(error, STDERR_FILENO);
