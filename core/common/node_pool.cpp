@@ -34,7 +34,7 @@ constexpr size_t kClassCount = (kLargestNode - kSmallestNode) / kNodeAlignment +
 // The slab's header; its nodes follow, 8-aligned.
 constexpr size_t kSlabHeaderBytes = 64;
 // A thread takes at most kBatch nodes from the slabs at once, and keeps at
-// most two lists of kBatch free nodes per class.
+// most 2 * kBatch - 1 free nodes per class.
 constexpr uint32_t kBatch = 128;
 
 static_assert((kNodeSlabBytes & (kNodeSlabBytes - 1)) == 0, "slabs are found by masking a node's address");
@@ -233,7 +233,7 @@ Slab* TakeSlab(size_t sizeClass) noexcept
         g_slabCount.fetch_add(1, std::memory_order_relaxed);
         slab = static_cast<Slab*>(room);
     }
-    *slab = Slab{nullptr, nullptr, nullptr, RoomOf(slab), 0, static_cast<uint32_t>(sizeClass), false};
+    new (slab) Slab{nullptr, nullptr, nullptr, RoomOf(slab), 0, static_cast<uint32_t>(sizeClass), false};
     Poison(RoomOf(slab), kNodeSlabBytes - kSlabHeaderBytes);
     return slab;
 }

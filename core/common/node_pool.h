@@ -8,23 +8,25 @@
 //
 // Room: nodes are cut from slabs of kNodeSlabBytes (64 KiB) mapped from the
 // system at an address aligned to their size, each slab serving one class
-// and counting its nodes in use. The slab's room is handed out from its start
-// as it is needed, so pages never used are never touched. A slab whose last
+// and counting its nodes in use. A slab's room is handed out from its start
+// as it is needed, so pages never needed are never touched. A slab whose last
 // node is ended is given back at once: up to kEmptyNodeSlabsKept empty slabs
-// (of any class) wait for the next nodes, and any beyond those are unmapped,
-// so the memory they held leaves the process. What stays besides is bounded
-// by what each live thread keeps (below).
+// (4 MiB, of any class) wait for the next nodes, so that a tree of up to that
+// size made and ended in a loop maps nothing, and any beyond those are
+// unmapped, so the memory they held leaves the process. Besides those, what
+// stays is what live threads keep (below).
 //
 // Threading: any thread may make and end nodes, and may end a node another
-// thread made. Each thread keeps, per class, a list of up to 255 free nodes
-// and a run of at most 128 nodes' room not yet handed out, and serves its
-// nodes from them without a lock; it trades batches of nodes with the slabs,
-// under a lock per class, when its list runs dry or grows full. A node in a
-// thread's list holds its slab in use, so a live thread may keep a few slabs
-// of each class it used; when a thread ends, its lists go back to the slabs
-// (and slabs that fall empty are given back). A node ended later on that
-// thread (by another thread-exit destructor) goes straight back to its slab,
-// and one made that late comes straight from a slab.
+// thread made. Each thread keeps, per class, at most 255 free nodes (two
+// lists) and a run of at most 128 nodes' room not yet handed out, and serves
+// its nodes from them without a lock, those it ended last first; it trades
+// batches of up to 128 nodes with the slabs, under a lock per class, when its
+// lists run dry or fill up. A node in a thread's lists or run holds its slab
+// in use, so a live thread holds a few slabs of each class it used. When a
+// thread ends, its lists and run go back to the slabs (and slabs that fall
+// empty are given back); a node ended later on that thread (by another
+// thread-exit destructor) goes straight back to its slab, and one made that
+// late comes straight from a slab.
 //
 // Fork: handlers installed with the first slab take every lock of the pool
 // before fork() and release them after it in the parent and in the child, so
@@ -57,7 +59,7 @@ namespace Common {
 constexpr size_t kLargestNode = 128;
 constexpr size_t kNodeAlignment = 8;
 constexpr size_t kNodeSlabBytes = size_t{64} << 10;
-constexpr size_t kEmptyNodeSlabsKept = 16;
+constexpr size_t kEmptyNodeSlabsKept = 64;
 
 // Throws std::bad_alloc when the system has no room.
 void* AllocateNode(size_t bytes);

@@ -305,9 +305,9 @@ TEST(NodePoolThreads, NodesEndedAtTheThreadsEndServeAgain)
 TEST(NodePoolThreads, SlabsThatFallEmptyAreGivenBack)
 {
     constexpr size_t kBytes = 104;
-    constexpr size_t kSlabs = 64;
+    constexpr size_t kSlabs = 2 * Common::kEmptyNodeSlabsKept;
     constexpr size_t kCount = kSlabs * Common::kNodeSlabBytes / kBytes;
-    // A thread's list of free nodes and its run hold a few slabs in use.
+    // A thread's lists of free nodes and its run hold a few slabs in use.
     constexpr size_t kHeldByAThread = 3;
     enum class Ender
     {
@@ -318,7 +318,12 @@ TEST(NodePoolThreads, SlabsThatFallEmptyAreGivenBack)
     for (const Ender ender : {Ender::Maker, Ender::OtherWhileMakerRuns, Ender::OtherAfterMakerEnded}) {
         SCOPED_TRACE(static_cast<int>(ender));
         const size_t slabsInUse = SlabsInUse();
-        const size_t slabs = Common::GetNodePoolStatistics().slabs;
+        // What may stay mapped once the nodes are ended, with `held` slabs
+        // still held by threads.
+        const auto expectGivenBack = [&](size_t held) {
+            EXPECT_LE(SlabsInUse(), slabsInUse + held);
+            EXPECT_LE(Common::GetNodePoolStatistics().slabs, slabsInUse + held + Common::kEmptyNodeSlabsKept);
+        };
         std::vector<void*> nodes;
         std::mutex lock;
         std::condition_variable changed;
@@ -329,9 +334,7 @@ TEST(NodePoolThreads, SlabsThatFallEmptyAreGivenBack)
             EXPECT_GE(SlabsInUse(), slabsInUse + kSlabs);
             if (ender == Ender::Maker) {
                 Free(nodes, kBytes);
-                EXPECT_LE(SlabsInUse(), slabsInUse + kHeldByAThread);
-                EXPECT_LE(Common::GetNodePoolStatistics().slabs,
-                          slabs + kHeldByAThread + Common::kEmptyNodeSlabsKept);
+                expectGivenBack(kHeldByAThread);
                 return;
             }
             if (ender == Ender::OtherAfterMakerEnded)
@@ -343,19 +346,17 @@ TEST(NodePoolThreads, SlabsThatFallEmptyAreGivenBack)
         });
         if (ender == Ender::OtherAfterMakerEnded)
             maker.join();
-        std::thread([&] {
-            if (ender == Ender::OtherWhileMakerRuns) {
-                std::unique_lock guard(lock);
-                changed.wait(guard, [&] { return made; });
-            }
-            if (ender == Ender::Maker)
-                return;
-            Free(nodes, kBytes);
-            // The maker's run and the ender's list.
-            const size_t held = ender == Ender::OtherWhileMakerRuns ? 2 * kHeldByAThread : kHeldByAThread;
-            EXPECT_LE(SlabsInUse(), slabsInUse + held);
-            EXPECT_LE(Common::GetNodePoolStatistics().slabs, slabs + held + Common::kEmptyNodeSlabsKept);
-        }).join();
+        if (ender != Ender::Maker) {
+            std::thread([&] {
+                if (ender == Ender::OtherWhileMakerRuns) {
+                    std::unique_lock guard(lock);
+                    changed.wait(guard, [&] { return made; });
+                }
+                Free(nodes, kBytes);
+                // The ender's lists, and the maker's run if it still runs.
+                expectGivenBack(ender == Ender::OtherWhileMakerRuns ? 2 * kHeldByAThread : kHeldByAThread);
+            }).join();
+        }
         {
             std::lock_guard guard(lock);
             ended = true;
@@ -364,7 +365,7 @@ TEST(NodePoolThreads, SlabsThatFallEmptyAreGivenBack)
         if (maker.joinable())
             maker.join();
         EXPECT_EQ(SlabsInUse(), slabsInUse);
-        EXPECT_LE(Common::GetNodePoolStatistics().slabs, slabs + Common::kEmptyNodeSlabsKept);
+        expectGivenBack(0);
     }
 }
 
@@ -387,7 +388,7 @@ size_t ResidentBytes()
 TEST(NodePoolThreads, MemoryOfEndedNodesLeavesTheProcess)
 {
     constexpr size_t kBytes = 112;
-    constexpr size_t kRoom = size_t{16} << 20;
+    constexpr size_t kRoom = size_t{24} << 20;
     const size_t before = ResidentBytes();
     ASSERT_NE(before, 0u);
     size_t made = 0;
@@ -399,7 +400,7 @@ TEST(NodePoolThreads, MemoryOfEndedNodesLeavesTheProcess)
     }).join();
     ended = ResidentBytes();
     EXPECT_GE(made, before + kRoom * 3 / 4);
-    EXPECT_LE(ended, before + kRoom / 8);
+    EXPECT_LE(ended, before + Common::kEmptyNodeSlabsKept * Common::kNodeSlabBytes + kRoom / 8);
 }
 #endif
 
@@ -408,7 +409,11 @@ TEST(NodePoolThreads, MemoryOfEndedNodesLeavesTheProcess)
 TEST(NodePoolThreads, ChildrenForkedWhileThreadsUseThePoolUseItToo)
 {
     constexpr size_t kBytes = 120;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr int kChildren = 30; // forks are slow there; without the handlers most children hang
+#else
     constexpr int kChildren = 100;
+#endif
     constexpr unsigned kChildSeconds = 5;
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
