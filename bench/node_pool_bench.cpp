@@ -172,8 +172,14 @@ void BM_CrossThreadTrees(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * kTrees);
 }
-BENCHMARK_TEMPLATE(BM_CrossThreadTrees, true)->Name("BM_CrossThreadTrees/Pool")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_TEMPLATE(BM_CrossThreadTrees, false)->Name("BM_CrossThreadTrees/Heap")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_CrossThreadTrees, true)
+    ->Name("BM_CrossThreadTrees/Pool")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_TEMPLATE(BM_CrossThreadTrees, false)
+    ->Name("BM_CrossThreadTrees/Heap")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 double ResidentMegabytes()
 {

@@ -111,7 +111,7 @@ struct Slab
     Slab* prev; // in the class's list of slabs with room
     Slab* next; // in the class's list of slabs with room, or of empty kept slabs
     FreeLink* free;
-    char* fresh; // the start of the room never handed out
+    char* fresh;   // the start of the room never handed out
     uint32_t used; // nodes with callers or in threads' lists and runs
     uint32_t sizeClass;
     bool listed; // in the class's list of slabs with room
@@ -287,7 +287,7 @@ void Unlist(ClassSlabs& slabs, Slab* slab) COMMON_REQUIRES(slabs.lock)
 struct ClassCache
 {
     FreeLink* head = nullptr;
-    uint32_t count = 0; // in `head`
+    uint32_t count = 0;       // in `head`
     FreeLink* full = nullptr; // kBatch nodes, or none
     char* cursor = nullptr;
     char* end = nullptr;
@@ -376,8 +376,8 @@ bool Refill(size_t sizeClass, ClassCache& cache, uint32_t most) noexcept
                 cache.count += fromSlab;
                 bool ran = false;
                 if (slab->free == nullptr && taken + fromSlab < most) {
-                    const auto run = static_cast<uint32_t>(
-                        std::min<size_t>(most - taken - fromSlab, static_cast<size_t>(EndOf(slab) - slab->fresh) / size));
+                    const auto run = static_cast<uint32_t>(std::min<size_t>(
+                        most - taken - fromSlab, static_cast<size_t>(EndOf(slab) - slab->fresh) / size));
                     if (run != 0) {
                         cache.cursor = slab->fresh;
                         cache.end = slab->fresh + run * size;
