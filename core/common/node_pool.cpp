@@ -104,8 +104,9 @@ void CheckInUse([[maybe_unused]] void* node, [[maybe_unused]] size_t bytes) noex
 #endif
 }
 
-// The header at the start of each slab. Its fields other than `next` of an
-// empty kept slab are read and written under the lock of the slab's class.
+// The header at the start of each slab. While the slab serves a class, the
+// header is read and written under the lock of that class; while it waits
+// empty, under the lock of the empty slabs.
 struct Slab
 {
     Slab* prev; // in the class's list of slabs with room
@@ -158,8 +159,7 @@ constinit EmptySlabs g_empty;
 constinit std::atomic<size_t> g_slabCount{0};
 static_assert(std::is_trivially_destructible_v<ClassSlabs> && std::is_trivially_destructible_v<EmptySlabs>);
 
-// Every lock of the pool, taken in this order: a class's lock may be held
-// while taking the lock of the empty slabs, never the other way round.
+// Every lock of the pool. Nothing else holds two of them at once.
 void LockAllBeforeFork() COMMON_NO_THREAD_SAFETY_ANALYSIS
 {
     for (ClassSlabs& slabs : g_classes)
@@ -228,6 +228,7 @@ Slab* TakeSlab(size_t sizeClass) noexcept
         if (room == nullptr)
             return nullptr;
 #if defined(COMMON_NODE_POOL_POISONS)
+        Unpoison(room, kSlabHeaderBytes); // whatever was mapped here before
         __lsan_register_root_region(room, kNodeSlabBytes);
 #endif
         g_slabCount.fetch_add(1, std::memory_order_relaxed);
