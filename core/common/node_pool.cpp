@@ -36,6 +36,8 @@ constexpr size_t kSlabHeaderBytes = 64;
 // A thread takes at most kBatch nodes from the slabs at once, and keeps at
 // most 2 * kBatch - 1 free nodes per class.
 constexpr uint32_t kBatch = 128;
+// Empty slabs beyond those kept are unmapped this many at a time.
+constexpr size_t kUnmapBatch = kNodeSlabUnmapBatch;
 
 static_assert((kNodeSlabBytes & (kNodeSlabBytes - 1)) == 0, "slabs are found by masking a node's address");
 
@@ -239,25 +241,51 @@ Slab* TakeSlab(size_t sizeClass) noexcept
     return slab;
 }
 
-// Keeps an empty slab for the next nodes, or unmaps it.
+// Unmaps `count` empty slabs, those that follow each other in one call: the
+// call, more than the pages, is what costs.
+void Unmap(Slab** slabs, size_t count) noexcept
+{
+    std::sort(slabs, slabs + count);
+    for (size_t first = 0; first < count;) {
+        size_t end = first + 1;
+        while (end < count && reinterpret_cast<char*>(slabs[end]) == EndOf(slabs[end - 1]))
+            ++end;
+#if defined(COMMON_NODE_POOL_POISONS)
+        for (size_t i = first; i < end; ++i) {
+            // The next mapping at this address starts addressable.
+            Unpoison(slabs[i], kNodeSlabBytes);
+            __lsan_unregister_root_region(slabs[i], kNodeSlabBytes);
+        }
+#endif
+        munmap(slabs[first], (end - first) * kNodeSlabBytes);
+        first = end;
+    }
+    g_slabCount.fetch_sub(count, std::memory_order_relaxed);
+}
+
+// Keeps an empty slab for the next nodes. Once kUnmapBatch slabs wait beyond
+// kEmptyNodeSlabsKept, the batch of those emptied first is unmapped.
 void GiveBack(Slab* slab) noexcept
 {
+    Slab* batch[kUnmapBatch];
     {
         LockGuard guard(g_empty.lock);
-        if (g_empty.count < kEmptyNodeSlabsKept) {
-            slab->next = g_empty.slabs;
-            g_empty.slabs = slab;
-            ++g_empty.count;
+        slab->next = g_empty.slabs;
+        g_empty.slabs = slab;
+        if (++g_empty.count < kEmptyNodeSlabsKept + kUnmapBatch)
             return;
+        Slab* last = g_empty.slabs;
+        for (size_t i = 1; i < kEmptyNodeSlabsKept; ++i)
+            last = last->next;
+        Slab* beyond = last->next;
+        last->next = nullptr;
+        for (Slab*& unmapped : batch) {
+            unmapped = beyond;
+            beyond = beyond->next;
         }
+        g_empty.count = kEmptyNodeSlabsKept;
     }
-#if defined(COMMON_NODE_POOL_POISONS)
-    // The next mapping at this address starts addressable.
-    Unpoison(slab, kNodeSlabBytes);
-    __lsan_unregister_root_region(slab, kNodeSlabBytes);
-#endif
-    munmap(slab, kNodeSlabBytes);
-    g_slabCount.fetch_sub(1, std::memory_order_relaxed);
+    Unmap(batch, kUnmapBatch);
 }
 
 void List(ClassSlabs& slabs, Slab* slab) COMMON_REQUIRES(slabs.lock)

@@ -10,11 +10,14 @@
 // system at an address aligned to their size, each slab serving one class
 // and counting its nodes in use. A slab's room is handed out from its start
 // as it is needed, so pages never needed are never touched. A slab whose last
-// node is ended is given back at once: up to kEmptyNodeSlabsKept empty slabs
-// (4 MiB, of any class) wait for the next nodes, so that a tree of up to that
-// size made and ended in a loop maps nothing, and any beyond those are
-// unmapped, so the memory they held leaves the process. Besides those, what
-// stays is what live threads keep (below).
+// node is ended is given back at once to the empty slabs (of any class),
+// which serve the next nodes before anything is mapped. kEmptyNodeSlabsKept
+// of them (4 MiB) stay, so that a tree of up to that size made and ended in a
+// loop maps nothing; once kNodeSlabUnmapBatch more wait, those emptied first
+// are unmapped (neighbours in one call), so the memory they held leaves the
+// process. At rest fewer than kEmptyNodeSlabsKept + kNodeSlabUnmapBatch empty
+// slabs (6 MiB) stay; besides those, what stays is what live threads keep
+// (below).
 //
 // Threading: any thread may make and end nodes, and may end a node another
 // thread made. Each thread keeps, per class, at most 255 free nodes (two
@@ -60,6 +63,7 @@ constexpr size_t kLargestNode = 128;
 constexpr size_t kNodeAlignment = 8;
 constexpr size_t kNodeSlabBytes = size_t{64} << 10;
 constexpr size_t kEmptyNodeSlabsKept = 64;
+constexpr size_t kNodeSlabUnmapBatch = 32;
 
 // Throws std::bad_alloc when the system has no room.
 void* AllocateNode(size_t bytes);

@@ -52,6 +52,9 @@ void Free(const std::vector<void*>& nodes, size_t bytes)
         Common::FreeNode(node, bytes);
 }
 
+// The most empty slabs that stay mapped at rest.
+constexpr size_t kMostEmptySlabsKept = Common::kEmptyNodeSlabsKept + Common::kNodeSlabUnmapBatch - 1;
+
 // Slabs that hold nodes in use (with callers or in threads' lists).
 size_t SlabsInUse()
 {
@@ -306,6 +309,7 @@ TEST(NodePoolThreads, SlabsThatFallEmptyAreGivenBack)
 {
     constexpr size_t kBytes = 104;
     constexpr size_t kSlabs = 2 * Common::kEmptyNodeSlabsKept;
+    static_assert(kSlabs > kMostEmptySlabsKept + 10);
     constexpr size_t kCount = kSlabs * Common::kNodeSlabBytes / kBytes;
     // A thread's lists of free nodes and its run hold a few slabs in use.
     constexpr size_t kHeldByAThread = 3;
@@ -322,7 +326,7 @@ TEST(NodePoolThreads, SlabsThatFallEmptyAreGivenBack)
         // still held by threads.
         const auto expectGivenBack = [&](size_t held) {
             EXPECT_LE(SlabsInUse(), slabsInUse + held);
-            EXPECT_LE(Common::GetNodePoolStatistics().slabs, slabsInUse + held + Common::kEmptyNodeSlabsKept);
+            EXPECT_LE(Common::GetNodePoolStatistics().slabs, slabsInUse + held + kMostEmptySlabsKept);
         };
         std::vector<void*> nodes;
         std::mutex lock;
@@ -388,7 +392,7 @@ size_t ResidentBytes()
 TEST(NodePoolThreads, MemoryOfEndedNodesLeavesTheProcess)
 {
     constexpr size_t kBytes = 112;
-    constexpr size_t kRoom = size_t{24} << 20;
+    constexpr size_t kRoom = size_t{32} << 20;
     const size_t before = ResidentBytes();
     ASSERT_NE(before, 0u);
     size_t made = 0;
@@ -399,8 +403,8 @@ TEST(NodePoolThreads, MemoryOfEndedNodesLeavesTheProcess)
         Free(nodes, kBytes);
     }).join();
     ended = ResidentBytes();
-    EXPECT_GE(made, before + kRoom * 3 / 4);
-    EXPECT_LE(ended, before + Common::kEmptyNodeSlabsKept * Common::kNodeSlabBytes + kRoom / 8);
+    EXPECT_GE(made, before + kRoom / 2); // the empty slabs kept may serve some
+    EXPECT_LE(ended, before + kMostEmptySlabsKept * Common::kNodeSlabBytes + kRoom / 8);
 }
 #endif
 
