@@ -106,6 +106,13 @@ void CheckInUse([[maybe_unused]] void* node, [[maybe_unused]] size_t bytes) noex
 #endif
 }
 
+[[noreturn]] void WrongSize(void* node, size_t size) noexcept
+{
+    std::fprintf(stderr, "node pool: the node at %p was ended as a node of %zu bytes, and made as one of another size\n",
+                 node, size);
+    std::abort();
+}
+
 // The header at the start of each slab. While the slab serves a class, the
 // header is read and written under the lock of that class; while it waits
 // empty, under the lock of the empty slabs.
@@ -336,6 +343,8 @@ FreeLink* PutBack(size_t sizeClass, FreeLink* first, uint32_t count) noexcept
         for (uint32_t i = 0; i < count; ++i) {
             FreeLink* const next = NextOf(node);
             Slab* const slab = SlabOf(node);
+            if (slab->sizeClass != sizeClass) [[unlikely]]
+                WrongSize(node, size);
             SetNext(node, slab->free);
             slab->free = node;
             if (--slab->used == 0) {
@@ -376,9 +385,9 @@ void PutAllBack(size_t sizeClass, ClassCache& cache) noexcept
     cache = ClassCache{};
 }
 
-// Gives a cache with no node nor room up to `most` nodes: free nodes of the slabs with room,
-// then a run of the room of the last of them. False when the system has no
-// room.
+// Gives a cache with no node nor room up to `most` nodes: free nodes of the
+// slabs with room, then a run of the room of the last of them. False when the
+// system has no room.
 bool Refill(size_t sizeClass, ClassCache& cache, uint32_t most) noexcept
 {
     InstallForkHandlers();

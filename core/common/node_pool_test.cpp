@@ -128,6 +128,14 @@ TEST(NodePool, ObjectsOfAPooledClassAreMadeAndEndedThroughThePool)
     delete next;
 }
 
+// A node ended with a size of another class than the one it was made with
+// would go to a list of that class: the pool stops there.
+TEST(NodePoolDeathTest, ANodeEndedWithTheSizeOfAnotherClassIsReported)
+{
+    EXPECT_DEATH(std::thread([] { Common::FreeNode(Common::AllocateNode(48), 100); }).join(),
+                 "the node at 0x[0-9a-f]+ was ended as a node of 104 bytes, and made as one of another size");
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 // The pool tells the address sanitizer which room is in use.
 TEST(NodePoolDeathTest, MisuseOfANodeIsReported)
