@@ -4,11 +4,14 @@
 //
 //   BM_CrossThreadTrees/{Pool,Heap}: 4 threads make 3,000 trees that 4 other
 //     threads end (wall time);
-//   BM_TreesEnded/{Pool,Heap}/{MakerEnds,OthersEnd}: 3,000 trees made, then
-//     ended by their maker or by other threads; the counters give the
-//     resident memory the trees took (made_MB), what stays after they are
-//     ended, their threads have ended and malloc_trim(0) has run (left_MB),
-//     and the pool's slabs still mapped then (slabs_left, pool rows only);
+//   BM_TreesEnded/{Pool,Heap}/OthersEnd:{0,1}: 3,000 trees made on one thread,
+//     then ended by it (0) or by 4 other threads (1); the counters give the
+//     resident memory the trees took (made_MB), what stays of it after they
+//     are ended, their threads have ended and malloc_trim(0) has run
+//     (left_MB), and the pool's slabs still mapped then (slabs_left, pool
+//     rows only). Memory one row keeps shows in the next rows' starting
+//     figure: for the figures, run each row in a process of its own
+//     (--benchmark_filter='^BM_TreesEnded/Pool/OthersEnd:0');
 //   BM_MakeAndEnd/{Pool,Heap}/{1,100}: one thread makes 1 or 100 trees and
 //     ends them, over and over (the pattern of a parse whose tree is ended).
 #include <benchmark/benchmark.h>
