@@ -31,11 +31,11 @@
 // thread-exit destructor) goes straight back to its slab, and one made that
 // late comes straight from a slab.
 //
-// Fork: handlers installed with the first slab take every lock of the pool
-// before fork() and release them after it in the parent and in the child, so
-// a child forked while other threads make and end nodes finds the pool
-// consistent and can use it; the nodes that other threads kept in their
-// lists stay in use in the child for its life.
+// Fork: handlers, installed when the pool first takes a lock, take every lock
+// of the pool before fork() and release them after it in the parent and in
+// the child, so a child forked while other threads make and end nodes finds
+// the pool consistent and can use it; the nodes that other threads kept in
+// their lists and runs stay in use in the child for its life.
 //
 // Address sanitizer: the pool is on in that build too, and tells it which
 // room is in use: a node is addressable from AllocateNode to FreeNode, over
@@ -44,10 +44,10 @@
 // first byte is poisoned when handed to FreeNode (a node ended twice, or one
 // never made) is reported and ends the process. A freed node is served again
 // soon (last ended, first made), so a use long after the end may hit a new
-// node and go unseen. Leak sanitizer: nodes are not heap blocks, so a node
-// never ended is not reported; each slab is scanned as a root region, so the
-// heap blocks that live nodes point to (and stale pointers in free nodes)
-// count as reachable.
+// node and go unseen. Leak sanitizer: nodes are not heap blocks, and each slab
+// is scanned as a root region, so a node never ended is not reported, nor are
+// the heap blocks it holds: whatever any node points to (a free node's stale
+// pointers too) counts as reachable.
 //
 // Common::PooledNode<Self>: a base that gives Self's objects this room through
 // class operators new and delete. Self must be final, or every class derived
@@ -67,7 +67,9 @@ constexpr size_t kNodeSlabUnmapBatch = 32;
 
 // Throws std::bad_alloc when the system has no room.
 void* AllocateNode(size_t bytes);
-// `bytes` is the size `node` was allocated with.
+// `bytes` is the size `node` was allocated with. A node ended with a size of
+// another class stops the process with a message when it goes back to its
+// slab (at once, or when its thread trades or ends its lists).
 void FreeNode(void* node, size_t bytes) noexcept;
 
 // The pool's room at one moment, for tests and measurements.
