@@ -3,24 +3,56 @@
 // without the heap's header and rounding on each of them.
 //
 // Sizes are rounded up to a multiple of 8 bytes, from 24 to kLargestNode; each
-// rounded size is a class of its own. Nodes are cut from slabs of 64 KiB taken
-// from the heap; an ended node goes to a free list of its class and serves the
-// next node of that class, on any thread. Slabs are never given back: the room
-// of a class stays at the most it has held at once, ready for the next tree.
-// Larger sizes go to the heap. Nodes are aligned to 8 bytes.
+// rounded size is a class of its own. Larger sizes go to the heap. Nodes are
+// aligned to 8 bytes.
 //
-// Under the address sanitizer every node comes from the heap, so that the
-// sanitizer still sees each one (kNodePoolActive is then false).
+// Room: nodes are cut from slabs of kNodeSlabBytes (64 KiB) mapped from the
+// system at an address aligned to their size, each slab serving one class
+// and counting its nodes in use. A slab's room is handed out from its start
+// as it is needed, so pages never needed are never touched. A slab whose last
+// node is ended is given back at once to the empty slabs (of any class),
+// which serve the next nodes before anything is mapped. kEmptyNodeSlabsKept
+// of them (4 MiB) stay, so that a tree of up to that size made and ended in a
+// loop maps nothing; once kNodeSlabUnmapBatch more wait, those emptied first
+// are unmapped (neighbours in one call), so the memory they held leaves the
+// process. At rest fewer than kEmptyNodeSlabsKept + kNodeSlabUnmapBatch empty
+// slabs (6 MiB) stay; besides those, what stays is what live threads keep
+// (below).
+//
+// Threading: any thread may make and end nodes, and may end a node another
+// thread made. Each thread keeps, per class, at most 255 free nodes (two
+// lists) and a run of at most 128 nodes' room not yet handed out, and serves
+// its nodes from them without a lock, those it ended last first; it trades
+// batches of up to 128 nodes with the slabs, under a lock per class, when its
+// lists run dry or fill up. A node in a thread's lists or run holds its slab
+// in use, so a live thread holds a few slabs of each class it used. When a
+// thread ends, its lists and run go back to the slabs (and slabs that fall
+// empty are given back); a node ended later on that thread (by another
+// thread-exit destructor) goes straight back to its slab, and one made that
+// late comes straight from a slab.
+//
+// Fork: handlers, installed when the pool first takes a lock, take every lock
+// of the pool before fork() and release them after it in the parent and in
+// the child, so a child forked while other threads make and end nodes finds
+// the pool consistent and can use it; the nodes that other threads kept in
+// their lists and runs stay in use in the child for its life.
+//
+// Address sanitizer: the pool is on in that build too, and tells it which
+// room is in use: a node is addressable from AllocateNode to FreeNode, over
+// the size asked for; a free node and room never handed out are poisoned, so
+// reading or writing them is reported (use-after-poison). A pointer whose
+// first byte is poisoned when handed to FreeNode (a node ended twice, or one
+// never made) is reported and ends the process. A freed node is served again
+// soon (last ended, first made), so a use long after the end may hit a new
+// node and go unseen. Leak sanitizer: nodes are not heap blocks, and each slab
+// is scanned as a root region, so a node never ended is not reported, nor are
+// the heap blocks it holds: whatever any node points to (a free node's stale
+// pointers too) counts as reachable.
 //
 // Common::PooledNode<Self>: a base that gives Self's objects this room through
 // class operators new and delete. Self must be final, or every class derived
 // from it must be deleted through a virtual destructor, so that delete hands
 // over the size of the object's own class.
-//
-// Threading: any thread may make and end nodes, and may end a node another
-// thread made. Each thread keeps a short list of free nodes per class and
-// trades batches of them with a shared list under a lock; a thread's list goes
-// to the shared one when the thread ends.
 #pragma once
 
 #include <cstddef>
@@ -29,23 +61,24 @@ namespace Common {
 
 constexpr size_t kLargestNode = 128;
 constexpr size_t kNodeAlignment = 8;
+constexpr size_t kNodeSlabBytes = size_t{64} << 10;
+constexpr size_t kEmptyNodeSlabsKept = 64;
+constexpr size_t kNodeSlabUnmapBatch = 32;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kNodePoolActive = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kNodePoolActive = false;
-#else
-constexpr bool kNodePoolActive = true;
-#endif
-#else
-constexpr bool kNodePoolActive = true;
-#endif
-
-// Throws std::bad_alloc when the heap has no room.
+// Throws std::bad_alloc when the system has no room.
 void* AllocateNode(size_t bytes);
-// `bytes` is the size `node` was allocated with.
+// `bytes` is the size `node` was allocated with. A node ended with a size of
+// another class stops the process with a message when it goes back to its
+// slab (at once, or when its thread trades or ends its lists).
 void FreeNode(void* node, size_t bytes) noexcept;
+
+// The pool's room at one moment, for tests and measurements.
+struct NodePoolStatistics
+{
+    size_t slabs = 0;          // mapped, of kNodeSlabBytes each
+    size_t emptySlabsKept = 0; // of those, empty ones waiting for the next nodes
+};
+NodePoolStatistics GetNodePoolStatistics() noexcept;
 
 template <typename Self>
 class PooledNode
