@@ -2,39 +2,15 @@
 // reader and the server's handshake do: headers checked against the limits,
 // payloads read or skipped, Hello payloads decoded and encoded again.
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/ipc/frame.h"
-
-namespace {
-
-class BufferSource : public Ipc::ByteSource
-{
-public:
-    BufferSource(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    Common::Error Read(void* into, size_t size, size_t& got) override
-    {
-        // Odd-sized pieces, so that frames straddle reads.
-        got = std::min({size, m_size - m_offset, size_t{7} + m_offset % 5});
-        std::memcpy(into, m_data + m_offset, got);
-        m_offset += got;
-        return Common::Success;
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_offset = 0;
-};
-
-} // namespace
+#include "platform/ipc/piece_source_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    BufferSource source(data, size);
+    IpcFuzz::PieceSource source(data, size, 7, 5);
     Ipc::FrameHeader header{};
     Ipc::Bytes payload;
     // The first frame is read as a server reads a Hello, the rest as replies.
