@@ -35,7 +35,10 @@ constexpr size_t kClassCount = (kLargestNode - kSmallestNode) / kNodeAlignment +
 constexpr size_t kSlabHeaderBytes = 64;
 // A thread takes at most kBatch nodes from the slabs at once, and keeps at
 // most 2 * kBatch - 1 free nodes per class.
-constexpr uint32_t kBatch = 128;
+constexpr uint32_t kBatch = kNodeBatch;
+// A class holds at most this many batches that threads hand each other
+// without putting their nodes back in the slabs.
+constexpr size_t kSharedBatches = kNodeBatchesShared;
 // Empty slabs beyond those kept are unmapped this many at a time.
 constexpr size_t kUnmapBatch = kNodeSlabUnmapBatch;
 
@@ -108,8 +111,9 @@ void CheckInUse([[maybe_unused]] void* node, [[maybe_unused]] size_t bytes) noex
 
 [[noreturn]] void WrongSize(void* node, size_t size) noexcept
 {
-    std::fprintf(stderr, "node pool: the node at %p was ended as a node of %zu bytes, and made as one of another size\n",
-                 node, size);
+    std::fprintf(stderr,
+                 "node pool: the node at %p was ended as a node of %zu bytes, and made as one of another size\n", node,
+                 size);
     std::abort();
 }
 
@@ -148,11 +152,14 @@ bool HasRoom(Slab* slab, size_t size) noexcept
     return slab->free != nullptr || static_cast<size_t>(EndOf(slab) - slab->fresh) >= size;
 }
 
-// The slabs of one class that have room, most recently given room first.
+// The slabs of one class that have room, most recently given room first, and
+// the batches of kBatch free nodes that threads hand each other whole.
 struct ClassSlabs
 {
     NonRecursiveMutex lock;
     Slab* withRoom COMMON_GUARDED_BY(lock) = nullptr;
+    FreeLink* batches[kSharedBatches] COMMON_GUARDED_BY(lock) = {};
+    size_t batchCount COMMON_GUARDED_BY(lock) = 0;
 };
 
 struct EmptySlabs
@@ -330,40 +337,85 @@ struct ClassCache
 };
 
 // Puts the first `count` nodes of the list at `first` back in their slabs,
-// and gives back the slabs that fall empty. Returns the rest of the list.
-FreeLink* PutBack(size_t sizeClass, FreeLink* first, uint32_t count) noexcept
+// and adds the slabs that fall empty to `emptied`.
+void PutBackLocked(ClassSlabs& slabs, size_t sizeClass, FreeLink* first, uint32_t count, Slab*& emptied) noexcept
+    COMMON_REQUIRES(slabs.lock)
 {
-    InstallForkHandlers();
-    ClassSlabs& slabs = g_classes[sizeClass];
     const size_t size = NodeSize(sizeClass);
-    Slab* emptied = nullptr;
     FreeLink* node = first;
-    {
-        LockGuard guard(slabs.lock);
-        for (uint32_t i = 0; i < count; ++i) {
-            FreeLink* const next = NextOf(node);
-            Slab* const slab = SlabOf(node);
-            if (slab->sizeClass != sizeClass) [[unlikely]]
-                WrongSize(node, size);
-            SetNext(node, slab->free);
-            slab->free = node;
-            if (--slab->used == 0) {
-                if (slab->listed)
-                    Unlist(slabs, slab);
-                slab->next = emptied;
-                emptied = slab;
-            } else if (!slab->listed && HasRoom(slab, size)) {
-                List(slabs, slab);
-            }
-            node = next;
+    for (uint32_t i = 0; i < count; ++i) {
+        FreeLink* const next = NextOf(node);
+        Slab* const slab = SlabOf(node);
+        if (slab->sizeClass != sizeClass) [[unlikely]]
+            WrongSize(node, size);
+        SetNext(node, slab->free);
+        slab->free = node;
+        if (--slab->used == 0) {
+            if (slab->listed)
+                Unlist(slabs, slab);
+            slab->next = emptied;
+            emptied = slab;
+        } else if (!slab->listed && HasRoom(slab, size)) {
+            List(slabs, slab);
         }
+        node = next;
     }
+}
+
+void GiveBackAll(Slab* emptied) noexcept
+{
     while (emptied != nullptr) {
         Slab* const next = emptied->next;
         GiveBack(emptied);
         emptied = next;
     }
-    return node;
+}
+
+// Puts the first `count` nodes of the list at `first` back in their slabs,
+// and gives back the slabs that fall empty.
+void PutBack(size_t sizeClass, FreeLink* first, uint32_t count) noexcept
+{
+    InstallForkHandlers();
+    ClassSlabs& slabs = g_classes[sizeClass];
+    Slab* emptied = nullptr;
+    {
+        LockGuard guard(slabs.lock);
+        PutBackLocked(slabs, sizeClass, first, count, emptied);
+    }
+    GiveBackAll(emptied);
+}
+
+// Hands a batch of kBatch nodes over whole for the next thread that needs
+// nodes of the class, or puts it back in its slabs when the class holds
+// kSharedBatches already.
+void HandOverBatch(size_t sizeClass, FreeLink* batch) noexcept
+{
+    InstallForkHandlers();
+    ClassSlabs& slabs = g_classes[sizeClass];
+    Slab* emptied = nullptr;
+    {
+        LockGuard guard(slabs.lock);
+        if (slabs.batchCount < kSharedBatches) {
+            slabs.batches[slabs.batchCount++] = batch;
+            return;
+        }
+        PutBackLocked(slabs, sizeClass, batch, kBatch, emptied);
+    }
+    GiveBackAll(emptied);
+}
+
+// Puts the batches handed over in a class back in their slabs.
+void PutBackBatches(size_t sizeClass) noexcept
+{
+    InstallForkHandlers();
+    ClassSlabs& slabs = g_classes[sizeClass];
+    Slab* emptied = nullptr;
+    {
+        LockGuard guard(slabs.lock);
+        while (slabs.batchCount != 0)
+            PutBackLocked(slabs, sizeClass, slabs.batches[--slabs.batchCount], kBatch, emptied);
+    }
+    GiveBackAll(emptied);
 }
 
 // Puts a thread's free nodes and run of one class back in their slabs.
@@ -385,9 +437,9 @@ void PutAllBack(size_t sizeClass, ClassCache& cache) noexcept
     cache = ClassCache{};
 }
 
-// Gives a cache with no node nor room up to `most` nodes: free nodes of the
-// slabs with room, then a run of the room of the last of them. False when the
-// system has no room.
+// Gives a cache with no node nor room up to `most` nodes: a batch handed over
+// whole when `most` is kBatch, or else free nodes of the slabs with room, then
+// a run of the room of the last of them. False when the system has no room.
 bool Refill(size_t sizeClass, ClassCache& cache, uint32_t most) noexcept
 {
     InstallForkHandlers();
@@ -397,6 +449,11 @@ bool Refill(size_t sizeClass, ClassCache& cache, uint32_t most) noexcept
     for (;;) {
         {
             LockGuard guard(slabs.lock);
+            if (most == kBatch && slabs.batchCount != 0) {
+                cache.head = slabs.batches[--slabs.batchCount];
+                cache.count = kBatch;
+                break;
+            }
             if (slabs.withRoom == nullptr && spare != nullptr) {
                 List(slabs, spare);
                 spare = nullptr;
@@ -465,8 +522,12 @@ struct ThreadCacheEnd
 {
     ~ThreadCacheEnd()
     {
-        for (size_t sizeClass = 0; sizeClass < kClassCount; ++sizeClass)
+        // The batches handed over go back too, so that a thread's end leaves
+        // no node out of its slab but those other threads keep.
+        for (size_t sizeClass = 0; sizeClass < kClassCount; ++sizeClass) {
             PutAllBack(sizeClass, t_cache.classes[sizeClass]);
+            PutBackBatches(sizeClass);
+        }
         t_cache.state = CacheState::Gone;
     }
 };
@@ -564,7 +625,7 @@ void FreeNode(void* node, size_t bytes) noexcept
     cache.head = link;
     if (++cache.count == kBatch) {
         if (cache.full != nullptr)
-            PutBack(sizeClass, cache.full, kBatch);
+            HandOverBatch(sizeClass, cache.full);
         cache.full = cache.head;
         cache.head = nullptr;
         cache.count = 0;

@@ -20,16 +20,22 @@
 // (below).
 //
 // Threading: any thread may make and end nodes, and may end a node another
-// thread made. Each thread keeps, per class, at most 255 free nodes (two
-// lists) and a run of at most 128 nodes' room not yet handed out, and serves
-// its nodes from them without a lock, those it ended last first; it trades
-// batches of up to 128 nodes with the slabs, under a lock per class, when its
-// lists run dry or fill up. A node in a thread's lists or run holds its slab
-// in use, so a live thread holds a few slabs of each class it used. When a
-// thread ends, its lists and run go back to the slabs (and slabs that fall
-// empty are given back); a node ended later on that thread (by another
-// thread-exit destructor) goes straight back to its slab, and one made that
-// late comes straight from a slab.
+// thread made. Each thread keeps, per class, at most 2 * kNodeBatch - 1 free
+// nodes (two lists) and a run of at most kNodeBatch nodes' room not yet
+// handed out, and serves its nodes from them without a lock, those it ended
+// last first. The rest goes under a lock per class: a thread whose lists fill
+// up hands the older one over whole as a batch of kNodeBatch nodes (up to
+// kNodeBatchesShared batches per class wait; beyond those, the nodes go back
+// to their slabs), and a thread whose lists and run are empty takes a batch,
+// or else up to kNodeBatch nodes from the slabs. So nodes that one thread
+// ends and another makes pass in batches, without touching their slabs.
+// Nodes in a thread's lists or run, or in a waiting batch, hold their slabs
+// in use: a live thread holds a few slabs of each class it used, and the
+// waiting batches a few more. When a thread that used the pool ends, its
+// lists and run, and every waiting batch, go back to the slabs (and slabs
+// that fall empty are given back); a node ended later on that thread (by
+// another thread-exit destructor) goes straight back to its slab, and one
+// made that late comes straight from a slab.
 //
 // Fork: handlers, installed when the pool first takes a lock, take every lock
 // of the pool before fork() and release them after it in the parent and in
@@ -62,6 +68,8 @@ namespace Common {
 constexpr size_t kLargestNode = 128;
 constexpr size_t kNodeAlignment = 8;
 constexpr size_t kNodeSlabBytes = size_t{64} << 10;
+constexpr size_t kNodeBatch = 128;
+constexpr size_t kNodeBatchesShared = 16;
 constexpr size_t kEmptyNodeSlabsKept = 64;
 constexpr size_t kNodeSlabUnmapBatch = 32;
 
