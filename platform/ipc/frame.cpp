@@ -123,6 +123,7 @@ Common::Error ReadFramePayload(ByteSource& source, uint32_t size, Bytes& payload
     while (got < size) {
         // Room for as much again as arrived so far: the memory follows the bytes, not the announcement.
         const size_t room = std::min<size_t>(size, std::max(kFirstRoom, 2 * got));
+        payload.reserve(room); // exactly: a vector's own growth could take twice the room
         payload.resize(room);
         size_t now = 0;
         Common::Error error = ReadUpTo(source, payload.data() + got, room - got, now);

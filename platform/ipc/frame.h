@@ -91,8 +91,11 @@ public:
 // kConnectionLost; one that ends inside it gives kMalformedFrame.
 Common::Error ReadFrameHeader(ByteSource& source, uint32_t maxPayload, FrameHeader& header);
 // Reads `size` payload bytes into `payload` (replaced). The payload's memory
-// grows with the bytes received (at most twice them, at least 64 KiB), so a
-// peer that announces a large frame and sends little costs little.
+// grows with the bytes received, so a peer that announces a large frame and
+// sends little costs little: its room is at most twice the bytes received (64
+// KiB at least) and never more than `size`; while one growth copies the bytes
+// into a room twice as large, both are held, three times the bytes received
+// and less than twice `size`.
 Common::Error ReadFramePayload(ByteSource& source, uint32_t size, Bytes& payload);
 // Reads and drops `size` payload bytes through a small fixed buffer.
 Common::Error SkipFramePayload(ByteSource& source, uint32_t size);

@@ -169,6 +169,7 @@ TEST(FrameReader, PayloadMemoryFollowsTheBytesThatArrivedNotTheAnnouncedSize)
     Ipc::Bytes payload;
     ASSERT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, read, payload), IsSuccessError());
     EXPECT_EQ(payload, large);
+    EXPECT_LE(payload.capacity(), large.size()) << "no room past the payload";
 }
 
 TEST(FrameReader, AFrameOverTheLimitNamesItsSizeAndTheLimit)
