@@ -26,12 +26,18 @@
 
 namespace Ipc {
 
+class ReplyLease;
+
 // Who sent a request: the user of the connection (empty on the local road) and
-// the service code the caller asked for.
+// the service code the caller asked for; and the lease through which a handler
+// takes its reply's share of the server's reply budget before it builds the
+// reply (reply_budget.h). The server gives that share back once the reply was
+// sent. Null where no budget holds (the local road).
 struct CallContext
 {
     std::string user;
     int32_t serviceCode = 0;
+    ReplyLease* replyLease = nullptr;
 };
 
 class PacketHandler

@@ -109,8 +109,11 @@ struct Server::Pending
 
 struct Server::Session
 {
+    explicit Session(ReplyBudget& replyBudget) : replyLease(replyBudget) {}
+
     SocketHandle socket; // closed only after the thread was joined, so its number cannot be reused meanwhile
     CallContext context;
+    ReplyLease replyLease; // the share of the reply being built or sent
     std::thread thread;
     std::atomic<bool> ended{false};
 };
@@ -118,7 +121,7 @@ struct Server::Session
 Server::Server(SocketHandle listener, uint16_t port, const ServerOptions& options, Authenticator authenticator,
                PacketHandler& handler)
     : m_listener(std::move(listener)), m_port(port), m_options(options), m_authenticator(std::move(authenticator)),
-      m_handler(handler)
+      m_handler(handler), m_replyBudget(options.replyBudgetBytes)
 {
     m_options.maxParallelChecks = std::max<size_t>(m_options.maxParallelChecks, 1);
     m_options.maxQueuedChecks = std::max<size_t>(m_options.maxQueuedChecks, 1);
@@ -557,9 +560,9 @@ void Server::Check(std::unique_ptr<Pending> pending, CheckRecord& record)
             m_sessionsOfUser.erase(open);
         return; // closed with `pending`
     }
-    auto session = std::make_unique<Session>();
+    auto session = std::make_unique<Session>(m_replyBudget);
     session->socket = std::move(pending->socket);
-    session->context = CallContext{pending->hello.user, pending->hello.serviceCode};
+    session->context = CallContext{pending->hello.user, pending->hello.serviceCode, &session->replyLease};
     Session& started = *session;
     m_sessions.push_back(std::move(session));
     started.thread = std::thread([this, &started] { Serve(started); });
@@ -588,6 +591,8 @@ void Server::Serve(Session& session)
                                                 : SendFailure(fd, header.callId, result, deadline);
         if (sent.GetCode() == kFrameTooLarge) // refused before anything was sent: the call fails, not the link
             sent = SendFailure(fd, header.callId, sent, deadline);
+        Bytes().swap(reply); // its memory first, then its share of the budget
+        session.replyLease.Release();
         if (!sent.IsSuccess())
             break;
     }

@@ -59,7 +59,10 @@
 //    frame's first byte came, the whole frame must come within
 //    frameMilliseconds, and a reply must be taken by the peer within
 //    frameMilliseconds; a connection that sends nothing for idleMilliseconds
-//    is closed. A handler failure, and a reply too large for a frame, goes
+//    is closed. Replies share one budget of replyBudgetBytes (reply_budget.h):
+//    the handler takes a reply's share through CallContext::replyLease before
+//    it builds the reply, and the session gives it back once the reply was
+//    sent (or could not be). A handler failure, and a reply too large for a frame, goes
 //    back as a Failure frame (the error blob). A frame that breaks the
 //    protocol, or a deadline that passed, ends that connection only (the
 //    peer reads that it was lost).
@@ -94,6 +97,7 @@
 #include "platform/ipc/frame.h"
 #include "platform/ipc/host_address.h"
 #include "platform/ipc/packet_handler.h"
+#include "platform/ipc/reply_budget.h"
 #include "platform/ipc/socket_io.h"
 
 namespace Ipc {
@@ -130,10 +134,11 @@ struct ServerOptions
     int failurePenaltyMilliseconds = 100;
     int maxFailurePenaltyMilliseconds = 3000;
     int failureHalfLifeMilliseconds = 60000;
-    int frameMilliseconds = 60000;  // a frame's bytes once it started; a reply's bytes
-    int idleMilliseconds = 300000;  // an authenticated connection waiting for its next request
-    KnownUserTest isKnownUser = {}; // empty: every name is a user of its own
-    LoginReport loginRefused = {};  // each report may be empty
+    int frameMilliseconds = 60000;               // a frame's bytes once it started; a reply's bytes
+    int idleMilliseconds = 300000;               // an authenticated connection waiting for its next request
+    size_t replyBudgetBytes = size_t{256} << 20; // replies being built or sent, all sessions
+    KnownUserTest isKnownUser = {};              // empty: every name is a user of its own
+    LoginReport loginRefused = {};               // each report may be empty
     LoginReport loginBusy = {};
     LoginReport loginOverSessionLimit = {};
 };
@@ -207,6 +212,7 @@ private:
     ServerOptions m_options;
     Authenticator m_authenticator;
     PacketHandler& m_handler;
+    ReplyBudget m_replyBudget;
     std::thread m_gate;
     std::vector<std::thread> m_checkers;
 

@@ -709,6 +709,43 @@ TEST_F(ServerStagesThreads, AReplyThePeerDoesNotTakeEndsTheConnectionAtItsDeadli
     EXPECT_LT(received, size_t{32} << 20);
 }
 
+TEST_F(ServerStagesThreads, AReplysShareOfTheBudgetComesBackOnceItWasSentOrFailed)
+{
+    Ipc::ServerOptions options;
+    options.replyBudgetBytes = 16;
+    Start(options);
+    Ipc::FrameKind answer{};
+    const Ipc::SocketHandle first = HandshakeRaw(Port(), kAlice, answer);
+    ASSERT_EQ(answer, Ipc::FrameKind::Welcome);
+    const Ipc::SocketHandle second = HandshakeRaw(Port(), kAlice, answer);
+    ASSERT_EQ(answer, Ipc::FrameKind::Welcome);
+    // Each request's share is the whole budget: one is served only when the
+    // one before gave its share back, whether it was answered or failed.
+    struct Step
+    {
+        const Ipc::SocketHandle& peer;
+        const char* text;
+        Ipc::FrameKind answer;
+    };
+    const Step steps[] = {
+        {first, "share-larger-than-all", Ipc::FrameKind::Reply}, // runs alone
+        {second, "share-sixteen-16", Ipc::FrameKind::Reply},     {first, "sharefail-16-byte", Ipc::FrameKind::Failure},
+        {second, "share-sixteen-16", Ipc::FrameKind::Reply},     {first, "sharethrow-16-by", Ipc::FrameKind::Failure},
+        {second, "share-sixteen-16", Ipc::FrameKind::Reply},
+    };
+    uint64_t callId = 0;
+    for (const Step& step : steps) {
+        ASSERT_THAT(Ipc::WriteFrame(step.peer.Get(), Ipc::FrameKind::Request, ++callId, ToBytes(step.text)),
+                    IsSuccessError());
+        Ipc::SocketSource source(step.peer.Get());
+        source.SetDeadline(Ipc::Clock::now() + 10s);
+        Ipc::FrameHeader header{};
+        Ipc::Bytes payload;
+        ASSERT_THAT(Ipc::ReadFrame(source, Ipc::kMaxFramePayload, header, payload), IsSuccessError()) << step.text;
+        EXPECT_EQ(header.kind, step.answer) << step.text;
+    }
+}
+
 TEST(ServerListenThreads, APortInUseIsAListenFailureNamingAddressAndPort)
 {
     IpcTesting::ScriptedHandler handler;

@@ -24,6 +24,7 @@
 #include "platform/ipc/frame.h"
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/packet_handler.h"
+#include "platform/ipc/reply_budget.h"
 #include "platform/ipc/socket_io.h"
 
 namespace IpcTesting {
@@ -36,6 +37,8 @@ namespace IpcTesting {
 //   "huge..."   answers one byte more than a frame may carry;
 //   "large..."  answers 32 MiB, more than the sockets between two peers hold;
 //   anything else: echoes.
+// "share" before any of them first takes a share of the reply budget as large
+// as the request (CallContext::replyLease, when there is one).
 // Remembers the context of the last request, and counts the requests handed
 // over (HandleOwned). With `takeRequests` it takes such a request over and
 // leaves the caller's buffer empty with no memory, as a handler that lets a
@@ -61,7 +64,12 @@ public:
 
     Common::Error Handle(const Ipc::CallContext& context, Ipc::ByteView request, Ipc::Bytes& reply) override
     {
-        const std::string text(request.begin(), request.end());
+        std::string text(request.begin(), request.end());
+        if (text.starts_with("share")) {
+            if (context.replyLease)
+                context.replyLease->Take(text.size());
+            text.erase(0, 5);
+        }
         {
             std::lock_guard<std::mutex> guard(m_lock);
             m_last = context;
