@@ -80,13 +80,12 @@ void CollectRequiredForms(const Por::View::Unit& pattern, std::vector<Ipc::Bytes
     Por::Util::ForEachProperty(pattern, collect);
 }
 
-} // namespace
-
-Common::Error ReadStoredUnit(Ipc::ByteView body, std::shared_ptr<const Por::View::Unit>& unit)
+// The unit of a stored form held whole.
+Common::Error ReadFormUnit(const Ipc::Bytes& form, std::shared_ptr<const Por::View::Unit>& unit)
 {
     try {
         std::unique_ptr<Por::Construction::Unit> read = Por::Util::ReadBinaryUnit(
-            std::vector<unsigned char>(body.begin(), body.end()), *Por::Construction::GetDefaultUnitFactory());
+            form, *Por::Construction::GetDefaultUnitFactory());
         if (!read)
             return MakeStoreFailure("a stored object is empty", kSource.At("ReadStoredUnit", __LINE__));
         unit = std::move(read);
@@ -97,6 +96,13 @@ Common::Error ReadStoredUnit(Ipc::ByteView body, std::shared_ptr<const Por::View
         failure.AddCause(error);
         return failure;
     }
+}
+
+} // namespace
+
+Common::Error ReadStoredUnit(Ipc::ByteView body, std::shared_ptr<const Por::View::Unit>& unit)
+{
+    return ReadFormUnit(Ipc::Bytes(body.begin(), body.end()), unit);
 }
 
 Selection::Selection(const Por::View::Unit& pattern) : m_pattern(pattern), m_byKey(Dml::IsKeyPattern(pattern))
@@ -136,37 +142,51 @@ Common::Error Selection::Decide(Ipc::ByteView body, bool& selected, std::shared_
 Common::Error Selection::List(Transaction& objects, int32_t serviceCode, size_t limit,
                               std::vector<SelectedObject>& selected) const
 {
+    std::vector<ObjectPlace> places;
+    Common::Error error = Locate(objects, serviceCode, limit, places);
+    for (size_t i = 0; error.IsSuccess() && i < places.size(); ++i) {
+        SelectedObject object;
+        error = ReadAt(objects, serviceCode, places[i], object);
+        if (error.IsSuccess())
+            selected.push_back(std::move(object));
+    }
+    return error;
+}
+
+Common::Error Selection::Locate(Transaction& objects, int32_t serviceCode, size_t limit,
+                                std::vector<ObjectPlace>& places) const
+{
     if (limit == 0)
         return Common::Success;
     if (m_byKey) {
         bool found = false;
         StoredObject object;
         Common::Error error = objects.Get(serviceCode, m_key, found, object);
-        if (!error.IsSuccess() || !found)
-            return error;
-        SelectedObject entry{std::move(object.key), nullptr};
-        error = ReadStoredUnit(object.body, entry.unit);
-        if (error.IsSuccess())
-            selected.push_back(std::move(entry));
+        if (error.IsSuccess() && found)
+            places.push_back(ObjectPlace{object.order, object.body.size()});
         return error;
     }
-    // The filter meets the objects in order; those it selects are the ones
-    // the listing appends, so their units are kept as they are decided.
-    std::vector<std::shared_ptr<const Por::View::Unit>> units;
+    // Each unit is read to decide and let go at once: the selected ones are
+    // read again where they are needed.
     const BodyFilter filter = [&](Ipc::ByteView body, bool& take) {
         std::shared_ptr<const Por::View::Unit> unit;
-        Common::Error error = Decide(body, take, unit);
-        if (take)
-            units.push_back(std::move(unit));
-        return error;
+        return Decide(body, take, unit);
     };
-    std::vector<StoredObject> listed;
-    Common::Error error = objects.List(serviceCode, filter, limit, listed);
+    return objects.ListPlaces(serviceCode, filter, limit, places);
+}
+
+Common::Error Selection::ReadAt(Transaction& objects, int32_t serviceCode, const ObjectPlace& place,
+                                SelectedObject& object) const
+{
+    bool found = false;
+    StoredObject stored;
+    Common::Error error = objects.GetAt(serviceCode, place.order, found, stored);
     if (!error.IsSuccess())
         return error;
-    for (size_t i = 0; i < listed.size(); ++i)
-        selected.push_back(SelectedObject{std::move(listed[i].key), std::move(units[i])});
-    return error;
+    if (!found) // the transaction that located it sees it still: a place from elsewhere
+        return MakeStoreFailure("a located object is not in the store", kSource.At("ReadAt", __LINE__));
+    object.key = std::move(stored.key);
+    return ReadFormUnit(stored.body, object.unit);
 }
 
 Common::Error Selection::Remove(Transaction& objects, int32_t serviceCode, size_t limit, size_t& removed) const

@@ -46,6 +46,13 @@ public:
     // The selected objects in registration order, at most `limit`, appended.
     Common::Error List(Transaction& objects, int32_t serviceCode, size_t limit,
                        std::vector<SelectedObject>& selected) const;
+    // Where the objects List selects lie, in the same order, appended; none of
+    // them is held, so that their memory can be known before they are read.
+    Common::Error Locate(Transaction& objects, int32_t serviceCode, size_t limit,
+                         std::vector<ObjectPlace>& places) const;
+    // The object at a place Locate gave in the same transaction.
+    Common::Error ReadAt(Transaction& objects, int32_t serviceCode, const ObjectPlace& place,
+                         SelectedObject& object) const;
     // The number of all selected objects.
     Common::Error Count(Transaction& objects, int32_t serviceCode, uint64_t& count) const;
     // Removes the first `limit` selected objects in registration order (in a

@@ -45,6 +45,7 @@ enum Statement
     REMOVE,
     REMOVE_AT,
     GET,
+    GET_AT,
     LIST,
     COUNT,
     DATA_VERSION,
@@ -57,6 +58,7 @@ const char* const kStatementTexts[] = {
     "DELETE FROM objects WHERE service_code = ?1 AND object_key = ?2",
     "DELETE FROM objects WHERE registration = ?1",
     "SELECT registration, body FROM objects WHERE service_code = ?1 AND object_key = ?2",
+    "SELECT object_key, body FROM objects WHERE registration = ?2 AND service_code = ?1",
     "SELECT registration, object_key, body FROM objects WHERE service_code = ?1 AND registration > ?2"
     " ORDER BY registration",
     "SELECT COUNT(*) FROM objects WHERE service_code = ?1",
@@ -752,6 +754,22 @@ Common::Error Transaction::Get(int32_t serviceCode, Ipc::ByteView key, bool& fou
     return Common::Success;
 }
 
+Common::Error Transaction::GetAt(int32_t serviceCode, int64_t order, bool& found, StoredObject& object)
+{
+    Use use(m_connection[GET_AT]);
+    const int result = use.Bind(serviceCode).Bind(order).Step();
+    found = result == SQLITE_ROW;
+    if (result == SQLITE_DONE)
+        return Common::Success;
+    if (result != SQLITE_ROW)
+        return m_connection.Failure("GetAt", __LINE__);
+    object.order = order;
+    object.serviceCode = serviceCode;
+    object.key = CopyBlob(use.Statement(), 0);
+    object.body = CopyBlob(use.Statement(), 1);
+    return Common::Success;
+}
+
 Common::Error Transaction::Scan(int32_t serviceCode, int64_t after, const BodyFilter& filter,
                                 const std::function<bool(sqlite3_stmt* row)>& take, int64_t& last)
 {
@@ -791,6 +809,23 @@ Common::Error Transaction::List(int32_t serviceCode, const BodyFilter& filter, s
             object.key = CopyBlob(row, 1);
             object.body = CopyBlob(row, 2);
             objects.push_back(std::move(object));
+            return ++listed < limit;
+        },
+        last);
+}
+
+Common::Error Transaction::ListPlaces(int32_t serviceCode, const BodyFilter& filter, size_t limit,
+                                      std::vector<ObjectPlace>& places)
+{
+    if (limit == 0)
+        return Common::Success;
+    size_t listed = 0;
+    int64_t last = 0;
+    return Scan(
+        serviceCode, 0, filter,
+        [&](sqlite3_stmt* row) {
+            places.push_back(
+                ObjectPlace{sqlite3_column_int64(row, 0), static_cast<size_t>(sqlite3_column_bytes(row, 2))});
             return ++listed < limit;
         },
         last);

@@ -105,6 +105,13 @@ struct StoredObject
     Ipc::Bytes body;
 };
 
+// Where an object lies: its registration order and the size of its body.
+struct ObjectPlace
+{
+    int64_t order = 0;
+    size_t bodySize = 0;
+};
+
 // Selects objects by their body bytes; a failure ends the listing and the
 // transaction with it.
 using BodyFilter = std::function<Common::Error(Ipc::ByteView body, bool& selected)>;
@@ -135,9 +142,16 @@ public:
     Common::Error Remove(int32_t serviceCode, Ipc::ByteView key);
     // `found` tells whether `object` was filled.
     Common::Error Get(int32_t serviceCode, Ipc::ByteView key, bool& found, StoredObject& object);
+    // The object of `serviceCode` at the registration order `order`; `found`
+    // tells whether `object` was filled.
+    Common::Error GetAt(int32_t serviceCode, int64_t order, bool& found, StoredObject& object);
     // The objects the filter selects (all when it is empty), in registration
     // order, at most `limit` of them; appended to `objects`.
     Common::Error List(int32_t serviceCode, const BodyFilter& filter, size_t limit, std::vector<StoredObject>& objects);
+    // The places of the same objects, none of them copied out; appended to
+    // `places`.
+    Common::Error ListPlaces(int32_t serviceCode, const BodyFilter& filter, size_t limit,
+                             std::vector<ObjectPlace>& places);
     // The number of objects the filter selects (all when it is empty).
     Common::Error Count(int32_t serviceCode, const BodyFilter& filter, uint64_t& count);
 
