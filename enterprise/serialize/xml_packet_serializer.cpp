@@ -100,12 +100,41 @@ XMLPacketSerializer::~XMLPacketSerializer()
     ReleaseBuffer();
 }
 
+namespace {
+
+// Empties `buffer` and keeps its room for the thread's next serializer when
+// it is within the limit and larger than the room kept so far.
+void KeepForThread(PacketBuffer& buffer)
+{
+    buffer.clear();
+    if (buffer.capacity() <= kKeptBufferLimit && buffer.capacity() > t_keptBuffer.capacity())
+        buffer.swap(t_keptBuffer);
+}
+
+} // namespace
+
 void XMLPacketSerializer::ReleaseBuffer()
 {
-    m_buffer.clear();
-    if (m_buffer.capacity() <= kKeptBufferLimit && m_buffer.capacity() > t_keptBuffer.capacity())
-        m_buffer.swap(t_keptBuffer);
+    KeepForThread(m_buffer);
     PacketBuffer().swap(m_buffer);
+}
+
+void XMLPacketSerializer::Reserve(size_t bytes)
+{
+    m_sizeGiven = true;
+    if (bytes <= m_buffer.capacity())
+        return;
+    if (bytes <= kKeptBufferLimit) {
+        m_buffer.reserve(bytes);
+        return;
+    }
+    // A packet too large to keep gets room of its own, and the room it had
+    // (the thread's kept room, as a rule) stays for the thread's next packet.
+    PacketBuffer room;
+    room.reserve(bytes);
+    room.append(m_buffer.data(), m_buffer.size());
+    room.swap(m_buffer);
+    KeepForThread(room);
 }
 
 bool XMLPacketSerializer::IsForTarget(const MetaInfo& meta) const
@@ -367,7 +396,10 @@ bool XMLPacketSerializer::StartBytes(const MetaInfo& meta, uint64_t size)
     if (text > m_buffer.max_size() - m_buffer.size() - kClosingRoom - meta.name.size())
         throw std::length_error("basic_string::append");
     const size_t needed = m_buffer.size() + static_cast<size_t>(text) + meta.name.size() + kClosingRoom;
-    if (m_buffer.capacity() < needed)
+    // Room the writer gave for the whole packet is trusted to hold what
+    // closes it, as long as it holds the text and its end tag.
+    const size_t element = m_buffer.size() + static_cast<size_t>(text) + meta.name.size() + 3;
+    if (m_buffer.capacity() < (m_sizeGiven ? element : needed))
         m_buffer.reserve(needed);
     return true;
 }

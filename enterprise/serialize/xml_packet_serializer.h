@@ -72,6 +72,11 @@ public:
     template <typename Produce>
     void WriteBytes(const MetaInfo& meta, uint64_t size, Produce produce);
 
+    // Makes room for a packet of `bytes` bytes in all (head and end
+    // included), at once: a packet within it is written without the buffer
+    // growing, and one beyond the kept room is handed over by GetData as is.
+    void Reserve(size_t bytes);
+
     void GetData(std::vector<unsigned char>& out) override;
     SharedData GetSharedData() override;
 
@@ -116,6 +121,8 @@ private:
     // Depth of open elements refused for their target version; while it is
     // not 0 nothing is written.
     uint64_t m_skipDepth = 0;
+    // Set by Reserve: the writer gave the packet's size.
+    bool m_sizeGiven = false;
 };
 
 // A new serializer, stored in `serializer`.

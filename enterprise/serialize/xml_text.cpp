@@ -1,5 +1,6 @@
 #include "enterprise/serialize/xml_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -307,7 +308,9 @@ void AppendText(Out& out, const Unit* text, size_t length)
     const Unit* end = text + length;
     if (length <= kUnplannedLength && !HasLineFeed(text, end)) {
         // Without a line feed the referenced form is the one: written into
-        // room for the longest it can be, then cut to what it took.
+        // room for the longest it can be, then cut to what it took. The
+        // resize zeroes that room first: at most 32 KiB, for a text this
+        // short.
         const size_t start = out.size();
         out.resize(start + length * kMaxReferencedBytes);
         const char* last = PutReferenced(CharsOf(out) + start, text, end);
@@ -325,6 +328,14 @@ void AppendText(Out& out, const Unit* text, size_t length)
 }
 
 } // namespace
+
+void PacketText::Grow(size_t size)
+{
+    // The room is at most max_size (below half of SIZE_MAX): doubling it
+    // cannot wrap, and reserve refuses what lies beyond max_size.
+    constexpr size_t kFirstRoom = 64;
+    m_bytes.reserve(std::max(size, std::max(kFirstRoom, 2 * m_bytes.capacity())));
+}
 
 void AppendXmlText(std::string& out, const char* text, size_t length)
 {

@@ -2,12 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
 using Serialization::Detail::AppendXmlText;
+using Serialization::Detail::PacketText;
 
 // Units that the text rules treat differently, drawn at random.
 char16_t RandomUnit(uint64_t& state)
@@ -76,6 +83,100 @@ TEST(XmlText, PlainTextsAcrossBlocksOfSixteen)
             EXPECT_EQ(Appended(narrow), "<v>" + c.expected);
         }
     }
+}
+
+TEST(PacketText, TextSurvivesEveryGrowth)
+{
+    // Appends, single bytes and resizes (a larger size then written through
+    // data(), a smaller one cutting the text) from no room to megabytes:
+    // after each step the text is what a string given the same steps holds,
+    // and a growth at least doubles the room.
+    std::mt19937_64 random(3);
+    PacketText text;
+    std::string expected;
+    size_t growths = 0;
+    std::string piece;
+    while (expected.size() < (size_t{3} << 20)) {
+        const size_t room = text.capacity();
+        const uint64_t step = random() % 8;
+        const size_t length = step == 0 ? random() % (text.capacity() + 100) : random() % 40;
+        piece.assign(length, '\0');
+        for (char& c : piece)
+            c = static_cast<char>('a' + random() % 26);
+        if (step <= 3) {
+            text.append(piece.data(), piece.size());
+            expected += piece;
+        } else if (step <= 5) {
+            text.push_back(piece.empty() ? 'z' : piece[0]);
+            expected.push_back(piece.empty() ? 'z' : piece[0]);
+        } else if (step == 6) {
+            const size_t start = text.size();
+            text.resize(start + piece.size());
+            std::copy(piece.begin(), piece.end(), text.data() + start);
+            expected += piece;
+        } else {
+            const size_t cut = expected.size() - std::min(expected.size(), piece.size() / 4);
+            text.resize(cut);
+            expected.resize(cut);
+        }
+        ASSERT_EQ(text.size(), expected.size());
+        ASSERT_GE(text.capacity(), text.size());
+        if (text.capacity() != room) {
+            ++growths;
+            ASSERT_GE(text.capacity(), 2 * room);
+        }
+    }
+    EXPECT_EQ(std::string(text.data(), text.size()), expected);
+    EXPECT_LT(growths, 40u);
+
+    std::vector<unsigned char> out{1, 2};
+    const char* bytes = text.data();
+    text.TakeInto(out);
+    EXPECT_EQ(reinterpret_cast<const char*>(out.data()), bytes); // handed over, not copied
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), expected.begin(), expected.end()));
+    EXPECT_EQ(text.size(), 0u);
+    EXPECT_EQ(text.capacity(), 0u);
+}
+
+// Pages of [begin, end) in memory, counted with mincore.
+size_t ResidentPages(const char* begin, const char* end)
+{
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(begin) + page - 1) & ~(page - 1);
+    const uintptr_t last = reinterpret_cast<uintptr_t>(end) & ~(page - 1);
+    if (last <= first)
+        return 0;
+    std::vector<unsigned char> pages((last - first) / page);
+    if (mincore(reinterpret_cast<void*>(first), last - first, pages.data()) != 0)
+        return SIZE_MAX;
+    size_t resident = 0;
+    for (unsigned char flags : pages)
+        resident += flags & 1;
+    return resident;
+}
+
+TEST(PacketText, RoomNotWrittenStaysOutOfMemory)
+{
+    // Fresh room of 64 MiB with a little text in front, taken by reserve
+    // and by growth: the room past the text is not touched, so (apart from
+    // what the heap puts at its edge) none of it is resident.
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t limit = (size_t{4} << 20) / page; // an eighth of the room at most
+    const std::string head(5000, 'h');
+
+    PacketText reserved;
+    reserved.append(head.data(), head.size());
+    reserved.reserve(size_t{64} << 20);
+    reserved.append(head.data(), head.size());
+    EXPECT_LE(ResidentPages(reserved.data() + reserved.size(), reserved.data() + reserved.capacity()), limit);
+
+    PacketText grown;
+    grown.reserve(size_t{32} << 20);
+    grown.resize(size_t{32} << 20); // full: the next byte doubles the room
+    grown.push_back('x');
+    ASSERT_GE(grown.capacity(), size_t{64} << 20);
+    EXPECT_EQ(grown.data()[grown.size() - 1], 'x');
+    EXPECT_LE(ResidentPages(grown.data() + grown.size(), grown.data() + grown.capacity()), limit);
 }
 
 } // namespace
