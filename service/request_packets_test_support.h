@@ -121,6 +121,17 @@ inline UnitPtr MakeObject(uint32_t id, const std::u16string& group, uint32_t siz
                        m.Prop("Size", m.DWord(size)));
 }
 
+// {ID: DWord id marked "PrimaryKey", Group: group, Bytes: a Blob of `size` bytes}
+inline UnitPtr MakeLargeObject(uint32_t id, const std::u16string& group, size_t size)
+{
+    PorTesting::Make m(Factory());
+    std::vector<unsigned char> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7 + id);
+    return m.Composite(m.Prop("Group", m.String(group)), m.Prop("ID", m.With(m.DWord(id), kPrimaryKey, m.Nil())),
+                       m.Prop("Bytes", m.Blob(bytes)));
+}
+
 // The key as GetObjectKey finds it in an object.
 inline UnitPtr Key(uint32_t id)
 {

@@ -16,6 +16,7 @@
 #include "enterprise/common/por/in_memory_unit_factory.h"
 #include "enterprise/serialize/xml_packet_deserializer.h"
 #include "platform/ipc/ipc_errors.h"
+#include "platform/ipc/reply_budget.h"
 #include "platform/ipc/request_packet.h"
 #include "service/object_key.h"
 #include "service/object_selection.h"
@@ -51,16 +52,31 @@ const Por::Construction::UnitFactory& Factory()
     return *Por::Construction::GetDefaultUnitFactory();
 }
 
+// What a reply packet holds beside its read-back parameters: its head, its
+// element and result.
+constexpr size_t kReplyPacketRoom = 4096;
+
+// The room a unit whose stored form has `formSize` bytes takes in a reply: its
+// Base64 text and the elements around it.
+size_t ReplyRoomOf(size_t formSize)
+{
+    return (formSize + 2) / 3 * 4 + 128;
+}
+
 // One request being answered: its method, its service code, its arguments
-// (read whole before the work, which never sees the request), and the writer
-// of its read-back parameters (used only when the result is success).
+// (read whole before the work, which never sees the request), the writer of
+// its read-back parameters (used only when the result is success) and the
+// size of the reply they make, and the lease of the reply's share of the
+// server's reply budget.
 struct Call
 {
     const Methods::Row& method;
     int32_t serviceCode;
+    Ipc::ReplyLease* lease;      // null: no budget
     std::vector<UnitPtr> units;  // the ObjectManager methods' parameters
     Dml::ViewSpec specification; // OpenStaticView's
     std::function<void(Serializer&)> writeResults;
+    size_t replySize = kReplyPacketRoom;
 };
 
 // The method's parameters in order, each a unit that must be there; the reply
@@ -73,6 +89,7 @@ void ReadUnitParameters(Call& call, Deserializer& in)
         UnitCodec::Read(in, MetaInfo(name), unit);
         if (!unit)
             Refuse(std::string("the argument \"") + name + "\" holds no unit", "ReadArguments", __LINE__);
+        call.replySize += ReplyRoomOf(Por::Util::MeasureBinaryUnit(*unit));
         call.units.push_back(std::move(unit));
     }
     call.writeResults = [&method = call.method, units = call.units](Serializer& out) {
@@ -178,10 +195,27 @@ Common::Error OpenStaticView(Call& call, Store& store)
                 snapshot.push_back(Dml::MakeCounterAnswer(count, Factory()));
             return counted;
         }
-        std::vector<SelectedObject> selected;
-        Common::Error listed = selection.List(objects, call.serviceCode, LimitOf(request), selected);
-        for (SelectedObject& object : selected)
+        std::vector<ObjectPlace> places;
+        Common::Error listed = selection.Locate(objects, call.serviceCode, LimitOf(request), places);
+        if (!listed.IsSuccess())
+            return listed;
+        // The objects are known in size before any is read: they and their
+        // reply, which are held together while it is written, wait for their
+        // share of the reply budget first.
+        size_t forms = 0;
+        for (const ObjectPlace& place : places) {
+            forms += place.bodySize;
+            call.replySize += ReplyRoomOf(place.bodySize);
+        }
+        if (call.lease)
+            call.lease->Take(forms + call.replySize);
+        for (const ObjectPlace& place : places) {
+            SelectedObject object;
+            listed = selection.ReadAt(objects, call.serviceCode, place, object);
+            if (!listed.IsSuccess())
+                return listed;
             snapshot.push_back(std::move(object.unit));
+        }
         return listed;
     });
     call.writeResults = [snapshot = std::move(snapshot), name = call.method.parameters[1]](Serializer& out) {
@@ -272,9 +306,9 @@ struct Request
 // lets the request go, then does the work; `writeResults` receives the writer
 // of its read-back parameters.
 Common::Error Serve(const ServedMethod& served, Store& store, Request& request, const std::string& element,
-                    int32_t serviceCode, std::function<void(Serializer&)>& writeResults)
+                    const Ipc::CallContext& context, std::function<void(Serializer&)>& writeResults, size_t& replySize)
 {
-    Call call{served.method, serviceCode, {}, {}, {}};
+    Call call{served.method, context.serviceCode, context.replyLease, {}, {}, {}};
     {
         Serialization::ReadScope arguments(*request.tree, MetaInfo(element));
         served.read(call, *request.tree);
@@ -282,6 +316,7 @@ Common::Error Serve(const ServedMethod& served, Store& store, Request& request, 
     request.LetGo();
     const Common::Error result = served.serve(call, store);
     writeResults = std::move(call.writeResults);
+    replySize = call.replySize;
     return result;
 }
 
@@ -337,6 +372,7 @@ Common::Error ServiceCore::Answer(const Ipc::CallContext& context, Ipc::ByteView
 
     Common::Error result;
     std::function<void(Serializer&)> writeResults;
+    size_t replySize = 0;
     try {
         const ServedMethod* served = FindMethod(interfaceName, methodName);
         if (!served) {
@@ -345,7 +381,7 @@ Common::Error ServiceCore::Answer(const Ipc::CallContext& context, Ipc::ByteView
             Store* store = nullptr;
             result = GetStore(store);
             if (result.IsSuccess())
-                result = Serve(*served, *store, request, element, context.serviceCode, writeResults);
+                result = Serve(*served, *store, request, element, context, writeResults, replySize);
         }
     } catch (const Common::Error& thrown) {
         result = thrown;
@@ -355,8 +391,12 @@ Common::Error ServiceCore::Answer(const Ipc::CallContext& context, Ipc::ByteView
     request.LetGo();
 
     const std::string replyName = Ipc::ReplyElement(interfaceName, methodName);
-    const Common::Error written = Ipc::WriteReplyPacket(replyName, result, result.IsSuccess() ? writeResults : nullptr,
-                                                        reply);
+    if (!result.IsSuccess() || !writeResults)
+        replySize = 0;
+    else if (context.replyLease && context.replyLease->GetBytes() < replySize)
+        context.replyLease->Take(replySize); // a view took its share with its objects
+    const Common::Error written = Ipc::WriteReplyPacket(replyName, result, replySize != 0 ? writeResults : nullptr,
+                                                        reply, replySize);
     if (written.IsSuccess())
         return written;
     // The results could not be written (too large for a packet): the failure

@@ -30,6 +30,7 @@
 #include "enterprise/serialize/serialization_errors.h"
 #include "platform/ipc/ipc_errors.h"
 #include "platform/ipc/local_transport.h"
+#include "platform/ipc/reply_budget.h"
 #include "service/request_packets_test_support.h"
 #include "service/service_errors.h"
 #include "service/service_test_support.h"
@@ -609,6 +610,52 @@ TEST(ServiceCoreOpening, AStoreThatCannotBeOpenedIsTheResultAndIsTriedAgain)
     EXPECT_EQ(openings, 2);
 }
 
+// Replies: each takes its share of the reply budget before it is built.
+
+TEST_F(ServiceCoreTest, AViewsShareCoversItsReplyAndItsObjectsAndTheReplyIsWrittenIntoItsRoomAtOnce)
+{
+    const size_t sizes[] = {10, 70000, 1500000, 3000000};
+    for (uint32_t i = 0; i < std::size(sizes); ++i)
+        ASSERT_THAT(Register(MakeLargeObject(i, u"large", sizes[i])), IsSuccessError());
+    struct Case
+    {
+        UnitPtr pattern;
+        size_t objects;
+    };
+    const Case cases[] = {{GroupPattern(u"large"), 4}, {KeyPattern(3), 1}, {GroupPattern(u"none"), 0}};
+    for (const Case& c : cases) {
+        Ipc::ReplyBudget budget(size_t{1} << 30);
+        Ipc::ReplyLease lease(budget);
+        Ipc::Bytes packet;
+        ASSERT_THAT(Ipc::InvokeHandler(*m_core, {"", kDml, &lease}, ViewPacket(c.pattern, nullptr), packet),
+                    IsSuccessError());
+        const Reply reply = ReadReply(packet, "ViewManager", "OpenStaticView");
+        ASSERT_THAT(reply.result, IsSuccessError());
+        EXPECT_EQ(reply.snapshot.size(), c.objects);
+        // The share holds the reply and the objects it is written from (as
+        // large as their stored forms, 3/4 of their Base64 text).
+        EXPECT_GE(lease.GetBytes(), packet.size());
+        EXPECT_LE(lease.GetBytes(), packet.size() * 2 + 8192);
+        EXPECT_EQ(budget.GetBytesInUse(), lease.GetBytes());
+        EXPECT_LE(packet.capacity(), packet.size() + 65536) << "the reply grew past the room it took";
+    }
+}
+
+TEST_F(ServiceCoreTest, ObjectManagerRepliesTakeAShareOfWhatTheyAnswerBack)
+{
+    Ipc::ReplyBudget budget(size_t{1} << 30);
+    Ipc::ReplyLease lease(budget);
+    Ipc::Bytes packet;
+    ASSERT_THAT(Ipc::InvokeHandler(*m_core, {"", kDml, &lease},
+                                   RequestPacket("ObjectManager", "RegisterObject",
+                                                 {{"object", MakeLargeObject(1, u"large", 1000000)}}),
+                                   packet),
+                IsSuccessError());
+    EXPECT_THAT(ReadReply(packet, "ObjectManager", "RegisterObject").result, IsSuccessError());
+    EXPECT_GE(lease.GetBytes(), packet.size());
+    EXPECT_LE(lease.GetBytes(), packet.size() + 8192);
+}
+
 class ServiceCoreThreads : public ServiceCoreTest
 {
 };
@@ -719,6 +766,33 @@ TEST_F(ServiceCoreThreads, AViewAnswersAtOnceWhileAWriteWaitsForAnotherProcesssL
     EXPECT_THAT(view.get(), ElementsAre(1, 2));
     EXPECT_THAT(write.get(), IsSuccessError());
     EXPECT_THAT(ViewIds(GroupPattern(u"g")), ElementsAre(1, 2, 3));
+}
+
+TEST_F(ServiceCoreThreads, AViewWaitsForItsShareBeforeItReadsAndOneLargerThanTheBudgetRunsAlone)
+{
+    ASSERT_THAT(Register(MakeLargeObject(1, u"large", 2000000)), IsSuccessError());
+    Ipc::ReplyBudget budget(65536); // far less than the view needs
+    Ipc::ReplyLease held(budget);
+    held.Take(1);
+    Reply reply;
+    std::thread view([&] {
+        Ipc::ReplyLease lease(budget);
+        Ipc::Bytes packet;
+        EXPECT_THAT(
+            Ipc::InvokeHandler(*m_core, {"", kDml, &lease}, ViewPacket(GroupPattern(u"large"), nullptr), packet),
+            IsSuccessError());
+        reply = ReadReply(packet, "ViewManager", "OpenStaticView");
+    });
+    while (budget.GetWaiting() == 0)
+        std::this_thread::yield();
+    // Meanwhile the object goes: the view was located before it waited and
+    // reads in the snapshot it located in, or the object would be gone.
+    EXPECT_THAT(Unregister(Key(1)), IsSuccessError());
+    held.Release();
+    view.join();
+    ASSERT_THAT(reply.result, IsSuccessError());
+    EXPECT_EQ(reply.snapshot.size(), 1u);
+    EXPECT_EQ(budget.GetBytesInUse(), 0u);
 }
 
 } // namespace

@@ -93,10 +93,13 @@ Common::Error ReadReplyPacket(Binding::Request& request, ByteView reply, const s
 }
 
 Common::Error WriteReplyPacket(const std::string& replyElement, const Common::Error& result,
-                               const std::function<void(Serialization::Serializer&)>& writeResults, Bytes& reply)
+                               const std::function<void(Serialization::Serializer&)>& writeResults, Bytes& reply,
+                               size_t sizeHint)
 {
     try {
         Serialization::XMLPacketSerializer out(kPacketFormatVersion, kPacketTargetVersion);
+        if (sizeHint != 0)
+            out.Reserve(sizeHint);
         const Serialization::MetaInfo element(replyElement);
         out.StartWriteMetaInfo(element);
         out.Write(Serialization::MetaInfo(kResultElement), result);

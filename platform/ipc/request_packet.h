@@ -47,8 +47,11 @@ Common::Error ReadReplyPacket(Binding::Request& request, ByteView reply, const s
 
 // Writes the reply packet `replyElement` holding `result` and then what
 // `writeResults` (when given) writes. A Common::Error of the writing is
-// returned, and `reply` is then left as it was.
+// returned, and `reply` is then left as it was. `sizeHint`, when not 0, is
+// the packet's size as the caller expects it: its room is taken at once, so
+// that a large packet is never held twice while it grows.
 Common::Error WriteReplyPacket(const std::string& replyElement, const Common::Error& result,
-                               const std::function<void(Serialization::Serializer&)>& writeResults, Bytes& reply);
+                               const std::function<void(Serialization::Serializer&)>& writeResults, Bytes& reply,
+                               size_t sizeHint = 0);
 
 } // namespace Ipc
