@@ -14,11 +14,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -65,16 +68,38 @@ void LetTimePass(std::chrono::milliseconds duration)
     std::this_thread::sleep_for(duration);
 }
 
-// The current resident memory of `pid` in bytes, from /proc.
-size_t ResidentBytes(pid_t pid)
+// A memory figure of `pid` in bytes from /proc ("VmRSS:" its resident
+// memory now, "VmHWM:" its peak); 0 when there is none.
+size_t MemoryBytes(pid_t pid, const std::string& field = "VmRSS:")
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stoull(line.substr(6)) * 1024;
+        if (line.rfind(field, 0) == 0)
+            return std::stoull(line.substr(field.size())) * 1024;
     }
     return 0;
+}
+
+size_t ResidentBytes(pid_t pid)
+{
+    return MemoryBytes(pid);
+}
+
+// Makes the peak of `pid` start again from its resident memory now.
+bool ResetPeak(pid_t pid)
+{
+    std::ofstream clear("/proc/" + std::to_string(pid) + "/clear_refs");
+    clear << "5" << std::flush;
+    return static_cast<bool>(clear);
+}
+
+// A whole number from the test's environment, or `fallback`: the knobs that
+// run a load test at another scale.
+size_t Knob(const char* name, size_t fallback)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? std::stoull(value) : fallback;
 }
 
 // Whether a page-map entry stands for a page in memory or in swap.
@@ -608,6 +633,80 @@ TEST_F(ServiceLoad, UnknownNamesWaitAsOneUserWhileAFloodOfFailingLoginsIsLoggedW
                 AllOf(HasSubstr("refused the login of user \"bob\""),
                       HasSubstr("answered busy to the login of user \"nobody-"), Not(HasSubstr("flood-guess"))));
     EXPECT_LT(std::count(written.begin(), written.end(), '\n'), 100) << written;
+}
+
+// The views of eight sessions at once, each of the same large objects: every
+// one is answered whole, while their replies take turns within the service's
+// reply budget, and the service gives their memory back once they are done.
+// The knobs run it at full scale, e.g. 20 objects of 2048 KiB with the
+// default budget of 256 MiB.
+TEST_F(ServiceLoad, EightLargeViewsAtOnceStayWithinTheReplyBudgetAndTheirMemoryComesBack)
+{
+    const size_t objectBytes = Knob("SERVICE_LOAD_VIEW_OBJECT_KIB", 1024) << 10;
+    const uint32_t objects = static_cast<uint32_t>(Knob("SERVICE_LOAD_VIEW_OBJECTS", 8));
+    const size_t budgetMegabytes = Knob("SERVICE_LOAD_REPLY_BUDGET_MB", 16);
+    const int kViews = static_cast<int>(Knob("SERVICE_LOAD_VIEWS", 8));
+    Launching how;
+    how.environment = {std::string(Service::kReplyBudgetVariable) + "=" + std::to_string(budgetMegabytes)};
+    ASSERT_NE(StartWith(how), 0);
+    {
+        std::unique_ptr<Ipc::SocketTransport> transport;
+        ASSERT_THAT(Login(transport), IsSuccessError());
+        for (uint32_t i = 0; i < objects; ++i) {
+            Ipc::Bytes reply;
+            ASSERT_THAT(
+                transport->Exchange(ServiceTesting::RequestPacket(
+                                        "ObjectManager", "RegisterObject",
+                                        {{"object", ServiceTesting::MakeLargeObject(i, u"large", objectBytes)}}),
+                                    reply),
+                IsSuccessError());
+            ASSERT_THAT(ServiceTesting::ReadReply(reply, "ObjectManager", "RegisterObject").result, IsSuccessError());
+        }
+    }
+    // Logged in first: a password check takes memory of its own, as much as
+    // the hash's parameters ask.
+    std::vector<std::unique_ptr<Ipc::SocketTransport>> sessions(kViews);
+    for (std::unique_ptr<Ipc::SocketTransport>& session : sessions)
+        ASSERT_THAT(Login(session), IsSuccessError());
+    const size_t before = ResidentBytes(m_pid);
+    ASSERT_TRUE(ResetPeak(m_pid));
+    std::atomic<int> whole{0};
+    std::vector<std::thread> views;
+    for (std::unique_ptr<Ipc::SocketTransport>& session : sessions) {
+        views.emplace_back([&] {
+            Ipc::Bytes reply;
+            if (session->Exchange(ServiceTesting::ViewPacket(ServiceTesting::GroupPattern(u"large"), nullptr), reply)
+                    .IsSuccess()) {
+                const ServiceTesting::Reply read = ServiceTesting::ReadReply(reply, "ViewManager", "OpenStaticView");
+                if (read.result.IsSuccess() && read.snapshot.size() == objects)
+                    ++whole;
+            }
+        });
+    }
+    for (std::thread& view : views)
+        view.join();
+    EXPECT_EQ(whole.load(), kViews);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // A view holds its objects and their Base64 text, 4/3 of them; the
+    // views beside each other hold the budget at most, or one view when it
+    // is larger; the rest are the caches of the store's read connections.
+    const size_t oneView = objects * objectBytes * 7 / 3;
+    const size_t peak = MemoryBytes(m_pid, "VmHWM:");
+    EXPECT_LT(peak, before + std::max(budgetMegabytes << 20, oneView) + (size_t{40} << 20))
+        << "peak " << (peak >> 20) << " MiB, " << (before >> 20) << " MiB before the views";
+    const auto done = std::chrono::steady_clock::now();
+    size_t now = ResidentBytes(m_pid);
+    while (now > before + (size_t{32} << 20) && std::chrono::steady_clock::now() - done < 10s) {
+        LetTimePass(50ms);
+        now = ResidentBytes(m_pid);
+    }
+    EXPECT_LT(now, before + (size_t{32} << 20))
+        << (now >> 20) << " MiB 10 s after the views, " << (before >> 20) << " MiB before them";
+    std::cerr << "views: " << (before >> 20) << " MiB before, peak " << (peak >> 20) << " MiB, then " << (now >> 20)
+              << " MiB within "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - done).count()
+              << " ms\n";
+#endif
 }
 
 } // namespace

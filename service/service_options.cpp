@@ -1,5 +1,8 @@
 #include "service/service_options.h"
 
+#include <charconv>
+#include <cstring>
+
 #include "platform/ipc/host_address.h"
 
 namespace Service {
@@ -77,6 +80,15 @@ bool ParseServiceOptions(const std::vector<std::string>& arguments, ServiceOptio
     parsed.usersFile = operands[0];
     options = parsed;
     return true;
+}
+
+size_t ResolveReplyBudget(const char* value)
+{
+    size_t megabytes = 0;
+    const char* const end = value ? value + std::strlen(value) : nullptr;
+    const bool whole = value && *value >= '0' && *value <= '9' && std::from_chars(value, end, megabytes).ptr == end &&
+        megabytes >= 1 && megabytes <= kMaxReplyBudgetMegabytes;
+    return (whole ? megabytes : kDefaultReplyBudgetMegabytes) << 20;
 }
 
 } // namespace Service

@@ -15,6 +15,7 @@
 // Threading: pure functions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,5 +59,17 @@ struct ServiceOptions
 // False (with `problem` set) for an unknown option, a missing value, a port
 // that is not 0..65535, or a wrong number of operands.
 bool ParseServiceOptions(const std::vector<std::string>& arguments, ServiceOptions& options, std::string& problem);
+
+// The memory the replies of all sessions may hold at once
+// (Ipc::ServerOptions::replyBudgetBytes) is kDefaultReplyBudgetMegabytes MiB,
+// or what the environment variable kReplyBudgetVariable gives: whole MiB from
+// 1 to 65536.
+inline constexpr const char* kReplyBudgetVariable = "OBJPATCHER_REPLY_BUDGET_MB";
+inline constexpr size_t kDefaultReplyBudgetMegabytes = 256;
+inline constexpr size_t kMaxReplyBudgetMegabytes = 65536;
+
+// The budget in bytes for a value of the variable (null: unset); anything but
+// a whole number in range gives the default.
+size_t ResolveReplyBudget(const char* value);
 
 } // namespace Service

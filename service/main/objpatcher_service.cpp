@@ -5,6 +5,7 @@
 // (service/process_log.h).
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -118,6 +119,7 @@ int Serve(const Service::ServiceOptions& options)
 
     static Service::RefusedLoginLog refusedLogins;
     Ipc::ServerOptions serverOptions{options.address, options.port};
+    serverOptions.replyBudgetBytes = Service::ResolveReplyBudget(std::getenv(Service::kReplyBudgetVariable));
     // Unknown names wait for their checks as one user, so made-up names cannot crowd out known ones.
     serverOptions.isKnownUser = [&users](const std::string& user) { return users.count(user) != 0; };
     serverOptions.loginRefused = [](const std::string& user, const std::string& peer) {
@@ -184,6 +186,13 @@ int AddUser(const Service::ServiceOptions& options)
 int main(int argc, char** argv)
 {
     signal(SIGPIPE, SIG_IGN); // a reader that went away shows as a write error instead
+    // Requests, replies and large values come and go in blocks of megabytes,
+    // on many threads. Blocks from 1 MiB on get pages of their own, given back
+    // to the system as soon as they are freed; left to itself, the allocator
+    // raises that bound to the largest block freed so far, and blocks below
+    // it stay in the heaps of the threads that used them after the burst is
+    // over.
+    (void)mallopt(M_MMAP_THRESHOLD, 1 << 20);
     Service::ServiceOptions options;
     std::string problem;
     if (!Service::ParseServiceOptions(std::vector<std::string>(argv + 1, argv + argc), options, problem)) {
