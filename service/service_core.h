@@ -37,7 +37,11 @@
 // any bytes in a name), fails the call itself. A method's arguments are read
 // whole first; then the request's tree goes, and so do its bytes when they
 // were handed over (HandleOwned: released, their memory too), before the
-// store's work and the reply.
+// store's work and the reply. A reply takes its share of the server's reply
+// budget (CallContext::replyLease) before it is built: a view once it has
+// located its objects, for them and its reply together, before it reads any
+// of them (in the same read transaction); the other methods for their reply.
+// The reply is written into room taken once for the size expected.
 //
 // Threading: Handle may run on many threads at once; writes take turns in
 // the store's transactions, reads run side by side.
