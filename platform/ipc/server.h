@@ -62,8 +62,8 @@
 //    is closed. Replies share one budget of replyBudgetBytes (reply_budget.h):
 //    the handler takes a reply's share through CallContext::replyLease before
 //    it builds the reply, and the session gives it back once the reply was
-//    sent (or could not be). A handler failure, and a reply too large for a frame, goes
-//    back as a Failure frame (the error blob). A frame that breaks the
+//    sent (or could not be). A handler failure, and a reply too large for a
+//    frame, goes back as a Failure frame (the error blob). A frame that breaks the
 //    protocol, or a deadline that passed, ends that connection only (the
 //    peer reads that it was lost).
 //
