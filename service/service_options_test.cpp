@@ -110,4 +110,24 @@ TEST(ServiceOptions, UsageNamesTheDefaultsInForce)
     EXPECT_THAT(usage, HasSubstr("SIGTERM or SIGINT"));
 }
 
+TEST(ServiceOptions, TheReplyBudgetIsAWholeNumberOfMegabytesWithinItsBoundElseTheDefault)
+{
+    struct Case
+    {
+        const char* value;
+        size_t megabytes;
+    };
+    const Case cases[] = {
+        {nullptr, 256},   {"", 256},
+        {"16", 16},       {"1", 1},
+        {"65536", 65536}, {"0", 256},
+        {"65537", 256},   {"-16", 256},
+        {"+16", 256},     {" 16", 256},
+        {"16 ", 256},     {"16MB", 256},
+        {"0x10", 256},    {"99999999999999999999999", 256},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Service::ResolveReplyBudget(c.value), c.megabytes << 20) << (c.value ? c.value : "(unset)");
+}
+
 } // namespace
